@@ -1,0 +1,191 @@
+// Kestrelon serial port library: a flat API over the Linux serial devices.
+//
+// A port is named by its number, 0 (COM1) to 15 (COM16). Port n opens the
+// device named by the environment variable KESTRELON_COM<n+1> when it is set,
+// otherwise the default device of SioDevicePath's table.
+//
+// Every function returns a signed int: 0 or positive on success, a negative
+// code on failure (SIO_BAD_PORT ... SIO_EXPIRED below). Every function that
+// takes a port number first checks it (-1 when outside 0..15) and then whether
+// the port is open (-3 when it is not, without touching any device), except
+// SioBaud and SioParms with port -1, which change the defaults used by later
+// opens.
+//
+// Nothing here blocks except the writes, which wait until the kernel has taken
+// every byte, never longer than 2 s plus twice the bytes' time on the line.
+// All calls are meant for one thread.
+#pragma once
+
+#include <cstdint>
+
+// Error codes.
+enum {
+  SIO_BAD_PORT = -1,      // "Bad port ID"
+  SIO_ALREADY_OPEN = -2,  // "Port already open" (never returned)
+  SIO_NOT_OPEN = -3,      // "Port not open"
+  SIO_MEMORY = -4,        // "Memory" (never returned)
+  SIO_DEFAULT = -5,       // "Default" (never returned)
+  SIO_HARDWARE = -6,      // "Hardware" (never returned)
+  SIO_BYTE_SIZE = -7,     // "Byte size" (never returned)
+  SIO_BAUD_RATE = -8,     // "BaudRate" (never returned)
+  SIO_NO_DATA = -100,     // "No data": SioGetc found no byte
+  SIO_RANGE = -101,       // "Range": unknown command letter
+  SIO_ABORTED = -102,     // "Aborted" (never returned)
+  SIO_WIN32_ERROR = -103, // "Win32Error": a system call failed, errno in LastWinError
+  SIO_EXPIRED = -104,     // "Expired" (never returned)
+};
+
+constexpr int SIO_MAX_PORTS = 16;
+
+// Texts of the error codes: PortErrors[-1 - code] for -1..-8,
+// SioErrors[-100 - code] for -100..-104.
+extern const char *const PortErrors[8];
+extern const char *const SioErrors[5];
+
+// The line settings last applied to a port (the library's own record).
+// Parity: 0 none, 1 odd, 2 even, 3 mark, 4 space.
+// StopBits: 0 one, 1 one and a half (applied as two), 2 two.
+struct PortDCB_t {
+  uint32_t BaudRate = 9600;
+  uint8_t ByteSize = 8;
+  uint8_t Parity = 0;
+  uint8_t StopBits = 0;
+  bool fBinary = true;
+  bool fParity = false;       // parity checking of received bytes
+  bool fOutxCtsFlow = false;  // hardware flow control (RTS/CTS)
+  bool fOutxDsrFlow = false;
+  bool fOutX = false;         // software flow control, output
+  bool fInX = false;          // software flow control, input
+  bool fTXContinueOnXoff = true;
+  bool fNull = false;
+  bool fDsrSensitivity = false;
+  bool fAbortOnError = false;
+  uint8_t fDtrControl = 0;    // 0 disable (the line is driven only by SioDTR)
+  uint8_t fRtsControl = 0;    // 0 disable, 2 handshake
+  uint16_t XonLim = 128;
+  uint16_t XoffLim = 128;
+  uint8_t XonChar = 0x11;
+  uint8_t XoffChar = 0x13;
+};
+extern PortDCB_t PortDCB[SIO_MAX_PORTS];
+
+// Flags bits of a port record: the DTR and RTS levels last set through
+// SioDTR and SioRTS. They survive closing and reopening the port.
+constexpr uint8_t SIO_FLAG_DTR = 0x01;
+constexpr uint8_t SIO_FLAG_RTS = 0x02;
+
+// Defaults applied by every SioReset; changed by SioBaud(-1, ...) and
+// SioParms(-1, ...).
+extern uint32_t BaudRateDefault;  // 9600
+extern uint8_t ParityDefault;     // 0
+extern uint8_t StopBitsDefault;   // 0
+extern uint8_t DataBitsDefault;   // 8
+
+// errno of the last failing system call that gave -103; 0 at start.
+extern int LastWinError;
+
+// Baud codes 0..9 of the monitor's speed list: 110 ... 115200.
+extern const uint32_t BaudValue[10];
+
+// --- Core -----------------------------------------------------------------
+
+// 0 if 0 <= port <= 15, else -1. Initialises the port table on first call.
+int VerifyPort(int port);
+
+// Device path of a port (KESTRELON_COM<n+1> or the default table);
+// nullptr for a bad port number. Does not open anything.
+const char *SioDevicePath(int port);
+
+// Opens the port (exclusively, raw, receiver on, modem lines ignored) and
+// applies the defaults. 0 opened; -1; -103 (LastWinError set). The device's
+// settings found at open are put back by SioDone. A failure after the device
+// was opened leaves the port open. Does not block.
+int SioReset(int port, int rxQueue, int txQueue);
+
+// Closes the port, restoring the settings found at open. Non-zero when
+// closed, 0 when the close failed; -1/-3.
+int SioDone(int port);
+
+// Writes one byte (low 8 bits). 0; -1/-3; -103 (also when nothing could be
+// written before the write deadline).
+int SioPutc(int port, int byte);
+
+// Writes length bytes, waiting until the kernel has taken them but never past
+// the write deadline. Number of bytes written; -1/-3; -103 when nothing could
+// be written because of an error.
+int SioPuts(int port, const uint8_t *buffer, int length);
+
+// One byte 0..255 (the pushed-back byte first); -100 when none is waiting;
+// -1/-3; -103. Never blocks.
+int SioGetc(int port);
+
+// Up to length bytes already received; the pushed-back byte alone (result 1)
+// when one is waiting. 0..length; -1/-3; -103. Never blocks.
+int SioGets(int port, uint8_t *buffer, int length);
+
+// Pushes back one byte (0 means none). 0; -1/-3.
+int SioUnGetc(int port, int byte);
+
+// Bytes waiting in the kernel's input (output) queue; the pushed-back byte is
+// not counted. 0 when the query fails; -1/-3.
+int SioRxQue(int port);
+int SioTxQue(int port);
+
+// Drops the pushed-back byte and everything received so far. 0; -1/-3.
+int SioRxClear(int port);
+
+// Purge with no action selected: discards nothing. 0; -1/-3.
+int SioTxClear(int port);
+
+// -1 for an open port (no read is made); -1/-3.
+int SioRead(int port);
+
+// --- Line control and status ------------------------------------------------
+
+// port -1: sets BaudRateDefault to baud, returns 0. Otherwise baud 0..9 is a
+// code into BaudValue, anything else a rate in bit/s (non-standard rates
+// through the kernel's arbitrary-rate interface). Non-zero when applied,
+// 0 when refused; -1/-3.
+int SioBaud(int port, int baud);
+
+// port -1: sets the defaults, returns 0. Otherwise applies parity, stop bits
+// and data bits and raises DTR/RTS again when remembered. 0; -1/-3.
+int SioParms(int port, int parity, int stopBits, int dataBits);
+
+// Flow control: 'H' hardware (RTS/CTS), 'S' software (XON/XOFF), 'N' none;
+// any other letter re-applies the settings unchanged. 0; -1/-3.
+int SioFlow(int port, int mode);
+
+// 'S' raise, 'C' lower (non-zero done, 0 failed, e.g. a device without modem
+// lines), 'R' the remembered level (SioDTR: 1 or 0, SioRTS: 2 or 0);
+// other letters -101; -1/-3.
+int SioDTR(int port, int command);
+int SioRTS(int port, int command);
+
+// Modem status bits: CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80 or 0 (also 0 when
+// the device has no modem lines); -1/-3.
+int SioCTS(int port);
+int SioDSR(int port);
+int SioRI(int port);
+int SioDCD(int port);
+
+// 'A' start a break, 'C' end it (non-zero done, 0 failed), 'D' 0;
+// other letters -101; -1/-3.
+int SioBrkSig(int port, int command);
+
+// Error bits seen since the last call (0x1 queue overflow, 0x2 overrun,
+// 0x4 parity, 0x8 framing, 0x10 break) ANDed with mask; -1/-3.
+int SioStatus(int port, int mask);
+
+// 'V' or '3': 0x232; '?': 0; 'I': 1; other letters -1.
+int SioInfo(int letter);
+
+// The library's debug word (always 0).
+int SioDebug();
+
+// Fills buffer (when not null) with the text of LastWinError, at most size
+// characters including the terminator. Returns LastWinError.
+int SioWinError(char *buffer, int size);
+
+// Monotonic milliseconds (32-bit, wrapping).
+uint32_t SioTimer();
