@@ -1,0 +1,173 @@
+// The stand-in for the dialog manager: a modal dialog built from the dialog
+// template in resources/, its controls reached by control id, window timers,
+// message boxes and the file dialog, on Qt 6 Widgets.
+//
+// The monitor core and the shell use only these calls and never see a Qt
+// type (the display pane excepted, which they reach through dlg_pane). Events
+// reach the dialog procedure as Win32-style messages, one at a time, on the
+// GUI thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class DisplayPane;
+struct DlgWindow;            // the main dialog; opaque to the core
+using HWND = DlgWindow *;
+
+// Dialog procedure: 1 when the event was handled, 0 to let the dialog
+// manager handle it.
+using DlgProc = int (*)(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+// Messages delivered to the dialog procedure.
+enum : unsigned {
+  WM_CLOSE = 0x0010,       // close box, window manager, SIGTERM/SIGINT/SIGHUP
+  WM_NOTIFY = 0x004E,      // lParam points to a DlgNotify
+  WM_INITDIALOG = 0x0110,
+  WM_COMMAND = 0x0111,     // wParam: MAKEWPARAM(control id, notification)
+  WM_TIMER = 0x0113,       // wParam: timer id
+  WM_KEYDOWN = 0x0100,     // key messages inside DlgNotify (pane filter)
+  WM_CHAR = 0x0102,
+};
+
+// Notification codes (high half of WM_COMMAND's wParam).
+enum : unsigned {
+  BN_CLICKED = 0,
+  CBN_SELCHANGE = 1,       // the user chose an entry (never by program)
+  CBN_SETFOCUS = 3,
+  CBN_KILLFOCUS = 4,
+  CBN_DROPDOWN = 7,
+  CBN_CLOSEUP = 8,
+  EN_MSGFILTER = 0x0700,   // WM_NOTIFY from the pane: a key before it acts
+};
+
+constexpr uintptr_t MAKEWPARAM(unsigned low, unsigned high) {
+  return uintptr_t((low & 0xFFFFu) | ((high & 0xFFFFu) << 16));
+}
+constexpr unsigned LOWORD(uintptr_t v) { return unsigned(v & 0xFFFFu); }
+constexpr unsigned HIWORD(uintptr_t v) { return unsigned((v >> 16) & 0xFFFFu); }
+
+// WM_NOTIFY payload of the pane's key filter. The procedure may change
+// wParam: the pane then acts on that key instead; 0 makes it ignore the key.
+struct DlgNotify {
+  int idFrom;              // control id (101 for the pane)
+  unsigned code;           // EN_MSGFILTER
+  unsigned msg;            // WM_KEYDOWN (wParam: virtual-key code) or WM_CHAR (wParam: character)
+  uintptr_t wParam;
+};
+
+// Virtual-key codes the pane reports.
+enum : int {
+  VK_BACK = 8, VK_TAB = 9, VK_RETURN = 13, VK_ESCAPE = 27, VK_PRIOR = 33, VK_NEXT = 34,
+  VK_END = 35, VK_HOME = 36, VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40,
+  VK_DELETE = 46, VK_PROCESSKEY = 229,
+};
+
+// Button states.
+enum : int { BST_UNCHECKED = 0, BST_CHECKED = 1, BST_INDETERMINATE = 2 };
+
+// Message box flags and results.
+enum : unsigned { MB_OK = 0x0, MB_ICONEXCLAMATION = 0x30 };
+enum : int { IDOK_RESULT = 1 };
+
+constexpr int CB_ERR = -1;
+
+// --- The dialog ---------------------------------------------------------------
+
+// Builds the main dialog from the template, sends WM_INITDIALOG and runs it
+// modally until dlg_end; returns the value given to dlg_end. Needs a
+// QApplication.
+int dlg_run(DlgProc proc);
+
+// Ends the dialog with a result (the modal loop returns after the current
+// event).
+void dlg_end(HWND window, int result);
+
+// The dialog window while it runs, else nullptr (for signal handling and
+// tests).
+HWND dlg_current();
+
+// Builds the dialog and sends WM_INITDIALOG without entering a modal loop:
+// tests drive it through the Qt event loop. dlg_ended tells whether dlg_end
+// was called and with which result; dlg_destroy removes the window.
+HWND dlg_create(DlgProc proc);
+bool dlg_ended(HWND window, int *result);
+void dlg_destroy(HWND window);
+
+// --- Controls by id -------------------------------------------------------------
+
+// Text of a control (combo box: its edit field; label/status/button:
+// caption). Copies at most size-1 characters plus NUL; returns the length
+// copied.
+int dlg_get_text(HWND window, int id, char *buffer, int size);
+void dlg_set_text(HWND window, int id, const char *text);
+
+// Buttons, radio buttons, check boxes and the three-state indicators.
+void dlg_check_button(HWND window, int id, int state);
+int dlg_button_state(HWND window, int id);
+// Checks `check` and unchecks the other buttons with ids first..last.
+void dlg_check_radio(HWND window, int first, int last, int check);
+
+void dlg_set_focus(HWND window, int id);
+void dlg_set_tooltip(HWND window, int id, const char *text);
+
+// Drop-down lists. Entries stay in the order they were added; typed text is
+// never added by itself. Selecting by program sends no notification.
+int dlg_combo_add(HWND window, int id, const char *text);           // index of the new entry
+int dlg_combo_count(HWND window, int id);
+int dlg_combo_get_sel(HWND window, int id);                         // CB_ERR when none
+// Selects index (the field shows its text); an index outside the list clears
+// the selection and empties the field and returns CB_ERR.
+int dlg_combo_set_sel(HWND window, int id, int index);
+// First entry after `start` (-1: from the first) equal to text, letter case
+// ignored; CB_ERR when none.
+int dlg_combo_find_exact(HWND window, int id, int start, const char *text);
+int dlg_combo_delete(HWND window, int id, int index);               // entries left, or CB_ERR
+int dlg_combo_item_text(HWND window, int id, int index, char *buffer, int size);
+void dlg_combo_reset(HWND window, int id);                          // removes all entries and the text
+void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text);
+
+// The display pane with this id (101), or nullptr.
+DisplayPane *dlg_pane(HWND window, int id);
+
+// --- Timers ---------------------------------------------------------------------
+
+// Arms (or re-arms) timer `id`: WM_TIMER with wParam id arrives every
+// `ms` on the GUI thread until killed. Returns id, or 0 when it failed.
+unsigned dlg_set_timer(HWND window, unsigned id, unsigned ms);
+int dlg_kill_timer(HWND window, unsigned id);                       // non-zero when it was armed
+
+// --- Message boxes and the file dialog -------------------------------------------
+
+// Modal message box with an OK button; returns IDOK_RESULT.
+int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned flags);
+
+// Modal file dialog. `forSave` asks for a file to create; `filter` in Qt
+// form ("HTML files (*.htm *.html);;All files (*)"). On OK copies the chosen
+// path into `path` (at most size-1 characters) and returns 1; 0 when
+// cancelled.
+int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *filter,
+                    char *path, int size);
+
+// Tests answer the modal dialogs without a person: while a hook is set the
+// dialog is not shown and the hook gives the answer. A null hook restores
+// the real dialogs.
+using DlgMessageBoxHook = std::function<void(const std::string &text, const std::string &caption)>;
+using DlgFileDialogHook = std::function<bool(bool forSave, std::string &path)>;
+void dlg_set_message_box_hook(DlgMessageBoxHook hook);
+void dlg_set_file_dialog_hook(DlgFileDialogHook hook);
+
+// --- Acting as the user, for tests ---------------------------------------------------
+// Each goes through the real widget, so the dialog procedure gets exactly the
+// notifications a person's action gives.
+
+// Chooses entry `index` of a drop-down list (CBN_SELCHANGE follows).
+void dlg_user_choose(HWND window, int id, int index);
+// Clicks a button, radio button or check box.
+void dlg_user_click(HWND window, int id);
+// Types text into a control that takes text (the message field), replacing
+// what it held.
+void dlg_user_type(HWND window, int id, const char *text);
+// Moves the keyboard focus to a control, as a click or Tab would.
+void dlg_user_focus(HWND window, int id);
