@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kestrelon and starts the monitor.
+# When neither COM1 nor COM2 is mapped to a device (KESTRELON_COM1/2), the two
+# are linked by a virtual null-modem cable, a socat pseudo-terminal pair, so
+# what is sent on one port arrives on the other.
+set -euo pipefail
+caller_dir=$PWD
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target kestrelon
+
+socat_pid=
+cleanup() { [ -n "$socat_pid" ] && kill "$socat_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+
+if [ -z "${KESTRELON_COM1:-}" ] && [ -z "${KESTRELON_COM2:-}" ]; then
+  cable=$(mktemp -d /tmp/kestrelon-cable-XXXXXX)
+  socat pty,raw,echo=0,link="$cable/com1" pty,raw,echo=0,link="$cable/com2" &
+  socat_pid=$!
+  for _ in $(seq 50); do
+    [ -e "$cable/com1" ] && [ -e "$cable/com2" ] && break
+    sleep 0.1
+  done
+  export KESTRELON_COM1="$cable/com1" KESTRELON_COM2="$cable/com2"
+  echo "COM1 and COM2 are linked by a virtual null-modem cable ($cable)." >&2
+fi
+
+# Kestrelon writes kestrelon.cfg into its working directory; run it from the
+# caller's directory as a user expects.
+cd "$caller_dir"
+"$root/build/shell/kestrelon" "$@"
