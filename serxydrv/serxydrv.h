@@ -1,0 +1,122 @@
+// Kestrelon XMODEM driver: moves one file over one serial port with the
+// XMODEM protocol (checksum, CRC-16 and 1K packets, optional batch packet 0).
+//
+// A polled state machine: acquire the driver for a port, start a transfer
+// with xyStartTx or xyStartRx, then call xyDriver every 50 ms until it
+// returns 0; the outcome is then parameter XY_PARAM_LAST_ERROR (0 success).
+// Errors and the optional trace are left as texts in a ring of 12 messages
+// read with xyGetMessage.
+//
+// Every call returns a signed int: 0 or positive on success, negative on
+// failure. Codes -1..-8 and -100..-104 are the serial library's (ser/ser.h),
+// -300..-318 the driver's own (below). Meant for one thread.
+#pragma once
+
+#include <cstdint>
+
+// The driver's error codes; DriverErrors[-300 - code] is the text.
+enum {
+  XY_UNKNOWN_ERROR = -300,   // "Unknown error" (never raised)
+  XY_ALREADY_ACTIVE = -301,  // "Already active"
+  XY_CANNOT_OPEN = -302,     // "Cannot open file"
+  XY_FILE_EMPTY = -303,      // "File is empty" (never raised)
+  XY_NO_STARTUP = -304,      // "Expected startup character (NAK or 'C') not received"
+  XY_BAD_STARTUP = -305,     // "Startup character was not NAK or 'C'" (never raised)
+  XY_DISK_READ = -306,       // "Disk read error"
+  XY_EOT_NOT_ACKED = -307,   // "EOT character not ACKed"
+  XY_INTERNAL = -308,        // "Internal error"
+  XY_CANCELLED = -309,       // "Cancelled by other end"
+  XY_OUT_OF_SYNC = -310,     // "Out of sync"
+  XY_RETRY_LIMIT = -311,     // "Retry limit exceeded"
+  XY_BAD_PACKET_NUMBER = -312, // "Bad packet number"
+  XY_TIMED_OUT = -313,       // "Timed out awaiting incoming character"
+  XY_NO_SUCH_FILE = -314,    // "No such file" (never raised)
+  XY_NOT_ACTIVE = -315,      // "Port not active"
+  XY_PORT_RANGE = -316,      // "Port range" (never raised)
+  XY_DISK_WRITE = -317,      // "Disk write error"
+  XY_ABORTED = -318,         // "Aborted by user"
+};
+extern const char *const DriverErrors[19];
+
+// Ids of xyGetParameter. 0..5 need the acquired port; 6..12 answer for any.
+enum {
+  XY_PARAM_LAST_ERROR = 0,     // outcome of the last transfer, 0 success
+  XY_PARAM_ERROR_STATE = 1,    // state in which the last error occurred
+  XY_PARAM_PACKET = 2,         // packet being sent, or expected next
+  XY_PARAM_STATE = 3,          // engine state, 0 idle
+  XY_PARAM_FILE_SIZE = 4,      // size of the file sent, or announced in packet 0
+  XY_PARAM_ERROR_COUNT = 5,    // NAKs received (sending) or sent (receiving)
+  XY_PARAM_DEBUG_VALUE = 6,
+  XY_PARAM_LAST_GET_CHAR = 7,  // sign-extended
+  XY_PARAM_LAST_PUT_CHAR = 8,  // sign-extended
+  XY_PARAM_GET_CHAR_COUNT = 9, // bytes received since the program started
+  XY_PARAM_PUT_CHAR_COUNT = 10,
+  XY_PARAM_DRIVER_COUNT = 11,  // xyDriver calls since the program started
+  XY_PARAM_VERSION = 12,       // XY_VERSION
+};
+constexpr int XY_VERSION = 0x233;
+
+// Ids of xySetParameter.
+enum {
+  XY_SET_NAK_RATE = 52,  // receiver's start-character interval, 1..10 s
+  XY_SET_EOF_CHAR = 53,  // fill byte of a short last packet (0x1A)
+};
+
+constexpr int XY_MESSAGE_SLOTS = 12;
+constexpr int XY_MESSAGE_SIZE = 80;    // a text and its terminator
+constexpr int XY_FILE_NAME_SIZE = 128; // a name of at most 127 characters
+
+// Acquires the driver for port. 0; -301 when a port already holds it.
+int xyAcquire(int port);
+
+// Frees the driver (the argument is not looked at). 0; -315 when free.
+int xyRelease(int port);
+
+// Arms sending the file `name` (opened at the first xyDriver call).
+// oneK: 1024-byte packets allowed; batch: packet 0 with name and size first.
+// 1; -315 for a port that does not hold the driver; -302 for a name longer
+// than 127 characters (the transfer is then recorded as ended with -302).
+int xyStartTx(int port, const char *name, int oneK, int batch);
+
+// Arms receiving into `name` (null, empty or starting with a blank: none;
+// batch mode takes the name from packet 0). startChar: 0x15 (NAK) checksum,
+// anything else CRC-16. Results as xyStartTx.
+int xyStartRx(int port, const char *name, int startChar, int batch);
+
+// Runs the next protocol steps. 1 while the transfer goes on; 0 once it has
+// ended (or none runs); -315 for a port that does not hold the driver.
+int xyDriver(int port);
+
+// Stops the transfer (LastError -318), closes the file, drops received bytes
+// and empties the message ring; sends nothing. 0.
+int xyAbort(int port);
+
+// The value of parameter id (table above); -315; -1 for an unknown id.
+int xyGetParameter(int port, int id);
+
+// id 52: the rate when 1..10, else -101; id 53: the fill byte, sign-extended;
+// other ids -1.
+int xySetParameter(int port, int id, int value);
+
+// Trace level 0..3 (level AND 3); returns it.
+int xyDebug(int level);
+
+// Takes the oldest queued message into buffer (at most length bytes, its
+// terminator included; a longer text is cut and not terminated).
+// 1 taken, 0 none waiting.
+int xyGetMessage(char *buffer, int length);
+
+// Copies the transfer's file name (at most length bytes with its terminator);
+// returns the characters copied before the terminator.
+int xyGetFileName(int port, char *buffer, int length);
+
+// The clock behind every time limit and every wait of the driver:
+// `now` gives milliseconds (wrapping 32-bit), `sleep` waits that long.
+// Tests install one that steps time instead of sleeping.
+struct xyClock {
+  uint32_t (*now)();
+  void (*sleep)(uint32_t ms);
+};
+
+// Installs clock (copied); nullptr puts back the system's monotonic clock.
+void xySetClock(const xyClock *clock);

@@ -1,0 +1,679 @@
+// The XMODEM protocol engine: xyDriver advances the transfer record's state
+// machine by up to nine steps per call. A step either goes on at once or
+// pauses, ending the call; the next call continues where it paused.
+#include "serxydrv/xyinternal.h"
+#include "ser/ser.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+enum Flow { Go, Pause };
+
+constexpr int STEPS_PER_CALL = 9;
+
+Flow fail(int port, int code) {
+  SetXYerror(port, code);
+  return Pause;
+}
+
+Flow succeed(int port) {
+  SetXYerror(port, 0);
+  return Pause;
+}
+
+uint32_t elapsed() { return xyNow() - xyList.TimeMark; }
+
+bool checksumMode() { return xyList.NCGchar == NAK; }
+
+void addToCheck(uint8_t byte) {
+  if (checksumMode())
+    xyList.Check = uint16_t((xyList.Check + byte) & 0xFF);
+  else
+    xyList.Check = UpdateCRC(xyList.Check, byte);
+}
+
+// A handle above 0, as the record counts 0 as "no file".
+int keepAboveZero(int fd) {
+  if (fd != 0)
+    return fd;
+  int moved = fcntl(fd, F_DUPFD, 1);
+  close(fd);
+  return moved;
+}
+
+// Opens for reading; others may read it too but not write it.
+int openForReading(const char *name) {
+  if (name[0] == '\0')
+    return -1;
+  int fd = open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return -1;
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    close(fd);
+    return -1;
+  }
+  return keepAboveZero(fd);
+}
+
+int createFile(const char *name) {
+  if (name[0] == '\0')
+    return -1;
+  int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd < 0 ? -1 : keepAboveZero(fd);
+}
+
+// Reads up to size bytes, as many as the file still has.
+int readFull(int fd, uint8_t *buffer, int size) {
+  int got = 0;
+  while (got < size) {
+    ssize_t n = read(fd, buffer + got, size_t(size - got));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return -1;
+    if (n == 0)
+      break;
+    got += int(n);
+  }
+  return got;
+}
+
+bool writeFull(int fd, const uint8_t *buffer, int size) {
+  int done = 0;
+  while (done < size) {
+    ssize_t n = write(fd, buffer + done, size_t(size - done));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += int(n);
+  }
+  return true;
+}
+
+// A byte from GetChar, or: NoByte (-100, the state applies its own limit) or
+// a hard error that GetChar has already reported (the transfer has ended).
+bool isHardError(int c) { return c < 0 && c != SIO_NO_DATA; }
+
+// --- Sending ------------------------------------------------------------------
+
+Flow sendOpenFile(int port) { // 202
+  XyList &x = xyList;
+  x.EndOfBatch = x.BatchFlag && x.FileName[0] == '\0';
+  x.BytesSent = 0;
+  x.ErrorCount = 0;
+  if (x.EndOfBatch) {
+    x.FileSize = 0;
+  } else {
+    int fd = openForReading(x.FileName);
+    if (fd <= 0)
+      return fail(port, XY_CANNOT_OPEN);
+    x.FileHandle = fd;
+    x.FileSize = FileLength(fd);
+  }
+  x.NextState = 204;
+  x.TimeMark = xyNow();
+  if (DebugLevel >= 1)
+    QueueMessage("COM%d:TX FileName='%s' Size=%ld ", port + 1, x.FileName, long(x.FileSize));
+  x.State = 203;
+  return Go;
+}
+
+Flow sendAwaitStart(int port) { // 203
+  XyList &x = xyList;
+  int c = GetChar(port);
+  if (c == SIO_NO_DATA) {
+    if (elapsed() > XY_START_WAIT_MS)
+      return fail(port, XY_NO_STARTUP);
+    return Pause;
+  }
+  if (isHardError(c))
+    return Pause;
+  if (c == NAK || c == CRC_START) {
+    x.NCGchar = uint8_t(c);
+    SioRxClear(port);
+    if (DebugLevel >= 2)
+      QueueMessage("[S=%d]", c);
+    x.State = x.NextState;
+  }
+  return Pause;
+}
+
+// Packet 0: the name as given, its NUL, the size in decimal, zeros.
+void fillPacketZero() {
+  XyList &x = xyList;
+  memset(x.Buffer, 0, 128);
+  size_t nameLength = strnlen(x.FileName, 127);
+  memcpy(x.Buffer, x.FileName, nameLength);
+  char sizeText[16];
+  int sizeLength = snprintf(sizeText, sizeof sizeText, "%ld", long(x.FileSize));
+  size_t at = nameLength + 1;
+  for (int i = 0; i < sizeLength && at < 128; ++i)
+    x.Buffer[at++] = uint8_t(sizeText[i]);
+}
+
+Flow sendFillPacket(int port) { // 205
+  XyList &x = xyList;
+  if (x.EndOfBatch) {
+    x.PacketSize = 128;
+    memset(x.Buffer, 0, 128);
+  } else if (x.Packet == 0) {
+    x.PacketSize = 128;
+    fillPacketZero();
+  } else {
+    bool big = x.OneKflag && x.ErrorCount < 3 && int64_t(x.FileSize) - int64_t(x.BytesSent) >= 1024;
+    x.PacketSize = big ? 1024 : 128;
+    int got = readFull(x.FileHandle, x.Buffer, x.PacketSize);
+    if (got <= 0)
+      return fail(port, XY_DISK_READ);
+    memset(x.Buffer + got, EOFchar, size_t(x.PacketSize - got));
+  }
+  x.State = 208;
+  return Go;
+}
+
+Flow sendHeader(int port) { // 209
+  XyList &x = xyList;
+  uint8_t number = uint8_t(x.Packet);
+  if (PutChar(port, x.HeaderChar) < 0 || PutChar(port, number) < 0 ||
+      PutChar(port, 255 - number) < 0)
+    return Pause;
+  x.Check = 0;
+  x.TimeMark = xyNow();
+  x.State = 210;
+  return Go;
+}
+
+Flow sendData(int port) { // 210
+  XyList &x = xyList;
+  for (int i = 0; i < x.PacketSize; ++i) {
+    if (i % 32 == 31 && WaitForCTS(port) < 0)
+      return Pause;
+    if (PutChar(port, x.Buffer[i]) < 0)
+      return Pause;
+    addToCheck(x.Buffer[i]);
+  }
+  x.State = 211;
+  if (x.Packet == x.FirstPacket) {
+    x.TimeMark = xyNow();
+    return Pause;
+  }
+  return Go;
+}
+
+Flow sendCheck(int port) { // 211
+  XyList &x = xyList;
+  // The first packet's check bytes wait a little, so that start characters
+  // the receiver repeated meanwhile are dropped before its reply.
+  if (x.Packet == x.FirstPacket && elapsed() < XY_FIRST_CHECK_DELAY_MS)
+    return Pause;
+  SioRxClear(port);
+  if (checksumMode()) {
+    if (PutChar(port, x.Check & 0xFF) < 0)
+      return Pause;
+    if (DebugLevel >= 2)
+      QueueMessage("COM%d: Sent packet %d Size=%d NCG=%c CS=%x", port + 1, x.Packet, x.PacketSize,
+                   x.NCGchar, x.Check & 0xFF);
+  } else {
+    if (PutChar(port, x.Check >> 8) < 0 || PutChar(port, x.Check & 0xFF) < 0)
+      return Pause;
+    if (DebugLevel >= 2)
+      QueueMessage("COM%d: Sent packet %d Size=%d NCG=%c CRC=%x", port + 1, x.Packet, x.PacketSize,
+                   x.NCGchar, x.Check);
+  }
+  x.TimeMark = xyNow();
+  x.State = 212;
+  return Go;
+}
+
+Flow sendAwaitReply(int port) { // 212
+  XyList &x = xyList;
+  int c = GetChar(port);
+  if (c == SIO_NO_DATA) {
+    if (elapsed() > XY_REPLY_WAIT_MS)
+      return fail(port, XY_TIMED_OUT);
+    return Pause;
+  }
+  if (isHardError(c))
+    return Pause;
+  if (c == CAN)
+    return fail(port, XY_CANCELLED);
+  if (c == ACK) {
+    if (x.Packet > 0)
+      x.BytesSent += uint32_t(x.PacketSize);
+    if (DebugLevel >= 2)
+      QueueMessage("COM%d: Packet %d ACKed", port + 1, x.Packet);
+    x.State = 213;
+    return Go;
+  }
+  if (c == NAK) {
+    ++x.TryCount;
+    ++x.ErrorCount;
+    if (DebugLevel >= 1)
+      QueueMessage("COM%d: Packet %d NAKed", port + 1, x.Packet);
+    SioRxClear(port);
+    if (x.TryCount < x.TryLimit) {
+      x.State = 209;
+      return Go;
+    }
+    return fail(port, XY_RETRY_LIMIT);
+  }
+  if (DebugLevel >= 1)
+    QueueMessage("COM%d:Packet %d expects ACK/NAK not %xH", port + 1, x.Packet, int(int8_t(c)));
+  return fail(port, XY_OUT_OF_SYNC);
+}
+
+Flow sendAfterAck(int port) { // 213
+  XyList &x = xyList;
+  if (!x.EndOfBatch && x.Packet == 0) {
+    // Packet 0 accepted: the receiver asks again for the data.
+    if (DebugLevel >= 2)
+      QueueMessage("COM%d: 'Restart' after packet 0", port + 1);
+    x.TimeMark = xyNow();
+    x.NextState = 214;
+    x.State = 203;
+  } else {
+    x.State = 214;
+  }
+  return Go;
+}
+
+Flow sendNextOrEnd(int port) { // 214
+  XyList &x = xyList;
+  if (x.BytesSent < uint32_t(x.FileSize)) {
+    ++x.Packet;
+    x.State = 205;
+    return Go;
+  }
+  CloseFile();
+  if (x.EndOfBatch)
+    return succeed(port);
+  x.TryLimit = 10;
+  x.State = 206;
+  return Go;
+}
+
+Flow sendEot(int port) { // 206
+  XyList &x = xyList;
+  x.TimeMark = xyNow();
+  if (PutChar(port, EOT) < 0)
+    return Pause;
+  if (DebugLevel >= 2)
+    QueueMessage("SEND: EOT");
+  x.State = 207;
+  return Go;
+}
+
+Flow sendAwaitEotAck(int port) { // 207
+  XyList &x = xyList;
+  int c = GetChar(port);
+  if (c == SIO_NO_DATA) {
+    if (elapsed() > XY_EOT_WAIT_MS) {
+      if (--x.TryLimit <= 0) {
+        if (DebugLevel >= 1)
+          QueueMessage("COM%d: EOT was not ACKed", port + 1);
+        return fail(port, XY_EOT_NOT_ACKED);
+      }
+      x.State = 206;
+    }
+    return Go;
+  }
+  if (isHardError(c))
+    return Pause;
+  if (c == ACK) {
+    if (DebugLevel >= 2)
+      QueueMessage("COM%d: EOT was ACKed", port + 1);
+    if (x.BatchFlag) {
+      x.FileName[0] = '\0';
+      x.State = 202;
+      return Go;
+    }
+    return succeed(port);
+  }
+  return Go;
+}
+
+// --- Receiving ----------------------------------------------------------------
+
+Flow receiveStart(int port) { // 300
+  SioRxClear(port);
+  xyList.BytesWritten = 0;
+  xyList.State = 303;
+  return Go;
+}
+
+Flow receiveCreate(int port) { // 303
+  XyList &x = xyList;
+  if (x.BatchFlag) {
+    x.FirstPacket = 0;
+  } else {
+    x.FirstPacket = 1;
+    int fd = createFile(x.FileName);
+    if (fd <= 0)
+      return fail(port, XY_CANNOT_OPEN);
+    x.FileHandle = fd;
+  }
+  x.State = 304;
+  return Go;
+}
+
+Flow receiveFirstPacket(int /*port*/) { // 304
+  xyList.Packet = xyList.FirstPacket;
+  xyList.NextState = 305;
+  LastAcceptedPacket = -1;
+  xyList.State = 301;
+  return Go;
+}
+
+Flow receiveSendStart(int port) { // 301
+  if (PutChar(port, xyList.NCGchar) < 0)
+    return Pause;
+  xyList.TimeMark = xyNow();
+  xyList.State = 302;
+  return Pause;
+}
+
+Flow receiveAwaitAnswer(int port) { // 302
+  XyList &x = xyList;
+  int c = GetChar(port);
+  if (c == SIO_NO_DATA) {
+    if (elapsed() >= uint32_t(RxNakRate) * 1000u)
+      x.State = 301;
+    return Go;
+  }
+  if (isHardError(c))
+    return Pause;
+  if (DebugLevel >= 2)
+    QueueMessage("COM%d: Received %c (%xH)", port + 1, c, c);
+  if (c == SOH || c == STX || c == CAN || c == EOT) {
+    ReadyByte = c; // the packet state reads it again
+    x.State = x.NextState;
+  } else {
+    x.State = 301;
+  }
+  return Pause;
+}
+
+Flow receivePrepare(int /*port*/) { // 305
+  xyList.TryCount = 1;
+  xyList.TryLimit = 5;
+  xyList.TimeMark = xyNow();
+  xyList.State = 307;
+  return Go;
+}
+
+Flow receiveAwaitPacket(int port) { // 307
+  XyList &x = xyList;
+  int c = GetChar(port);
+  if (c == SIO_NO_DATA) {
+    if (elapsed() > uint32_t(RxNakRate) * 1000u)
+      return fail(port, XY_TIMED_OUT);
+    return Pause;
+  }
+  if (isHardError(c))
+    return Pause;
+  if (DebugLevel >= 2)
+    QueueMessage("[F=%d]", c);
+  x.TimeMark = xyNow();
+  switch (c) {
+  case SOH:
+    x.PacketSize = 128;
+    x.State = 309;
+    return Go;
+  case STX:
+    x.PacketSize = 1024;
+    x.State = 309;
+    return Go;
+  case CAN:
+    return fail(port, XY_CANCELLED);
+  case EOT:
+    if (PutChar(port, ACK) < 0)
+      return Pause;
+    CloseFile();
+    if (x.BatchFlag) {
+      x.State = 300;
+      return Pause;
+    }
+    return succeed(port);
+  default:
+    return fail(port, XY_OUT_OF_SYNC);
+  }
+}
+
+// One byte inside a packet: a byte, or -1 when the step must pause (no byte
+// yet, or the transfer has ended through a time-out or a hard error).
+int packetByte(int port) {
+  int c = GetChar(port);
+  if (c >= 0)
+    return c;
+  if (c == SIO_NO_DATA && elapsed() > XY_BYTE_WAIT_MS)
+    fail(port, XY_TIMED_OUT);
+  return -1;
+}
+
+Flow receiveNumber(int port) { // 309
+  int c = packetByte(port);
+  if (c < 0)
+    return Pause;
+  if (DebugLevel >= 2)
+    QueueMessage("[P=%d]", c);
+  xyList.RxPacket = c;
+  xyList.TimeMark = xyNow();
+  xyList.State = 310;
+  return Go;
+}
+
+Flow receiveComplement(int port) { // 310
+  XyList &x = xyList;
+  int c = packetByte(port);
+  if (c < 0)
+    return Pause;
+  x.RxPacketCmp = c;
+  if (x.RxPacket + x.RxPacketCmp != 255) {
+    if (DebugLevel >= 2)
+      QueueMessage("Packet %d: Got=%d, Cmp=%d", x.Packet, x.RxPacket, x.RxPacketCmp);
+    return fail(port, XY_BAD_PACKET_NUMBER);
+  }
+  x.Check = 0;
+  x.TimeMark = xyNow();
+  x.State = 308;
+  return Go;
+}
+
+Flow receiveData(int port) { // 308
+  XyList &x = xyList;
+  for (int i = 0; i < x.PacketSize; ++i) {
+    int c;
+    // A sender pausing inside a packet gets 6000 ms per byte, as in the
+    // other packet states; "no byte" is never stored as data.
+    while ((c = GetChar(port)) < 0) {
+      if (c != SIO_NO_DATA)
+        return Pause;
+      if (elapsed() > XY_BYTE_WAIT_MS)
+        return fail(port, XY_TIMED_OUT);
+    }
+    x.Buffer[i] = uint8_t(c);
+    x.TimeMark = xyNow();
+    addToCheck(uint8_t(c));
+  }
+  x.State = 311;
+  return Go;
+}
+
+Flow receiveCheck(int port) { // 311
+  XyList &x = xyList;
+  int c = packetByte(port);
+  if (c < 0)
+    return Pause;
+  x.RxCheck = uint16_t(c);
+  if (checksumMode()) {
+    x.State = 313;
+  } else {
+    x.TimeMark = xyNow();
+    x.State = 312;
+  }
+  return Go;
+}
+
+Flow receiveCheckLow(int port) { // 312
+  int c = packetByte(port);
+  if (c < 0)
+    return Pause;
+  xyList.RxCheck = uint16_t(xyList.RxCheck * 256 + c);
+  xyList.State = 313;
+  return Go;
+}
+
+Flow receiveVerify(int port) { // 313
+  XyList &x = xyList;
+  if (DebugLevel >= 2)
+    QueueMessage(checksumMode()
+                     ? "COM%d: Packet: Expected=%d, Got=%d: Size=%d CS: Expected=%x, Got=%x"
+                     : "COM%d: Packet: Expected=%d, Got=%d: Size=%d CRC: Expected=%x, Got=%x",
+                 port + 1, x.Packet, x.RxPacket, x.PacketSize, x.Check, x.RxCheck);
+  if (x.Check == x.RxCheck) {
+    x.State = 306;
+    return Go;
+  }
+  if (WaitForCTS(port) < 0 || PutChar(port, NAK) < 0)
+    return Pause;
+  ++x.ErrorCount;
+  QueueMessage("COM%d: NAK %d: Bad CS %x", port + 1, x.Packet, x.RxCheck);
+  x.TimeMark = xyNow();
+  x.State = 307;
+  return Pause;
+}
+
+Flow acknowledge(int port) {
+  if (WaitForCTS(port) < 0 || PutChar(port, ACK) < 0)
+    return Pause;
+  return Pause;
+}
+
+// Packet 0: the name without directory or drive, and the size after it.
+Flow receivePacketZero(int port) {
+  XyList &x = xyList;
+  char name[XY_FILE_NAME_SIZE];
+  size_t nameLength = strnlen(reinterpret_cast<const char *>(x.Buffer), XY_FILE_NAME_SIZE - 1);
+  memcpy(name, x.Buffer, nameLength);
+  name[nameLength] = '\0';
+  FileNameCopy(x.FileName, name);
+  if (name[0] == '\0') { // end of batch
+    if (WaitForCTS(port) < 0 || PutChar(port, ACK) < 0)
+      return Pause;
+    return succeed(port);
+  }
+  int fd = createFile(x.FileName);
+  if (fd <= 0)
+    return fail(port, XY_CANNOT_OPEN);
+  x.FileHandle = fd;
+  size_t at = nameLength + 1;
+  while (at < 128 && x.Buffer[at] == ' ')
+    ++at;
+  int64_t size = 0;
+  SizeAnnounced = at < 128 && x.Buffer[at] >= '0' && x.Buffer[at] <= '9';
+  while (at < 128 && x.Buffer[at] >= '0' && x.Buffer[at] <= '9' && size < INT32_MAX)
+    size = size * 10 + (x.Buffer[at++] - '0');
+  x.FileSize = int32_t(size > INT32_MAX ? INT32_MAX : size);
+  LastAcceptedPacket = 0;
+  x.Packet = 1;
+  x.NextState = 305;
+  x.State = 301;
+  return acknowledge(port);
+}
+
+Flow receiveAccept(int port) { // 306
+  XyList &x = xyList;
+  if (x.RxPacket == LastAcceptedPacket) {
+    // The sender missed our ACK and sent the same packet again: it is
+    // acknowledged, and not written a second time.
+    x.State = (x.BatchFlag && x.RxPacket == 0 && x.BytesWritten == 0) ? 301 : 305;
+    return acknowledge(port);
+  }
+  if (x.Packet == 0)
+    return receivePacketZero(port);
+  int count = x.PacketSize;
+  if (x.BatchFlag && SizeAnnounced) {
+    int64_t left = int64_t(x.FileSize) - x.BytesWritten;
+    if (left < count)
+      count = left > 0 ? int(left) : 0;
+  }
+  if (count > 0 && !writeFull(x.FileHandle, x.Buffer, count))
+    return fail(port, XY_DISK_WRITE);
+  x.BytesWritten += count;
+  LastAcceptedPacket = x.RxPacket;
+  ++x.Packet;
+  x.State = 305;
+  return acknowledge(port);
+}
+
+Flow runState(int port) {
+  switch (xyList.State) {
+  case 201: xyList.State = 202; return Go;
+  case 202: return sendOpenFile(port);
+  case 203: return sendAwaitStart(port);
+  case 204:
+    xyList.FirstPacket = xyList.BatchFlag ? 0 : 1;
+    xyList.Packet = xyList.FirstPacket;
+    xyList.State = 205;
+    return Go;
+  case 205: return sendFillPacket(port);
+  case 206: return sendEot(port);
+  case 207: return sendAwaitEotAck(port);
+  case 208:
+    xyList.HeaderChar = xyList.PacketSize == 1024 ? STX : SOH;
+    xyList.TryCount = 1;
+    xyList.TryLimit = 5;
+    xyList.State = 209;
+    return Go;
+  case 209: return sendHeader(port);
+  case 210: return sendData(port);
+  case 211: return sendCheck(port);
+  case 212: return sendAwaitReply(port);
+  case 213: return sendAfterAck(port);
+  case 214: return sendNextOrEnd(port);
+  case 300: return receiveStart(port);
+  case 301: return receiveSendStart(port);
+  case 302: return receiveAwaitAnswer(port);
+  case 303: return receiveCreate(port);
+  case 304: return receiveFirstPacket(port);
+  case 305: return receivePrepare(port);
+  case 306: return receiveAccept(port);
+  case 307: return receiveAwaitPacket(port);
+  case 308: return receiveData(port);
+  case 309: return receiveNumber(port);
+  case 310: return receiveComplement(port);
+  case 311: return receiveCheck(port);
+  case 312: return receiveCheckLow(port);
+  case 313: return receiveVerify(port);
+  default:
+    QueueMessage("!COM%d: INTERNAL ERROR: Bad state = %d", port + 1, xyList.State);
+    return fail(port, XY_INTERNAL);
+  }
+}
+
+} // namespace
+
+int xyDriver(int port) {
+  ++DriverCount;
+  if (port != ActivePort)
+    return XY_NOT_ACTIVE;
+  for (int step = 0; step < STEPS_PER_CALL; ++step) {
+    if (DebugLevel >= 2 && xyList.State != xyList.TracedState) {
+      QueueMessage("COM%d: xyDriver: Tics = %ld, State = %d", port + 1, long(xyNow()),
+                   xyList.State);
+      xyList.TracedState = xyList.State;
+    }
+    if (xyList.State == 0)
+      return 0;
+    if (runState(port) == Pause)
+      break;
+  }
+  return xyList.Done ? 0 : 1;
+}

@@ -1,0 +1,385 @@
+// The driver's calls around the protocol engine: acquire, start, query,
+// abort and release, the byte routines with their waits and counters, the
+// CRC table and the message ring in which errors and the trace are left.
+#include "serxydrv/xyinternal.h"
+#include "ser/ser.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+const char *const DriverErrors[19] = {
+    "Unknown error",
+    "Already active",
+    "Cannot open file",
+    "File is empty",
+    "Expected startup character (NAK or 'C') not received",
+    "Startup character was not NAK or 'C'",
+    "Disk read error",
+    "EOT character not ACKed",
+    "Internal error",
+    "Cancelled by other end",
+    "Out of sync",
+    "Retry limit exceeded",
+    "Bad packet number",
+    "Timed out awaiting incoming character",
+    "No such file",
+    "Port not active",
+    "Port range",
+    "Disk write error",
+    "Aborted by user",
+};
+
+XyList xyList;
+int ActivePort = -1;
+int DebugLevel = 0;
+int DebugValue = 0;
+int GetCharCount = 0;
+int PutCharCount = 0;
+int DriverCount = 0;
+int8_t LastGetChar = 0;
+int8_t LastPutChar = 0;
+uint8_t RxNakRate = 4;
+uint8_t EOFchar = 0x1A;
+int ReadyByte = -1;
+int MsgFront = 0;
+int MsgCount = 0;
+char MessageQueue[XY_MESSAGE_SLOTS][XY_MESSAGE_SIZE];
+uint16_t CRCtable[256];
+int LastAcceptedPacket = -1;
+bool SizeAnnounced = false;
+
+// --- Clock --------------------------------------------------------------
+
+static uint32_t systemNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
+}
+
+static void systemSleep(uint32_t ms) {
+  timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+static xyClock Clock = {systemNow, systemSleep};
+
+void xySetClock(const xyClock *clock) {
+  if (clock && clock->now && clock->sleep)
+    Clock = *clock;
+  else
+    Clock = {systemNow, systemSleep};
+}
+
+uint32_t xyNow() { return Clock.now(); }
+void xySleep(uint32_t ms) { Clock.sleep(ms); }
+
+// --- Message ring ---------------------------------------------------------
+
+char *GetMsgPtr() {
+  int slot = (MsgFront + MsgCount) % XY_MESSAGE_SLOTS;
+  if (MsgCount == XY_MESSAGE_SLOTS)
+    MsgFront = (MsgFront + 1) % XY_MESSAGE_SLOTS;
+  else
+    ++MsgCount;
+  return MessageQueue[slot];
+}
+
+void QueueMessage(const char *format, ...) {
+  char *slot = GetMsgPtr();
+  va_list args;
+  va_start(args, format);
+  // vsnprintf cuts a long text to 79 characters and its terminator.
+  vsnprintf(slot, XY_MESSAGE_SIZE, format, args);
+  va_end(args);
+}
+
+// --- CRC-16/XMODEM ------------------------------------------------------
+
+uint16_t CalcTable(uint16_t index, uint16_t poly, uint16_t crc) {
+  uint16_t a = uint16_t(index << 8);
+  for (int i = 0; i < 8; ++i) {
+    if ((crc ^ a) & 0x8000)
+      crc = uint16_t((crc << 1) ^ poly);
+    else
+      crc = uint16_t(crc << 1);
+    a = uint16_t(a << 1);
+  }
+  return crc;
+}
+
+void InitCRC() {
+  for (int i = 0; i < 256; ++i)
+    CRCtable[i] = CalcTable(uint16_t(i), 0x1021, 0);
+}
+
+uint16_t UpdateCRC(uint16_t crc, uint8_t byte) {
+  return uint16_t(CRCtable[((crc >> 8) ^ byte) & 0xFF] ^ uint16_t(crc << 8));
+}
+
+// --- Files ----------------------------------------------------------------
+
+int32_t FileLength(int handle) {
+  off_t here = lseek(handle, 0, SEEK_CUR);
+  off_t end = lseek(handle, 0, SEEK_END);
+  lseek(handle, here, SEEK_SET);
+  return int32_t(end);
+}
+
+char *FileNameCopy(char *target, const char *path) {
+  const char *base = path;
+  for (const char *p = path; *p; ++p)
+    if (*p == ':' || *p == '/' || *p == '\\')
+      base = p + 1;
+  size_t n = strnlen(base, XY_FILE_NAME_SIZE - 1);
+  memmove(target, base, n);
+  target[n] = '\0';
+  return target;
+}
+
+void CloseFile() {
+  if (xyList.FileHandle > 0)
+    close(xyList.FileHandle);
+  xyList.FileHandle = 0;
+}
+
+// --- Errors -----------------------------------------------------------------
+
+static const char *codeText(const char *const *table, int size, int index) {
+  return index >= 0 && index < size ? table[index] : DriverErrors[0];
+}
+
+// Queues the message of an error code, in the form of its range.
+static void queueErrorMessage(int port, int code) {
+  if (code <= -300)
+    QueueMessage("!COM%d: ERROR %d (%s) @ State=%d", port + 1, code,
+                 codeText(DriverErrors, 19, -300 - code), xyList.TracedState);
+  else if (code <= -100)
+    QueueMessage("!COM%d: Sio Error %d (%s) @ State=%d", port + 1, code,
+                 codeText(SioErrors, 5, -100 - code), xyList.TracedState);
+  else
+    QueueMessage("!COM%d: Port Error %d (%s) @ State=%d", port + 1, code,
+                 codeText(PortErrors, 8, -1 - code), xyList.TracedState);
+}
+
+int SetXYerror(int port, int code) {
+  xyList.LastError = code;
+  xyList.Done = 1;
+  int noted = xyList.State;
+  xyList.State = 0;
+  if (code == 0)
+    return 0;
+  xyList.ErrorState = noted;
+  if (code <= -100)
+    for (int i = 0; i < 3; ++i)
+      SioPutc(port, CAN);
+  SioRxClear(port);
+  CloseFile();
+  queueErrorMessage(port, code);
+  return code;
+}
+
+// --- Bytes ------------------------------------------------------------------
+
+int PutChar(int port, int byte) {
+  int result = SioPutc(port, byte);
+  if (result < 0) {
+    SetXYerror(port, result);
+    return result;
+  }
+  LastPutChar = int8_t(byte);
+  ++PutCharCount;
+  return result;
+}
+
+int GetChar(int port) {
+  for (int attempt = 0; attempt < XY_GETCHAR_TRIES; ++attempt) {
+    // Each attempt looks at the port in small steps for 50 ms, so a byte is
+    // taken as soon as it arrives.
+    uint32_t start = xyNow();
+    for (;;) {
+      int result;
+      if (ReadyByte > 0) {
+        result = ReadyByte;
+        ReadyByte = -1;
+      } else {
+        result = SioGetc(port);
+      }
+      if (result >= 0) {
+        LastGetChar = int8_t(result);
+        ++GetCharCount;
+        return result;
+      }
+      if (result != SIO_NO_DATA) {
+        SetXYerror(port, result);
+        return result;
+      }
+      if (xyNow() - start >= XY_GETCHAR_TRY_MS)
+        break;
+      xySleep(XY_POLL_STEP_MS);
+    }
+  }
+  return SIO_NO_DATA;
+}
+
+int WaitForCTS(int port) {
+  if (!xyList.CTSflag)
+    return 0;
+  uint32_t start = xyNow();
+  while (SioCTS(port) == 0) {
+    if (xyNow() - start >= XY_CTS_WAIT_MS)
+      return SetXYerror(port, XY_TIMED_OUT);
+    xySleep(XY_POLL_STEP_MS);
+  }
+  return 0;
+}
+
+// --- Public calls -------------------------------------------------------------
+
+int xyAcquire(int port) {
+  if (ActivePort >= 0)
+    return XY_ALREADY_ACTIVE;
+  ActivePort = port;
+  InitCRC();
+  return 0;
+}
+
+int xyRelease(int /*port*/) {
+  if (ActivePort < 0)
+    return XY_NOT_ACTIVE;
+  ActivePort = -1;
+  return 0;
+}
+
+// Common part of both starts: a fresh record, or a refusal of a name that
+// does not fit it, recorded like a file that cannot be opened.
+static bool freshRecord(int port, const char *name) {
+  CloseFile();
+  memset(&xyList, 0, sizeof xyList);
+  if (name && strlen(name) >= XY_FILE_NAME_SIZE) {
+    xyList.LastError = XY_CANNOT_OPEN;
+    xyList.Done = 1;
+    queueErrorMessage(port, XY_CANNOT_OPEN);
+    return false;
+  }
+  return true;
+}
+
+int xyStartTx(int port, const char *name, int oneK, int batch) {
+  if (port != ActivePort)
+    return XY_NOT_ACTIVE;
+  if (!name)
+    name = "";
+  if (DebugLevel >= 1)
+    QueueMessage("COM%d:xyStartTx:FileName='%s' OneKflag=%d BatchFlag=%d", port + 1, name, oneK,
+                 batch);
+  if (!freshRecord(port, name))
+    return XY_CANNOT_OPEN;
+  strcpy(xyList.FileName, name);
+  xyList.OneKflag = oneK;
+  xyList.BatchFlag = uint8_t(batch);
+  xyList.NextState = 0;
+  xyList.State = 201;
+  xyList.CTSflag = uint8_t(SioCTS(port));
+  ReadyByte = -1;
+  return 1;
+}
+
+int xyStartRx(int port, const char *name, int startChar, int batch) {
+  if (port != ActivePort)
+    return XY_NOT_ACTIVE;
+  if (DebugLevel >= 1)
+    QueueMessage("COM%d:xyStartRx:FileName='%s' NCGchar=%c BatchFlag=%d", port + 1,
+                 name ? name : "", startChar, batch);
+  bool noName = !name || name[0] == '\0' || name[0] == ' ';
+  if (!freshRecord(port, noName ? nullptr : name))
+    return XY_CANNOT_OPEN;
+  if (!noName)
+    strcpy(xyList.FileName, name);
+  xyList.NCGchar = uint8_t(startChar);
+  xyList.BatchFlag = uint8_t(batch);
+  xyList.NextState = 0;
+  xyList.State = 300;
+  xyList.CTSflag = uint8_t(SioCTS(port));
+  ReadyByte = -1;
+  return 1;
+}
+
+int xyAbort(int port) {
+  MsgFront = MsgCount = 0;
+  xyList.LastError = XY_ABORTED;
+  xyList.Done = 1;
+  xyList.ErrorState = 0;
+  xyList.State = 0;
+  CloseFile();
+  SioRxClear(port);
+  return 0;
+}
+
+int xyGetParameter(int port, int id) {
+  if (id >= 0 && id <= 5 && port != ActivePort)
+    return XY_NOT_ACTIVE;
+  switch (id) {
+  case XY_PARAM_LAST_ERROR: return xyList.LastError;
+  case XY_PARAM_ERROR_STATE: return xyList.ErrorState;
+  case XY_PARAM_PACKET: return xyList.Packet;
+  case XY_PARAM_STATE: return xyList.State;
+  case XY_PARAM_FILE_SIZE: return xyList.FileSize;
+  case XY_PARAM_ERROR_COUNT: return xyList.ErrorCount;
+  case XY_PARAM_DEBUG_VALUE: return DebugValue;
+  case XY_PARAM_LAST_GET_CHAR: return LastGetChar;
+  case XY_PARAM_LAST_PUT_CHAR: return LastPutChar;
+  case XY_PARAM_GET_CHAR_COUNT: return GetCharCount;
+  case XY_PARAM_PUT_CHAR_COUNT: return PutCharCount;
+  case XY_PARAM_DRIVER_COUNT: return DriverCount;
+  case XY_PARAM_VERSION: return XY_VERSION;
+  default: return -1;
+  }
+}
+
+int xySetParameter(int /*port*/, int id, int value) {
+  if (id == XY_SET_NAK_RATE) {
+    if (value < 1 || value > 10)
+      return SIO_RANGE;
+    RxNakRate = uint8_t(value);
+    return value;
+  }
+  if (id == XY_SET_EOF_CHAR) {
+    EOFchar = uint8_t(value);
+    return int8_t(EOFchar);
+  }
+  return -1;
+}
+
+int xyDebug(int level) {
+  DebugLevel = level & 3;
+  return DebugLevel;
+}
+
+int xyGetMessage(char *buffer, int length) {
+  if (MsgCount == 0)
+    return 0;
+  const char *text = MessageQueue[MsgFront];
+  MsgFront = (MsgFront + 1) % XY_MESSAGE_SLOTS;
+  --MsgCount;
+  if (buffer && length > 0) {
+    size_t n = strlen(text) + 1;
+    memcpy(buffer, text, n < size_t(length) ? n : size_t(length));
+  }
+  return 1;
+}
+
+int xyGetFileName(int /*port*/, char *buffer, int length) {
+  if (!buffer || length <= 0)
+    return 0;
+  int n = int(strlen(xyList.FileName));
+  if (n + 1 <= length) {
+    memcpy(buffer, xyList.FileName, size_t(n) + 1);
+    return n;
+  }
+  memcpy(buffer, xyList.FileName, size_t(length));
+  return length;
+}
