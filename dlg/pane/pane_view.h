@@ -1,0 +1,190 @@
+// The display pane widget: paints a PaneModel in a fixed-pitch font and
+// turns keys and mouse into model operations. It knows nothing of ports.
+//
+// Rows. With wrapping on, a text line is shown in as many rows as it needs:
+// a row ends at the widget's width, after the last blank that fits where
+// there is one. Rows are laid out only around what is shown (a long line is
+// laid out in independent stretches of a few thousand characters), so the
+// last rows of a 32 Mi-character line show at once. With wrapping off (the
+// ANSI view) one text line is one row and the pane scrolls horizontally.
+//
+// Position. The view's position is its top text line plus the row of that
+// line at the top (wrapping off: always the line's first row).
+// firstVisibleLine() and scrollLines() work in text lines, as the monitor's
+// paging expects.
+//
+// Follow mode. After a text change the view stays at the end if it showed
+// the end before; if the user has scrolled away from the end (wheel, scroll
+// bar, Page keys, or a program call that moved it there) it stays where it
+// is until it is brought back to the end.
+//
+// Keys. Every key-down (as a Win32 virtual-key code) and every character (as
+// its Windows-1252 byte) is first offered to the key filter. The filter
+// returns the code the pane acts on: the same code to pass it, another code
+// to replace it, 0 to swallow it. A key press gives a key-down and then,
+// when it produces one, a character, as on Win32; the character is offered
+// even when the key-down was swallowed. What passes is acted on as in an
+// editor:
+//   key-down: Left 37, Right 39, Up 38, Down 40, Home 36 / End 35 (of the
+//     row), Page Up 33 / Page Down 34 (a screen), Backspace 8 (deletes
+//     backwards), Delete 46 (deletes forwards); Shift extends the selection
+//     on a typed key.
+//   character: 0x20..0xFF and TAB are inserted at the caret in the insertion
+//     colour, Enter (13) inserts a line break (a LF), Ctrl+A (1) selects
+//     all, Ctrl+C (3) copies, Ctrl+V (22) pastes, Ctrl+X (24) cuts; other
+//     control characters (Backspace 8, Escape 27, ...) do nothing here.
+#pragma once
+
+#include "dlg/pane/pane_model.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QFont>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QMenu;
+
+enum class PaneKeyKind { KeyDown, Char };
+
+// Win32 virtual-key codes the pane acts on.
+namespace PaneVk {
+inline constexpr int Back = 8, Tab = 9, Return = 13, Escape = 27;
+inline constexpr int Prior = 33, Next = 34, End = 35, Home = 36;
+inline constexpr int Left = 37, Up = 38, Right = 39, Down = 40;
+inline constexpr int Delete = 46, ProcessKey = 229;
+}  // namespace PaneVk
+
+class DisplayPane : public QAbstractScrollArea {
+  Q_OBJECT
+public:
+  using KeyFilter = std::function<int(PaneKeyKind kind, int code)>;
+
+  explicit DisplayPane(QWidget *parent = nullptr,
+                       std::int64_t capacity = PaneModel::kDefaultCapacity);
+  ~DisplayPane() override;
+
+  PaneModel &model() { return model_; }
+  const PaneModel &model() const { return model_; }
+
+  // Wrapping on (default) or off; off also makes the model drop whole
+  // screens of 25 lines.
+  void setWrap(bool on);
+  bool wrap() const { return wrap_; }
+
+  // --- vertical position, in text lines ----------------------------------
+  std::int64_t firstVisibleLine() const { return topLine_; }
+  // Scrolls by n text lines (negative: up), clamped to 0 .. last line; the
+  // new top line is shown from its first row.
+  void scrollLines(std::int64_t n);
+  // Makes the last row of `line` the bottom row of the view (as far as the
+  // text above allows), unless the user has scrolled away from the end: the
+  // wrapped-view form of "first visible line becomes line - 25".
+  void scrollLineToBottom(std::int64_t line);
+  void scrollToEnd();
+  // True when the last row of the text is in view.
+  bool showsEnd() const;
+  // Follow mode on (default): see above.
+  void setFollowMode(bool on) { followMode_ = on; }
+  bool followMode() const { return followMode_; }
+  // Rows that fit in the view.
+  int visibleRows() const;
+  // Characters that fit in a row.
+  int visibleColumns() const;
+  // Scrolls the least needed to show the caret.
+  void ensureCaretVisible();
+
+  // --- keys ---------------------------------------------------------------
+  void setKeyFilter(KeyFilter filter) { filter_ = std::move(filter); }
+  // A synthetic key-down offered to the filter like a typed one (the ANSI
+  // terminal's marker 229 goes this way; the filter replaces it by the key
+  // it stands for). Returns the code acted on (0: none).
+  int sendKeyDown(int virtualKey);
+  // Acts on a navigation or editing key-down as if typed, without the
+  // filter.
+  void actOnKey(int virtualKey);
+
+  // --- editing --------------------------------------------------------------
+  void copy();
+  void cut();
+  void paste();
+  void selectAll();
+  void clearText();  // the context menu's Clear: empties the pane
+
+  QFont paneFont() const { return font(); }
+
+signals:
+  void focusIn();
+  void focusOut();
+  void textChanged();
+  void selectionChanged();
+
+protected:
+  void paintEvent(QPaintEvent *event) override;
+  void resizeEvent(QResizeEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
+  void inputMethodEvent(QInputMethodEvent *event) override;
+  void mousePressEvent(QMouseEvent *event) override;
+  void mouseMoveEvent(QMouseEvent *event) override;
+  void mouseReleaseEvent(QMouseEvent *event) override;
+  void mouseDoubleClickEvent(QMouseEvent *event) override;
+  void wheelEvent(QWheelEvent *event) override;
+  void contextMenuEvent(QContextMenuEvent *event) override;
+  void focusInEvent(QFocusEvent *event) override;
+  void focusOutEvent(QFocusEvent *event) override;
+  void timerEvent(QTimerEvent *event) override;
+  void scrollContentsBy(int dx, int dy) override;
+  bool focusNextPrevChild(bool next) override;
+  bool event(QEvent *event) override;
+
+private:
+  struct Row {  // one shown row: characters [start, end) of text line `line`
+    std::int64_t line;
+    std::int64_t start;
+    std::int64_t end;
+  };
+  struct Pos {  // a view position: a text line and the start of a row in it
+    std::int64_t line;
+    std::int64_t rowStart;
+  };
+
+  void onModelChange(const PaneChange &change);
+  void actOnKeyDown(int virtualKey, bool shift);
+  void actOnChar(int code);
+  void offerChar(int code);
+  void insertTyped(std::string_view bytes);
+  void moveCaret(std::int64_t position, bool extend);
+
+  // Layout.
+  std::vector<Row> rowsOfLine(std::int64_t line, std::int64_t from,
+                              std::int64_t to) const;
+  Row rowAt(std::int64_t position) const;  // the row holding a position
+  bool previousRow(Pos &pos) const;
+  bool nextRow(Pos &pos) const;
+  Pos endPos() const;  // the top position that shows the end at the bottom
+  std::vector<Row> visibleRowList(int extra = 0) const;
+  std::int64_t positionAt(const QPoint &point) const;
+  int columnOf(const Row &row, std::int64_t position) const;
+
+  void setTop(Pos pos, bool byUser);
+  void updateScrollBars();
+  void restartBlink();
+
+  PaneModel model_;
+  KeyFilter filter_;
+  bool wrap_ = true;
+  bool followMode_ = true;
+  bool awayFromEnd_ = false;  // the user scrolled away from the end
+  std::int64_t topLine_ = 0;
+  std::int64_t topRowStart_ = 0;  // absolute position of the top row's start
+  int leftColumn_ = 0;            // wrapping off: first shown column
+  int charWidth_ = 8;
+  int lineHeight_ = 16;
+  int ascent_ = 12;
+  bool caretOn_ = false;
+  QBasicTimer blink_;
+  bool dragging_ = false;
+  bool updatingScrollBars_ = false;
+  bool inChange_ = false;
+};
