@@ -1,0 +1,333 @@
+// Serial port core: port table, opening and closing, reading and writing,
+// the pushed-back byte and the queue counts.
+#include "ser/sio_internal.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <unistd.h>
+
+const char *const PortErrors[8] = {"Bad port ID", "Port already open", "Port not open", "Memory",
+                                   "Default",     "Hardware",          "Byte size",     "BaudRate"};
+const char *const SioErrors[5] = {"No data", "Range", "Aborted", "Win32Error", "Expired"};
+
+PortDCB_t PortDCB[SIO_MAX_PORTS];
+PortRecord PortData[SIO_MAX_PORTS];
+
+uint32_t BaudRateDefault = 9600;
+uint8_t ParityDefault = 0;
+uint8_t StopBitsDefault = 0;
+uint8_t DataBitsDefault = 8;
+int LastWinError = 0;
+
+namespace {
+
+bool PortsReady = false;
+
+// Device path of each port as last looked up; one buffer per port so that
+// the paths of both monitored ports can be held at once.
+char ComText[SIO_MAX_PORTS][SIO_PATH_MAX];
+
+// Devices of COM1..COM16 when no KESTRELON_COM<n> variable names one.
+const char *const DefaultDevices[SIO_MAX_PORTS] = {
+    "/dev/ttyS0",   "/dev/ttyS1",   "/dev/ttyS2",   "/dev/ttyS3",
+    "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB3",
+    "/dev/ttyACM0", "/dev/ttyACM1", "/dev/ttyACM2", "/dev/ttyACM3",
+    "/dev/ttyS4",   "/dev/ttyS5",   "/dev/ttyS6",   "/dev/ttyS7",
+};
+
+int64_t nowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// A terminal whose far end has gone (adapter unplugged, pseudo-terminal
+// master closed) is hung up: its reads return 0 bytes for ever, exactly like
+// an idle line, so ask poll.
+bool hungUp(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+struct WriteOutcome {
+  int written = 0;
+  int err = 0;  // errno that ended the write early; ETIMEDOUT at the deadline
+};
+
+// Writes until the kernel has taken every byte, an error occurs, or the
+// write deadline passes.
+WriteOutcome writeWithDeadline(int fd, const uint8_t *bytes, int length, uint32_t baud) {
+  WriteOutcome out;
+  const int64_t deadline = nowMs() + SioWriteAllowanceMs(length, baud);
+  while (out.written < length) {
+    ssize_t n = write(fd, bytes + out.written, size_t(length - out.written));
+    if (n > 0) {
+      out.written += int(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && errno != EAGAIN) {
+      out.err = errno;
+      break;
+    }
+    int64_t left = deadline - nowMs();
+    if (left <= 0) {
+      out.err = ETIMEDOUT;
+      break;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, int(left)) < 0 && errno != EINTR) {
+      out.err = errno;
+      break;
+    }
+    // POLLERR/POLLHUP: the next write reports the error.
+  }
+  return out;
+}
+
+// Before closing, give queued output the same time a write of it would get.
+void waitForOutput(int fd, uint32_t baud) {
+  int queued = 0;
+  if (devOutputCount(fd, &queued) != 0 || queued <= 0)
+    return;
+  const int64_t deadline = nowMs() + SioWriteAllowanceMs(queued, baud);
+  while (devOutputCount(fd, &queued) == 0 && queued > 0 && nowMs() < deadline)
+    usleep(10000);
+}
+
+}  // namespace
+
+int64_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud) {
+  int64_t lineMs = baud == 0 ? 0 : bytes * 10 * 1000 / baud;
+  return 2000 + 2 * lineMs;
+}
+
+int VerifyPort(int port) {
+  if (!PortsReady) {
+    PortsReady = true;
+    for (int i = 0; i < SIO_MAX_PORTS; ++i) {
+      PortData[i].Handle = -1;
+      PortData[i].Flags = 0;
+      PortData[i].UnGetByte = 0;
+      PortData[i].Dcb = &PortDCB[i];
+    }
+  }
+  return port >= 0 && port < SIO_MAX_PORTS ? 0 : SIO_BAD_PORT;
+}
+
+int SioPrologue(int port) {
+  if (VerifyPort(port) != 0)
+    return SIO_BAD_PORT;
+  return PortData[port].Handle == -1 ? SIO_NOT_OPEN : 0;
+}
+
+int SioFail(int err) {
+  LastWinError = err;
+  return SIO_WIN32_ERROR;
+}
+
+const char *SioDevicePath(int port) {
+  if (VerifyPort(port) != 0)
+    return nullptr;
+  char name[32];
+  snprintf(name, sizeof name, "KESTRELON_COM%d", port + 1);
+  const char *mapped = getenv(name);
+  const char *path = mapped && *mapped ? mapped : DefaultDevices[port];
+  // A path too long to hold is kept empty rather than cut, so that it can
+  // never name another device.
+  if (strlen(path) >= sizeof ComText[port])
+    path = "";
+  snprintf(ComText[port], sizeof ComText[port], "%s", path);
+  return ComText[port];
+}
+
+int SioReset(int port, int rxQueue, int txQueue) {
+  (void)txQueue;  // the kernel sizes its own queues
+  if (VerifyPort(port) != 0)
+    return SIO_BAD_PORT;
+  PortRecord &rec = PortData[port];
+  // Opening again over an open port would lose the first descriptor and its
+  // lock for good; refuse, and leave the port open as it was.
+  if (rec.Handle != -1)
+    return SioFail(EBUSY);
+
+  const char *path = SioDevicePath(port);
+  if (*path == '\0')
+    return SioFail(ENAMETOOLONG);
+  int fd = -1;
+  if (int err = devOpen(path, &fd))
+    return SioFail(err);
+  rec.Handle = fd;
+
+  // From here a failure leaves the port open with whatever was applied;
+  // SioDone closes it.
+  rec.OldTimeoutsSaved = false;
+  if (int err = devReadSettings(fd, &rec.OldTimeouts))
+    return SioFail(err);
+  rec.OldTimeoutsSaved = true;
+
+  PortDCB_t &dcb = *rec.Dcb;
+  if (int err = devLoadDcb(fd, &dcb))
+    return SioFail(err);
+  dcb.BaudRate = BaudRateDefault;
+  dcb.ByteSize = DataBitsDefault;
+  dcb.Parity = ParityDefault;
+  dcb.StopBits = StopBitsDefault;
+  dcb.fBinary = true;
+  dcb.fNull = false;
+  dcb.fOutxDsrFlow = false;
+  dcb.fOutxCtsFlow = false;
+  dcb.fDtrControl = 0;
+  dcb.fRtsControl = 0;
+  dcb.fInX = false;
+  dcb.fOutX = false;
+  dcb.fTXContinueOnXoff = true;
+  dcb.fDsrSensitivity = false;
+  dcb.fAbortOnError = false;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  uint16_t limit = rxQueue > 512 ? 128 : uint16_t(rxQueue > 0 ? rxQueue / 4 : 0);
+  dcb.XonLim = limit;
+  dcb.XoffLim = limit;
+  if (int err = devApply(fd, dcb))
+    return SioFail(err);
+
+  // Queue sizes, the line escape with no action and the event mask have no
+  // counterpart on a terminal. Error counts start from here.
+  rec.CountersValid = devErrorCounters(fd, &rec.Counters) == 0;
+  return 0;
+}
+
+int SioDone(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  PortRecord &rec = PortData[port];
+  const int fd = rec.Handle;
+  waitForOutput(fd, rec.Dcb->BaudRate);
+  if (rec.OldTimeoutsSaved)
+    devWriteSettings(fd, rec.OldTimeouts);  // a vanished device cannot take them; still close
+  rec.OldTimeoutsSaved = false;
+  rec.Handle = -1;
+  return devClose(fd) == 0 ? 1 : 0;
+}
+
+int SioPutc(int port, int byte) {
+  if (int r = SioPrologue(port))
+    return r;
+  const uint8_t b = uint8_t(byte);
+  WriteOutcome out = writeWithDeadline(PortData[port].Handle, &b, 1, PortData[port].Dcb->BaudRate);
+  return out.written == 1 ? 0 : SioFail(out.err);
+}
+
+int SioPuts(int port, const uint8_t *buffer, int length) {
+  if (int r = SioPrologue(port))
+    return r;
+  if (length <= 0)
+    return 0;
+  if (!buffer)
+    return SioFail(EINVAL);
+  WriteOutcome out =
+      writeWithDeadline(PortData[port].Handle, buffer, length, PortData[port].Dcb->BaudRate);
+  if (out.err != 0)
+    LastWinError = out.err;
+  // What the kernel took is reported even when the rest failed or timed out.
+  if (out.written == 0 && out.err != 0 && out.err != ETIMEDOUT)
+    return SIO_WIN32_ERROR;
+  return out.written;
+}
+
+int SioGetc(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  PortRecord &rec = PortData[port];
+  if (rec.UnGetByte != 0) {
+    int b = rec.UnGetByte;
+    rec.UnGetByte = 0;
+    return b;
+  }
+  int waiting = 0;
+  if (int err = devInputCount(rec.Handle, &waiting))
+    return SioFail(err);
+  if (waiting > 0) {
+    uint8_t b = 0;
+    ssize_t n = read(rec.Handle, &b, 1);
+    if (n == 1)
+      return b;
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+      return SioFail(errno);
+  }
+  if (hungUp(rec.Handle))
+    return SioFail(EIO);
+  return SIO_NO_DATA;
+}
+
+int SioGets(int port, uint8_t *buffer, int length) {
+  if (int r = SioPrologue(port))
+    return r;
+  if (length <= 0)
+    return 0;
+  if (!buffer)
+    return SioFail(EINVAL);
+  PortRecord &rec = PortData[port];
+  if (rec.UnGetByte != 0) {
+    buffer[0] = rec.UnGetByte;
+    rec.UnGetByte = 0;
+    return 1;
+  }
+  ssize_t n = read(rec.Handle, buffer, size_t(length));
+  if (n > 0)
+    return int(n);
+  if (n < 0 && errno != EAGAIN && errno != EINTR)
+    return SioFail(errno);
+  if (hungUp(rec.Handle))
+    return SioFail(EIO);
+  return 0;
+}
+
+int SioUnGetc(int port, int byte) {
+  if (int r = SioPrologue(port))
+    return r;
+  PortData[port].UnGetByte = uint8_t(byte);
+  return 0;
+}
+
+int SioRxQue(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  int count = 0;
+  return devInputCount(PortData[port].Handle, &count) == 0 ? count : 0;
+}
+
+int SioTxQue(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  int count = 0;
+  return devOutputCount(PortData[port].Handle, &count) == 0 ? count : 0;
+}
+
+int SioRxClear(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  PortData[port].UnGetByte = 0;
+  devFlushInput(PortData[port].Handle);
+  return 0;
+}
+
+int SioTxClear(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  return 0;
+}
+
+int SioRead(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  return SIO_BAD_PORT;
+}
+
+uint32_t SioTimer() { return uint32_t(nowMs()); }

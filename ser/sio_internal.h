@@ -1,0 +1,98 @@
+// Internal tables of the serial library and its device layer.
+//
+// The Sio functions keep their per-port state here; every termios and ioctl
+// call lives in sio_device.cpp behind the small dev* interface below, so the
+// rest of the library deals only in file descriptors, errno values and the
+// library's own PortDCB_t record.
+#pragma once
+
+#include "ser/ser.h"
+
+#include <cstdint>
+
+// The device's line settings as the kernel keeps them (mirrors struct
+// termios2 field by field, so arbitrary speeds survive a save and restore).
+struct LineSettings {
+  uint32_t iflag = 0;
+  uint32_t oflag = 0;
+  uint32_t cflag = 0;
+  uint32_t lflag = 0;
+  uint8_t line = 0;
+  uint8_t cc[19] = {};
+  uint32_t ispeed = 0;
+  uint32_t ospeed = 0;
+};
+
+// The driver's running counts of receive errors (TIOCGICOUNT).
+struct ErrorCounters {
+  int frame = 0;
+  int overrun = 0;
+  int parity = 0;
+  int brk = 0;
+  int bufOverrun = 0;
+};
+
+struct PortRecord {
+  int Handle = -1;            // file descriptor; -1 when the port is not open
+  uint8_t Flags = 0;          // SIO_FLAG_DTR, SIO_FLAG_RTS as last set
+  uint8_t UnGetByte = 0;      // pushed-back byte; 0 = none
+  PortDCB_t *Dcb = nullptr;   // this port's entry in PortDCB
+  LineSettings OldTimeouts;   // settings found at open, put back at close
+  bool OldTimeoutsSaved = false;
+  ErrorCounters Counters;     // error counts at the last SioStatus (or open)
+  bool CountersValid = false; // false when the driver keeps no counts
+};
+
+extern PortRecord PortData[SIO_MAX_PORTS];
+
+// Longest device path a port can name, terminator included.
+constexpr int SIO_PATH_MAX = 4096;
+
+// Common start of every port function: -1 for a bad port number, -3 when the
+// port is not open, 0 when it may be used.
+int SioPrologue(int port);
+
+// Fails a call with -103, keeping err for SioWinError.
+int SioFail(int err);
+
+// Milliseconds a write of `bytes` may take at `baud` before it is cut short:
+// 2 s plus twice the bytes' time on the line (10 bits per byte).
+int64_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud);
+
+// --- Device layer: each returns 0 or an errno value -------------------------
+
+// Opens a terminal device read/write, non-blocking, without becoming its
+// controlling terminal, and takes it exclusively (advisory lock plus the
+// terminal's exclusive mode). Refuses anything that is not a terminal.
+int devOpen(const char *path, int *fd);
+
+// Gives up exclusive mode and closes. Output still queued is discarded so the
+// close cannot wait on a line held off by flow control.
+int devClose(int fd);
+
+int devReadSettings(int fd, LineSettings *settings);
+int devWriteSettings(int fd, const LineSettings &settings);
+
+// Fills the fields of dcb that the device's current settings determine.
+int devLoadDcb(int fd, PortDCB_t *dcb);
+
+// Puts the device into raw mode with the line settings of dcb (receiver on,
+// modem lines ignored, reads returning at once) and reads back what the
+// driver kept. EINVAL when dcb holds a value no terminal takes or the driver
+// kept something else than what was asked.
+int devApply(int fd, const PortDCB_t &dcb);
+
+int devInputCount(int fd, int *count);
+int devOutputCount(int fd, int *count);
+int devFlushInput(int fd);
+
+// TIOCM_DTR / TIOCM_RTS raised (on) or lowered.
+enum class ModemLine { Dtr, Rts };
+int devSetModemLine(int fd, ModemLine line, bool on);
+
+// CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80 of the modem status word.
+int devModemStatus(int fd, int *bits);
+
+int devSetBreak(int fd, bool on);
+
+int devErrorCounters(int fd, ErrorCounters *counters);

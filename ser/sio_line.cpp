@@ -1,0 +1,184 @@
+// Serial line control and status: speed, character format, flow control,
+// the modem lines, break, error bits and the library's fixed information.
+#include "ser/sio_internal.h"
+
+#include <cstring>
+
+const uint32_t BaudValue[10] = {110, 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+namespace {
+
+int32_t DebugValue = 0;
+
+// Applies the port's record; when the device took it, raises DTR and RTS
+// again if they were last raised, since a new setting may have dropped them.
+void applyAndRestoreLines(int port) {
+  PortRecord &rec = PortData[port];
+  if (devApply(rec.Handle, *rec.Dcb) != 0)
+    return;
+  if (rec.Flags & SIO_FLAG_DTR)
+    devSetModemLine(rec.Handle, ModemLine::Dtr, true);
+  if (rec.Flags & SIO_FLAG_RTS)
+    devSetModemLine(rec.Handle, ModemLine::Rts, true);
+}
+
+int lineCommand(int port, int command, ModemLine line, uint8_t flag) {
+  if (int r = SioPrologue(port))
+    return r;
+  PortRecord &rec = PortData[port];
+  switch (char(command)) {
+  case 'S':
+    rec.Flags |= flag;
+    return devSetModemLine(rec.Handle, line, true) == 0 ? 1 : 0;
+  case 'C':
+    rec.Flags &= uint8_t(~flag);
+    return devSetModemLine(rec.Handle, line, false) == 0 ? 1 : 0;
+  case 'R':
+    return rec.Flags & flag;
+  default:
+    return SIO_RANGE;
+  }
+}
+
+int modemBit(int port, int mask) {
+  if (int r = SioPrologue(port))
+    return r;
+  int bits = 0;
+  devModemStatus(PortData[port].Handle, &bits);  // no modem lines: all off
+  return bits & mask;
+}
+
+}  // namespace
+
+int SioBaud(int port, int baud) {
+  if (port == -1) {
+    BaudRateDefault = uint32_t(baud);
+    return 0;
+  }
+  if (int r = SioPrologue(port))
+    return r;
+  PortRecord &rec = PortData[port];
+  rec.Dcb->BaudRate = uint32_t(baud) > 9 ? uint32_t(baud) : BaudValue[baud];
+  return devApply(rec.Handle, *rec.Dcb) == 0 ? 1 : 0;
+}
+
+int SioParms(int port, int parity, int stopBits, int dataBits) {
+  if (port == -1) {
+    ParityDefault = uint8_t(parity);
+    StopBitsDefault = uint8_t(stopBits);
+    DataBitsDefault = uint8_t(dataBits);
+    return 0;
+  }
+  if (int r = SioPrologue(port))
+    return r;
+  PortDCB_t &dcb = *PortData[port].Dcb;
+  dcb.Parity = uint8_t(parity);
+  dcb.StopBits = uint8_t(stopBits);
+  dcb.ByteSize = uint8_t(dataBits);
+  applyAndRestoreLines(port);
+  return 0;
+}
+
+int SioFlow(int port, int mode) {
+  if (int r = SioPrologue(port))
+    return r;
+  PortDCB_t &dcb = *PortData[port].Dcb;
+  switch (char(mode)) {
+  case 'H':
+    dcb.fOutxCtsFlow = true;
+    dcb.fRtsControl = 2;
+    dcb.fOutX = dcb.fInX = false;
+    break;
+  case 'S':
+    dcb.fOutxCtsFlow = false;
+    dcb.fRtsControl = 0;
+    dcb.fOutX = dcb.fInX = true;
+    break;
+  case 'N':
+    dcb.fOutxCtsFlow = false;
+    dcb.fRtsControl = 0;
+    dcb.fOutX = dcb.fInX = false;
+    break;
+  default:
+    break;
+  }
+  applyAndRestoreLines(port);
+  return 0;
+}
+
+int SioDTR(int port, int command) { return lineCommand(port, command, ModemLine::Dtr, SIO_FLAG_DTR); }
+int SioRTS(int port, int command) { return lineCommand(port, command, ModemLine::Rts, SIO_FLAG_RTS); }
+
+int SioCTS(int port) { return modemBit(port, 0x10); }
+int SioDSR(int port) { return modemBit(port, 0x20); }
+int SioRI(int port) { return modemBit(port, 0x40); }
+int SioDCD(int port) { return modemBit(port, 0x80); }
+
+int SioBrkSig(int port, int command) {
+  if (int r = SioPrologue(port))
+    return r;
+  switch (char(command)) {
+  case 'A':
+    return devSetBreak(PortData[port].Handle, true) == 0 ? 1 : 0;
+  case 'C':
+    return devSetBreak(PortData[port].Handle, false) == 0 ? 1 : 0;
+  case 'D':
+    return 0;
+  default:
+    return SIO_RANGE;
+  }
+}
+
+int SioStatus(int port, int mask) {
+  if (int r = SioPrologue(port))
+    return r;
+  PortRecord &rec = PortData[port];
+  ErrorCounters now;
+  if (devErrorCounters(rec.Handle, &now) != 0) {
+    rec.CountersValid = false;
+    return 0;
+  }
+  int bits = 0;
+  if (rec.CountersValid) {
+    const ErrorCounters &was = rec.Counters;
+    if (now.bufOverrun != was.bufOverrun)
+      bits |= 0x1;
+    if (now.overrun != was.overrun)
+      bits |= 0x2;
+    if (now.parity != was.parity)
+      bits |= 0x4;
+    if (now.frame != was.frame)
+      bits |= 0x8;
+    if (now.brk != was.brk)
+      bits |= 0x10;
+  }
+  rec.Counters = now;
+  rec.CountersValid = true;
+  return bits & mask;
+}
+
+int SioInfo(int letter) {
+  switch (char(letter)) {
+  case 'V':
+  case '3':
+    return 0x232;
+  case '?':
+    return 0;
+  case 'I':
+    return 1;
+  default:
+    return -1;
+  }
+}
+
+int SioDebug() { return DebugValue; }
+
+int SioWinError(char *buffer, int size) {
+  if (buffer && size > 0) {
+    const char *text = strerror(LastWinError);
+    size_t n = strnlen(text, size_t(size - 1));
+    memcpy(buffer, text, n);
+    buffer[n] = '\0';
+  }
+  return LastWinError;
+}
