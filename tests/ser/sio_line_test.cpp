@@ -1,0 +1,306 @@
+// Line settings, line signals, error bits and the library's fixed answers, as
+// the device sees them (read back from the pseudo-terminal's master side).
+#include "ser_test_util.h"
+
+#include "device_view.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <termios.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
+
+}  // namespace
+
+// --- Speed -------------------------------------------------------------------
+
+TEST_F(SerTest, BaudCodesSelectTheTableRatesAndOtherValuesAreRates) {
+  openPort();
+  const uint32_t table[10] = {110, 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+  for (int code = 0; code < 10; ++code) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(BaudValue[code], table[code]);
+    EXPECT_NE(SioBaud(kPort, code), 0);
+    EXPECT_EQ(viewDevice(pty_.masterFd()).ospeed, table[code]);
+    EXPECT_EQ(viewDevice(pty_.masterFd()).ispeed, table[code]);
+    EXPECT_EQ(PortDCB[kPort].BaudRate, table[code]);
+  }
+  // Above 9 the argument is the rate itself, standard or not.
+  for (uint32_t rate : {10u, 2400u, 12345u, 250000u, 4000000u}) {
+    SCOPED_TRACE(rate);
+    EXPECT_NE(SioBaud(kPort, int(rate)), 0);
+    EXPECT_EQ(viewDevice(pty_.masterFd()).ospeed, rate);
+    EXPECT_EQ(viewDevice(pty_.masterFd()).ispeed, rate);
+  }
+}
+
+TEST_F(SerTest, DefaultRateAppliesToEveryLaterOpenWithoutAnOpenPort) {
+  EXPECT_EQ(SioBaud(-1, 19200), 0);
+  EXPECT_EQ(BaudRateDefault, 19200u);
+  openPort();
+  EXPECT_EQ(viewDevice(pty_.masterFd()).ospeed, 19200u);
+  // A setting made on an open port lasts only until the port is reopened.
+  SioBaud(kPort, 9);
+  SioDone(kPort);
+  openPort();
+  EXPECT_EQ(viewDevice(pty_.masterFd()).ospeed, 19200u);
+  // The default is a rate, never a code.
+  SioDone(kPort);
+  SioBaud(-1, 5);
+  EXPECT_EQ(SioReset(kPort, 8192, 8192), 0);
+  EXPECT_EQ(viewDevice(pty_.masterFd()).ospeed, 5u);
+}
+
+TEST_F(SerTest, RateZeroIsRefusedAndLeavesTheLineAlone) {
+  openPort();
+  SioBaud(kPort, 9);
+  EXPECT_EQ(SioBaud(kPort, 0), 1) << "0 is the code of 110";
+  EXPECT_EQ(viewDevice(pty_.masterFd()).ospeed, 110u);
+  SioDone(kPort);
+  SioBaud(-1, 0);
+  EXPECT_EQ(SioReset(kPort, 8192, 8192), SIO_WIN32_ERROR);
+  EXPECT_EQ(LastWinError, EINVAL);
+  EXPECT_NE(viewDevice(pty_.masterFd()).ospeed, 0u);
+}
+
+// --- Character format ---------------------------------------------------------
+
+// A pseudo-terminal always keeps 8 data bits and no parity enable, but it
+// keeps the odd/mark bits and the stop bits, which is what is read here.
+TEST_F(SerTest, ParityAndStopBitsReachTheDevice) {
+  openPort();
+  struct Case {
+    int parity;
+    tcflag_t kept;  // PARENB is dropped by a pseudo-terminal
+  } cases[] = {{0, 0}, {1, PARODD}, {2, 0}, {3, PARODD | CMSPAR}, {4, CMSPAR}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.parity);
+    EXPECT_EQ(SioParms(kPort, c.parity, 2, 8), 0);
+    DeviceView v = viewDevice(pty_.masterFd());
+    EXPECT_EQ(v.cflag & kParityBits, c.kept);
+    EXPECT_TRUE(v.cflag & CSTOPB);
+    EXPECT_EQ(PortDCB[kPort].Parity, c.parity);
+  }
+  EXPECT_EQ(SioParms(kPort, 0, 1, 8), 0);
+  EXPECT_TRUE(viewDevice(pty_.masterFd()).cflag & CSTOPB) << "1.5 stop bits are made as 2";
+  EXPECT_EQ(SioParms(kPort, 0, 0, 8), 0);
+  EXPECT_FALSE(viewDevice(pty_.masterFd()).cflag & CSTOPB);
+  EXPECT_EQ(PortDCB[kPort].StopBits, 0);
+}
+
+TEST_F(SerTest, SettingsTheDeviceDoesNotKeepCountAsRefused) {
+  openPort();
+  ASSERT_NE(SioBaud(kPort, 5), 0);
+  // The pseudo-terminal replaces 7 data bits by 8: the record keeps what was
+  // asked and every later apply reports the refusal, as the device would.
+  EXPECT_EQ(SioParms(kPort, 0, 0, 7), 0);
+  EXPECT_EQ(PortDCB[kPort].ByteSize, 7);
+  EXPECT_EQ(SioBaud(kPort, 6), 0);
+  EXPECT_EQ(SioParms(kPort, 0, 0, 8), 0);
+  EXPECT_NE(SioBaud(kPort, 6), 0);
+
+  // Values no terminal takes leave the line as it was.
+  const DeviceView before = viewDevice(pty_.masterFd());
+  for (auto [parity, stop, data] : {std::tuple{5, 0, 8}, {0, 3, 8}, {0, 0, 4}, {0, 0, 9}}) {
+    EXPECT_EQ(SioParms(kPort, parity, stop, data), 0);
+    EXPECT_EQ(SioBaud(kPort, 6), 0);
+    EXPECT_EQ(viewDevice(pty_.masterFd()).cflag, before.cflag);
+  }
+  // Only the low 8 bits count: 0x108 is 8 data bits.
+  EXPECT_EQ(SioParms(kPort, 0x100, 0x200, 0x108), 0);
+  EXPECT_NE(SioBaud(kPort, 6), 0);
+}
+
+TEST_F(SerTest, DefaultFormatAppliesToLaterOpens) {
+  EXPECT_EQ(SioParms(-1, 0x103, 2, 0x108), 0);
+  EXPECT_EQ(ParityDefault, 3);
+  EXPECT_EQ(StopBitsDefault, 2);
+  EXPECT_EQ(DataBitsDefault, 8);
+  // Mark parity is more than a pseudo-terminal keeps: the open reports it
+  // and what it kept of the setting shows.
+  EXPECT_EQ(SioReset(kPort, 8192, 8192), SIO_WIN32_ERROR);
+  DeviceView v = viewDevice(pty_.masterFd());
+  EXPECT_EQ(v.cflag & (PARODD | CMSPAR | CSTOPB), tcflag_t(PARODD | CMSPAR | CSTOPB));
+  SioDone(kPort);
+  SioParms(-1, 0, 2, 8);
+  openPort();
+  EXPECT_TRUE(viewDevice(pty_.masterFd()).cflag & CSTOPB);
+}
+
+// --- Flow control ----------------------------------------------------------------
+
+TEST_F(SerTest, FlowModesAsTheDeviceSeesThem) {
+  openPort();
+  const tcflag_t soft = IXON | IXOFF;
+
+  EXPECT_EQ(SioFlow(kPort, 'H'), 0);
+  DeviceView v = viewDevice(pty_.masterFd());
+  EXPECT_TRUE(v.cflag & CRTSCTS);
+  EXPECT_EQ(v.iflag & soft, 0u);
+
+  EXPECT_EQ(SioFlow(kPort, 'S'), 0);
+  v = viewDevice(pty_.masterFd());
+  EXPECT_FALSE(v.cflag & CRTSCTS);
+  EXPECT_EQ(v.iflag & soft, soft);
+  EXPECT_EQ(v.vstart, 0x11);
+  EXPECT_EQ(v.vstop, 0x13);
+
+  // Another letter changes nothing but applies again.
+  EXPECT_EQ(SioFlow(kPort, 'x'), 0);
+  EXPECT_EQ(viewDevice(pty_.masterFd()).iflag & soft, soft);
+  // Only the low 8 bits of the letter count.
+  EXPECT_EQ(SioFlow(kPort, 0x100 | 'N'), 0);
+  v = viewDevice(pty_.masterFd());
+  EXPECT_FALSE(v.cflag & CRTSCTS);
+  EXPECT_EQ(v.iflag & soft, 0u);
+
+  // The record's own characters are the ones used.
+  PortDCB[kPort].XonChar = 0x05;
+  PortDCB[kPort].XoffChar = 0x06;
+  EXPECT_EQ(SioFlow(kPort, 'S'), 0);
+  v = viewDevice(pty_.masterFd());
+  EXPECT_EQ(v.vstart, 0x05);
+  EXPECT_EQ(v.vstop, 0x06);
+}
+
+TEST_F(SerTest, SoftwareFlowHoldsOutputOnXoffAndReleasesItOnXon) {
+  openPort();
+  ASSERT_EQ(SioFlow(kPort, 'S'), 0);
+  pty_.send(std::vector<uint8_t>{0x13});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(SioRxQue(kPort), 0) << "XOFF is taken by the line, not read as data";
+
+  auto start = Clock::now();
+  EXPECT_EQ(SioPutc(kPort, 'h'), SIO_WIN32_ERROR);
+  EXPECT_EQ(LastWinError, ETIMEDOUT);
+  EXPECT_GE(elapsedMs(start), 2000);
+  EXPECT_TRUE(pty_.drain(50).empty());
+
+  pty_.send(std::vector<uint8_t>{0x11});
+  EXPECT_EQ(SioPutc(kPort, 'i'), 0);
+  EXPECT_EQ(pty_.receive(1), std::vector<uint8_t>{'i'});
+
+  // Without flow control the same bytes are plain data.
+  ASSERT_EQ(SioFlow(kPort, 'N'), 0);
+  pty_.send(std::vector<uint8_t>{0x13, 0x11});
+  EXPECT_EQ(readBytes(2), (std::vector<uint8_t>{0x13, 0x11}));
+  EXPECT_EQ(SioPutc(kPort, 'j'), 0);
+  EXPECT_EQ(pty_.receive(1), std::vector<uint8_t>{'j'});
+}
+
+// --- Line signals ------------------------------------------------------------------
+
+TEST_F(SerTest, DtrAndRtsLevelsAreRememberedInFlags) {
+  openPort();
+  // A pseudo-terminal has no modem lines: the change itself fails (0), the
+  // remembered level is still set.
+  EXPECT_EQ(SioDTR(kPort, 'S'), 0);
+  EXPECT_EQ(SioDTR(kPort, 'R'), 1);
+  EXPECT_EQ(SioRTS(kPort, 'R'), 0);
+  EXPECT_EQ(SioRTS(kPort, 'S'), 0);
+  EXPECT_EQ(SioRTS(kPort, 'R'), 2);
+  EXPECT_EQ(SioDTR(kPort, 'R'), 1);
+
+  EXPECT_EQ(SioDTR(kPort, 'C'), 0);
+  EXPECT_EQ(SioDTR(kPort, 'R'), 0);
+  EXPECT_EQ(SioRTS(kPort, 'R'), 2);
+
+  // Unknown letters change nothing.
+  EXPECT_EQ(SioDTR(kPort, 's'), SIO_RANGE);
+  EXPECT_EQ(SioRTS(kPort, 'X'), SIO_RANGE);
+  EXPECT_EQ(SioDTR(kPort, 'R'), 0);
+  EXPECT_EQ(SioRTS(kPort, 'R'), 2);
+
+  // Settings changes leave them as they are; so does closing and reopening.
+  SioParms(kPort, 0, 0, 8);
+  SioFlow(kPort, 'H');
+  EXPECT_EQ(SioRTS(kPort, 'R'), 2);
+  SioDone(kPort);
+  openPort();
+  EXPECT_EQ(SioRTS(kPort, 'R'), 2);
+  EXPECT_EQ(SioRTS(kPort, 0x100 | 'C'), 0);
+  EXPECT_EQ(SioRTS(kPort, 'R'), 0);
+}
+
+TEST_F(SerTest, DeviceWithoutModemLinesReadsAllOff) {
+  openPort();
+  EXPECT_EQ(SioCTS(kPort), 0);
+  EXPECT_EQ(SioDSR(kPort), 0);
+  EXPECT_EQ(SioRI(kPort), 0);
+  EXPECT_EQ(SioDCD(kPort), 0);
+}
+
+TEST_F(SerTest, BreakCommands) {
+  openPort();
+  EXPECT_EQ(SioBrkSig(kPort, 'D'), 0);
+  EXPECT_EQ(SioBrkSig(kPort, 'x'), SIO_RANGE);
+  EXPECT_EQ(SioBrkSig(kPort, 'a'), SIO_RANGE);
+  // A pseudo-terminal accepts break requests and ignores them.
+  EXPECT_NE(SioBrkSig(kPort, 'A'), 0);
+  EXPECT_NE(SioBrkSig(kPort, 'C'), 0);
+  EXPECT_EQ(SioPutc(kPort, 'b'), 0);
+  EXPECT_EQ(pty_.receive(1), std::vector<uint8_t>{'b'});
+}
+
+TEST_F(SerTest, StatusIsZeroWhenTheDriverKeepsNoErrorCounts) {
+  openPort();
+  pty_.send("data");
+  ASSERT_TRUE(waitForInput(4));
+  EXPECT_EQ(SioStatus(kPort, 0xFFFF), 0);
+  EXPECT_EQ(SioStatus(kPort, 0), 0);
+}
+
+// --- Fixed information, errors, time ----------------------------------------------
+
+TEST(SerInfo, LettersAndTheirAnswers) {
+  EXPECT_EQ(SioInfo('V'), 562);
+  EXPECT_EQ(SioInfo('3'), 0x232);
+  EXPECT_EQ(SioInfo('?'), 0);
+  EXPECT_EQ(SioInfo('I'), 1);
+  EXPECT_EQ(SioInfo('x'), -1);
+  EXPECT_EQ(SioInfo('v'), -1);
+  EXPECT_EQ(SioInfo(0x100 | 'V'), 562);
+  EXPECT_EQ(SioDebug(), 0);
+}
+
+TEST_F(SerTest, WinErrorGivesTheLastErrnoAndItsTextWithinTheBuffer) {
+  setenv("KESTRELON_COM12", "/nonexistent/tty", 1);
+  ASSERT_EQ(SioReset(11, 8192, 8192), SIO_WIN32_ERROR);
+  unsetenv("KESTRELON_COM12");
+  EXPECT_EQ(SioWinError(nullptr, 0), ENOENT);
+  EXPECT_EQ(SioWinError(nullptr, 100), ENOENT);
+
+  char text[128];
+  memset(text, '#', sizeof text);
+  EXPECT_EQ(SioWinError(text, sizeof text), ENOENT);
+  EXPECT_STREQ(text, strerror(ENOENT));
+
+  memset(text, '#', sizeof text);
+  EXPECT_EQ(SioWinError(text, 6), ENOENT);
+  EXPECT_EQ(std::string(text), std::string(strerror(ENOENT)).substr(0, 5));
+  EXPECT_EQ(text[6], '#') << "nothing past the given size";
+
+  memset(text, '#', sizeof text);
+  SioWinError(text, 1);
+  EXPECT_EQ(text[0], '\0');
+  SioWinError(text + 10, 0);
+  EXPECT_EQ(text[10], '#');
+}
+
+TEST(SerTime, TimerCountsMonotonicMilliseconds) {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const uint32_t now = uint32_t(int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+  const uint32_t t0 = SioTimer();
+  EXPECT_LT(uint32_t(t0 - now), 1000u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  const uint32_t passed = SioTimer() - t0;
+  EXPECT_GE(passed, 60u);
+  EXPECT_LT(passed, 5000u);
+}
