@@ -63,7 +63,9 @@ struct PaneChange {
     Removed,     // `count` characters removed at `position`
     Recoloured,  // `count` characters from `position` got a new colour
     Reset,       // the whole text was replaced
-    Dropped,     // oldest `count` characters and `lines` lines dropped
+    Dropped,     // oldest `count` characters and `lines` whole lines
+                 // dropped; `position` characters of them were the head
+                 // of the line that is now the first
     Selection,   // only the selection moved
   };
   Kind kind = Kind::Reset;
@@ -163,7 +165,6 @@ private:
   std::uint8_t paletteIndex(PaneColour colour);
   void moveSelection(PaneSelection selection, bool notify);
   void notify(const PaneChange &change);
-  bool isBreakAt(std::int64_t position) const;
 
   std::vector<Block *> blocks_;
   std::vector<std::int64_t> blockChars_;   // chars before block i (size n+1)
