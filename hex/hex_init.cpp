@@ -1,0 +1,182 @@
+// Start-up and exit of the monitor: lists, ports, buttons and the message
+// history.
+#include "hex/hex_internal.h"
+
+#include "resources/ids.h"
+#include "ser/ser.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+template <size_t N, size_t W>
+void fill_list(HWND window, int id, const char (&table)[N][W], int selection) {
+  for (size_t i = 0; i < N; ++i)
+    dlg_combo_add(window, id, table[i]);
+  dlg_combo_set_sel(window, id, selection);
+}
+
+// The start values of a side's record; the port index is the side's own.
+void reset_record(hex_obj_t &record, int side) {
+  std::memset(&record, 0, sizeof record);
+  record.port = side;
+  record.baud = 5;
+  record.data_bits = 8;
+  record.parity = 0;
+  record.stop_bits = 0;
+  record.icni_len = 255;
+}
+
+void open_side_at_start(HWND window, int side) {
+  hex_obj_t &record = hex_obj[side];
+  reset_record(record, side);
+  record.status = SioReset(record.port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);
+  if (record.status != 0) {
+    char reason[200];
+    hex_sio_error_text(record.status, reason, sizeof reason);
+    record.open = 0;
+    hex_show_port_state(window, side, reason);
+  } else {
+    record.open = 1;
+    record.status = SioBaud(record.port, 5);
+    record.status = SioParms(record.port, 0, 0, 8);
+    SioDTR(record.port, 'S');
+    SioRTS(record.port, 'C');
+    hex_show_port_state(window, side, nullptr);
+  }
+  SioFlow(record.port, 'N');
+}
+
+void load_history(HWND window) {
+  dlg_combo_reset(window, IDC_MESSAGE);
+  std::FILE *file = std::fopen(HEX_CFG_NAME, "rb");
+  if (!file)
+    return;  // no history yet: start with an empty list, silently
+  static char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX];
+  int count = hex_cfg_read(file, entries);
+  for (int i = 0; i < count; ++i)
+    dlg_combo_add(window, IDC_MESSAGE, entries[i]);
+  dlg_combo_set_sel(window, IDC_MESSAGE, 0);
+  std::fclose(file);
+}
+
+void save_history(HWND window) {
+  std::FILE *file = std::fopen(HEX_CFG_NAME, "wb");
+  if (!file)
+    return;  // cannot be written: silently not saved
+  static char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX];
+  const char *lines[HEX_HISTORY_LINES];
+  for (int i = 0; i < HEX_HISTORY_LINES; ++i) {
+    // Selecting past the end leaves the field empty: an empty line.
+    dlg_combo_set_sel(window, IDC_MESSAGE, i);
+    dlg_get_text(window, IDC_MESSAGE, entries[i], HEX_CFG_LINE_MAX);
+    lines[i] = entries[i];
+  }
+  hex_cfg_write(file, lines, HEX_HISTORY_LINES);
+  std::fclose(file);
+}
+
+}  // namespace
+
+int hex_side_port_list(int side) { return side == 0 ? IDC_PORT_A : IDC_PORT_B; }
+int hex_side_indicator(int side) { return side == 0 ? IDC_OPEN_A : IDC_OPEN_B; }
+int hex_side_send_button(int side) { return side == 0 ? IDC_SEND_PORT_A : IDC_SEND_PORT_B; }
+
+void hex_sio_error_text(int code, char *buffer, int size) {
+  if (size <= 0)
+    return;
+  buffer[0] = '\0';
+  if (code == SIO_WIN32_ERROR) {
+    SioWinError(buffer, size);
+  } else if (code <= -1 && code >= -8) {
+    std::snprintf(buffer, size_t(size), "%s", PortErrors[-1 - code]);
+  } else if (code <= -100 && code >= -104) {
+    std::snprintf(buffer, size_t(size), "%s", SioErrors[-100 - code]);
+  }
+  if (buffer[0] == '\0')
+    std::snprintf(buffer, size_t(size), "error %d", code);
+}
+
+void hex_show_port_state(HWND window, int side, const char *reason) {
+  const hex_obj_t &record = hex_obj[side];
+  const char *path = SioDevicePath(record.port);
+  const char *name = (record.port >= 0 && record.port < HEX_PORTS) ? hex_portnames[record.port] : "?";
+  char tip[512];
+  if (record.open) {
+    std::snprintf(tip, sizeof tip, "%s is open on %s", name, path ? path : "?");
+  } else {
+    std::snprintf(tip, sizeof tip, "%s (%s) did not open: %s", name, path ? path : "?",
+                  reason ? reason : "not open");
+  }
+  int indicator = hex_side_indicator(side);
+  dlg_check_button(window, indicator, record.open ? BST_CHECKED : BST_INDETERMINATE);
+  dlg_set_tooltip(window, indicator, tip);
+}
+
+void hex_init(HWND window) {
+  open_side_at_start(window, 0);
+  open_side_at_start(window, 1);
+
+  hex_run = 1;
+  hex_ascii = 0;
+  hex_log = 0;
+  hex_send_port = 0;
+  hex_send_file = 1;
+  hex_xmodem_busy = 0;
+  hex_view_mode = 0;
+  hex_local_echo = 1;
+  hex_time_stamp = 0;
+
+  fill_list(window, IDC_PARITY_A, hex_parity, 0);
+  fill_list(window, IDC_PARITY_B, hex_parity, 0);
+  fill_list(window, IDC_SPEED_A, hex_baudcode, 5);
+  fill_list(window, IDC_SPEED_B, hex_baudcode, 5);
+  fill_list(window, IDC_DATA_A, hex_data, 3);
+  fill_list(window, IDC_DATA_B, hex_data, 3);
+  fill_list(window, IDC_STOP_A, hex_stop, 0);
+  fill_list(window, IDC_STOP_B, hex_stop, 0);
+  fill_list(window, IDC_FLOW_A, hex_flow, 2);
+  fill_list(window, IDC_FLOW_B, hex_flow, 2);
+  fill_list(window, IDC_CHECK_KIND, hex_sum, 0);
+  fill_list(window, IDC_PROTOCOL, hex_protocol, 0);
+  fill_list(window, IDC_PORT_A, hex_portnames, 0);
+  fill_list(window, IDC_PORT_B, hex_portnames, 1);
+  fill_list(window, IDC_VIEW, hex_view, 0);
+  fill_list(window, IDC_FRAME_TYPE, hex_frame, 0);
+  // Each Comm Port entry tells which device it stands for.
+  for (int port = 0; port < HEX_PORTS; ++port) {
+    const char *path = SioDevicePath(port);
+    dlg_combo_set_item_tooltip(window, IDC_PORT_A, port, path ? path : "");
+    dlg_combo_set_item_tooltip(window, IDC_PORT_B, port, path ? path : "");
+  }
+
+  load_history(window);
+
+  dlg_check_radio(window, IDC_LOG, IDC_NO_LOG, IDC_NO_LOG);
+  dlg_check_radio(window, IDC_RUN, IDC_STOP, IDC_RUN);
+  dlg_check_radio(window, IDC_SEND_PORT_A, IDC_SEND_PORT_B, IDC_SEND_PORT_A);
+  dlg_check_radio(window, IDC_XFER_SEND, IDC_XFER_GET, IDC_XFER_SEND);
+  dlg_check_button(window, IDC_LOCAL_ECHO, BST_CHECKED);
+  dlg_set_text(window, IDC_XFER_STATUS, "");
+  hex_apply_view_layout(window);
+}
+
+void hex_quit(HWND window) {
+  save_history(window);
+  for (int side = 0; side < 2; ++side) {
+    hex_obj_t &record = hex_obj[side];
+    SioDTR(record.port, 'C');
+    SioRTS(record.port, 'C');
+    record.status = SioDone(record.port);
+    if (record.status == 0)
+      hex_err_msg("Error closing comm port");
+    else
+      record.open = 0;
+  }
+  hex_log_close(window);
+  if (hex_timer != 0) {
+    dlg_kill_timer(window, TIMER_PUMP);
+    hex_timer = 0;
+  }
+}

@@ -1,0 +1,28 @@
+// Helpers shared by the monitor core's dialog-facing sources.
+#pragma once
+
+#include "hex/hex.h"
+
+class DisplayPane;
+
+// Control ids of a side (0 Port A, 1 Port B).
+int hex_side_port_list(int side);   // Comm Port list: 133 / 164
+int hex_side_indicator(int side);   // open indicator: 147 / 148
+int hex_side_send_button(int side); // Send Port button: 134 / 135
+
+// Shows a side's open state on its indicator, with the device path and, when
+// the port did not open, the reason in the indicator's tooltip.
+void hex_show_port_state(HWND window, int side, const char *reason);
+
+// Text explaining a serial library result code (the system's error text for
+// a failed system call).
+void hex_sio_error_text(int code, char *buffer, int size);
+
+// Wrapping is off in the ANSI view (the terminal's lines are rows), on in
+// every other view.
+void hex_apply_view_layout(HWND window);
+
+// Puts text into the pane in a colour: in the ANSI view at the caret,
+// replacing the selection; in every other view appended at the end, leaving
+// the user's selection alone (a caret at the end stays at the end).
+void hex_pane_put(HWND window, const char *text, int length, uint32_t colour);

@@ -1,0 +1,32 @@
+// The three message boxes through which the monitor reports to the user.
+#include "hex/hex.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// "text = code" in the box's 256 bytes; a text too long is cut so that the
+// code stays readable.
+void show_with_code(const char *text, int code, const char *caption) {
+  char suffix[32];
+  int suffix_len = std::snprintf(suffix, sizeof suffix, " = %d", code);
+  int room = HEX_MSGBOX_SIZE - 1 - suffix_len;
+  char message[HEX_MSGBOX_SIZE];
+  std::snprintf(message, sizeof message, "%.*s%s", room, text ? text : "", suffix);
+  dlg_message_box(nullptr, message, caption, MB_OK);
+}
+
+}  // namespace
+
+// On Linux the system's last error code is errno; it is read before anything
+// here can change it.
+void hex_err_msg(const char *text) {
+  int last_error = errno;
+  show_with_code(text, last_error, "Kestrelon Windows Error");
+}
+
+void hex_errcode_msg(const char *text, int code) { show_with_code(text, code, "Kestrelon Internal Error"); }
+
+void hex_dbg_msg(const char *text) { dlg_message_box(nullptr, text ? text : "", "Kestrelon", MB_OK); }

@@ -1,0 +1,50 @@
+// The Send command: the edited message goes to the send port, is echoed in
+// the port's sent colour and handed to the send log.
+#include "hex/hex_internal.h"
+
+#include "resources/ids.h"
+#include "ser/ser.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Sized for the longest results: every character of a 25343-character text
+// can be one byte, written back as three characters, plus the echo's header.
+char g_text[HEX_BUF_SIZE + 2];
+uint8_t g_bytes[HEX_BUF_SIZE];
+char g_hex[3 * HEX_BUF_SIZE + 1];
+char g_echo[3 * HEX_BUF_SIZE + 32];
+
+}  // namespace
+
+void hex_send_msg(HWND dialog) {
+  int text_len = dlg_get_text(dialog, IDC_MESSAGE, g_text, HEX_BUF_SIZE);
+  const char *echo = g_echo;
+  int echo_len = 0;
+  if (hex_ascii == 0) {
+    int n = hex_hexstr_to_bin(g_text, g_bytes, HEX_BUF_SIZE);
+    const char *shown = g_text;
+    if (n >= 1) {
+      hex_to_hexstr(g_bytes, g_hex, n);
+      shown = g_hex;
+    }
+    echo_len = std::snprintf(g_echo, sizeof g_echo, "\nTx%d %5d %s", hex_send_port + 1,
+                             int(hex_time_stamp), shown);
+    if (echo_len >= int(sizeof g_echo))
+      echo_len = int(sizeof g_echo) - 1;
+    if (n >= 1)
+      SioPuts(hex_send_port, g_bytes, n);
+  } else {
+    g_text[text_len] = '\r';
+    g_text[text_len + 1] = '\n';
+    text_len += 2;
+    SioPuts(hex_send_port, reinterpret_cast<const uint8_t *>(g_text), text_len);
+    echo = g_text;
+    echo_len = text_len;
+  }
+  if (hex_local_echo)
+    hex_pane_put(dialog, echo, echo_len, hex_port_colour(hex_send_port, 1));
+  hex_save_tx_log(hex_send_port, echo, echo_len);
+}

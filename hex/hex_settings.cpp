@@ -1,0 +1,136 @@
+// Port settings and port selection: each choice is stored in the side's
+// record and applied to its port at once.
+#include "hex/hex_internal.h"
+
+#include "resources/ids.h"
+#include "ser/ser.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char *kReconfigureError = "Error reconfiguring comm port parameters";
+
+// The list's text as an unsigned decimal number (blanks around it allowed);
+// false when it is not one.
+bool list_number(HWND window, int id, unsigned *value) {
+  char text[64];
+  dlg_get_text(window, id, text, sizeof text);
+  const char *p = text;
+  while (*p == ' ')
+    ++p;
+  if (*p < '0' || *p > '9')
+    return false;
+  unsigned long number = 0;
+  while (*p >= '0' && *p <= '9') {
+    number = number * 10 + unsigned(*p - '0');
+    if (number > 0xFFFFFFFFul)
+      return false;
+    ++p;
+  }
+  while (*p == ' ')
+    ++p;
+  if (*p != '\0')
+    return false;
+  *value = unsigned(number);
+  return true;
+}
+
+void report_if_failed(hex_obj_t &record, int result) {
+  record.status = result;
+  if (result != 0)
+    hex_err_msg(kReconfigureError);
+}
+
+void apply_parms(hex_obj_t &record) {
+  report_if_failed(record, SioParms(record.port, record.parity, record.stop_bits, record.data_bits));
+}
+
+void speed_changed(HWND window, int side, int id) {
+  int selection = dlg_combo_get_sel(window, id);
+  if (selection < 0)
+    return;
+  hex_obj_t &record = hex_obj[side];
+  record.baud = selection;
+  record.status = SioBaud(record.port, record.baud);  // not reported
+}
+
+void data_changed(HWND window, int side, int id) {
+  hex_obj_t &record = hex_obj[side];
+  unsigned bits = 8;
+  if (!list_number(window, id, &bits))
+    bits = 8;
+  record.data_bits = int32_t(bits);
+  apply_parms(record);
+}
+
+void stop_changed(HWND window, int side, int id) {
+  hex_obj_t &record = hex_obj[side];
+  unsigned bits = 0;
+  if (!list_number(window, id, &bits))
+    bits = 0;
+  // Codes of the line settings: 0 one stop bit, 2 two.
+  if (bits == 1)
+    bits = 0;
+  record.stop_bits = int32_t(bits);
+  apply_parms(record);
+}
+
+void parity_changed(HWND window, int side, int id) {
+  int selection = dlg_combo_get_sel(window, id);
+  if (selection < 0)
+    return;
+  hex_obj_t &record = hex_obj[side];
+  record.parity = selection;
+  apply_parms(record);
+}
+
+void flow_changed(HWND window, int side, int id) {
+  hex_obj_t &record = hex_obj[side];
+  char text[64];
+  dlg_get_text(window, id, text, sizeof text);
+  std::memset(record.flow, 0, sizeof record.flow);
+  std::strncpy(record.flow, text, 2);
+  report_if_failed(record, SioFlow(record.port, hex_flow_mode(record.flow)));
+}
+
+void port_changed(HWND window, int side) {
+  int selection = dlg_combo_get_sel(window, hex_side_port_list(side));
+  if (selection < 0 || selection >= HEX_PORTS)
+    return;
+  hex_obj_t &record = hex_obj[side];
+  record.status = SioDone(record.port);  // a failed close is not reported
+  record.open = 0;
+  record.port = selection;
+  record.status = SioReset(record.port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);
+  if (record.status != 0) {
+    char reason[200];
+    hex_sio_error_text(record.status, reason, sizeof reason);
+    hex_show_port_state(window, side, reason);
+  } else {
+    record.open = 1;
+    record.status = SioBaud(record.port, record.baud);
+    record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
+    record.status = SioFlow(record.port, hex_flow_mode(record.flow));
+    SioDTR(record.port, 'S');
+    hex_show_port_state(window, side, nullptr);
+  }
+  // Messages go where the send side's port now is, not to the port it left.
+  if (dlg_button_state(window, hex_side_send_button(side)) == BST_CHECKED)
+    hex_send_port = record.port;
+}
+
+}  // namespace
+
+void hex_speed1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { speed_changed(window, 0, IDC_SPEED_A); }
+void hex_speed2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { speed_changed(window, 1, IDC_SPEED_B); }
+void hex_data1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { data_changed(window, 0, IDC_DATA_A); }
+void hex_data2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { data_changed(window, 1, IDC_DATA_B); }
+void hex_stop1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { stop_changed(window, 0, IDC_STOP_A); }
+void hex_stop2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { stop_changed(window, 1, IDC_STOP_B); }
+void hex_parity1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { parity_changed(window, 0, IDC_PARITY_A); }
+void hex_parity2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { parity_changed(window, 1, IDC_PARITY_B); }
+void hex_flow1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { flow_changed(window, 0, IDC_FLOW_A); }
+void hex_flow2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { flow_changed(window, 1, IDC_FLOW_B); }
+void hex_PortASelChange(HWND window, unsigned, uintptr_t, intptr_t) { port_changed(window, 0); }
+void hex_PortBSelChange(HWND window, unsigned, uintptr_t, intptr_t) { port_changed(window, 1); }

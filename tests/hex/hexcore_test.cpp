@@ -1,0 +1,247 @@
+// The monitor core's parts that need no dialog: hex text, the configuration
+// file's bytes, the tables.
+#include "hex/hex.h"
+#include "ser/ser.h"
+#include "support/pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> to_bin(const char *text, int capacity = HEX_BUF_SIZE) {
+  std::vector<uint8_t> out(size_t(HEX_BUF_SIZE) + 8, 0xEE);
+  int n = hex_hexstr_to_bin(text, out.data(), capacity);
+  EXPECT_GE(n, 0);
+  EXPECT_EQ(out[size_t(n)], 0xEE) << "wrote past the bytes it reported";
+  out.resize(size_t(n));
+  return out;
+}
+
+std::string bytes_str(const std::vector<uint8_t> &b) { return std::string(b.begin(), b.end()); }
+
+// Reads entries from a file holding exactly `content`.
+std::vector<std::string> read_cfg(const std::string &content) {
+  TempDir dir;
+  std::string path = dir.file(HEX_CFG_NAME);
+  writeFileBytes(path, std::vector<uint8_t>(content.begin(), content.end()));
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  EXPECT_NE(f, nullptr);
+  static char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX];
+  std::memset(entries, 0x55, sizeof entries);
+  int n = hex_cfg_read(f, entries);
+  std::fclose(f);
+  std::vector<std::string> out;
+  for (int i = 0; i < n; ++i)
+    out.emplace_back(entries[i]);
+  return out;
+}
+
+std::string write_cfg(const std::vector<const char *> &entries) {
+  TempDir dir;
+  std::string path = dir.file(HEX_CFG_NAME);
+  std::FILE *f = std::fopen(path.c_str(), "wb");
+  EXPECT_NE(f, nullptr);
+  hex_cfg_write(f, entries.data(), int(entries.size()));
+  std::fclose(f);
+  return bytes_str(readFileBytes(path));
+}
+
+std::string crlf_lines(int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i)
+    s += "\r\n";
+  return s;
+}
+
+}  // namespace
+
+TEST(HexText, BytesBecomeBlankAndTwoUpperCaseDigits) {
+  const uint8_t src[] = {0x00, 0x7F, 0x80, 0xFF};
+  char out[13];
+  EXPECT_EQ(hex_to_hexstr(src, out, 4), 12);
+  EXPECT_STREQ(out, " 00 7F 80 FF");
+  const uint8_t three[] = {0x0A, 0xFF, 0x3C};
+  char out3[10];
+  EXPECT_EQ(hex_to_hexstr(three, out3, 3), 9);
+  EXPECT_STREQ(out3, " 0A FF 3C");
+}
+
+TEST(HexText, InPlaceConversionEqualsSeparateBuffer) {
+  std::vector<char> in_place(3 * 256 + 1);
+  std::vector<uint8_t> src(256);
+  for (int i = 0; i < 256; ++i) {
+    src[size_t(i)] = uint8_t(i);
+    in_place[size_t(i)] = char(i);
+  }
+  std::vector<char> separate(3 * 256 + 1);
+  EXPECT_EQ(hex_to_hexstr(src.data(), separate.data(), 256), 768);
+  EXPECT_EQ(hex_to_hexstr(in_place.data(), in_place.data(), 256), 768);
+  EXPECT_STREQ(in_place.data(), separate.data());
+  EXPECT_EQ(std::string(separate.data(), 6), " 00 01");
+  EXPECT_EQ(std::string(separate.data() + 762), " FE FF");
+}
+
+TEST(HexText, ConvertsAtMost25344Bytes) {
+  std::vector<uint8_t> src(30000, 0xA5);
+  std::vector<char> out(3 * 30000 + 16, 'x');
+  EXPECT_EQ(hex_to_hexstr(src.data(), out.data(), 25345), 76032);
+  EXPECT_EQ(out[76032], '\0');
+  EXPECT_EQ(out[76033], 'x') << "wrote beyond the capped text";
+  EXPECT_EQ(std::string(out.data() + 76029), " A5");
+}
+
+TEST(HexText, TheThreeTypedFormsGiveTheSameBytes) {
+  const std::string expected("\x7E\xFF\x03", 3);
+  EXPECT_EQ(bytes_str(to_bin("7EFF03")), expected);
+  EXPECT_EQ(bytes_str(to_bin("7e ff 03")), expected);
+  EXPECT_EQ(bytes_str(to_bin(" 7E FF 03")), expected);
+  EXPECT_EQ(bytes_str(to_bin("  7E\tff,03\n")), expected);
+}
+
+TEST(HexText, OwnOutputReadsBackExactly) {
+  std::vector<uint8_t> src(256);
+  for (int i = 0; i < 256; ++i)
+    src[size_t(i)] = uint8_t(255 - i);
+  std::vector<char> text(3 * 256 + 1);
+  hex_to_hexstr(src.data(), text.data(), 256);
+  EXPECT_EQ(to_bin(text.data()), src);
+}
+
+TEST(HexText, SingleDigitsAndStrayCharacters) {
+  // A value is one or two adjacent digits; anything else separates values.
+  EXPECT_EQ(bytes_str(to_bin("1 2 3")), std::string("\x01\x02\x03", 3));
+  EXPECT_EQ(bytes_str(to_bin("ABC")), std::string("\xAB\x0C", 2));
+  EXPECT_EQ(bytes_str(to_bin("1A2B")), std::string("\x1A\x2B", 2));
+  EXPECT_EQ(bytes_str(to_bin("zz 10")), std::string("\x10", 1));
+  EXPECT_EQ(bytes_str(to_bin(" 01 A2 ff")), std::string("\x01\xA2\xFF", 3));
+  EXPECT_TRUE(to_bin("").empty());
+  EXPECT_TRUE(to_bin("xyz -- ghij").empty());
+}
+
+TEST(HexText, StopsAtTheCapacity) {
+  EXPECT_EQ(bytes_str(to_bin("01 02 03 04", 2)), std::string("\x01\x02", 2));
+  EXPECT_TRUE(to_bin("01", 0).empty());
+}
+
+TEST(HexReadLine, LinesLimitsAndTheEnd) {
+  TempDir dir;
+  std::string path = dir.file("lines");
+  writeFileBytes(path, {'a', 'b', '\r', '\n', 'c', 'd', 'e', 'f', 'g', '\n', 'x', 'y'});
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  char buf[8];
+  EXPECT_EQ(hex_rd_line(f, buf, 7), 4);
+  EXPECT_STREQ(buf, "ab\r\n");
+  EXPECT_EQ(hex_rd_line(f, buf, 3), 3);  // the limit ends the read
+  EXPECT_STREQ(buf, "cde");
+  EXPECT_EQ(hex_rd_line(f, buf, 7), 3);
+  EXPECT_STREQ(buf, "fg\n");
+  EXPECT_EQ(hex_rd_line(f, buf, 7), -1);  // bytes, then the end of the file
+  EXPECT_STREQ(buf, "xy");
+  EXPECT_EQ(hex_rd_line(f, buf, 7), -1);
+  EXPECT_STREQ(buf, "");
+  std::fclose(f);
+}
+
+TEST(HexConfigFile, WritesTenCrLfLines) {
+  EXPECT_EQ(write_cfg({}), crlf_lines(10));
+  EXPECT_EQ(write_cfg({"01 02", "AA", "7E FF 7E"}), "01 02\r\nAA\r\n7E FF 7E\r\n" + crlf_lines(7));
+  std::vector<const char *> twelve(12, "Z");
+  std::string all_z;
+  for (int i = 0; i < 10; ++i)
+    all_z += "Z\r\n";
+  EXPECT_EQ(write_cfg(twelve), all_z);
+  EXPECT_EQ(write_cfg({"A", nullptr, "C"}), "A\r\n\r\nC\r\n" + crlf_lines(7));
+}
+
+TEST(HexConfigFile, LongEntryIsCutTo1023Characters) {
+  std::string long_text(1500, 'q');
+  std::string out = write_cfg({long_text.c_str()});
+  EXPECT_EQ(out, std::string(1023, 'q') + "\r\n" + crlf_lines(9));
+}
+
+TEST(HexConfigFile, ReadsBackWhatWasWritten) {
+  std::string bytes = write_cfg({"01 02", "AA", "7E FF 7E"});
+  EXPECT_EQ(read_cfg(bytes), (std::vector<std::string>{"01 02", "AA", "7E FF 7E"}));
+  EXPECT_TRUE(read_cfg(crlf_lines(10)).empty());
+  EXPECT_TRUE(read_cfg("").empty());
+  std::string longest(1022, 'k');
+  EXPECT_EQ(read_cfg(write_cfg({longest.c_str(), "B"})), (std::vector<std::string>{longest, "B"}));
+  // 1023 characters are written whole, but a read takes 1024 bytes at a
+  // time: the entry comes back one shorter and its LF uses up a line.
+  std::vector<const char *> ten(10, "E");
+  std::string full(1023, 'k');
+  ten[0] = full.c_str();
+  std::vector<std::string> back = read_cfg(write_cfg(ten));
+  ASSERT_EQ(back.size(), 9u);
+  EXPECT_EQ(back[0], std::string(1022, 'k'));
+  EXPECT_EQ(back[8], "E");
+}
+
+TEST(HexConfigFile, ReadingRulesForOddFiles) {
+  // Line feed alone: the last character of the text goes with it; a single
+  // character and a line feed is no entry.
+  EXPECT_EQ(read_cfg("hello\nx\nAB\n"), (std::vector<std::string>{"hell", "A"}));
+  // Lines after the tenth are ignored; empty lines count among the ten.
+  EXPECT_EQ(read_cfg(crlf_lines(9) + "ten\r\neleven\r\n"), std::vector<std::string>{"ten"});
+  // A last line without its line feed is not used.
+  EXPECT_EQ(read_cfg("one\r\ntwo"), std::vector<std::string>{"one"});
+  // A line longer than 1024 bytes: its rest counts as the next line.
+  std::string head(1024, 'h');
+  std::string rest(476, 'r');
+  EXPECT_EQ(read_cfg(head + rest + "\r\n"),
+            (std::vector<std::string>{std::string(1022, 'h'), rest}));
+  std::string eleven_long;
+  for (int i = 0; i < 5; ++i)
+    eleven_long += std::string(1500, char('a' + i)) + "\r\n";
+  eleven_long += "six\r\n";
+  EXPECT_EQ(read_cfg(eleven_long).size(), 10u);
+}
+
+TEST(HexTables, ColoursOfComOneAndTwoAndDistinctPairs) {
+  EXPECT_EQ(hex_colour[0][0], 0xFF0000u);  // COM1 received: blue
+  EXPECT_EQ(hex_colour[0][1], 0x00FF00u);  // COM1 sent: green
+  EXPECT_EQ(hex_colour[1][0], 0x7F0000u);  // COM2 received: navy
+  EXPECT_EQ(hex_colour[1][1], 0x007F00u);  // COM2 sent: dark green
+  EXPECT_EQ(hex_rgb[0][0], 0x0000FFu);
+  EXPECT_EQ(hex_rgb[1][1], 0x007F00u);
+  std::set<uint32_t> seen;
+  for (int port = 0; port < HEX_PORTS; ++port) {
+    for (int dir = 0; dir < 2; ++dir) {
+      uint32_t c = hex_colour[port][dir];
+      uint32_t swapped = (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+      EXPECT_EQ(hex_rgb[port][dir], swapped) << "port " << port;
+      EXPECT_LE(c, 0xFFFFFFu);
+      seen.insert(c);
+    }
+  }
+  EXPECT_EQ(seen.size(), size_t(2 * HEX_PORTS)) << "two ports share a colour";
+  EXPECT_EQ(hex_port_colour(15, 1), hex_colour[15][1]);
+  EXPECT_EQ(hex_port_colour(16, 0), hex_colour[0][0]);
+  EXPECT_EQ(hex_port_colour(-1, 1), hex_colour[0][1]);
+}
+
+TEST(HexTables, SpeedListIndexIsTheLibrarysBaudCode) {
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(std::strtoul(hex_baudcode[i], nullptr, 10), BaudValue[i]) << "code " << i;
+  EXPECT_STREQ(hex_portnames[15], "COM16");
+  EXPECT_STREQ(hex_view[2], "ANSI");
+  EXPECT_STREQ(hex_protocol[3], "XModem 1K");
+}
+
+TEST(HexTables, FlowTextGivesTheModeLetter) {
+  EXPECT_EQ(hex_flow_mode("RTS"), 'H');
+  EXPECT_EQ(hex_flow_mode("RT"), 'H');
+  EXPECT_EQ(hex_flow_mode("XON"), 'S');
+  EXPECT_EQ(hex_flow_mode("NONE"), 'N');
+  EXPECT_EQ(hex_flow_mode(""), 'N');
+  EXPECT_EQ(hex_flow_mode(nullptr), 'N');
+  EXPECT_EQ(hex_flow_mode("rts"), 'N');
+}
