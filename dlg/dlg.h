@@ -95,6 +95,10 @@ HWND dlg_create(DlgProc proc);
 bool dlg_ended(HWND window, int *result);
 void dlg_destroy(HWND window);
 
+// From now on SIGTERM, SIGINT and SIGHUP reach the running dialog as WM_CLOSE
+// on the GUI thread (needs a QApplication).
+void dlg_close_on_signals();
+
 // --- Controls by id -------------------------------------------------------------
 
 // Text of a control (combo box: its edit field; label/status/button:

@@ -1,0 +1,434 @@
+// The dialog manager's calls by control id, over the stand-in window.
+#include "dlg/dlg.h"
+#include "dlg/dlg_window.h"
+#include "dlg/pane/pane_view.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <cstring>
+
+namespace {
+
+DlgWindow *g_current = nullptr;
+DlgMessageBoxHook g_messageBoxHook;
+DlgFileDialogHook g_fileDialogHook;
+
+// Texts are bytes, one character per byte, both ways.
+QString fromBytes(const char *text) { return QString::fromLatin1(text ? text : ""); }
+
+int copyOut(const QString &text, char *buffer, int size) {
+  if (!buffer || size <= 0)
+    return 0;
+  const QByteArray bytes = text.toLatin1();
+  const int length = std::min<int>(int(bytes.size()), size - 1);
+  std::memcpy(buffer, bytes.constData(), size_t(length));
+  buffer[length] = '\0';
+  return length;
+}
+
+QComboBox *combo(HWND window, int id) {
+  return window ? qobject_cast<QComboBox *>(window->control(id)) : nullptr;
+}
+
+QAbstractButton *button(HWND window, int id) {
+  return window ? qobject_cast<QAbstractButton *>(window->control(id)) : nullptr;
+}
+
+// Checks or clears an exclusive radio button: the group lets nobody clear
+// its checked button, the program may.
+void setButtonChecked(HWND window, int id, QAbstractButton *target, bool on) {
+  QButtonGroup *group = window->radioGroupOf(id);
+  if (group && !on && target->isChecked()) {
+    group->setExclusive(false);
+    target->setChecked(false);
+    group->setExclusive(true);
+    return;
+  }
+  target->setChecked(on);
+}
+
+void waitUntilActive(QWidget *widget) {
+  widget->activateWindow();
+  QElapsedTimer waited;
+  waited.start();
+  while (!widget->isActiveWindow() && waited.elapsed() < 2000)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+DlgWindow *buildDialog(DlgProc proc) {
+  auto *window = new DlgWindow(kMainDialog, proc);
+  g_current = window;
+  const int initResult = window->send(WM_INITDIALOG, 0, 0);
+  // As the dialog manager does: a 1 gives the focus to the first control
+  // that takes it.
+  if (initResult && !window->ended()) {
+    for (int i = 0; i < kMainDialog.controlCount; ++i) {
+      QWidget *first = window->control(kMainDialog.controls[i].id);
+      if (first && first->focusPolicy() != Qt::NoFocus) {
+        first->setFocus(Qt::OtherFocusReason);
+        break;
+      }
+    }
+  }
+  return window;
+}
+
+}  // namespace
+
+// --- The dialog ---------------------------------------------------------------------
+
+int dlg_run(DlgProc proc) {
+  DlgWindow *window = buildDialog(proc);
+  int result = window->result();
+  if (!window->ended()) {
+    QEventLoop loop;
+    window->setLoop(&loop);
+    window->show();
+    window->activateWindow();
+    result = loop.exec();
+    window->setLoop(nullptr);
+    result = window->result();
+  }
+  g_current = nullptr;
+  delete window;
+  return result;
+}
+
+void dlg_end(HWND window, int result) {
+  if (window)
+    window->end(result);
+}
+
+HWND dlg_current() { return g_current; }
+
+HWND dlg_create(DlgProc proc) {
+  DlgWindow *window = buildDialog(proc);
+  if (!window->ended()) {
+    window->show();
+    waitUntilActive(window);
+  }
+  return window;
+}
+
+bool dlg_ended(HWND window, int *result) {
+  if (!window || !window->ended())
+    return false;
+  if (result)
+    *result = window->result();
+  return true;
+}
+
+void dlg_destroy(HWND window) {
+  if (!window)
+    return;
+  if (g_current == window)
+    g_current = nullptr;
+  delete window;
+}
+
+// --- Controls by id -------------------------------------------------------------------
+
+int dlg_get_text(HWND window, int id, char *buffer, int size) {
+  if (!window) {
+    copyOut(QString(), buffer, size);
+    return 0;
+  }
+  QWidget *widget = window->control(id);
+  QString text;
+  if (auto *list = qobject_cast<QComboBox *>(widget))
+    text = list->currentText();
+  else if (auto *label = qobject_cast<QLabel *>(widget))
+    text = label->text();
+  else if (auto *push = qobject_cast<QAbstractButton *>(widget))
+    text = push->text();
+  else if (auto *box = qobject_cast<QGroupBox *>(widget))
+    text = box->title();
+  else if (auto *pane = qobject_cast<DisplayPane *>(widget)) {
+    const std::string bytes = pane->model().text();
+    text = QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+  }
+  return copyOut(text, buffer, size);
+}
+
+void dlg_set_text(HWND window, int id, const char *text) {
+  if (!window)
+    return;
+  QWidget *widget = window->control(id);
+  if (auto *list = qobject_cast<QComboBox *>(widget))
+    list->setEditText(fromBytes(text));
+  else if (auto *label = qobject_cast<QLabel *>(widget))
+    label->setText(fromBytes(text));
+  else if (auto *push = qobject_cast<QAbstractButton *>(widget))
+    push->setText(fromBytes(text));
+  else if (auto *box = qobject_cast<QGroupBox *>(widget))
+    box->setTitle(fromBytes(text));
+  else if (auto *pane = qobject_cast<DisplayPane *>(widget))
+    pane->model().setText(text ? std::string_view(text) : std::string_view());
+}
+
+void dlg_check_button(HWND window, int id, int state) {
+  QAbstractButton *target = button(window, id);
+  if (!target)
+    return;
+  if (auto *box = qobject_cast<QCheckBox *>(target); box && box->isTristate()) {
+    box->setCheckState(state == BST_CHECKED         ? Qt::Checked
+                       : state == BST_INDETERMINATE ? Qt::PartiallyChecked
+                                                    : Qt::Unchecked);
+    return;
+  }
+  setButtonChecked(window, id, target, state != BST_UNCHECKED);
+}
+
+int dlg_button_state(HWND window, int id) {
+  QAbstractButton *target = button(window, id);
+  if (!target)
+    return BST_UNCHECKED;
+  if (auto *box = qobject_cast<QCheckBox *>(target)) {
+    switch (box->checkState()) {
+    case Qt::Checked: return BST_CHECKED;
+    case Qt::PartiallyChecked: return BST_INDETERMINATE;
+    default: return BST_UNCHECKED;
+    }
+  }
+  return target->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+}
+
+void dlg_check_radio(HWND window, int first, int last, int check) {
+  if (!window)
+    return;
+  // Clear the others first, so an exclusive group never holds two.
+  for (int id = first; id <= last; ++id)
+    if (QAbstractButton *target = button(window, id); target && id != check)
+      setButtonChecked(window, id, target, false);
+  if (QAbstractButton *target = button(window, check))
+    setButtonChecked(window, check, target, true);
+}
+
+void dlg_set_focus(HWND window, int id) {
+  if (!window)
+    return;
+  if (QWidget *widget = window->control(id))
+    widget->setFocus(Qt::OtherFocusReason);
+}
+
+void dlg_set_tooltip(HWND window, int id, const char *text) {
+  if (!window)
+    return;
+  if (QWidget *widget = window->control(id))
+    widget->setToolTip(fromBytes(text));
+}
+
+// --- Drop-down lists ----------------------------------------------------------------------
+// A list control's selection and its edit field are separate: adding or
+// deleting entries changes neither the field's text nor, beyond shifting,
+// the selection. QComboBox does both, so the calls below put them back.
+
+int dlg_combo_add(HWND window, int id, const char *text) {
+  QComboBox *list = combo(window, id);
+  if (!list)
+    return CB_ERR;
+  const QString field = list->currentText();
+  const int selected = list->currentIndex();
+  list->addItem(fromBytes(text));
+  if (list->currentIndex() != selected) {
+    list->setCurrentIndex(selected);
+    list->setEditText(field);
+  }
+  return list->count() - 1;
+}
+
+int dlg_combo_count(HWND window, int id) {
+  QComboBox *list = combo(window, id);
+  return list ? list->count() : CB_ERR;
+}
+
+int dlg_combo_get_sel(HWND window, int id) {
+  QComboBox *list = combo(window, id);
+  if (!list || list->currentIndex() < 0)
+    return CB_ERR;
+  return list->currentIndex();
+}
+
+int dlg_combo_set_sel(HWND window, int id, int index) {
+  QComboBox *list = combo(window, id);
+  if (!list)
+    return CB_ERR;
+  if (index < 0 || index >= list->count()) {
+    list->setCurrentIndex(-1);
+    list->setEditText(QString());
+    return CB_ERR;
+  }
+  list->setCurrentIndex(index);
+  list->setEditText(list->itemText(index));
+  return index;
+}
+
+int dlg_combo_find_exact(HWND window, int id, int start, const char *text) {
+  QComboBox *list = combo(window, id);
+  if (!list)
+    return CB_ERR;
+  const int count = list->count();
+  if (count == 0)
+    return CB_ERR;
+  const QString wanted = fromBytes(text);
+  // From the entry after `start` to the end, then from the first on, as the
+  // list control searches.
+  const int from = (start < 0 || start >= count) ? 0 : start + 1;
+  for (int step = 0; step < count; ++step) {
+    const int index = (from + step) % count;
+    if (list->itemText(index).compare(wanted, Qt::CaseInsensitive) == 0)
+      return index;
+  }
+  return CB_ERR;
+}
+
+int dlg_combo_delete(HWND window, int id, int index) {
+  QComboBox *list = combo(window, id);
+  if (!list || index < 0 || index >= list->count())
+    return CB_ERR;
+  const QString field = list->currentText();
+  int selected = list->currentIndex();
+  if (selected == index)
+    selected = -1;
+  else if (selected > index)
+    --selected;
+  list->removeItem(index);
+  list->setCurrentIndex(selected);
+  list->setEditText(field);
+  return list->count();
+}
+
+int dlg_combo_item_text(HWND window, int id, int index, char *buffer, int size) {
+  QComboBox *list = combo(window, id);
+  if (!list || index < 0 || index >= list->count()) {
+    copyOut(QString(), buffer, size);
+    return CB_ERR;
+  }
+  return copyOut(list->itemText(index), buffer, size);
+}
+
+void dlg_combo_reset(HWND window, int id) {
+  if (QComboBox *list = combo(window, id)) {
+    list->clear();
+    list->setEditText(QString());
+  }
+}
+
+void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text) {
+  QComboBox *list = combo(window, id);
+  if (list && index >= 0 && index < list->count())
+    list->setItemData(index, fromBytes(text), Qt::ToolTipRole);
+}
+
+DisplayPane *dlg_pane(HWND window, int id) {
+  return window ? qobject_cast<DisplayPane *>(window->control(id)) : nullptr;
+}
+
+// --- Timers ---------------------------------------------------------------------------------
+
+unsigned dlg_set_timer(HWND window, unsigned id, unsigned ms) {
+  return window ? window->setTimer(id, ms) : 0;
+}
+
+int dlg_kill_timer(HWND window, unsigned id) { return window ? window->killTimer(id) : 0; }
+
+// --- Message boxes and the file dialog ----------------------------------------------------------
+
+void dlg_set_message_box_hook(DlgMessageBoxHook hook) { g_messageBoxHook = std::move(hook); }
+void dlg_set_file_dialog_hook(DlgFileDialogHook hook) { g_fileDialogHook = std::move(hook); }
+
+int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned flags) {
+  const std::string textBytes = text ? text : "";
+  const std::string captionBytes = caption ? caption : "";
+  if (g_messageBoxHook) {
+    g_messageBoxHook(textBytes, captionBytes);
+    return IDOK_RESULT;
+  }
+  const QMessageBox::Icon icon =
+      (flags & MB_ICONEXCLAMATION) ? QMessageBox::Warning : QMessageBox::NoIcon;
+  // Without an owner the box still centres on the main window.
+  QWidget *parent = owner ? static_cast<QWidget *>(owner) : static_cast<QWidget *>(g_current);
+  QMessageBox box(icon, fromBytes(captionBytes.c_str()), fromBytes(textBytes.c_str()),
+                  QMessageBox::Ok, parent);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+  return IDOK_RESULT;
+}
+
+int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *filter, char *path,
+                    int size) {
+  std::string chosen = path ? path : "";
+  bool accepted = false;
+  if (g_fileDialogHook) {
+    accepted = g_fileDialogHook(forSave, chosen);
+  } else {
+    QWidget *parent = owner ? static_cast<QWidget *>(owner) : static_cast<QWidget *>(g_current);
+    const QString caption = fromBytes(title);
+    const QString filters = fromBytes(filter);
+    const QString start = fromBytes(chosen.c_str());
+    const QString result = forSave ? QFileDialog::getSaveFileName(parent, caption, start, filters)
+                                   : QFileDialog::getOpenFileName(parent, caption, start, filters);
+    accepted = !result.isEmpty();
+    if (accepted)
+      chosen = result.toLocal8Bit().toStdString();
+  }
+  if (!accepted)
+    return 0;
+  if (path && size > 0) {
+    const size_t length = std::min(chosen.size(), size_t(size - 1));
+    std::memcpy(path, chosen.data(), length);
+    path[length] = '\0';
+  }
+  return 1;
+}
+
+// --- Acting as the user ---------------------------------------------------------------------
+
+void dlg_user_focus(HWND window, int id) {
+  if (!window)
+    return;
+  if (QWidget *widget = window->control(id))
+    widget->setFocus(Qt::TabFocusReason);
+}
+
+void dlg_user_choose(HWND window, int id, int index) {
+  auto *list = qobject_cast<DlgComboBox *>(window ? window->control(id) : nullptr);
+  if (!list || index < 0 || index >= list->count())
+    return;
+  // A person clicks the field (it takes the focus), opens the list, picks
+  // the entry, and the list closes.
+  list->setFocus(Qt::MouseFocusReason);
+  list->showPopup();
+  list->setCurrentIndex(index);
+  list->hidePopup();
+  emit list->activated(index);
+}
+
+void dlg_user_click(HWND window, int id) {
+  QAbstractButton *target = button(window, id);
+  if (!target)
+    return;
+  // A click takes the focus first, as with the mouse.
+  if (target->focusPolicy() & Qt::ClickFocus)
+    target->setFocus(Qt::MouseFocusReason);
+  if (!window->ended())
+    target->click();
+}
+
+void dlg_user_type(HWND window, int id, const char *text) {
+  QComboBox *list = combo(window, id);
+  if (!list)
+    return;
+  list->setFocus(Qt::MouseFocusReason);
+  list->lineEdit()->selectAll();
+  list->lineEdit()->insert(fromBytes(text));
+}

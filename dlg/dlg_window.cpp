@@ -1,0 +1,411 @@
+#include "dlg/dlg_window.h"
+
+#include "dlg/pane/pane_view.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+
+constexpr int kIdCancel = 2;  // the dialog manager's cancel command (Escape)
+
+// Win32 rounds dialog-unit conversions the way MulDiv does.
+int mulDiv(int value, int numerator, int denominator) {
+  const long long product = static_cast<long long>(value) * numerator;
+  return static_cast<int>((product + (product >= 0 ? denominator / 2 : -denominator / 2)) /
+                          denominator);
+}
+
+}  // namespace
+
+// --- DlgComboBox ------------------------------------------------------------------
+
+DlgComboBox::DlgComboBox(QWidget *parent) : QComboBox(parent) {
+  // Our own edit field, so that our handler of editing-finished runs before
+  // QComboBox's, which may pick the entry equal to the typed text: that is
+  // no choice of the user's and must not notify.
+  auto *edit = new QLineEdit(this);
+  connect(edit, &QLineEdit::editingFinished, this, [this] { finishingEdit_ = true; });
+  setEditable(true);
+  setLineEdit(edit);
+  connect(edit, &QLineEdit::editingFinished, this, [this] { finishingEdit_ = false; });
+  setInsertPolicy(QComboBox::NoInsert);
+  setCompleter(nullptr);   // the list control never completes typed text
+  setDuplicatesEnabled(true);
+}
+
+void DlgComboBox::showPopup() {
+  if (!popupOpen_) {
+    popupOpen_ = true;
+    emit popupShown();
+  }
+  QComboBox::showPopup();
+}
+
+void DlgComboBox::hidePopup() {
+  QComboBox::hidePopup();
+  if (popupOpen_) {
+    popupOpen_ = false;
+    emit popupHidden();
+  }
+}
+
+// --- DlgWindow ----------------------------------------------------------------------
+
+DlgWindow::DlgWindow(const DialogTemplate &dialogTemplate, DlgProc proc)
+    : QWidget(nullptr), template_(dialogTemplate), proc_(proc) {
+  // The dialog decides when the program ends, not the last window closing.
+  QApplication::setQuitOnLastWindowClosed(false);
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  build();
+  connect(qApp, &QApplication::focusChanged, this,
+          [this](QWidget *old, QWidget *now) { onFocusChanged(old, now); });
+}
+
+DlgWindow::~DlgWindow() {
+  ended_ = true;
+  stopAllTimers();
+}
+
+void DlgWindow::build() {
+  setWindowTitle(QString::fromLatin1(template_.title));
+  // The template's "Helv" does not exist here; the system's sans font at the
+  // template's size stands in for it.
+  QFont dialogFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  dialogFont.setPointSize(template_.pointSize);
+  setFont(dialogFont);
+
+  // Base units as the dialog manager computes them: the average width of the
+  // 52 letters, and the character height.
+  const QFontMetrics metrics(dialogFont);
+  const int letters =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  baseX_ = std::max(1, (letters / 26 + 1) / 2);
+  baseY_ = std::max(1, metrics.height());
+
+  QButtonGroup *group = nullptr;
+  QWidget *previousFocusable = nullptr;
+  for (int i = 0; i < template_.controlCount; ++i) {
+    const DialogControl &entry = template_.controls[i];
+    QWidget *widget = makeControl(entry);
+    controls_[entry.id] = widget;
+
+    if (entry.kind == ControlKind::PushRadio) {
+      if ((entry.style & STYLE_GROUP_START) || !group) {
+        group = new QButtonGroup(this);
+        group->setExclusive(true);
+      }
+      group->addButton(static_cast<QAbstractButton *>(widget));
+      radioGroups_[entry.id] = group;
+    } else {
+      group = nullptr;
+    }
+
+    QRect base = toPixels(entry.x, entry.y, entry.width, entry.height);
+    if (entry.kind == ControlKind::DropDown) {
+      // The template's height includes the dropped list; the field itself
+      // is as tall as the style makes it.
+      base.setHeight(std::min(base.height(), widget->sizeHint().height()));
+    }
+    placements_.push_back({widget, base, entry.anchor});
+
+    if (widget->focusPolicy() != Qt::NoFocus) {
+      if (previousFocusable)
+        QWidget::setTabOrder(previousFocusable, widget);
+      previousFocusable = widget;
+    }
+  }
+
+  // Group boxes are drawn behind the controls they frame and never take a
+  // click meant for them.
+  for (int i = 0; i < template_.controlCount; ++i) {
+    if (template_.controls[i].kind == ControlKind::GroupBox) {
+      QWidget *box = controls_[template_.controls[i].id];
+      box->setAttribute(Qt::WA_TransparentForMouseEvents);
+      box->lower();
+    }
+  }
+
+  templateSize_ = toPixels(0, 0, template_.width, template_.height).size();
+  setMinimumSize(templateSize_);
+  computeDefaultSize();
+  resize(defaultSize_);
+  layoutControls();
+}
+
+QWidget *DlgWindow::makeControl(const DialogControl &entry) {
+  const QString caption = QString::fromLatin1(entry.caption);
+  const int id = entry.id;
+  switch (entry.kind) {
+  case ControlKind::DisplayPane: {
+    pane_ = new DisplayPane(this);
+    pane_->setKeyFilter([this](PaneKeyKind kind, int code) {
+      DlgNotify notify{IDC_PANE, EN_MSGFILTER,
+                       kind == PaneKeyKind::KeyDown ? unsigned(WM_KEYDOWN) : unsigned(WM_CHAR),
+                       uintptr_t(unsigned(code))};
+      send(WM_NOTIFY, uintptr_t(IDC_PANE), reinterpret_cast<intptr_t>(&notify));
+      return int(notify.wParam);
+    });
+    return pane_;
+  }
+  case ControlKind::PushButton: {
+    auto *button = new QPushButton(caption, this);
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, [this, id] { command(id, BN_CLICKED); });
+    return button;
+  }
+  case ControlKind::PushRadio:
+  case ControlKind::PushCheck: {
+    auto *button = new QPushButton(caption, this);
+    button->setAutoDefault(false);
+    button->setCheckable(true);
+    connect(button, &QPushButton::clicked, this, [this, id] { command(id, BN_CLICKED); });
+    return button;
+  }
+  case ControlKind::ThreeState: {
+    auto *box = new QCheckBox(caption, this);
+    box->setTristate(true);
+    connect(box, &QCheckBox::clicked, this, [this, id] { command(id, BN_CLICKED); });
+    return box;
+  }
+  case ControlKind::GroupBox:
+    return new QGroupBox(caption, this);
+  case ControlKind::Label:
+  case ControlKind::StatusField: {
+    auto *label = new QLabel(caption, this);
+    Qt::Alignment horizontal = Qt::AlignRight;
+    if (entry.style & STYLE_ALIGN_LEFT)
+      horizontal = Qt::AlignLeft;
+    if (entry.kind == ControlKind::StatusField) {
+      label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      label->setAlignment(horizontal | Qt::AlignVCenter);
+      label->setIndent(2);
+    } else {
+      label->setAlignment(horizontal | Qt::AlignTop);
+    }
+    return label;
+  }
+  case ControlKind::DropDown: {
+    auto *combo = new DlgComboBox(this);
+    connectCombo(id, combo);
+    return combo;
+  }
+  }
+  return new QWidget(this);
+}
+
+void DlgWindow::connectCombo(int id, DlgComboBox *combo) {
+  connect(combo, &QComboBox::activated, this, [this, id, combo](int) {
+    if (!combo->finishingEdit())
+      command(id, CBN_SELCHANGE);
+  });
+  connect(combo, &DlgComboBox::popupShown, this, [this, id] { command(id, CBN_DROPDOWN); });
+  connect(combo, &DlgComboBox::popupHidden, this, [this, id] { command(id, CBN_CLOSEUP); });
+  // Enter and Escape in the edit field are the dialog's keys.
+  combo->lineEdit()->installEventFilter(this);
+  combo->installEventFilter(this);
+}
+
+QRect DlgWindow::toPixels(int x, int y, int width, int height) const {
+  return QRect(mulDiv(x, baseX_, 4), mulDiv(y, baseY_, 8), mulDiv(width, baseX_, 4),
+               mulDiv(height, baseY_, 8));
+}
+
+void DlgWindow::computeDefaultSize() {
+  defaultSize_ = templateSize_;
+  if (!pane_)
+    return;
+  const QRect paneBase = toPixels(dialog_find_control(template_, IDC_PANE)->x,
+                                  dialog_find_control(template_, IDC_PANE)->y,
+                                  dialog_find_control(template_, IDC_PANE)->width,
+                                  dialog_find_control(template_, IDC_PANE)->height);
+  // Room for 80 columns and 25 rows of the pane's font, with its frame and
+  // vertical scroll bar.
+  const QFontMetrics paneMetrics(pane_->paneFont());
+  const int charWidth = paneMetrics.horizontalAdvance(QLatin1Char('0'));
+  const int lineHeight = std::max(paneMetrics.height(), paneMetrics.lineSpacing());
+  const int frame = 2 * pane_->frameWidth();
+  const int scrollBar = pane_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pane_);
+  const int needWidth = 80 * charWidth + frame + scrollBar + charWidth;
+  const int needHeight = 25 * lineHeight + frame + lineHeight / 2;
+  defaultSize_ += QSize(std::max(0, needWidth - paneBase.width()),
+                        std::max(0, needHeight - paneBase.height()));
+}
+
+void DlgWindow::layoutControls() {
+  const int dx = std::max(0, width() - templateSize_.width());
+  const int dy = std::max(0, height() - templateSize_.height());
+  for (const Placement &placement : placements_) {
+    QRect rect = placement.base;
+    if (placement.anchor & ANCHOR_RIGHT)
+      rect.translate(dx, 0);
+    if (placement.anchor & ANCHOR_BOTTOM)
+      rect.translate(0, dy);
+    if (placement.anchor & ANCHOR_STRETCH_X)
+      rect.setWidth(rect.width() + dx);
+    if (placement.anchor & ANCHOR_STRETCH_Y)
+      rect.setHeight(rect.height() + dy);
+    placement.widget->setGeometry(rect);
+  }
+}
+
+void DlgWindow::resizeEvent(QResizeEvent *event) {
+  QWidget::resizeEvent(event);
+  layoutControls();
+}
+
+QWidget *DlgWindow::control(int id) const {
+  auto found = controls_.find(id);
+  return found == controls_.end() ? nullptr : found->second;
+}
+
+const DialogControl *DlgWindow::templateOf(int id) const {
+  return dialog_find_control(template_, id);
+}
+
+QButtonGroup *DlgWindow::radioGroupOf(int id) const {
+  auto found = radioGroups_.find(id);
+  return found == radioGroups_.end() ? nullptr : found->second;
+}
+
+int DlgWindow::controlIdOf(QWidget *widget) const {
+  for (QWidget *w = widget; w; w = w->parentWidget()) {
+    if (w == this)
+      return 0;
+    for (const auto &[id, control] : controls_)
+      if (control == w)
+        return id;
+  }
+  return 0;
+}
+
+int DlgWindow::send(unsigned message, uintptr_t wParam, intptr_t lParam) {
+  if (ended_ || !proc_)
+    return 0;
+  return proc_(this, message, wParam, lParam);
+}
+
+void DlgWindow::command(int id, unsigned notification) {
+  send(WM_COMMAND, MAKEWPARAM(unsigned(id), notification), 0);
+}
+
+void DlgWindow::onFocusChanged(QWidget *old, QWidget *now) {
+  const int oldId = controlIdOf(old);
+  const int newId = controlIdOf(now);
+  if (oldId == newId)
+    return;
+  if (oldId && qobject_cast<QComboBox *>(control(oldId)))
+    command(oldId, CBN_KILLFOCUS);
+  if (newId && qobject_cast<QComboBox *>(control(newId)))
+    command(newId, CBN_SETFOCUS);
+  focusControl_ = newId;
+}
+
+// --- Timers -------------------------------------------------------------------------
+
+unsigned DlgWindow::setTimer(unsigned id, unsigned ms) {
+  if (id == 0)
+    return 0;
+  QTimer *&timer = timers_[id];
+  if (!timer) {
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this, id] { send(WM_TIMER, id, 0); });
+  }
+  timer->start(int(std::min<unsigned>(ms, 0x7FFFFFFF)));
+  return id;
+}
+
+int DlgWindow::killTimer(unsigned id) {
+  auto found = timers_.find(id);
+  if (found == timers_.end() || !found->second->isActive())
+    return 0;
+  found->second->stop();
+  return 1;
+}
+
+void DlgWindow::stopAllTimers() {
+  for (auto &[id, timer] : timers_)
+    timer->stop();
+}
+
+// --- Ending -------------------------------------------------------------------------
+
+void DlgWindow::end(int result) {
+  if (ended_)
+    return;
+  ended_ = true;
+  result_ = result;
+  stopAllTimers();
+  hide();
+  if (loop_)
+    loop_->exit(result);
+}
+
+void DlgWindow::closeEvent(QCloseEvent *event) {
+  // The window closes only through dlg_end; the close box is a request.
+  event->ignore();
+  if (ended_)
+    return;
+  if (!send(WM_CLOSE, 0, 0))
+    command(kIdCancel, BN_CLICKED);
+}
+
+// --- Keys ---------------------------------------------------------------------------
+
+bool DlgWindow::handleDialogKey(int key, QWidget *focus) {
+  const int focusId = controlIdOf(focus);
+  if (focusId == IDC_PANE)
+    return false;   // the pane keeps Enter and Escape
+  if (key == Qt::Key_Escape) {
+    command(kIdCancel, BN_CLICKED);
+    return true;
+  }
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    // A push button with the focus is the default button; elsewhere Enter
+    // is the dialog's default command.
+    auto *button = qobject_cast<QPushButton *>(control(focusId));
+    if (button && !button->isCheckable())
+      button->click();
+    else
+      command(IDOK, BN_CLICKED);
+    return true;
+  }
+  return false;
+}
+
+void DlgWindow::keyPressEvent(QKeyEvent *event) {
+  if (handleDialogKey(event->key(), QApplication::focusWidget()))
+    event->accept();
+  else
+    QWidget::keyPressEvent(event);
+}
+
+bool DlgWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    const int code = key->key();
+    if (code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Escape) {
+      auto *widget = qobject_cast<QWidget *>(watched);
+      auto *combo = qobject_cast<QComboBox *>(control(controlIdOf(widget)));
+      if (combo && combo->view() && combo->view()->isVisible())
+        return false;   // the open list takes its own keys
+      if (handleDialogKey(code, widget))
+        return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
