@@ -550,9 +550,12 @@ Flow receiveVerify(int port) { // 313
   return Pause;
 }
 
-Flow acknowledge(int port) {
+// Acknowledges a packet, then moves on; a failed CTS wait or write has
+// ended the transfer instead.
+Flow acknowledge(int port, int nextState) {
   if (WaitForCTS(port) < 0 || PutChar(port, ACK) < 0)
     return Pause;
+  xyList.State = nextState;
   return Pause;
 }
 
@@ -584,8 +587,7 @@ Flow receivePacketZero(int port) {
   LastAcceptedPacket = 0;
   x.Packet = 1;
   x.NextState = 305;
-  x.State = 301;
-  return acknowledge(port);
+  return acknowledge(port, 301);
 }
 
 Flow receiveAccept(int port) { // 306
@@ -593,8 +595,7 @@ Flow receiveAccept(int port) { // 306
   if (x.RxPacket == LastAcceptedPacket) {
     // The sender missed our ACK and sent the same packet again: it is
     // acknowledged, and not written a second time.
-    x.State = (x.BatchFlag && x.RxPacket == 0 && x.BytesWritten == 0) ? 301 : 305;
-    return acknowledge(port);
+    return acknowledge(port, (x.BatchFlag && x.RxPacket == 0 && x.BytesWritten == 0) ? 301 : 305);
   }
   if (x.Packet == 0)
     return receivePacketZero(port);
@@ -609,8 +610,7 @@ Flow receiveAccept(int port) { // 306
   x.BytesWritten += count;
   LastAcceptedPacket = x.RxPacket;
   ++x.Packet;
-  x.State = 305;
-  return acknowledge(port);
+  return acknowledge(port, 305);
 }
 
 Flow runState(int port) {

@@ -1,0 +1,83 @@
+// Port 0 on a real pseudo-terminal, the driver acquired for it and its clock
+// stepped: the test plays the far end byte by byte through the master.
+#pragma once
+
+#include "serxydrv/serxydrv.h"
+#include "serxydrv/xyinternal.h"
+#include "ser/ser.h"
+#include "support/pty_pair.h"
+#include "xy_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+class SteppedPort : public ::testing::Test {
+protected:
+  static constexpr int kPort = 0;
+
+  void SetUp() override {
+    pty_.mapTo(kPort);
+    ASSERT_EQ(SioReset(kPort, 8192, 8192), 0);
+    xytest::SteppedClock::install();
+    ASSERT_EQ(xyAcquire(kPort), 0);
+    xyDebug(0);
+    xySetParameter(kPort, XY_SET_NAK_RATE, 4);
+    xySetParameter(kPort, XY_SET_EOF_CHAR, 0x1A);
+    while (xyGetMessage(nullptr, 0)) {
+    }
+  }
+
+  void TearDown() override {
+    xyAbort(kPort);
+    xyRelease(kPort);
+    xytest::SteppedClock::uninstall();
+    SioDone(kPort);
+  }
+
+  // The far end sends bytes; returns once the port has them waiting, so the
+  // next driver step sees them whatever the pty's own latency.
+  void feed(const std::vector<uint8_t> &bytes) {
+    int before = SioRxQue(kPort);
+    pty_.send(bytes);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (SioRxQue(kPort) < before + int(bytes.size()) &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  void feed(uint8_t byte) { feed(std::vector<uint8_t>{byte}); }
+
+  // What the driver has sent so far (waits up to timeoutMs for count bytes).
+  std::vector<uint8_t> wire(size_t count, int timeoutMs = 1000) {
+    return pty_.receive(count, timeoutMs);
+  }
+  std::vector<uint8_t> wireRest() { return pty_.drain(50); }
+
+  std::vector<std::string> messages() {
+    std::vector<std::string> all;
+    char text[XY_MESSAGE_SIZE];
+    while (xyGetMessage(text, sizeof text))
+      all.push_back(text);
+    return all;
+  }
+
+  int param(int id) { return xyGetParameter(kPort, id); }
+  uint32_t now() const { return xytest::SteppedClock::now; }
+
+  PtyPair pty_;
+  TempDir dir_;
+};
+
+// Reference CRC-16/XMODEM, bit by bit, independent of the driver's table.
+inline uint16_t referenceCrc(const uint8_t *data, size_t size) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= uint16_t(data[i] << 8);
+    for (int b = 0; b < 8; ++b)
+      crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
+  }
+  return crc;
+}
