@@ -1,0 +1,216 @@
+// The main dialog's procedure: every event of the window goes to the routine
+// that handles it.
+#include "shell/shell.h"
+
+#include "dlg/pane/pane_view.h"
+#include "hex/hex.h"
+#include "resources/ids.h"
+
+namespace {
+
+constexpr int kHistoryKeep = 10;          // entries of the message history
+constexpr int kMessageMax = HEX_BUF_SIZE; // message text with its NUL
+
+// Focus lost by the message field: the edited text joins the history unless
+// an entry already holds it (letter case ignored); with more than ten
+// entries the tenth goes, so the newest takes its place.
+void history_add_edited(HWND window) {
+  static char text[kMessageMax];
+  dlg_get_text(window, IDC_MESSAGE, text, kMessageMax);
+  if (dlg_combo_find_exact(window, IDC_MESSAGE, -1, text) == CB_ERR)
+    dlg_combo_add(window, IDC_MESSAGE, text);
+  if (dlg_combo_count(window, IDC_MESSAGE) > kHistoryKeep)
+    dlg_combo_delete(window, IDC_MESSAGE, kHistoryKeep - 1);
+}
+
+// Send: the oldest entry makes room first; the message goes out only while
+// Run is selected and no transfer holds the port.
+void send_edited(HWND window) {
+  if (dlg_combo_count(window, IDC_MESSAGE) > kHistoryKeep - 1)
+    dlg_combo_delete(window, IDC_MESSAGE, 0);
+  if (hex_run == 1 && hex_xmodem_busy == 0 && hex_dump_busy == 0)
+    hex_send_msg(window);
+}
+
+// Send Port buttons: a side whose port is not open cannot be chosen; the
+// send port is a port index, read from the side's Comm Port list now.
+void choose_send_port(HWND window, int side) {
+  const int clicked = side == 0 ? IDC_SEND_PORT_A : IDC_SEND_PORT_B;
+  const int commPort = side == 0 ? IDC_PORT_A : IDC_PORT_B;
+  const int otherCommPort = side == 0 ? IDC_PORT_B : IDC_PORT_A;
+  if (!hex_obj[side].open) {
+    dlg_check_button(window, IDC_SEND_PORT_A, side == 0 ? BST_UNCHECKED : BST_CHECKED);
+    dlg_check_button(window, IDC_SEND_PORT_B, side == 0 ? BST_CHECKED : BST_UNCHECKED);
+    return;
+  }
+  if (dlg_button_state(window, clicked) == BST_CHECKED)
+    hex_send_port = dlg_combo_get_sel(window, commPort);
+  else
+    hex_send_port = dlg_combo_get_sel(window, otherCommPort);
+}
+
+bool checked(HWND window, int id) { return dlg_button_state(window, id) == BST_CHECKED; }
+
+// The pane reports each key before acting on it; the code left in the
+// notification is what it acts on (0: nothing).
+void key_filter(DlgNotify *notify) {
+  const unsigned message = notify->msg;
+  const bool marker = message == WM_KEYDOWN && notify->wParam == uintptr_t(VK_PROCESSKEY);
+  if (message == WM_KEYDOWN) {
+    switch (int(notify->wParam)) {
+    case VK_ESCAPE:
+      notify->wParam = 0;
+      break;
+    case VK_DELETE:
+      notify->wParam = uintptr_t(VK_BACK);   // the pane treats Delete as Backspace
+      break;
+    case VK_PROCESSKEY:
+      notify->wParam = uintptr_t(unsigned(hex_escape_code));
+      break;
+    default:
+      break;
+    }
+  }
+  if (hex_local_echo == 0 && !marker)
+    notify->wParam = 0;
+}
+
+int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  const int id = int(LOWORD(wParam));
+  const unsigned notification = HIWORD(wParam);
+  const bool selectionChange = notification == CBN_SELCHANGE;
+
+  switch (id) {
+  case IDOK:
+    // Enter where no control takes it (the message field): send the message
+    // as the Send button does, after the message field's history rule.
+    history_add_edited(window);
+    send_edited(window);
+    return 1;
+  case IDC_EXIT:
+    hex_quit(window);
+    dlg_end(window, 0);
+    return 1;
+
+  case IDC_SPEED_A: if (!selectionChange) return 0; hex_speed1SelChange(window, message, wParam, lParam); return 1;
+  case IDC_DATA_A: if (!selectionChange) return 0; hex_data1SelChange(window, message, wParam, lParam); return 1;
+  case IDC_STOP_A: if (!selectionChange) return 0; hex_stop1SelChange(window, message, wParam, lParam); return 1;
+  case IDC_PARITY_A: if (!selectionChange) return 0; hex_parity1SelChange(window, message, wParam, lParam); return 1;
+  case IDC_SPEED_B: if (!selectionChange) return 0; hex_speed2SelChange(window, message, wParam, lParam); return 1;
+  case IDC_DATA_B: if (!selectionChange) return 0; hex_data2SelChange(window, message, wParam, lParam); return 1;
+  case IDC_STOP_B: if (!selectionChange) return 0; hex_stop2SelChange(window, message, wParam, lParam); return 1;
+  case IDC_PARITY_B: if (!selectionChange) return 0; hex_parity2SelChange(window, message, wParam, lParam); return 1;
+  case IDC_FLOW_A: if (!selectionChange) return 0; hex_flow1SelChange(window, message, wParam, lParam); return 1;
+  case IDC_FLOW_B: if (!selectionChange) return 0; hex_flow2SelChange(window, message, wParam, lParam); return 1;
+  case IDC_PORT_A: if (!selectionChange) return 0; hex_PortASelChange(window, message, wParam, lParam); return 1;
+  case IDC_PORT_B: if (!selectionChange) return 0; hex_PortBSelChange(window, message, wParam, lParam); return 1;
+  case IDC_VIEW: if (!selectionChange) return 0; hex_ViewSelChange(window, message, wParam, lParam); return 1;
+
+  case IDC_FRAME_TYPE:
+    hex_frameChanged(window);
+    return 1;
+  case IDC_LOG:
+    hex_log_open(window);
+    return 1;
+  case IDC_NO_LOG:
+    hex_log_close(window);
+    return 1;
+
+  case IDC_RUN:
+    hex_run = checked(window, IDC_RUN) ? 1 : 0;
+    dlg_set_focus(window, IDC_PANE);
+    return 1;
+  case IDC_STOP:
+    hex_run = checked(window, IDC_STOP) ? 0 : 1;
+    dlg_set_focus(window, IDC_PANE);
+    return 1;
+  case IDC_LOCAL_ECHO:
+    hex_local_echo = checked(window, IDC_LOCAL_ECHO) ? 1 : 0;
+    dlg_set_focus(window, IDC_PANE);
+    return 1;
+  case IDC_XFER_SEND:
+    hex_send_file = checked(window, IDC_XFER_SEND) ? 1 : 0;
+    return 1;
+  case IDC_XFER_GET:
+    hex_send_file = checked(window, IDC_XFER_GET) ? 0 : 1;
+    return 1;
+
+  case IDC_SEND_PORT_A:
+    choose_send_port(window, 0);
+    return 1;
+  case IDC_SEND_PORT_B:
+    choose_send_port(window, 1);
+    return 1;
+
+  case IDC_OPEN_A:
+    dlg_check_button(window, IDC_OPEN_A, hex_obj[0].open ? BST_CHECKED : BST_INDETERMINATE);
+    return 1;
+  case IDC_OPEN_B:
+    dlg_check_button(window, IDC_OPEN_B, hex_obj[1].open ? BST_CHECKED : BST_INDETERMINATE);
+    return 1;
+
+  case IDC_CLEAR:
+    if (DisplayPane *pane = dlg_pane(window, IDC_PANE))
+      pane->model().clear();
+    dlg_set_focus(window, IDC_PANE);
+    return 1;
+
+  case IDC_MESSAGE:
+    if (notification != CBN_KILLFOCUS)
+      return 0;
+    history_add_edited(window);
+    return 1;
+  case IDC_SEND:
+    send_edited(window);
+    return 1;
+
+  default:
+    return 0;
+  }
+}
+
+}  // namespace
+
+int InitializeApp(HWND window, uintptr_t, intptr_t) {
+  if (DisplayPane *pane = dlg_pane(window, IDC_PANE)) {
+    // Green text on the window colour; the pane's fixed-pitch font stands in
+    // for Fixedsys. The pane reports every key to the filter above.
+    pane->model().setDefaultColour(kPaneDefaultColour);
+    pane->model().setSelectionColour(kPaneDefaultColour);
+  }
+  win_init_periodic(window);
+  dlg_set_focus(window, IDC_PANE);
+  hex_init(window);
+  return 1;
+}
+
+int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  switch (message) {
+  case WM_INITDIALOG:
+    return InitializeApp(window, wParam, lParam);
+  case WM_CLOSE:
+    // The close box, the window manager and the end signals leave as Exit
+    // does: history saved, lines lowered, ports and log closed.
+    hex_quit(window);
+    dlg_end(window, 0);
+    return 1;
+  case WM_TIMER:
+    if (wParam == uintptr_t(TIMER_PUMP)) {
+      win_periodic(window);
+      return 1;
+    }
+    return 0;
+  case WM_NOTIFY: {
+    auto *notify = reinterpret_cast<DlgNotify *>(lParam);
+    if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {
+      key_filter(notify);
+      return 1;
+    }
+    return 0;
+  }
+  case WM_COMMAND:
+    return route_command(window, message, wParam, lParam);
+  default:
+    return 0;
+  }
+}

@@ -1,0 +1,60 @@
+// The receive pump: every 50 ms, whatever bytes wait on Port A and then on
+// Port B are read and shown in the current view.
+#include "shell/shell.h"
+
+#include "hex/hex.h"
+#include "resources/ids.h"
+#include "ser/ser.h"
+
+void win_init_periodic(HWND window) {
+  hex_timer = dlg_set_timer(window, TIMER_PUMP, WIN_PUMP_PERIOD_MS);
+  if (hex_timer == 0)
+    hex_err_msg("Timer is broken");
+}
+
+void win_periodic(HWND window) {
+  // The timer is one-shot in effect: killed here, armed again at the end, so
+  // runs never overlap and ticks never pile up behind a slow run.
+  dlg_kill_timer(window, hex_timer);
+
+  // The views write their text back into the buffer: the longest is a
+  // decoded frame of 76044 characters.
+  uint8_t buffer[WIN_RX_BUFFER];
+  for (int commPortList : {IDC_PORT_A, IDC_PORT_B}) {
+    const int port = dlg_combo_get_sel(window, commPortList);
+    int waiting = SioRxQue(port);
+    if (waiting > WIN_RX_CHUNK)
+      waiting = WIN_RX_CHUNK;
+    const int count = SioGets(port, buffer, waiting < 0 ? 0 : waiting);
+    if (count <= 0)
+      continue;
+    if (hex_run == 0)
+      continue;   // Stop: read and dropped
+    buffer[count] = 0;
+    char *text = reinterpret_cast<char *>(buffer);
+    switch (hex_view_mode) {
+    case 0: {
+      const int length = hex_to_hexstr(buffer, text, count);
+      hex_display_msg(window, port, text, length);
+      break;
+    }
+    case 1:
+      hex_display_msg(window, port, text, count);
+      break;
+    case 2:
+      // The ANSI terminal is not there yet: the view shows the bytes as
+      // the ASCII view does.
+      hex_display_msg(window, port, text, count);
+      break;
+    default:
+      // HDLC, PPP and ICNI: their decoders show what they decode; without
+      // a decoder the bytes are dropped.
+      break;
+    }
+  }
+
+  hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);
+  hex_timer = dlg_set_timer(window, TIMER_PUMP, WIN_PUMP_PERIOD_MS);
+  if (hex_timer == 0)
+    hex_err_msg("Timer is broken");
+}

@@ -1,0 +1,43 @@
+// The application shell: process entry, the main dialog's procedure (the
+// routing of every window event to its handler) and the receive pump.
+#pragma once
+
+#include "dlg/dlg.h"
+
+#include <string>
+
+using HINSTANCE = void *;
+constexpr int SW_SHOWNORMAL = 1;
+
+// Runs the monitor's dialog until it ends; 0 in every case.
+int WinMain(HINSTANCE instance, HINSTANCE previous, char *commandLine, int show);
+
+// The dialog's initialisation: sets up the pane, starts the receive pump,
+// gives the pane the focus and starts the monitor. Returns 1.
+int InitializeApp(HWND window, uintptr_t focusControl, intptr_t parameter);
+
+// The dialog procedure: 1 for an event it handles, 0 for the others.
+int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+// --- Receive pump -------------------------------------------------------------
+
+constexpr unsigned WIN_PUMP_PERIOD_MS = 50;
+constexpr int WIN_RX_CHUNK = 8192;           // most bytes read from one port per run
+constexpr int WIN_RX_BUFFER = 76045;         // longest text a view writes back, plus NUL
+constexpr int WIN_TIME_STEP = 50;            // hex_time_stamp per run
+
+// Arms timer 1 (50 ms) and keeps its handle in hex_timer.
+void win_init_periodic(HWND window);
+// One run: kills timer 1, reads Port A then Port B and shows what came in
+// the current view, advances hex_time_stamp, arms timer 1 again.
+void win_periodic(HWND window);
+
+// --- Entry helpers ----------------------------------------------------------------
+
+// The command line without the program's name (quoted or up to the first
+// blank) and the blanks behind it.
+const char *win_skip_program_name(const char *commandLine);
+
+// Whether a window can be shown: the platform chosen by QT_QPA_PLATFORM, or
+// else an X or Wayland display. When not, `why` says what is missing.
+bool win_display_available(std::string &why);
