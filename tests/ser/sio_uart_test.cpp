@@ -1,0 +1,127 @@
+// Checks against a real UART, which keeps every character format a
+// pseudo-terminal drops. Runs only when KESTRELON_TEST_UART names the device
+// (e.g. KESTRELON_TEST_UART=/dev/ttyS0); nothing is sent on its line: data
+// goes through the UART's internal loopback when it has one.
+#include "ser/ser.h"
+
+#include "device_view.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kPort = 5;         // COM6
+constexpr int kModemLoop = 0x8000;  // TIOCM_LOOP: the UART's internal loopback
+
+class SerUart : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const char *path = getenv("KESTRELON_TEST_UART");
+    if (!path || !*path)
+      GTEST_SKIP() << "set KESTRELON_TEST_UART to a serial device to run";
+    setenv("KESTRELON_COM6", path, 1);
+    ASSERT_EQ(SioReset(kPort, 8192, 8192), 0) << "errno " << LastWinError;
+    // A second descriptor to watch the settings; only root gets past the
+    // exclusive mode, so others check results alone.
+    watch_ = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  }
+  void TearDown() override {
+    if (watch_ >= 0) {
+      int loop = kModemLoop;
+      ioctl(watch_, TIOCMBIC, &loop);
+      close(watch_);
+    }
+    SioRTS(kPort, 'C');
+    SioDone(kPort);
+    unsetenv("KESTRELON_COM6");
+  }
+  int watch_ = -1;
+};
+
+}  // namespace
+
+TEST_F(SerUart, EveryCharacterFormatIsTakenAsAsked) {
+  struct Case {
+    int parity, stop, data;
+    tcflag_t cflag;
+  } cases[] = {
+      {0, 0, 8, CS8},
+      {1, 0, 7, CS7 | PARENB | PARODD},
+      {2, 2, 7, CS7 | PARENB | CSTOPB},
+      {3, 0, 8, CS8 | PARENB | PARODD | CMSPAR},
+      {4, 0, 6, CS6 | PARENB | CMSPAR},
+      {0, 1, 5, CS5 | CSTOPB},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.parity << "/" << c.stop << "/" << c.data);
+    EXPECT_EQ(SioParms(kPort, c.parity, c.stop, c.data), 0);
+    EXPECT_NE(SioBaud(kPort, 6), 0) << "the driver changed the format";
+    if (watch_ >= 0) {
+      DeviceView v = viewDevice(watch_);
+      EXPECT_EQ(v.cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), c.cflag);
+      EXPECT_EQ(v.ospeed, 19200u);
+    }
+  }
+  EXPECT_NE(SioBaud(kPort, 12345), 0);
+  if (watch_ >= 0) {
+    EXPECT_EQ(viewDevice(watch_).ospeed, 12345u);
+  }
+}
+
+TEST_F(SerUart, ModemLinesAreDrivenAndReadAsMaskedBits) {
+  EXPECT_NE(SioDTR(kPort, 'S'), 0);
+  EXPECT_NE(SioRTS(kPort, 'S'), 0);
+  if (watch_ >= 0) {
+    int lines = 0;
+    ASSERT_EQ(ioctl(watch_, TIOCMGET, &lines), 0);
+    EXPECT_EQ(lines & (TIOCM_DTR | TIOCM_RTS), TIOCM_DTR | TIOCM_RTS);
+  }
+  // Settings changes raise them again when they were raised.
+  SioParms(kPort, 0, 0, 8);
+  EXPECT_NE(SioDTR(kPort, 'C'), 0);
+  if (watch_ >= 0) {
+    int lines = 0;
+    ASSERT_EQ(ioctl(watch_, TIOCMGET, &lines), 0);
+    EXPECT_EQ(lines & (TIOCM_DTR | TIOCM_RTS), TIOCM_RTS);
+  }
+  using Reader = int (*)(int);
+  for (auto [reader, mask] : {std::pair<Reader, int>{SioCTS, 0x10}, {SioDSR, 0x20}, {SioRI, 0x40},
+                              {SioDCD, 0x80}}) {
+    int r = reader(kPort);
+    EXPECT_TRUE(r == 0 || r == mask) << r;
+  }
+  EXPECT_EQ(SioStatus(kPort, 0), 0);
+  EXPECT_GE(SioStatus(kPort, 0xFFFF), 0);
+}
+
+TEST_F(SerUart, EveryByteValueComesBackThroughTheLoopback) {
+  int loop = kModemLoop;
+  if (watch_ < 0 || ioctl(watch_, TIOCMBIS, &loop) != 0)
+    GTEST_SKIP() << "no loopback on this device";
+  ASSERT_NE(SioBaud(kPort, 9), 0);
+  SioRxClear(kPort);
+  std::vector<uint8_t> all(256);
+  for (int i = 0; i < 256; ++i)
+    all[size_t(i)] = uint8_t(i);
+  ASSERT_EQ(SioPuts(kPort, all.data(), 256), 256);
+  std::vector<uint8_t> got;
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (got.size() < 256 && std::chrono::steady_clock::now() < until) {
+    uint8_t buf[256];
+    int n = SioGets(kPort, buf, int(256 - got.size()));
+    ASSERT_GE(n, 0);
+    got.insert(got.end(), buf, buf + n);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(got, all);
+}
