@@ -97,30 +97,37 @@ int VerifyPort(int port);
 const char *SioDevicePath(int port);
 
 // Opens the port (exclusively, raw, receiver on, modem lines ignored) and
-// applies the defaults. 0 opened; -1; -103 (LastWinError set). The device's
-// settings found at open are put back by SioDone. A failure after the device
-// was opened leaves the port open. Does not block.
+// applies the defaults. 0 opened; -1; -103 (LastWinError set): ENOENT no such
+// device, ENOTTY not a terminal, EBUSY held by this or another process or
+// this port already open (it then stays open as it was), EINVAL defaults the
+// device does not keep. The device's settings found at open are put back by
+// SioDone. A failure after the device was opened leaves the port open.
+// Does not block.
 int SioReset(int port, int rxQueue, int txQueue);
 
-// Closes the port, restoring the settings found at open. Non-zero when
-// closed, 0 when the close failed; -1/-3.
+// Closes the port, restoring the settings found at open. Output still queued
+// gets the write deadline's time to go out; what is left then is discarded.
+// Non-zero when closed, 0 when the close failed; -1/-3. Also closes a port
+// whose device has gone.
 int SioDone(int port);
 
-// Writes one byte (low 8 bits). 0; -1/-3; -103 (also when nothing could be
-// written before the write deadline).
+// Writes one byte (low 8 bits). 0; -1/-3; -103 (LastWinError ETIMEDOUT when
+// it could not be written before the write deadline).
 int SioPutc(int port, int byte);
 
 // Writes length bytes, waiting until the kernel has taken them but never past
-// the write deadline. Number of bytes written; -1/-3; -103 when nothing could
-// be written because of an error.
+// the write deadline. Number of bytes written, fewer (possibly 0) when cut
+// short, with the reason (ETIMEDOUT, EIO...) in LastWinError; -1/-3; -103 when
+// an error stopped it before any byte went.
 int SioPuts(int port, const uint8_t *buffer, int length);
 
 // One byte 0..255 (the pushed-back byte first); -100 when none is waiting;
-// -1/-3; -103. Never blocks.
+// -1/-3; -103 (EIO once the device has gone). Never blocks.
 int SioGetc(int port);
 
 // Up to length bytes already received; the pushed-back byte alone (result 1)
-// when one is waiting. 0..length; -1/-3; -103. Never blocks.
+// when one is waiting. 0..length; -1/-3; -103 (EIO once the device has gone,
+// never an endless 0). Never blocks.
 int SioGets(int port, uint8_t *buffer, int length);
 
 // Pushes back one byte (0 means none). 0; -1/-3.
@@ -145,7 +152,10 @@ int SioRead(int port);
 // port -1: sets BaudRateDefault to baud, returns 0. Otherwise baud 0..9 is a
 // code into BaudValue, anything else a rate in bit/s (non-standard rates
 // through the kernel's arbitrary-rate interface). Non-zero when applied,
-// 0 when refused; -1/-3.
+// 0 when refused; -1/-3. Every apply reads the settings back: a driver that
+// keeps something else than the port's record asks for (a pseudo-terminal
+// keeps only 8 data bits and no parity) counts as refusing. Rate 0 is
+// refused.
 int SioBaud(int port, int baud);
 
 // port -1: sets the defaults, returns 0. Otherwise applies parity, stop bits
