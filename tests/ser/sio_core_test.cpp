@@ -284,8 +284,20 @@ TEST_F(SerTest, ResetOfAnOpenPortIsRefusedAndKeepsTheFirstOpening) {
   // The first opening still works and SioDone really releases the device.
   EXPECT_EQ(SioPutc(kPort, 'k'), 0);
   EXPECT_EQ(pty_.receive(1), std::vector<uint8_t>{'k'});
+
+  // Also when the port has meanwhile been mapped to another device.
+  PtyPair other;
+  other.mapTo(kPort);
+  EXPECT_EQ(SioReset(kPort, 8192, 8192), SIO_WIN32_ERROR);
+  EXPECT_EQ(LastWinError, EBUSY);
+  EXPECT_EQ(openDescriptorCount(), fdsBefore + 1) << "only the new pair's master";
+  EXPECT_EQ(SioPutc(kPort, 'm'), 0);
+  EXPECT_EQ(pty_.receive(1), std::vector<uint8_t>{'m'});
+
   EXPECT_NE(SioDone(kPort), 0);
   openPort();
+  EXPECT_EQ(SioPutc(kPort, 'n'), 0);
+  EXPECT_EQ(other.receive(1), std::vector<uint8_t>{'n'});
 }
 
 TEST_F(SerTest, SecondPortOnTheSameDeviceIsRefused) {
