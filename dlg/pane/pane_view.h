@@ -146,7 +146,12 @@ private:
   };
   struct Pos {  // a view position: a text line and the start of a row in it
     std::int64_t line;
-    std::int64_t rowStart;
+    std::int64_t rowStart;  // absolute position
+  };
+  // Rows of one stretch of a line, laid out together.
+  struct Segment {
+    std::int64_t line, lineStart, lineEnd, start, end;
+    std::vector<std::int64_t> rowStarts;
   };
 
   void onModelChange(const PaneChange &change);
@@ -155,19 +160,25 @@ private:
   void offerChar(int code);
   void insertTyped(std::string_view bytes);
   void moveCaret(std::int64_t position, bool extend);
+  void deleteBackward();
+  void deleteForward();
+  void selectWordAt(std::int64_t position);
 
   // Layout.
-  std::vector<Row> rowsOfLine(std::int64_t line, std::int64_t from,
-                              std::int64_t to) const;
+  const Segment &segmentAt(std::int64_t line, std::int64_t position) const;
+  Row rowOf(const Pos &pos) const;
   Row rowAt(std::int64_t position) const;  // the row holding a position
+  Pos posOf(const Row &row) const { return {row.line, row.start}; }
   bool previousRow(Pos &pos) const;
   bool nextRow(Pos &pos) const;
+  Pos topPos() const;
   Pos endPos() const;  // the top position that shows the end at the bottom
-  std::vector<Row> visibleRowList(int extra = 0) const;
   std::int64_t positionAt(const QPoint &point) const;
   int columnOf(const Row &row, std::int64_t position) const;
+  std::int64_t positionAtColumn(const Row &row, int column) const;
+  bool isLastRow(const Pos &pos) const;
 
-  void setTop(Pos pos, bool byUser);
+  void setTop(Pos pos);
   void updateScrollBars();
   void restartBlink();
 
@@ -175,16 +186,20 @@ private:
   KeyFilter filter_;
   bool wrap_ = true;
   bool followMode_ = true;
-  bool awayFromEnd_ = false;  // the user scrolled away from the end
+  bool followEnd_ = true;  // the view showed the end at its last move
   std::int64_t topLine_ = 0;
-  std::int64_t topRowStart_ = 0;  // absolute position of the top row's start
-  int leftColumn_ = 0;            // wrapping off: first shown column
+  std::int64_t topOffset_ = 0;  // the top row's start within topLine_
+  int leftColumn_ = 0;          // wrapping off: first shown column
   int charWidth_ = 8;
   int lineHeight_ = 16;
   int ascent_ = 12;
+  int preferredColumn_ = -1;  // column kept by Up and Down
   bool caretOn_ = false;
   QBasicTimer blink_;
   bool dragging_ = false;
   bool updatingScrollBars_ = false;
-  bool inChange_ = false;
+  std::uint64_t revision_ = 0;
+  mutable std::uint64_t cacheRevision_ = ~std::uint64_t{0};
+  mutable int cacheColumns_ = 0;
+  mutable std::vector<Segment> cache_;
 };

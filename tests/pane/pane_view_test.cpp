@@ -1,0 +1,255 @@
+#include "dlg/pane/pane_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QTest>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Seen = std::vector<std::pair<PaneKeyKind, int>>;
+
+class PaneViewTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    pane.resize(480, 16 * 12 + 8);
+    pane.show();
+    pane.setFocus();
+    QApplication::processEvents();
+  }
+
+  // Records every key the filter is offered and passes it.
+  void recordKeys() {
+    pane.setKeyFilter([this](PaneKeyKind kind, int code) {
+      seen.emplace_back(kind, code);
+      return code;
+    });
+  }
+
+  std::string numberedLines(int from, int to) {
+    std::string text;
+    for (int i = from; i < to; ++i) text += "line " + std::to_string(i) + "\r\n";
+    return text;
+  }
+
+  DisplayPane pane;
+  Seen seen;
+};
+
+}  // namespace
+
+TEST_F(PaneViewTest, FilterSeesKeyDownThenCharacterFirst) {
+  recordKeys();
+  QTest::keyClick(&pane, Qt::Key_A);
+  QTest::keyClick(&pane, Qt::Key_Return);
+  QTest::keyClick(&pane, Qt::Key_Left);
+  EXPECT_EQ(seen, (Seen{{PaneKeyKind::KeyDown, 65}, {PaneKeyKind::Char, 'a'},
+                        {PaneKeyKind::KeyDown, 13}, {PaneKeyKind::Char, 13},
+                        {PaneKeyKind::KeyDown, 37}}));
+  EXPECT_EQ(pane.model().text(), "a\n");
+  EXPECT_EQ(pane.model().selection().caret, 1);  // Left went over the break
+}
+
+TEST_F(PaneViewTest, FilterCanSwallowAndReplaceKeys) {
+  pane.model().append("abc");
+  pane.model().setCaret(-1);
+  // Local echo off: nothing typed reaches the pane.
+  pane.setKeyFilter([](PaneKeyKind, int) { return 0; });
+  QTest::keyClicks(&pane, "xyz");
+  QTest::keyClick(&pane, Qt::Key_Backspace);
+  EXPECT_EQ(pane.model().text(), "abc");
+
+  // The monitor's filter: Delete acts as Backspace, Escape is swallowed.
+  pane.setKeyFilter([](PaneKeyKind kind, int code) {
+    if (kind == PaneKeyKind::KeyDown && code == PaneVk::Delete) return int(PaneVk::Back);
+    if (kind == PaneKeyKind::KeyDown && code == PaneVk::Escape) return 0;
+    if (kind == PaneKeyKind::Char && code == 'q') return int('Q');
+    return code;
+  });
+  QTest::keyClick(&pane, Qt::Key_Delete);
+  EXPECT_EQ(pane.model().text(), "ab");
+  QTest::keyClick(&pane, Qt::Key_Escape);
+  QTest::keyClick(&pane, Qt::Key_Q);
+  EXPECT_EQ(pane.model().text(), "abQ");
+}
+
+TEST_F(PaneViewTest, TypedTextTakesTheInsertionColour) {
+  pane.model().append("rx");
+  pane.model().setCaret(-1);
+  pane.model().setSelectionColour(0x00FF00);
+  QTest::keyClicks(&pane, "t\t");
+  EXPECT_EQ(pane.model().text(), "rxt\t");
+  EXPECT_EQ(pane.model().colourAt(2), 0x00FF00u);
+  EXPECT_TRUE(pane.hasFocus());  // Tab stays in the pane
+}
+
+TEST_F(PaneViewTest, BackspaceAndDeleteTakeCrLfAsOneBreak) {
+  pane.model().append("ab\r\ncd");
+  pane.model().setCaret(4);  // start of "cd"
+  QTest::keyClick(&pane, Qt::Key_Backspace);
+  EXPECT_EQ(pane.model().text(), "abcd");
+  pane.model().setText("ab\r\ncd");
+  pane.model().setCaret(2);
+  QTest::keyClick(&pane, Qt::Key_Delete);
+  EXPECT_EQ(pane.model().text(), "abcd");
+}
+
+TEST_F(PaneViewTest, BackdoorKeyGoesThroughTheFilterAndMovesTheCaret) {
+  pane.setWrap(false);
+  pane.model().append("first line\nsecond\nthird line");
+  pane.model().setCaret(pane.model().lineStart(2) + 4);
+  int stored = PaneVk::Up;
+  pane.setKeyFilter([&](PaneKeyKind kind, int code) {
+    seen.emplace_back(kind, code);
+    return (kind == PaneKeyKind::KeyDown && code == PaneVk::ProcessKey) ? stored : code;
+  });
+  EXPECT_EQ(pane.sendKeyDown(PaneVk::ProcessKey), PaneVk::Up);
+  EXPECT_EQ(seen, (Seen{{PaneKeyKind::KeyDown, 229}}));
+  EXPECT_EQ(pane.model().selection().caret, pane.model().lineStart(1) + 4);
+  stored = PaneVk::Right;
+  pane.sendKeyDown(PaneVk::ProcessKey);
+  EXPECT_EQ(pane.model().selection().caret, pane.model().lineStart(1) + 5);
+  // Up on a shorter line keeps the column where it fits.
+  pane.model().setCaret(pane.model().lineStart(0) + 9);
+  pane.actOnKey(PaneVk::Down);
+  EXPECT_EQ(pane.model().selection().caret, pane.model().lineEnd(1));
+  EXPECT_EQ(seen.size(), 2u);  // actOnKey bypasses the filter
+  pane.actOnKey(PaneVk::End);
+  EXPECT_EQ(pane.model().selection().caret, pane.model().lineEnd(1));
+  pane.actOnKey(PaneVk::Home);
+  EXPECT_EQ(pane.model().selection().caret, pane.model().lineStart(1));
+}
+
+TEST_F(PaneViewTest, PageKeysMoveByAScreen) {
+  pane.setWrap(false);
+  pane.model().append(numberedLines(0, 100));
+  pane.model().setCaret(0);
+  pane.scrollLines(-1000);
+  const int rows = pane.visibleRows();
+  pane.actOnKey(PaneVk::Next);
+  EXPECT_EQ(pane.model().lineFromPosition(pane.model().selection().caret), rows);
+  EXPECT_EQ(pane.firstVisibleLine(), rows);
+  pane.actOnKey(PaneVk::Prior);
+  EXPECT_EQ(pane.model().lineFromPosition(pane.model().selection().caret), 0);
+  EXPECT_EQ(pane.firstVisibleLine(), 0);
+}
+
+TEST_F(PaneViewTest, CopyCutPasteAndSelectAllWithTheClipboard) {
+  pane.model().append(std::string("one\r\ntwo\x01\x80", 10));
+  pane.model().setSelection(0, 10);
+  QTest::keyClick(&pane, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8("one\ntwo\u2401\u20AC"));
+  pane.model().setSelection(0, 3);
+  QTest::keyClick(&pane, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(pane.model().text(), std::string("\r\ntwo\x01\x80", 7));
+  pane.model().setCaret(-1);
+  QTest::keyClick(&pane, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(pane.model().text(), std::string("\r\ntwo\x01\x80one", 10));
+  QGuiApplication::clipboard()->setText(QString::fromUtf8("\u2401\u20AC\n"));
+  QTest::keyClick(&pane, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(pane.model().text(), std::string("\r\ntwo\x01\x80one\x01\x80\n", 13));
+  QTest::keyClick(&pane, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(pane.model().selection(), (PaneSelection{0, 13}));
+}
+
+TEST_F(PaneViewTest, FollowsAppendedTextUnlessScrolledAway) {
+  pane.model().append(numberedLines(0, 200));
+  EXPECT_TRUE(pane.showsEnd());
+  pane.model().append(numberedLines(200, 300));
+  EXPECT_TRUE(pane.showsEnd());
+  EXPECT_GT(pane.firstVisibleLine(), 280);
+
+  pane.scrollLines(-100);  // the user reads further up
+  const std::int64_t reading = pane.firstVisibleLine();
+  EXPECT_FALSE(pane.showsEnd());
+  pane.model().append(numberedLines(300, 400));
+  EXPECT_EQ(pane.firstVisibleLine(), reading);
+  pane.scrollLineToBottom(pane.model().lineCount() - 1);  // ignored while reading
+  EXPECT_EQ(pane.firstVisibleLine(), reading);
+
+  pane.scrollToEnd();  // back at the end: following again
+  pane.model().append(numberedLines(400, 450));
+  EXPECT_TRUE(pane.showsEnd());
+  pane.setFollowMode(false);
+  pane.scrollLines(-10);
+  pane.scrollLineToBottom(pane.model().lineCount() - 1);
+  EXPECT_TRUE(pane.showsEnd());
+}
+
+TEST_F(PaneViewTest, EndOfAnEndlessLineShowsAtOnce) {
+  std::string hex;
+  for (int i = 0; i < 1 << 18; ++i) hex += " 3A";
+  for (int i = 0; i < 4; ++i) pane.model().append(hex);  // 3 Mi characters
+  EXPECT_EQ(pane.model().lineCount(), 1);
+  EXPECT_TRUE(pane.showsEnd());
+  EXPECT_EQ(pane.firstVisibleLine(), 0);
+  pane.scrollLines(-25);  // the monitor's paging: the line does not change
+  EXPECT_TRUE(pane.showsEnd());
+  QImage image = pane.grab().toImage();
+  EXPECT_FALSE(image.isNull());
+  // Rows break at blanks: every row but the first starts with the digits.
+  const std::int64_t caretBefore = pane.model().selection().caret;
+  pane.model().setCaret(-1);
+  pane.actOnKey(PaneVk::Home);
+  const std::int64_t rowStart = pane.model().selection().caret;
+  EXPECT_EQ(pane.model().charAt(rowStart), '3');
+  EXPECT_NE(caretBefore, rowStart);
+}
+
+TEST_F(PaneViewTest, WrappingOffShowsLinesAsRowsAndScrollsByLines) {
+  pane.setWrap(false);
+  EXPECT_TRUE(pane.model().dropWholeScreens());
+  pane.model().append(numberedLines(0, 60) + std::string(500, 'w'));
+  pane.scrollLines(-100);
+  EXPECT_EQ(pane.firstVisibleLine(), 0);
+  pane.scrollLines(25);
+  EXPECT_EQ(pane.firstVisibleLine(), 25);
+  pane.scrollLines(1000);
+  EXPECT_EQ(pane.firstVisibleLine(), 60);
+  pane.setWrap(true);
+  EXPECT_FALSE(pane.model().dropWholeScreens());
+}
+
+TEST_F(PaneViewTest, DroppedTextKeepsTheViewOnTheSameLines) {
+  DisplayPane small(nullptr, 4000);
+  small.resize(400, 200);
+  small.setWrap(false);
+  small.model().append(numberedLines(0, 300));
+  small.scrollLines(-1000);
+  small.scrollLines(250);  // away from the end
+  ASSERT_FALSE(small.showsEnd());
+  auto topText = [&] {
+    const std::int64_t top = small.firstVisibleLine();
+    return small.model().text(small.model().lineStart(top), small.model().lineEnd(top));
+  };
+  EXPECT_EQ(topText(), "line 250");
+  small.model().append(numberedLines(300, 500));  // forces a drop
+  ASSERT_GT(small.model().droppedTotal(), 0);
+  EXPECT_LT(small.firstVisibleLine(), 250);
+  EXPECT_EQ(topText(), "line 250");
+}
+
+TEST_F(PaneViewTest, MouseClickPlacesTheCaretAndDoubleClickSelectsAWord) {
+  pane.model().append("alpha beta\ngamma delta");
+  pane.scrollLines(-10);
+  QFontMetrics metrics(pane.paneFont());
+  const int w = metrics.horizontalAdvance(QLatin1Char('M'));
+  const int h = metrics.height();
+  QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, QPoint(2 * w + 1, h + h / 2));
+  EXPECT_EQ(pane.model().selection().caret, 11 + 2);
+  QTest::mouseClick(pane.viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(8 * w + 1, h / 2));
+  EXPECT_EQ(pane.model().selection(), (PaneSelection{13, 8}));
+  QTest::mouseDClick(pane.viewport(), Qt::LeftButton, {}, QPoint(7 * w, h + h / 2));
+  EXPECT_EQ(pane.model().selectedText(), "delta");
+}
+
+int main(int argc, char **argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
