@@ -89,8 +89,10 @@ void flow_changed(HWND window, int side, int id) {
   hex_obj_t &record = hex_obj[side];
   char text[64];
   dlg_get_text(window, id, text, sizeof text);
-  std::memset(record.flow, 0, sizeof record.flow);
-  std::strncpy(record.flow, text, 2);
+  // The first two characters name the mode: "RT", "XO" or "NO".
+  record.flow[0] = text[0];
+  record.flow[1] = text[0] ? text[1] : '\0';
+  record.flow[2] = '\0';
   report_if_failed(record, SioFlow(record.port, hex_flow_mode(record.flow)));
 }
 

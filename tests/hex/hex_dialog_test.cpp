@@ -1,0 +1,653 @@
+// The monitor core against the real dialog, offscreen, with pseudo-terminals
+// as COM ports: start-up state, the configuration file, exit, settings
+// reaching the device, port changes, views, pane output and message boxes.
+#include "hex/hex.h"
+#include "dlg/dlg_window.h"
+#include "dlg/pane/pane_view.h"
+#include "resources/ids.h"
+#include "ser/ser.h"
+#include "support/pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Box {
+  std::string text, caption;
+};
+
+// Routes the lists' notifications to the handlers, as the shell does, so a
+// user's choice reaches them with the dialog in the state it leaves.
+int test_proc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  if (message == WM_INITDIALOG) {
+    hex_init(window);
+    return 1;
+  }
+  if (message != WM_COMMAND)
+    return 0;
+  unsigned id = LOWORD(wParam);
+  unsigned code = HIWORD(wParam);
+  if (id == IDC_FRAME_TYPE) {
+    hex_frameChanged(window);
+    return 1;
+  }
+  if (code != CBN_SELCHANGE)
+    return 0;
+  using Handler = void (*)(HWND, unsigned, uintptr_t, intptr_t);
+  Handler handler = nullptr;
+  switch (id) {
+  case IDC_SPEED_A: handler = hex_speed1SelChange; break;
+  case IDC_DATA_A: handler = hex_data1SelChange; break;
+  case IDC_STOP_A: handler = hex_stop1SelChange; break;
+  case IDC_PARITY_A: handler = hex_parity1SelChange; break;
+  case IDC_SPEED_B: handler = hex_speed2SelChange; break;
+  case IDC_DATA_B: handler = hex_data2SelChange; break;
+  case IDC_STOP_B: handler = hex_stop2SelChange; break;
+  case IDC_PARITY_B: handler = hex_parity2SelChange; break;
+  case IDC_FLOW_A: handler = hex_flow1SelChange; break;
+  case IDC_FLOW_B: handler = hex_flow2SelChange; break;
+  case IDC_PORT_A: handler = hex_PortASelChange; break;
+  case IDC_PORT_B: handler = hex_PortBSelChange; break;
+  case IDC_VIEW: handler = hex_ViewSelChange; break;
+  default: return 0;
+  }
+  handler(window, message, wParam, lParam);
+  return 1;
+}
+
+std::string combo_text(HWND w, int id) {
+  char buf[2048];
+  dlg_get_text(w, id, buf, sizeof buf);
+  return buf;
+}
+
+std::vector<std::string> combo_items(HWND w, int id) {
+  std::vector<std::string> items;
+  for (int i = 0; i < dlg_combo_count(w, id); ++i) {
+    char buf[2048];
+    dlg_combo_item_text(w, id, i, buf, sizeof buf);
+    items.emplace_back(buf);
+  }
+  return items;
+}
+
+termios device_settings(const PtyPair &pty) {
+  termios tio{};
+  EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
+  return tio;
+}
+
+class HexDialog : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    old_cwd_ = cwd;
+    // The configuration file goes where the program runs: never the repo.
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    dlg_set_message_box_hook([this](const std::string &text, const std::string &caption) {
+      boxes_.push_back({text, caption});
+    });
+    a_.mapTo(0);
+    b_.mapTo(1);
+    // Every other port names a device that is not there.
+    for (int port = 2; port < HEX_PORTS; ++port)
+      map_missing(port);
+  }
+
+  void TearDown() override {
+    if (window_) {
+      // Hidden first: the window lets go of the focus while still whole.
+      window_->hide();
+      dlg_destroy(window_);
+    }
+    for (int port = 0; port < HEX_PORTS; ++port)
+      SioDone(port);
+    for (int port = 2; port < HEX_PORTS; ++port)
+      unsetenv(("KESTRELON_COM" + std::to_string(port + 1)).c_str());
+    dlg_set_message_box_hook(nullptr);
+    ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
+  }
+
+  void map_missing(int port) {
+    setenv(("KESTRELON_COM" + std::to_string(port + 1)).c_str(), dir_.file("no-such-tty").c_str(), 1);
+  }
+
+  void start() {
+    window_ = dlg_create(test_proc);
+    ASSERT_NE(window_, nullptr);
+    pane_ = dlg_pane(window_, IDC_PANE);
+    ASSERT_NE(pane_, nullptr);
+  }
+
+  std::string tooltip(int id) { return window_->control(id)->toolTip().toStdString(); }
+
+  TempDir dir_;
+  std::string old_cwd_;
+  PtyPair a_, b_;
+  HWND window_ = nullptr;
+  DisplayPane *pane_ = nullptr;
+  std::vector<Box> boxes_;
+};
+
+// --- Start-up -------------------------------------------------------------------
+
+TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
+  start();
+  struct List {
+    int id;
+    std::vector<std::string> items;
+    int selection;
+  };
+  std::vector<std::string> ports;
+  for (auto &name : hex_portnames)
+    ports.emplace_back(name);
+  const std::vector<std::string> speeds{"110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+  const std::vector<List> lists{
+      {IDC_PORT_A, ports, 0},
+      {IDC_PORT_B, ports, 1},
+      {IDC_SPEED_A, speeds, 5},
+      {IDC_SPEED_B, speeds, 5},
+      {IDC_DATA_A, {"5", "6", "7", "8"}, 3},
+      {IDC_DATA_B, {"5", "6", "7", "8"}, 3},
+      {IDC_STOP_A, {"1", "2"}, 0},
+      {IDC_STOP_B, {"1", "2"}, 0},
+      {IDC_PARITY_A, {"NONE", "ODD", "EVEN", "MARK", "SPACE"}, 0},
+      {IDC_PARITY_B, {"NONE", "ODD", "EVEN", "MARK", "SPACE"}, 0},
+      {IDC_FLOW_A, {"RTS", "XON", "NONE"}, 2},
+      {IDC_FLOW_B, {"RTS", "XON", "NONE"}, 2},
+      {IDC_CHECK_KIND, {"CRC16", "CRC32", "SUM", "XOR"}, 0},
+      {IDC_PROTOCOL, {"Dump", "XModem", "XModem CRC", "XModem 1K"}, 0},
+      {IDC_VIEW, {"Hexadecimal", "ASCII", "ANSI", "HDLC", "PPP", "ICNI"}, 0},
+      {IDC_FRAME_TYPE, {"None", "HDLC", "PPP", "ICNI"}, 0},
+  };
+  for (const List &list : lists) {
+    EXPECT_EQ(combo_items(window_, list.id), list.items) << "list " << list.id;
+    EXPECT_EQ(dlg_combo_get_sel(window_, list.id), list.selection) << "list " << list.id;
+    EXPECT_EQ(combo_text(window_, list.id), list.items[size_t(list.selection)]) << "list " << list.id;
+  }
+  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_RUN), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_STOP), BST_UNCHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_SEND_PORT_A), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_SEND_PORT_B), BST_UNCHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_XFER_SEND), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_XFER_GET), BST_UNCHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_LOCAL_ECHO), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_CHECKED);
+  EXPECT_EQ(combo_text(window_, IDC_XFER_STATUS), "");
+  EXPECT_EQ(combo_text(window_, IDC_MESSAGE), "");
+  EXPECT_EQ(dlg_combo_count(window_, IDC_MESSAGE), 0);
+
+  EXPECT_EQ(hex_run, 1);
+  EXPECT_EQ(hex_ascii, 0);
+  EXPECT_EQ(hex_local_echo, 1);
+  EXPECT_EQ(hex_send_port, 0);
+  EXPECT_EQ(hex_send_file, 1);
+  EXPECT_EQ(hex_view_mode, 0);
+  EXPECT_EQ(hex_log, 0);
+  EXPECT_EQ(hex_time_stamp, 0);
+  EXPECT_TRUE(pane_->wrap());
+  for (int side = 0; side < 2; ++side) {
+    const hex_obj_t &r = hex_obj[side];
+    EXPECT_EQ(r.port, side);
+    EXPECT_EQ(r.open, 1);
+    EXPECT_EQ(r.baud, 5);
+    EXPECT_EQ(r.data_bits, 8);
+    EXPECT_EQ(r.parity, 0);
+    EXPECT_EQ(r.stop_bits, 0);
+    EXPECT_STREQ(r.flow, "");
+    EXPECT_EQ(r.icni_len, 255);
+    EXPECT_EQ(SioDTR(side, 'R'), 1) << "DTR raised";
+    EXPECT_EQ(SioRTS(side, 'R'), 0) << "RTS lowered";
+  }
+  for (const PtyPair *pty : {&a_, &b_}) {
+    termios tio = device_settings(*pty);
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
+    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(HexDialog, DeviceTooltipsAndAPortThatDoesNotOpen) {
+  map_missing(1);
+  start();
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_INDETERMINATE);
+  EXPECT_EQ(hex_obj[1].open, 0);
+  EXPECT_LT(hex_obj[1].status, 0);
+  EXPECT_EQ(combo_text(window_, IDC_PORT_B), "COM2");
+  // Why it failed, with the device the port stands for.
+  std::string tip_b = tooltip(IDC_OPEN_B);
+  EXPECT_NE(tip_b.find("COM2"), std::string::npos) << tip_b;
+  EXPECT_NE(tip_b.find(dir_.file("no-such-tty")), std::string::npos) << tip_b;
+  EXPECT_NE(tip_b.find("No such file"), std::string::npos) << tip_b;
+  EXPECT_NE(tooltip(IDC_OPEN_A).find(a_.slavePath()), std::string::npos);
+  auto *list = qobject_cast<QComboBox *>(window_->control(IDC_PORT_A));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->itemData(0, Qt::ToolTipRole).toString().toStdString(), a_.slavePath());
+  EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), dir_.file("no-such-tty"));
+  EXPECT_TRUE(boxes_.empty()) << "a port that fails at start reports nothing";
+}
+
+// --- Configuration file ------------------------------------------------------------
+
+TEST_F(HexDialog, HistoryIsLoadedIntoTheMessageList) {
+  writeFileBytes(HEX_CFG_NAME, {'0', '1', ' ', '0', '2', '\r', '\n', '\r', '\n', 'A', 'A', '\r', '\n',
+                                'x', '\n', 'l', 'f', '\n', '7', 'E', '\r', '\n'});
+  start();
+  EXPECT_EQ(combo_items(window_, IDC_MESSAGE), (std::vector<std::string>{"01 02", "AA", "l", "7E"}));
+  EXPECT_EQ(dlg_combo_get_sel(window_, IDC_MESSAGE), 0);
+  EXPECT_EQ(combo_text(window_, IDC_MESSAGE), "01 02");
+}
+
+TEST_F(HexDialog, QuitWritesHistoryLowersLinesClosesPortsAndStopsThePump) {
+  start();
+  hex_timer = dlg_set_timer(window_, TIMER_PUMP, 50);
+  ASSERT_NE(hex_timer, 0u);
+  for (const char *text : {"01 02", "AA", "7E FF 7E"})
+    dlg_combo_add(window_, IDC_MESSAGE, text);
+  hex_quit(window_);
+  EXPECT_EQ(readFileBytes(HEX_CFG_NAME),
+            (std::vector<uint8_t>{'0', '1', ' ', '0', '2', '\r', '\n', 'A', 'A', '\r', '\n', '7', 'E', ' ', 'F',
+                                  'F', ' ', '7', 'E', '\r', '\n', '\r', '\n', '\r', '\n', '\r', '\n', '\r',
+                                  '\n', '\r', '\n', '\r', '\n', '\r', '\n'}));
+  EXPECT_EQ(hex_timer, 0u);
+  EXPECT_EQ(dlg_kill_timer(window_, TIMER_PUMP), 0) << "pump timer still armed";
+  for (int port = 0; port < 2; ++port) {
+    EXPECT_EQ(SioRxQue(port), SIO_NOT_OPEN) << "port " << port << " left open";
+    EXPECT_EQ(hex_obj[port].open, 0);
+    // The levels last set survive the close: reopen to read them.
+    ASSERT_EQ(SioReset(port, HEX_PORT_QUEUE, HEX_PORT_QUEUE), 0);
+    EXPECT_EQ(SioDTR(port, 'R'), 0) << "DTR not lowered on port " << port;
+    EXPECT_EQ(SioRTS(port, 'R'), 0) << "RTS not lowered on port " << port;
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(HexDialog, QuitWithoutHistoryWritesTenEmptyLines) {
+  start();
+  hex_quit(window_);
+  std::vector<uint8_t> expected;
+  for (int i = 0; i < 10; ++i) {
+    expected.push_back('\r');
+    expected.push_back('\n');
+  }
+  EXPECT_EQ(readFileBytes(HEX_CFG_NAME), expected);
+}
+
+TEST_F(HexDialog, QuitClosesThePortChosenLast) {
+  PtyPair c;
+  c.mapTo(4);
+  start();
+  dlg_user_choose(window_, IDC_PORT_A, 4);
+  ASSERT_EQ(hex_obj[0].port, 4);
+  ASSERT_EQ(SioRxQue(4), 0) << "COM5 not open";
+  hex_quit(window_);
+  EXPECT_EQ(SioRxQue(4), SIO_NOT_OPEN);
+  ASSERT_EQ(SioReset(4, HEX_PORT_QUEUE, HEX_PORT_QUEUE), 0);
+  EXPECT_EQ(SioDTR(4, 'R'), 0);
+}
+
+// --- Port settings -------------------------------------------------------------------
+
+TEST_F(HexDialog, SettingsReachTheDevice) {
+  start();
+  dlg_user_choose(window_, IDC_SPEED_A, 9);
+  EXPECT_EQ(hex_obj[0].baud, 9);
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(device_settings(a_))), speed_t(B115200));
+
+  // A pseudo-terminal always reports 8 bits and no parity enable, so data
+  // bits and parity are read from the library's record of what it applied;
+  // odd against even still shows on the device.
+  dlg_user_choose(window_, IDC_DATA_A, 2);
+  EXPECT_EQ(hex_obj[0].data_bits, 7);
+  EXPECT_EQ(PortDCB[0].ByteSize, 7);
+
+  dlg_user_choose(window_, IDC_PARITY_A, 2);
+  EXPECT_EQ(hex_obj[0].parity, 2);
+  EXPECT_EQ(PortDCB[0].Parity, 2);
+  EXPECT_FALSE(device_settings(a_).c_cflag & PARODD);
+  dlg_user_choose(window_, IDC_PARITY_A, 1);
+  EXPECT_EQ(PortDCB[0].Parity, 1);
+  EXPECT_TRUE(device_settings(a_).c_cflag & PARODD);
+  EXPECT_EQ(PortDCB[0].ByteSize, 7) << "parity change kept the data bits";
+
+  dlg_user_choose(window_, IDC_STOP_A, 1);
+  EXPECT_EQ(hex_obj[0].stop_bits, 2);
+  EXPECT_TRUE(device_settings(a_).c_cflag & CSTOPB);
+  dlg_user_choose(window_, IDC_STOP_A, 0);
+  EXPECT_EQ(hex_obj[0].stop_bits, 0);
+  EXPECT_FALSE(device_settings(a_).c_cflag & CSTOPB);
+
+  dlg_user_choose(window_, IDC_FLOW_B, 0);
+  EXPECT_STREQ(hex_obj[1].flow, "RT");
+  EXPECT_TRUE(device_settings(b_).c_cflag & CRTSCTS);
+  dlg_user_choose(window_, IDC_FLOW_B, 1);
+  EXPECT_STREQ(hex_obj[1].flow, "XO");
+  termios tio = device_settings(b_);
+  EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
+  dlg_user_choose(window_, IDC_FLOW_B, 2);
+  EXPECT_STREQ(hex_obj[1].flow, "NO");
+  EXPECT_EQ(device_settings(b_).c_iflag & (IXON | IXOFF), 0u);
+
+  dlg_user_choose(window_, IDC_SPEED_B, 0);
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(device_settings(b_))), speed_t(B110));
+  // Port A kept its own settings.
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(device_settings(a_))), speed_t(B115200));
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(hex_obj[0].status, 0);
+}
+
+TEST_F(HexDialog, SettingOnAClosedSideIsReportedKeptAndAppliedLater) {
+  map_missing(1);
+  PtyPair d;
+  d.mapTo(3);
+  start();
+  dlg_user_choose(window_, IDC_PARITY_B, 2);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].caption, "Kestrelon Windows Error");
+  EXPECT_EQ(boxes_[0].text.rfind("Error reconfiguring comm port parameters = ", 0), 0u) << boxes_[0].text;
+  EXPECT_EQ(hex_obj[1].parity, 2);
+  EXPECT_EQ(hex_obj[1].status, SIO_NOT_OPEN);
+  dlg_user_choose(window_, IDC_SPEED_B, 6);  // speed errors are not reported
+  EXPECT_EQ(boxes_.size(), 1u);
+
+  dlg_user_choose(window_, IDC_PORT_B, 3);
+  EXPECT_EQ(hex_obj[1].open, 1);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_CHECKED);
+  termios tio = device_settings(d);
+  EXPECT_EQ(PortDCB[3].Parity, 2);
+  EXPECT_FALSE(tio.c_cflag & PARODD);
+  EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
+  EXPECT_NE(tooltip(IDC_OPEN_B).find(d.slavePath()), std::string::npos);
+}
+
+TEST_F(HexDialog, CommPortChangeReappliesSettingsAndSendPortFollows) {
+  PtyPair c;
+  c.mapTo(2);
+  start();
+  dlg_user_choose(window_, IDC_SPEED_A, 6);
+  dlg_user_choose(window_, IDC_DATA_A, 2);
+  dlg_user_choose(window_, IDC_PARITY_A, 2);
+  dlg_user_choose(window_, IDC_FLOW_A, 0);
+  ASSERT_EQ(hex_send_port, 0);
+
+  dlg_user_choose(window_, IDC_PORT_A, 2);
+  EXPECT_EQ(SioRxQue(0), SIO_NOT_OPEN) << "COM1 still open";
+  EXPECT_EQ(hex_obj[0].port, 2);
+  EXPECT_EQ(hex_obj[0].open, 1);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
+  termios tio = device_settings(c);
+  EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
+  EXPECT_EQ(PortDCB[2].ByteSize, 7);
+  EXPECT_EQ(PortDCB[2].Parity, 2);
+  EXPECT_EQ(PortDCB[2].StopBits, 0);
+  EXPECT_EQ(tio.c_cflag & (PARODD | CSTOPB), 0u);
+  EXPECT_TRUE(tio.c_cflag & CRTSCTS);
+  EXPECT_EQ(SioDTR(2, 'R'), 1);
+  EXPECT_EQ(hex_send_port, 2) << "the send side moved to COM3";
+
+  // Port B is not the send side: its change leaves the send port alone.
+  PtyPair e;
+  e.mapTo(5);
+  dlg_user_choose(window_, IDC_PORT_B, 5);
+  EXPECT_EQ(hex_obj[1].port, 5);
+  EXPECT_EQ(hex_send_port, 2);
+  dlg_check_radio(window_, IDC_SEND_PORT_A, IDC_SEND_PORT_B, IDC_SEND_PORT_B);
+  hex_send_port = 5;
+  dlg_user_choose(window_, IDC_PORT_B, 1);
+  EXPECT_EQ(hex_send_port, 1);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(HexDialog, ChoosingAPortThatCannotOpen) {
+  start();
+  // COM1 is held by Port A: the second open is refused.
+  dlg_user_choose(window_, IDC_PORT_B, 0);
+  EXPECT_EQ(hex_obj[1].open, 0);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_INDETERMINATE);
+  EXPECT_EQ(SioRxQue(1), SIO_NOT_OPEN) << "the previous port was closed";
+  EXPECT_EQ(SioRxQue(0), 0) << "Port A keeps COM1";
+  EXPECT_NE(tooltip(IDC_OPEN_B).find("did not open"), std::string::npos) << tooltip(IDC_OPEN_B);
+  dlg_user_choose(window_, IDC_PORT_A, 7);  // a device that is not there
+  EXPECT_EQ(hex_obj[0].open, 0);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_INDETERMINATE);
+  EXPECT_NE(tooltip(IDC_OPEN_A).find("COM8"), std::string::npos);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// --- Views and frame types ------------------------------------------------------------
+
+TEST_F(HexDialog, ViewChoiceSetsModeTextSendingEchoAndWrapping) {
+  start();
+  struct Row {
+    int view, ascii, echo;
+  };
+  const Row rows[] = {{2, 1, 0}, {1, 1, 1}, {3, 0, 1}, {2, 1, 0}, {4, 0, 1}, {5, 0, 1}, {0, 0, 1}};
+  for (const Row &row : rows) {
+    dlg_user_choose(window_, IDC_VIEW, row.view);
+    EXPECT_EQ(hex_view_mode, row.view);
+    EXPECT_EQ(hex_ascii, row.ascii) << "view " << row.view;
+    EXPECT_EQ(hex_local_echo, row.echo) << "view " << row.view;
+    EXPECT_EQ(dlg_button_state(window_, IDC_LOCAL_ECHO), row.echo ? BST_CHECKED : BST_UNCHECKED);
+    EXPECT_EQ(pane_->wrap(), row.view != 2) << "view " << row.view;
+    EXPECT_EQ(dlg_combo_get_sel(window_, IDC_FRAME_TYPE), 0) << "the frame type stays";
+  }
+}
+
+TEST_F(HexDialog, FrameTypeSetsCheckKindAndView) {
+  start();
+  struct Row {
+    int frame, kind, view;
+  };
+  const Row rows[] = {{3, 3, 5}, {1, 0, 3}, {2, 0, 4}, {0, 0, 0}};
+  for (const Row &row : rows) {
+    dlg_user_choose(window_, IDC_VIEW, 2);  // ANSI: echo off, text sending, no wrapping
+    dlg_combo_set_sel(window_, IDC_CHECK_KIND, 2);
+    dlg_user_choose(window_, IDC_FRAME_TYPE, row.frame);
+    EXPECT_EQ(dlg_combo_get_sel(window_, IDC_CHECK_KIND), row.kind) << "frame " << row.frame;
+    EXPECT_EQ(dlg_combo_get_sel(window_, IDC_VIEW), row.view) << "frame " << row.frame;
+    EXPECT_EQ(hex_view_mode, row.view);
+    EXPECT_EQ(hex_ascii, 0);
+    EXPECT_EQ(hex_local_echo, 1);
+    EXPECT_EQ(dlg_button_state(window_, IDC_LOCAL_ECHO), BST_CHECKED);
+    EXPECT_TRUE(pane_->wrap());
+  }
+  // No frame type selected: checksum kind 0, view 0.
+  dlg_combo_set_sel(window_, IDC_FRAME_TYPE, -1);
+  dlg_combo_set_sel(window_, IDC_CHECK_KIND, 2);
+  dlg_combo_set_sel(window_, IDC_VIEW, 4);
+  hex_frameChanged(window_);
+  EXPECT_EQ(dlg_combo_get_sel(window_, IDC_CHECK_KIND), 0);
+  EXPECT_EQ(dlg_combo_get_sel(window_, IDC_VIEW), 0);
+  EXPECT_EQ(hex_view_mode, 0);
+}
+
+TEST_F(HexDialog, TextSelectedOnlyForANonEmptySelection) {
+  start();
+  EXPECT_EQ(hex_text_selected(window_), 0);
+  pane_->model().setText("some text");
+  pane_->model().setCaret(4);
+  EXPECT_EQ(hex_text_selected(window_), 0);
+  pane_->model().setSelection(4, 5);
+  EXPECT_EQ(hex_text_selected(window_), 1);
+  pane_->model().setSelection(9, 0);
+  EXPECT_EQ(hex_text_selected(window_), 1);
+}
+
+// --- Display output ------------------------------------------------------------------------
+
+TEST_F(HexDialog, ReceivedTextInItsPortsColour) {
+  start();
+  PaneModel &m = pane_->model();
+  hex_display_msg(window_, 0, " 41", 3);
+  hex_display_msg(window_, 1, " 42", 3);
+  hex_display_msg(window_, 2, "c", 1);
+  hex_display_msg(window_, 1, "ignored", 0);
+  hex_display_msg(window_, 1, "ignored", -4);
+  EXPECT_EQ(m.text(), " 41 42c");
+  EXPECT_EQ(m.colourAt(1), 0xFF0000u) << "COM1 received: blue";
+  EXPECT_EQ(m.colourAt(4), 0x7F0000u) << "COM2 received: navy";
+  EXPECT_EQ(m.colourAt(6), hex_colour[2][0]);
+}
+
+TEST_F(HexDialog, WholeChunkIsShownNulIncluded) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, 1);
+  const char chunk[] = {'A', '\0', 'B', '\r', '\n'};
+  hex_display_msg(window_, 0, chunk, 5);
+  EXPECT_EQ(pane_->model().text(), std::string(chunk, 5));
+}
+
+TEST_F(HexDialog, OutsideAnsiTextIsAppendedAndTheUsersSelectionStays) {
+  start();
+  PaneModel &m = pane_->model();
+  hex_display_msg(window_, 1, "hello world", 11);
+  m.setSelection(6, 2);
+  hex_display_msg(window_, 0, " 7E", 3);
+  EXPECT_EQ(m.text(), "hello world 7E");
+  EXPECT_EQ(m.selection(), (PaneSelection{6, 2}));
+  EXPECT_EQ(m.colourAt(3), 0x7F0000u) << "the selected text kept its colour";
+  EXPECT_EQ(m.colourAt(12), 0xFF0000u);
+  m.setCaret(5);  // a click in the middle
+  hex_display_msg(window_, 0, "!", 1);
+  EXPECT_EQ(m.text(), "hello world 7E!");
+  EXPECT_EQ(m.selection(), (PaneSelection{5, 5}));
+  m.setCaret(m.length());  // a caret at the end stays at the end
+  hex_display_msg(window_, 0, "??", 2);
+  EXPECT_EQ(m.selection().caret, m.length());
+}
+
+TEST_F(HexDialog, AnsiTextGoesToTheCaretAndPagesByScreens) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, 2);
+  PaneModel &m = pane_->model();
+  hex_display_msg(window_, 0, "abcdef", 6);
+  m.setSelection(2, 4);
+  hex_display_msg(window_, 1, "XY", 2);
+  EXPECT_EQ(m.text(), "abXYef");
+  EXPECT_EQ(m.selection(), (PaneSelection{4, 4}));
+  EXPECT_EQ(m.colourAt(2), 0x7F0000u);
+  m.setCaret(m.length());
+  std::string lines;
+  for (int i = 0; i < 30; ++i)
+    lines += "\r\n";
+  hex_display_msg(window_, 0, lines.data(), int(lines.size()));
+  EXPECT_EQ(hex_caretline(window_), 30);
+  EXPECT_EQ(pane_->firstVisibleLine(), 25);
+  m.setCaret(m.lineStart(3));
+  hex_ansi_scroll(window_);
+  EXPECT_EQ(pane_->firstVisibleLine(), 0);
+}
+
+TEST_F(HexDialog, ScrollBottomShowsTheLineAtTheBottomOfAScreen) {
+  start();
+  std::string text;
+  for (int i = 0; i < 120; ++i)
+    text += "line\n";
+  pane_->model().setText(text);
+  pane_->scrollLines(-1000);
+  hex_scroll_bottom(window_, 100);
+  EXPECT_EQ(pane_->firstVisibleLine(), 75);
+  hex_scroll_bottom(window_, 10);  // as far as the top allows
+  EXPECT_EQ(pane_->firstVisibleLine(), 0);
+  pane_->model().setCaret(pane_->model().lineStart(60));
+  hex_caretbottom(window_);
+  EXPECT_EQ(pane_->firstVisibleLine(), 35);
+  hex_caret_end(window_);
+  const auto end = std::int64_t(text.size());
+  EXPECT_EQ(pane_->model().selection(), (PaneSelection{end, end}));
+}
+
+// --- Message boxes -----------------------------------------------------------------------------
+
+TEST_F(HexDialog, MessageBoxTextsAndCaptions) {
+  errno = 5;
+  hex_err_msg("Timer is broken");
+  hex_errcode_msg("Bad thing", -7);
+  hex_dbg_msg("CRC16 = 0x1234");
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[0].text, "Timer is broken = 5");
+  EXPECT_EQ(boxes_[0].caption, "Kestrelon Windows Error");
+  EXPECT_EQ(boxes_[1].text, "Bad thing = -7");
+  EXPECT_EQ(boxes_[1].caption, "Kestrelon Internal Error");
+  EXPECT_EQ(boxes_[2].text, "CRC16 = 0x1234");
+  EXPECT_EQ(boxes_[2].caption, "Kestrelon");
+}
+
+TEST_F(HexDialog, LongMessageBoxTextsAreCutKeepingTheCode) {
+  std::string long_text(400, 'w');
+  errno = 13;
+  hex_err_msg(long_text.c_str());
+  hex_errcode_msg(long_text.c_str(), -2147483647 - 1);
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[0].text, std::string(250, 'w') + " = 13");
+  EXPECT_EQ(boxes_[1].text.size(), 255u);
+  EXPECT_EQ(boxes_[1].text.substr(boxes_[1].text.size() - 14), " = -2147483648");
+}
+
+// --- Sending -----------------------------------------------------------------------------------
+
+TEST_F(HexDialog, SendHexTextWritesBytesAndEchoesTheHeader) {
+  start();
+  hex_time_stamp = 1250;
+  dlg_set_text(window_, IDC_MESSAGE, "7e ff 03");
+  hex_send_msg(window_);
+  EXPECT_EQ(a_.receive(3), (std::vector<uint8_t>{0x7E, 0xFF, 0x03}));
+  PaneModel &m = pane_->model();
+  EXPECT_EQ(m.text(), "\nTx1  1250  7E FF 03");
+  EXPECT_EQ(m.colourAt(5), 0x00FF00u) << "COM1 sent: green";
+
+  dlg_check_radio(window_, IDC_SEND_PORT_A, IDC_SEND_PORT_B, IDC_SEND_PORT_B);
+  hex_send_port = 1;
+  dlg_set_text(window_, IDC_MESSAGE, "zz -- yy");
+  hex_send_msg(window_);
+  EXPECT_TRUE(b_.drain(100).empty());
+  EXPECT_EQ(m.text().substr(20), "\nTx2  1250 zz -- yy");
+  EXPECT_EQ(m.colourAt(25), 0x007F00u) << "COM2 sent: dark green";
+}
+
+TEST_F(HexDialog, SendTextAddsCrLfAndEchoesItUnchanged) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, 1);
+  dlg_set_text(window_, IDC_MESSAGE, "AT");
+  hex_send_msg(window_);
+  EXPECT_EQ(a_.receive(4), (std::vector<uint8_t>{'A', 'T', '\r', '\n'}));
+  EXPECT_EQ(pane_->model().text(), "AT\r\n");
+  dlg_set_text(window_, IDC_MESSAGE, "");
+  hex_send_msg(window_);
+  EXPECT_EQ(a_.receive(2), (std::vector<uint8_t>{'\r', '\n'}));
+  // ANSI: echo is off, nothing is shown.
+  dlg_user_choose(window_, IDC_VIEW, 2);
+  pane_->model().clear();
+  dlg_set_text(window_, IDC_MESSAGE, "ls");
+  hex_send_msg(window_);
+  EXPECT_EQ(a_.receive(4), (std::vector<uint8_t>{'l', 's', '\r', '\n'}));
+  EXPECT_EQ(pane_->model().length(), 0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
