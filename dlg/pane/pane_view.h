@@ -11,12 +11,16 @@
 // Position. The view's position is its top text line plus the row of that
 // line at the top (wrapping off: always the line's first row).
 // firstVisibleLine() and scrollLines() work in text lines, as the monitor's
-// paging expects.
+// paging expects; a scrollLines() that leaves the top line where it is (for
+// instance scrolling up while the top line is line 0) changes nothing, so the
+// rows shown of one long line stay put.
 //
 // Follow mode. After a text change the view stays at the end if it showed
-// the end before; if the user has scrolled away from the end (wheel, scroll
-// bar, Page keys, or a program call that moved it there) it stays where it
-// is until it is brought back to the end.
+// the end before; if it has been moved away from the end (by the user or the
+// program) it stays where it is until it is brought back to the end.
+// With wrapping on, keep the caret's line in view with scrollLineToBottom():
+// a text line may take many rows there, so "first visible line = caret line
+// - 25" would not keep it in view.
 //
 // Keys. Every key-down (as a Win32 virtual-key code) and every character (as
 // its Windows-1252 byte) is first offered to the key filter. The filter
