@@ -249,6 +249,8 @@ TEST_F(PaneViewTest, MouseClickPlacesTheCaretAndDoubleClickSelectsAWord) {
 }
 
 int main(int argc, char **argv) {
+  // Headless, also when CTest lists the tests.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
