@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QImage>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <utility>
 #include <vector>
@@ -246,6 +247,59 @@ TEST_F(PaneViewTest, MouseClickPlacesTheCaretAndDoubleClickSelectsAWord) {
   EXPECT_EQ(pane.model().selection(), (PaneSelection{13, 8}));
   QTest::mouseDClick(pane.viewport(), Qt::LeftButton, {}, QPoint(7 * w, h + h / 2));
   EXPECT_EQ(pane.model().selectedText(), "delta");
+}
+
+TEST_F(PaneViewTest, WrappedLinesKeepTheCaretLineAtTheBottom) {
+  // Lines of 200 characters take several rows each.
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += std::to_string(i % 10) + std::string(199, 'a' + i % 26) + "\n";
+  pane.model().append(text);
+  const std::int64_t last = pane.model().lineCount() - 1;
+  pane.scrollLineToBottom(last);
+  EXPECT_TRUE(pane.showsEnd());
+  const int rowsPerLine = (200 + pane.visibleColumns() - 1) / pane.visibleColumns();
+  ASSERT_GT(rowsPerLine, 1);
+  // Line 30 ends at the bottom: the lines above it fill the rest.
+  pane.scrollLineToBottom(30);
+  EXPECT_FALSE(pane.showsEnd());
+  const std::int64_t top = pane.firstVisibleLine();
+  EXPECT_LE(top, 30);
+  EXPECT_GE(top, 30 - pane.visibleRows() / rowsPerLine - 1);
+  // Now away from the end, appended text leaves the view alone.
+  pane.model().append("more\n");
+  EXPECT_EQ(pane.firstVisibleLine(), top);
+}
+
+TEST_F(PaneViewTest, WheelScrollsAndStopsFollowing) {
+  pane.model().append(numberedLines(0, 100));
+  ASSERT_TRUE(pane.showsEnd());
+  const std::int64_t atEnd = pane.firstVisibleLine();
+  QWheelEvent up(QPointF(10, 10), pane.viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
+                 QPoint(0, 240), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(pane.viewport(), &up);
+  EXPECT_EQ(pane.firstVisibleLine(), atEnd - 6);  // three rows a notch
+  pane.model().append(numberedLines(100, 110));
+  EXPECT_EQ(pane.firstVisibleLine(), atEnd - 6);
+  QWheelEvent down(QPointF(10, 10), pane.viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
+                   QPoint(0, -120 * 20), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(pane.viewport(), &down);
+  EXPECT_TRUE(pane.showsEnd());
+  pane.model().append(numberedLines(110, 150));
+  EXPECT_TRUE(pane.showsEnd());
+}
+
+TEST_F(PaneViewTest, DragSelects) {
+  pane.model().append("alpha beta\ngamma delta");
+  QFontMetrics metrics(pane.paneFont());
+  const int w = metrics.horizontalAdvance(QLatin1Char('M'));
+  const int h = metrics.height();
+  QTest::mousePress(pane.viewport(), Qt::LeftButton, {}, QPoint(1, h / 2));
+  QMouseEvent move(QEvent::MouseMove, QPointF(3 * w + 1, h + h / 2),
+                   pane.viewport()->mapToGlobal(QPointF(3 * w + 1, h + h / 2)), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(pane.viewport(), &move);
+  QTest::mouseRelease(pane.viewport(), Qt::LeftButton, {}, QPoint(3 * w + 1, h + h / 2));
+  EXPECT_EQ(pane.model().selectedText(), "alpha beta\ngam");
 }
 
 int main(int argc, char **argv) {
