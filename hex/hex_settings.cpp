@@ -101,6 +101,9 @@ void port_changed(HWND window, int side) {
   if (selection < 0 || selection >= HEX_PORTS)
     return;
   hex_obj_t &record = hex_obj[side];
+  // The entry's device may have been mapped anew since start.
+  const char *path = SioDevicePath(selection);
+  dlg_combo_set_item_tooltip(window, hex_side_port_list(side), selection, path ? path : "");
   record.status = SioDone(record.port);  // a failed close is not reported
   record.open = 0;
   record.port = selection;

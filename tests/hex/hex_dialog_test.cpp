@@ -262,6 +262,11 @@ TEST_F(HexDialog, QuitWritesHistoryLowersLinesClosesPortsAndStopsThePump) {
   ASSERT_NE(hex_timer, 0u);
   for (const char *text : {"01 02", "AA", "7E FF 7E"})
     dlg_combo_add(window_, IDC_MESSAGE, text);
+  // Both lines up, so lowering them shows.
+  for (int port = 0; port < 2; ++port) {
+    SioRTS(port, 'S');
+    ASSERT_EQ(SioRTS(port, 'R'), 2);
+  }
   hex_quit(window_);
   EXPECT_EQ(readFileBytes(HEX_CFG_NAME),
             (std::vector<uint8_t>{'0', '1', ' ', '0', '2', '\r', '\n', 'A', 'A', '\r', '\n', '7', 'E', ' ', 'F',
@@ -406,9 +411,13 @@ TEST_F(HexDialog, CommPortChangeReappliesSettingsAndSendPortFollows) {
 
   // Port B is not the send side: its change leaves the send port alone.
   PtyPair e;
-  e.mapTo(5);
+  e.mapTo(5);  // mapped after start: the entry's tooltip follows
   dlg_user_choose(window_, IDC_PORT_B, 5);
   EXPECT_EQ(hex_obj[1].port, 5);
+  EXPECT_EQ(hex_obj[1].open, 1);
+  auto *list = qobject_cast<QComboBox *>(window_->control(IDC_PORT_B));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->itemData(5, Qt::ToolTipRole).toString().toStdString(), e.slavePath());
   EXPECT_EQ(hex_send_port, 2);
   dlg_check_radio(window_, IDC_SEND_PORT_A, IDC_SEND_PORT_B, IDC_SEND_PORT_B);
   hex_send_port = 5;
@@ -533,6 +542,31 @@ TEST_F(HexDialog, OutsideAnsiTextIsAppendedAndTheUsersSelectionStays) {
   m.setCaret(m.length());  // a caret at the end stays at the end
   hex_display_msg(window_, 0, "??", 2);
   EXPECT_EQ(m.selection().caret, m.length());
+}
+
+TEST_F(HexDialog, OutsideAnsiTheViewFollowsTheEndUnlessScrolledUp) {
+  start();
+  std::string lines;
+  for (int i = 0; i < 200; ++i)
+    lines += " 41 42\r\n";
+  hex_display_msg(window_, 0, lines.data(), int(lines.size()));
+  EXPECT_TRUE(pane_->showsEnd());
+  EXPECT_GT(pane_->firstVisibleLine(), 100);
+  // The user scrolls up and selects: new text leaves both where they are.
+  pane_->scrollLines(-80);
+  std::int64_t top = pane_->firstVisibleLine();
+  PaneModel &m = pane_->model();
+  m.setSelection(m.lineStart(top), m.lineStart(top) + 3);
+  PaneSelection chosen = m.selection();
+  hex_display_msg(window_, 1, lines.data(), int(lines.size()));
+  EXPECT_EQ(pane_->firstVisibleLine(), top);
+  EXPECT_EQ(m.selection(), chosen);
+  EXPECT_FALSE(pane_->showsEnd());
+  // Back at the end, it follows again.
+  pane_->scrollToEnd();
+  hex_display_msg(window_, 1, lines.data(), int(lines.size()));
+  EXPECT_TRUE(pane_->showsEnd());
+  EXPECT_EQ(m.selection(), chosen);
 }
 
 TEST_F(HexDialog, AnsiTextGoesToTheCaretAndPagesByScreens) {
