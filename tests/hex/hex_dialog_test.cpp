@@ -211,6 +211,9 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
     EXPECT_EQ(r.stop_bits, 0);
     EXPECT_STREQ(r.flow, "");
     EXPECT_EQ(r.icni_len, 255);
+    EXPECT_EQ(PortDCB[side].ByteSize, 8);
+    EXPECT_EQ(PortDCB[side].Parity, 0);
+    EXPECT_EQ(PortDCB[side].StopBits, 0);
     EXPECT_EQ(SioDTR(side, 'R'), 1) << "DTR raised";
     EXPECT_EQ(SioRTS(side, 'R'), 0) << "RTS lowered";
   }
