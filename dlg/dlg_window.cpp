@@ -79,6 +79,10 @@ DlgWindow::DlgWindow(const DialogTemplate &dialogTemplate, DlgProc proc)
 DlgWindow::~DlgWindow() {
   ended_ = true;
   stopAllTimers();
+  // Children go while this window's members still exist: their last
+  // signals (focus moving away, lists closing) must find nothing to do.
+  disconnect(qApp, nullptr, this, nullptr);
+  qDeleteAll(findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly));
 }
 
 void DlgWindow::build() {

@@ -1,0 +1,187 @@
+// The stand-in dialog manager on its own: lists, timers, the hooks that
+// answer modal dialogs, and the way events become messages.
+#include "tests/shell/shell_fixture.h"
+
+#include "dlg/dlg_window.h"
+#include "resources/ids.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+
+namespace {
+
+std::vector<RecordedMessage> g_messages;
+
+int quietProc(HWND, unsigned message, uintptr_t wParam, intptr_t) {
+  g_messages.push_back({message, wParam});
+  return message == WM_INITDIALOG ? 1 : 0;
+}
+
+class DlgLayerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    g_messages.clear();
+    window_ = dlg_create(quietProc);
+    ASSERT_NE(window_, nullptr);
+  }
+  void TearDown() override { dlg_destroy(window_); }
+  int timerTicks(unsigned id) const {
+    int n = 0;
+    for (const auto &m : g_messages)
+      n += (m.message == WM_TIMER && m.wParam == id);
+    return n;
+  }
+  std::string field(int id) const {
+    char buffer[128];
+    dlg_get_text(window_, id, buffer, sizeof buffer);
+    return buffer;
+  }
+  HWND window_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(DlgLayerTest, InitialisationComesFirstAndFocusGoesToTheFirstControl) {
+  ASSERT_FALSE(g_messages.empty());
+  EXPECT_EQ(g_messages.front().message, unsigned(WM_INITDIALOG));
+  EXPECT_EQ(window_->controlIdOf(QApplication::focusWidget()), IDC_PANE);
+  EXPECT_EQ(dlg_current(), window_);
+}
+
+TEST_F(DlgLayerTest, ListsKeepOrderFieldAndSelectionLikeTheListControl) {
+  // Adding neither selects nor changes the field.
+  dlg_set_text(window_, IDC_MESSAGE, "typed");
+  EXPECT_EQ(dlg_combo_add(window_, IDC_MESSAGE, "b"), 0);
+  EXPECT_EQ(dlg_combo_add(window_, IDC_MESSAGE, "a"), 1);
+  EXPECT_EQ(dlg_combo_add(window_, IDC_MESSAGE, "B"), 2);
+  EXPECT_EQ(dlg_combo_get_sel(window_, IDC_MESSAGE), CB_ERR);
+  EXPECT_EQ(field(IDC_MESSAGE), "typed");
+  char item[8];
+  dlg_combo_item_text(window_, IDC_MESSAGE, 0, item, sizeof item);
+  EXPECT_STREQ(item, "b");   // insertion order, never sorted
+  // Exact search ignores case and goes on from the first entry after start.
+  EXPECT_EQ(dlg_combo_find_exact(window_, IDC_MESSAGE, -1, "B"), 0);
+  EXPECT_EQ(dlg_combo_find_exact(window_, IDC_MESSAGE, 0, "B"), 2);
+  EXPECT_EQ(dlg_combo_find_exact(window_, IDC_MESSAGE, 2, "b"), 0);
+  EXPECT_EQ(dlg_combo_find_exact(window_, IDC_MESSAGE, -1, "c"), CB_ERR);
+  // Selecting shows the entry; outside the list empties the field.
+  EXPECT_EQ(dlg_combo_set_sel(window_, IDC_MESSAGE, 1), 1);
+  EXPECT_EQ(field(IDC_MESSAGE), "a");
+  // Deleting another entry shifts the selection, never the field's text.
+  dlg_set_text(window_, IDC_MESSAGE, "edited");
+  EXPECT_EQ(dlg_combo_delete(window_, IDC_MESSAGE, 0), 2);
+  EXPECT_EQ(dlg_combo_get_sel(window_, IDC_MESSAGE), 0);
+  EXPECT_EQ(field(IDC_MESSAGE), "edited");
+  EXPECT_EQ(dlg_combo_delete(window_, IDC_MESSAGE, 0), 1);
+  EXPECT_EQ(dlg_combo_get_sel(window_, IDC_MESSAGE), CB_ERR);
+  EXPECT_EQ(field(IDC_MESSAGE), "edited");
+  EXPECT_EQ(dlg_combo_delete(window_, IDC_MESSAGE, 5), CB_ERR);
+  EXPECT_EQ(dlg_combo_set_sel(window_, IDC_MESSAGE, 7), CB_ERR);
+  EXPECT_EQ(field(IDC_MESSAGE), "");
+  dlg_combo_reset(window_, IDC_MESSAGE);
+  EXPECT_EQ(dlg_combo_count(window_, IDC_MESSAGE), 0);
+  // None of it is a user's choice.
+  for (const auto &m : g_messages)
+    EXPECT_FALSE(m.message == WM_COMMAND && HIWORD(m.wParam) == CBN_SELCHANGE);
+}
+
+TEST_F(DlgLayerTest, TextCopiesAreCutToTheBuffer) {
+  dlg_set_text(window_, IDC_XFER_STATUS, "Packets = 12 ");
+  char small[5];
+  EXPECT_EQ(dlg_get_text(window_, IDC_XFER_STATUS, small, sizeof small), 4);
+  EXPECT_STREQ(small, "Pack");
+  // Bytes above 0x7F survive the round trip.
+  dlg_set_text(window_, IDC_MESSAGE, "\xE9\xFF");
+  char back[8];
+  EXPECT_EQ(dlg_get_text(window_, IDC_MESSAGE, back, sizeof back), 2);
+  EXPECT_STREQ(back, "\xE9\xFF");
+}
+
+TEST_F(DlgLayerTest, ThreeStateAndExclusiveRadioButtons) {
+  dlg_check_button(window_, IDC_OPEN_A, BST_INDETERMINATE);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_INDETERMINATE);
+  dlg_check_radio(window_, IDC_RUN, IDC_STOP, IDC_STOP);
+  EXPECT_EQ(dlg_button_state(window_, IDC_STOP), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_RUN), BST_UNCHECKED);
+  // A person's click checks one and clears the other of the pair only.
+  dlg_check_radio(window_, IDC_LOG, IDC_NO_LOG, IDC_NO_LOG);
+  dlg_user_click(window_, IDC_RUN);
+  EXPECT_EQ(dlg_button_state(window_, IDC_RUN), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_STOP), BST_UNCHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
+  // The program may clear a checked radio button.
+  dlg_check_button(window_, IDC_RUN, BST_UNCHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_RUN), BST_UNCHECKED);
+  int clicks = 0;
+  for (const auto &m : g_messages)
+    clicks += (m.message == WM_COMMAND && LOWORD(m.wParam) == unsigned(IDC_RUN) &&
+               HIWORD(m.wParam) == BN_CLICKED);
+  EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(DlgLayerTest, TimersTickByIdUntilKilledAndSettingAgainRearms) {
+  EXPECT_EQ(dlg_set_timer(window_, 3, 20), 3u);
+  EXPECT_EQ(dlg_set_timer(window_, 7, 20), 7u);
+  EXPECT_EQ(dlg_set_timer(window_, 0, 20), 0u);
+  ASSERT_TRUE(processEventsUntilImpl([&] { return timerTicks(3) >= 2 && timerTicks(7) >= 2; }, 5000));
+  EXPECT_EQ(dlg_kill_timer(window_, 3), 1);
+  EXPECT_EQ(dlg_kill_timer(window_, 3), 0);
+  EXPECT_EQ(dlg_kill_timer(window_, 9), 0);
+  const int ticksAfterKill = timerTicks(3);
+  processEventsFor(80);
+  EXPECT_EQ(timerTicks(3), ticksAfterKill);
+  // Re-arming with a long period: the old period no longer ticks.
+  dlg_set_timer(window_, 7, 60000);
+  const int sevenBefore = timerTicks(7);
+  processEventsFor(80);
+  EXPECT_EQ(timerTicks(7), sevenBefore);
+  // An ended dialog gets no more ticks.
+  dlg_set_timer(window_, 3, 10);
+  dlg_end(window_, 5);
+  int result = 0;
+  ASSERT_TRUE(dlg_ended(window_, &result));
+  EXPECT_EQ(result, 5);
+  const int ticksAtEnd = timerTicks(3);
+  processEventsFor(60);
+  EXPECT_EQ(timerTicks(3), ticksAtEnd);
+}
+
+TEST_F(DlgLayerTest, HooksAnswerTheModalDialogs) {
+  std::vector<std::string> seen;
+  dlg_set_message_box_hook([&](const std::string &text, const std::string &caption) {
+    seen.push_back(caption + ": " + text);
+  });
+  EXPECT_EQ(dlg_message_box(nullptr, "Timer is broken = 0", "Kestrelon Windows Error", MB_OK),
+            IDOK_RESULT);
+  EXPECT_EQ(seen, (std::vector<std::string>{"Kestrelon Windows Error: Timer is broken = 0"}));
+  dlg_set_message_box_hook(nullptr);
+
+  dlg_set_file_dialog_hook([](bool forSave, std::string &path) {
+    path = forSave ? "/tmp/log.htm" : "/tmp/in.bin";
+    return true;
+  });
+  char path[8];
+  EXPECT_EQ(dlg_file_dialog(window_, true, "Log", "HTML files (*.htm)", path, sizeof path), 1);
+  EXPECT_STREQ(path, "/tmp/lo");   // cut to the caller's buffer
+  dlg_set_file_dialog_hook([](bool, std::string &) { return false; });
+  char kept[16] = "unchanged";
+  EXPECT_EQ(dlg_file_dialog(window_, false, "Open", "", kept, sizeof kept), 0);
+  EXPECT_STREQ(kept, "unchanged");
+  dlg_set_file_dialog_hook(nullptr);
+}
+
+TEST_F(DlgLayerTest, UnhandledCloseRequestBecomesTheCancelCommand) {
+  window_->close();
+  bool sawClose = false;
+  bool sawCancel = false;
+  for (const auto &m : g_messages) {
+    sawClose |= m.message == WM_CLOSE;
+    sawCancel |= m.message == WM_COMMAND && LOWORD(m.wParam) == 2u;
+  }
+  EXPECT_TRUE(sawClose);
+  EXPECT_TRUE(sawCancel);
+  // The window stays until the procedure ends the dialog.
+  EXPECT_FALSE(dlg_ended(window_, nullptr));
+  EXPECT_TRUE(window_->isVisible());
+}

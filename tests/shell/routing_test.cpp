@@ -1,0 +1,320 @@
+// Commands, notifications, the pane's key filter and the ways out, through
+// the real widgets.
+#include "tests/shell/shell_fixture.h"
+
+#include "dlg/dlg_window.h"
+#include "dlg/pane/pane_view.h"
+#include "hex/hex.h"
+#include "resources/ids.h"
+#include "ser/ser.h"
+#include "shell/shell.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+#include <termios.h>
+
+namespace {
+
+termios settingsOf(const PtyPair &pty) {
+  termios tio{};
+  EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
+  return tio;
+}
+
+speed_t speedOf(const PtyPair &pty) {
+  const termios tio = settingsOf(pty);
+  return cfgetospeed(&tio);
+}
+
+std::vector<std::string> history(HWND window) {
+  std::vector<std::string> out;
+  for (int i = 0; i < dlg_combo_count(window, IDC_MESSAGE); ++i) {
+    char buffer[256];
+    dlg_combo_item_text(window, IDC_MESSAGE, i, buffer, sizeof buffer);
+    out.emplace_back(buffer);
+  }
+  return out;
+}
+
+int filter(HWND window, unsigned message, int code) {
+  DlgNotify notify{IDC_PANE, EN_MSGFILTER, message, uintptr_t(code)};
+  EXPECT_EQ(DialogFunc(window, WM_NOTIFY, IDC_PANE, reinterpret_cast<intptr_t>(&notify)), 1);
+  return int(notify.wParam);
+}
+
+std::vector<uint8_t> tenEmptyLines() {
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 10; ++i) {
+    bytes.push_back('\r');
+    bytes.push_back('\n');
+  }
+  return bytes;
+}
+
+}  // namespace
+
+TEST_F(ShellTest, SettingsChangesReachTheDevice) {
+  start();
+  dlg_user_choose(window_, IDC_SPEED_A, 9);     // 115200
+  EXPECT_EQ(speedOf(com1_), speed_t(B115200));
+  // A pseudo-terminal keeps speed, stop bits and handshake but forces 8
+  // data bits without parity; those two are read from the library's record
+  // of what it applied.
+  dlg_user_choose(window_, IDC_DATA_A, 2);      // 7 data bits
+  EXPECT_EQ(PortDCB[0].ByteSize, 7);
+  dlg_user_choose(window_, IDC_STOP_B, 1);      // two stop bits
+  EXPECT_TRUE(settingsOf(com2_).c_cflag & CSTOPB);
+  dlg_user_choose(window_, IDC_STOP_B, 0);      // one again
+  EXPECT_FALSE(settingsOf(com2_).c_cflag & CSTOPB);
+  dlg_user_choose(window_, IDC_PARITY_B, 2);    // even
+  EXPECT_EQ(PortDCB[1].Parity, 2);
+  EXPECT_EQ(PortDCB[1].StopBits, 0);
+  dlg_user_choose(window_, IDC_FLOW_B, 0);      // RTS/CTS
+  EXPECT_TRUE(settingsOf(com2_).c_cflag & CRTSCTS);
+  dlg_user_choose(window_, IDC_FLOW_B, 2);      // none
+  EXPECT_FALSE(settingsOf(com2_).c_cflag & CRTSCTS);
+  // Port A's settings were left alone by Port B's changes and vice versa.
+  EXPECT_EQ(speedOf(com2_), speed_t(B9600));
+  EXPECT_EQ(PortDCB[0].Parity, 0);
+  EXPECT_EQ(PortDCB[1].ByteSize, 8);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(ShellTest, SelectingByProgramNotifiesNothingChoosingDoes) {
+  start();
+  dlg_combo_set_sel(window_, IDC_SPEED_A, 9);
+  EXPECT_EQ(commandsFor(IDC_SPEED_A, CBN_SELCHANGE), 0);
+  EXPECT_EQ(speedOf(com1_), speed_t(B9600));
+  dlg_user_choose(window_, IDC_SPEED_A, 8);
+  EXPECT_EQ(commandsFor(IDC_SPEED_A, CBN_SELCHANGE), 1);
+  EXPECT_EQ(speedOf(com1_), speed_t(B57600));
+  // Text typed into a list's field that equals an entry is no choice.
+  dlg_user_type(window_, IDC_SPEED_A, "1200");
+  dlg_user_focus(window_, IDC_PANE);
+  EXPECT_EQ(commandsFor(IDC_SPEED_A, CBN_SELCHANGE), 1);
+  EXPECT_EQ(speedOf(com1_), speed_t(B57600));
+}
+
+TEST_F(ShellTest, CommPortChangeReappliesTheSidesSettingsAndTheSendPortFollows) {
+  PtyPair com3;
+  com3.mapTo(2);
+  start();
+  dlg_user_choose(window_, IDC_SPEED_A, 9);
+  dlg_user_choose(window_, IDC_PARITY_A, 1);   // odd
+  dlg_user_choose(window_, IDC_STOP_A, 1);     // two stop bits
+  dlg_user_choose(window_, IDC_FLOW_A, 0);     // RTS/CTS
+  dlg_user_choose(window_, IDC_PORT_A, 2);     // COM3
+  EXPECT_EQ(hex_obj[0].open, 1);
+  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
+  const termios tio = settingsOf(com3);
+  EXPECT_EQ(cfgetospeed(&tio), speed_t(B115200));
+  EXPECT_TRUE(tio.c_cflag & CSTOPB);
+  EXPECT_TRUE(tio.c_cflag & CRTSCTS);
+  EXPECT_EQ(PortDCB[2].Parity, 1);
+  // COM1 was closed for it.
+  EXPECT_EQ(SioRxQue(0), SIO_NOT_OPEN);
+  EXPECT_EQ(hex_send_port, 2);
+  // The pump reads the newly chosen port.
+  com3.send(std::vector<uint8_t>{0x33});
+  ASSERT_TRUE(waitForQueue(2, 1));
+  win_periodic(window_);
+  EXPECT_EQ(paneText(), " 33");
+}
+
+TEST_F(ShellTest, SendPortButtonsTakeThePortIndexOfTheSidesList) {
+  PtyPair com5;
+  com5.mapTo(4);
+  start();
+  dlg_user_choose(window_, IDC_PORT_B, 4);     // COM5
+  ASSERT_EQ(hex_obj[1].open, 1);
+  dlg_user_click(window_, IDC_SEND_PORT_B);
+  EXPECT_EQ(dlg_button_state(window_, IDC_SEND_PORT_B), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_SEND_PORT_A), BST_UNCHECKED);
+  EXPECT_EQ(hex_send_port, 4);
+  dlg_user_click(window_, IDC_SEND_PORT_A);
+  EXPECT_EQ(hex_send_port, 0);
+  // Send goes to the chosen port.
+  dlg_user_click(window_, IDC_SEND_PORT_B);
+  dlg_user_type(window_, IDC_MESSAGE, "7E 01");
+  dlg_user_click(window_, IDC_SEND);
+  EXPECT_EQ(com5.receive(2, 2000), (std::vector<uint8_t>{0x7E, 0x01}));
+}
+
+TEST_F(ShellTest, RunStopEchoDirectionAndClearButtons) {
+  start();
+  dlg_user_click(window_, IDC_LOCAL_ECHO);
+  EXPECT_EQ(hex_local_echo, 0);
+  EXPECT_EQ(window_->controlIdOf(QApplication::focusWidget()), IDC_PANE);
+  dlg_user_click(window_, IDC_LOCAL_ECHO);
+  EXPECT_EQ(hex_local_echo, 1);
+  dlg_user_click(window_, IDC_XFER_GET);
+  EXPECT_EQ(hex_send_file, 0);
+  dlg_user_click(window_, IDC_XFER_SEND);
+  EXPECT_EQ(hex_send_file, 1);
+  com1_.send(std::vector<uint8_t>{0x10});
+  ASSERT_TRUE(waitForQueue(0, 1));
+  win_periodic(window_);
+  ASSERT_EQ(paneText(), " 10");
+  dlg_user_focus(window_, IDC_SPEED_A);
+  dlg_user_click(window_, IDC_CLEAR);
+  EXPECT_EQ(paneText(), "");
+  EXPECT_EQ(window_->controlIdOf(QApplication::focusWidget()), IDC_PANE);
+}
+
+TEST_F(ShellTest, FrameTypeListActsOnEveryNotification) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, 1);         // ASCII
+  ASSERT_EQ(hex_view_mode, 1);
+  dlg_user_focus(window_, IDC_FRAME_TYPE);       // focus alone resets the view
+  EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_SETFOCUS), 1);
+  EXPECT_EQ(hex_view_mode, 0);
+  dlg_user_focus(window_, IDC_PANE);
+  EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_KILLFOCUS), 1);
+  dlg_user_choose(window_, IDC_FRAME_TYPE, 3);   // ICNI
+  EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_DROPDOWN), 1);
+  EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_CLOSEUP), 1);
+  EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_SELCHANGE), 1);
+  EXPECT_EQ(hex_view_mode, 5);
+  char kind[16];
+  dlg_get_text(window_, IDC_CHECK_KIND, kind, sizeof kind);
+  EXPECT_STREQ(kind, "XOR");
+}
+
+TEST_F(ShellTest, MessageHistoryRules) {
+  start();
+  // Leaving the field adds its text once, letter case ignored.
+  dlg_user_type(window_, IDC_MESSAGE, "aa 01");
+  dlg_user_focus(window_, IDC_PANE);
+  dlg_user_type(window_, IDC_MESSAGE, "AA 01");
+  dlg_user_focus(window_, IDC_PANE);
+  EXPECT_EQ(history(window_), (std::vector<std::string>{"aa 01"}));
+  // More than ten: the tenth goes and the newest takes its place.
+  for (int i = 2; i <= 11; ++i) {
+    dlg_user_type(window_, IDC_MESSAGE, ("0" + std::to_string(i % 10)).c_str());
+    dlg_user_focus(window_, IDC_PANE);
+  }
+  std::vector<std::string> h = history(window_);
+  ASSERT_EQ(h.size(), 10u);
+  EXPECT_EQ(h[0], "aa 01");
+  EXPECT_EQ(h[8], "09");
+  EXPECT_EQ(h[9], "01");   // "011" % 10 -> "01"; "00" was the tenth and went
+  // Send with Stop selected sends nothing but still makes room.
+  dlg_user_click(window_, IDC_STOP);
+  dlg_user_type(window_, IDC_MESSAGE, "55");
+  dlg_user_click(window_, IDC_SEND);   // focus lost adds "55", Send drops the first
+  h = history(window_);
+  EXPECT_EQ(h.size(), 9u);
+  EXPECT_EQ(h[0], "02");
+  EXPECT_TRUE(com1_.drain(100).empty());
+  // The field still shows what was typed.
+  char field[64];
+  dlg_get_text(window_, IDC_MESSAGE, field, sizeof field);
+  EXPECT_STREQ(field, "55");
+}
+
+TEST_F(ShellTest, KeyFilterSwallowsWithEchoOffAndHandsOverTheEscapeCode) {
+  start();
+  EXPECT_EQ(filter(window_, WM_CHAR, 'a'), 'a');
+  EXPECT_EQ(filter(window_, WM_KEYDOWN, VK_LEFT), VK_LEFT);
+  EXPECT_EQ(filter(window_, WM_KEYDOWN, VK_ESCAPE), 0);
+  EXPECT_EQ(filter(window_, WM_KEYDOWN, VK_DELETE), VK_BACK);
+  hex_escape_code = VK_HOME;
+  EXPECT_EQ(filter(window_, WM_KEYDOWN, VK_PROCESSKEY), VK_HOME);
+  dlg_user_click(window_, IDC_LOCAL_ECHO);
+  ASSERT_EQ(hex_local_echo, 0);
+  EXPECT_EQ(filter(window_, WM_CHAR, 'a'), 0);
+  EXPECT_EQ(filter(window_, WM_KEYDOWN, VK_LEFT), 0);
+  EXPECT_EQ(filter(window_, WM_KEYDOWN, VK_PROCESSKEY), VK_HOME);
+
+  // Through the real pane: typed keys show only with echo on.
+  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  pane->setFocus();
+  QTest::keyClicks(pane, "xy");
+  EXPECT_EQ(paneText(), "");
+  dlg_user_click(window_, IDC_LOCAL_ECHO);
+  pane->setFocus();
+  QTest::keyClicks(pane, "xy");
+  EXPECT_EQ(paneText(), "xy");
+  // The marker key moves the caret as the terminal asked, echo or not.
+  dlg_user_click(window_, IDC_LOCAL_ECHO);
+  hex_escape_code = VK_LEFT;
+  pane->sendKeyDown(VK_PROCESSKEY);
+  EXPECT_EQ(pane->model().selection().caret, 1);
+  hex_escape_code = 0;
+}
+
+TEST_F(ShellTest, ExitSavesTheHistoryAndEnds) {
+  start();
+  dlg_user_click(window_, IDC_EXIT);
+  int result = -1;
+  ASSERT_TRUE(dlg_ended(window_, &result));
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(configBytes(), tenEmptyLines());
+  EXPECT_EQ(SioRxQue(0), SIO_NOT_OPEN);
+}
+
+TEST_F(ShellTest, CloseBoxRunsTheQuitSequenceFirst) {
+  start();
+  dlg_user_type(window_, IDC_MESSAGE, "01 02");
+  dlg_user_focus(window_, IDC_PANE);
+  window_->close();
+  int result = -1;
+  ASSERT_TRUE(dlg_ended(window_, &result));
+  EXPECT_EQ(result, 0);
+  std::vector<uint8_t> expected = {'0', '1', ' ', '0', '2', '\r', '\n'};
+  for (int i = 0; i < 9; ++i) {
+    expected.push_back('\r');
+    expected.push_back('\n');
+  }
+  EXPECT_EQ(configBytes(), expected);
+  EXPECT_EQ(SioRxQue(0), SIO_NOT_OPEN);
+  EXPECT_EQ(SioRxQue(1), SIO_NOT_OPEN);
+}
+
+TEST_F(ShellTest, EnterInTheMessageFieldSendsInsteadOfEnding) {
+  start();
+  dlg_user_type(window_, IDC_MESSAGE, "7e ff 03");
+  auto *field = qobject_cast<QComboBox *>(window_->control(IDC_MESSAGE));
+  QTest::keyClick(field->lineEdit(), Qt::Key_Return);
+  EXPECT_FALSE(dlg_ended(window_, nullptr));
+  EXPECT_EQ(com1_.receive(3, 2000), (std::vector<uint8_t>{0x7E, 0xFF, 0x03}));
+  EXPECT_EQ(history(window_), (std::vector<std::string>{"7e ff 03"}));
+  // Echoed in the pane in COM1's sent colour.
+  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  const std::string text = paneText();
+  ASSERT_NE(text.find(" 7E FF 03"), std::string::npos);
+  EXPECT_EQ(pane->model().colourAt(int64_t(text.find(" 7E FF 03"))), hex_colour[0][1]);
+}
+
+TEST_F(ShellTest, EscapeOutsideThePaneExitsInsideItDoesNot) {
+  start();
+  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  pane->setFocus();
+  QTest::keyClick(pane, Qt::Key_Escape);
+  QTest::keyClick(pane, Qt::Key_Return);
+  EXPECT_FALSE(dlg_ended(window_, nullptr));
+  dlg_user_focus(window_, IDC_SPEED_A);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  int result = -1;
+  ASSERT_TRUE(dlg_ended(window_, &result));
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(configBytes(), tenEmptyLines());
+}
+
+TEST_F(ShellTest, BytesFromTheFarEndOfCom1ShowInItsColourInHexAndAscii) {
+  start();
+  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  // The pump runs from its own timer here.
+  com1_.send(std::string("AB\r"));
+  ASSERT_TRUE(processUntil([&] { return paneText() == " 41 42 0D"; }));
+  for (int i = 0; i < 9; ++i)
+    EXPECT_EQ(pane->model().colourAt(i), hex_colour[0][0]);
+  EXPECT_EQ(hex_colour[0][0], 0xFF0000u);   // blue
+  dlg_user_choose(window_, IDC_VIEW, 1);
+  com1_.send(std::string("Hello"));
+  ASSERT_TRUE(processUntil([&] { return paneText() == " 41 42 0DHello"; }));
+  for (int i = 9; i < 14; ++i)
+    EXPECT_EQ(pane->model().colourAt(i), 0xFF0000u);
+  EXPECT_TRUE(boxes_.empty());
+}
