@@ -110,10 +110,10 @@ Line::Line(const std::string &dir)
 
 Line::~Line() { stop(); }
 
-bool Line::waitForLinks() {
+bool Line::waitForLinks(bool both) {
   for (int i = 0; i < 400; ++i) {
     struct stat st {};
-    if (stat(a_.c_str(), &st) == 0 && stat(b_.c_str(), &st) == 0)
+    if (stat(a_.c_str(), &st) == 0 && (!both || stat(b_.c_str(), &st) == 0))
       return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -124,6 +124,14 @@ bool Line::startSocat() {
   if (!relay_.start({"socat", "pty,raw,echo=0,link=" + a_, "pty,raw,echo=0,link=" + b_}, dir_))
     return false;
   return waitForLinks();
+}
+
+bool Line::startSocatProgram(const std::string &command, const std::string &cwd,
+                             const std::string &log) {
+  if (!relay_.start({"socat", "pty,raw,echo=0,link=" + a_, "EXEC:" + command + ",pipes"}, cwd, "",
+                    log))
+    return false;
+  return waitForLinks(false);
 }
 
 bool Line::startSim(const std::vector<std::string> &options) {

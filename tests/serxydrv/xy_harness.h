@@ -48,15 +48,23 @@ public:
   explicit Line(const std::string &dir);
   ~Line();
   bool startSocat();
+  // End b is a program's stdin and stdout through pipes (no pty), run in
+  // directory cwd with its stderr in log. For receivers that exit right after
+  // their last ACK: on a pty they flush output the relay has not read yet.
+  bool startSocatProgram(const std::string &command, const std::string &cwd,
+                         const std::string &log);
+  bool running() const { return relay_.running(); }
+  // Waits for the relay to end (it ends with the program).
+  bool wait(int timeoutMs) { return relay_.wait(timeoutMs); }
   bool startSim(const std::vector<std::string> &options);
   const std::string &a() const { return a_; }
   const std::string &b() const { return b_; }
-  // After stopSim: bytes and corrupted bytes per direction ("ab", "ba").
   void stop();
+  // After stop: bytes corrupted by the simulator in direction "ab" or "ba".
   uint64_t corrupted(const std::string &direction) const;
 
 private:
-  bool waitForLinks();
+  bool waitForLinks(bool both = true);
   std::string dir_, a_, b_, stats_;
   Process relay_;
 };
