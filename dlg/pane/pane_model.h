@@ -27,9 +27,10 @@
 // to screens: the remaining text starts at a line whose number was a multiple
 // of 25. Positions of the selection move with the text (clamped at 0). A text
 // that has fewer screen starts than needed loses the head of its first line
-// instead (still aligned). Memory is below 3 bytes per stored character in
-// use (one byte of text, one byte of colour as an index into a palette of up
-// to 255 colours, and two bytes per line break).
+// instead (still aligned). Memory: one byte of text and one byte of colour
+// (an index into a palette of up to 255 colours; beyond that the nearest held
+// colour is used) per character, plus two bytes per line break: about 2 bytes
+// per character, 4 when every character is a line break.
 //
 // Line lookups (lineFromPosition, lineStart, lineLength) cost O(log n) plus
 // at most one block of 32 Ki characters; appending n characters costs O(n).

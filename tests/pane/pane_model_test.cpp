@@ -339,3 +339,12 @@ TEST(PaneModelMemory, AppendedTextCostsFewBytesPerCharacter) {
   const double perChar = double(model.memoryBytes()) / double(model.length());
   EXPECT_LT(perChar, 2.5);
 }
+
+TEST(PaneModelMemory, EvenATextOfLineBreaksStaysWithinFourBytesPerCharacter) {
+  PaneModel model(1 << 21);
+  std::string breaks(100000, '\n');
+  for (int i = 0; i < 30; ++i) model.append(breaks);
+  EXPECT_EQ(model.lineCount(), model.length() + 1);
+  EXPECT_LE(double(model.memoryBytes()) / double(model.length()), 4.05);
+  EXPECT_EQ(model.lineStart(model.lineCount() - 1), model.length());
+}
