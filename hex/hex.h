@@ -185,7 +185,8 @@ uint32_t hex_port_colour(int port, int direction);
 
 // --- Sending ------------------------------------------------------------------------------------
 
-// The Send command: the edited message to hex_send_port, echoed and logged.
+// The Send command: the edited message to hex_send_port; what went out is
+// echoed (when local echo is on) and logged. A failed write shows nothing.
 void hex_send_msg(HWND dialog);
 
 // --- The log's entry points -------------------------------------------------------------------

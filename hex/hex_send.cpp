@@ -19,30 +19,35 @@ char g_echo[3 * HEX_BUF_SIZE + 32];
 
 }  // namespace
 
+// The echo and the log show what went out: a write that failed (closed port,
+// device error) shows nothing, a write cut short shows the part written.
 void hex_send_msg(HWND dialog) {
   int text_len = dlg_get_text(dialog, IDC_MESSAGE, g_text, HEX_BUF_SIZE);
   const char *echo = g_echo;
   int echo_len = 0;
   if (hex_ascii == 0) {
     int n = hex_hexstr_to_bin(g_text, g_bytes, HEX_BUF_SIZE);
-    const char *shown = g_text;
+    const char *shown = g_text;  // no bytes: the text is echoed as typed
     if (n >= 1) {
-      hex_to_hexstr(g_bytes, g_hex, n);
+      int written = SioPuts(hex_send_port, g_bytes, n);
+      if (written <= 0)
+        return;
+      hex_to_hexstr(g_bytes, g_hex, written < n ? written : n);
       shown = g_hex;
     }
     echo_len = std::snprintf(g_echo, sizeof g_echo, "\nTx%d %5d %s", hex_send_port + 1,
                              int(hex_time_stamp), shown);
     if (echo_len >= int(sizeof g_echo))
       echo_len = int(sizeof g_echo) - 1;
-    if (n >= 1)
-      SioPuts(hex_send_port, g_bytes, n);
   } else {
     g_text[text_len] = '\r';
     g_text[text_len + 1] = '\n';
     text_len += 2;
-    SioPuts(hex_send_port, reinterpret_cast<const uint8_t *>(g_text), text_len);
+    int written = SioPuts(hex_send_port, reinterpret_cast<const uint8_t *>(g_text), text_len);
+    if (written <= 0)
+      return;
     echo = g_text;
-    echo_len = text_len;
+    echo_len = written < text_len ? written : text_len;
   }
   if (hex_local_echo)
     hex_pane_put(dialog, echo, echo_len, hex_port_colour(hex_send_port, 1));

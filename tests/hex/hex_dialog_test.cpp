@@ -437,7 +437,9 @@ TEST_F(HexDialog, ChoosingAPortThatCannotOpen) {
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_INDETERMINATE);
   EXPECT_EQ(SioRxQue(1), SIO_NOT_OPEN) << "the previous port was closed";
   EXPECT_EQ(SioRxQue(0), 0) << "Port A keeps COM1";
-  EXPECT_NE(tooltip(IDC_OPEN_B).find("did not open"), std::string::npos) << tooltip(IDC_OPEN_B);
+  EXPECT_NE(tooltip(IDC_OPEN_B).find("COM1 (" + a_.slavePath() + ") did not open: Device or resource busy"),
+            std::string::npos)
+      << tooltip(IDC_OPEN_B);
   dlg_user_choose(window_, IDC_PORT_A, 7);  // a device that is not there
   EXPECT_EQ(hex_obj[0].open, 0);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_INDETERMINATE);
@@ -678,6 +680,28 @@ TEST_F(HexDialog, SendTextAddsCrLfAndEchoesItUnchanged) {
   hex_send_msg(window_);
   EXPECT_EQ(a_.receive(4), (std::vector<uint8_t>{'l', 's', '\r', '\n'}));
   EXPECT_EQ(pane_->model().length(), 0);
+}
+
+TEST_F(HexDialog, SendToAPortThatIsNotOpenShowsNothing) {
+  map_missing(1);
+  start();
+  hex_send_port = 1;  // Port B did not open
+  dlg_set_text(window_, IDC_MESSAGE, "01 02");
+  hex_send_msg(window_);
+  dlg_user_choose(window_, IDC_VIEW, 1);
+  dlg_set_text(window_, IDC_MESSAGE, "AT");
+  hex_send_msg(window_);
+  EXPECT_EQ(pane_->model().length(), 0) << "an echo claims bytes that never went out";
+}
+
+TEST_F(HexDialog, LogEntryPointsKeepNoLog) {
+  start();
+  dlg_check_radio(window_, IDC_LOG, IDC_NO_LOG, IDC_LOG);
+  hex_log_open(window_);
+  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
+  EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
+  hex_log_close(window_);
+  EXPECT_EQ(hex_log, 0);
 }
 
 }  // namespace
