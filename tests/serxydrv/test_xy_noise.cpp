@@ -1,0 +1,140 @@
+// Transfers over the line simulator with corrupted bytes: a bad packet is
+// refused and sent again, and random noise never yields a wrong file
+// reported as a success.
+#include "xy_interop_fixture.h"
+
+namespace {
+
+constexpr int kTickMs = 1;
+
+} // namespace
+
+class XyNoise : public LinkedPeer {
+protected:
+  // rx (or another receiving program) on end b of the simulated line,
+  // through pipes, for the reason given in Line.
+  bool startReceiverOnLine(xytest::Line &line, const std::string &command) {
+    peerLog_ = dir_.file("peer.log");
+    bool ok = peer_.start({"socat", "OPEN:" + line.b() + ",raw,echo=0",
+                           "EXEC:" + command + ",pipes"},
+                          peerDir_, "", peerLog_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    return ok;
+  }
+
+  struct Outcome {
+    xytest::DriveResult drive;
+    bool identical = false;
+    uint64_t corrupted = 0;
+    int naks = 0; // NAKs our side received (sending) or sent (receiving)
+  };
+
+  // Ours sends `content` to rx -c over a line with the given options.
+  Outcome sendToRx(const Bytes &content, const std::vector<std::string> &lineOptions) {
+    Outcome out;
+    xytest::Line line(dir_.path());
+    EXPECT_TRUE(line.startSim(lineOptions));
+    std::string source = ourDir_ + "/source.bin", target = peerDir_ + "/received.bin";
+    unlink(target.c_str());
+    writeFileBytes(source, content);
+    EXPECT_TRUE(startReceiverOnLine(line, "rx -c received.bin"));
+    EXPECT_TRUE(openOurs(line));
+    EXPECT_EQ(xyStartTx(kPort, source.c_str(), 1, 0), 1);
+    out.drive = finish(kTickMs, 90000);
+    out.identical = xytest::equalSaveFill(content, readFileBytes(target));
+    out.naks = xyGetParameter(kPort, XY_PARAM_ERROR_COUNT);
+    closeOurs();
+    line.stop();
+    out.corrupted = line.corrupted("ab") + line.corrupted("ba");
+    return out;
+  }
+
+  // sx -k sends `content` to ours over a line with the given options.
+  Outcome receiveFromSx(const Bytes &content, int startChar,
+                        const std::vector<std::string> &lineOptions) {
+    Outcome out;
+    xytest::Line line(dir_.path());
+    EXPECT_TRUE(line.startSim(lineOptions));
+    writeFileBytes(peerDir_ + "/source.bin", content);
+    std::string target = ourDir_ + "/received.bin";
+    EXPECT_TRUE(startPeer(line, {"sx", "-k", "source.bin"}));
+    EXPECT_TRUE(openOurs(line));
+    EXPECT_EQ(xyStartRx(kPort, target.c_str(), startChar, 0), 1);
+    out.drive = finish(kTickMs, 90000);
+    out.identical = xytest::equalSaveFill(content, readFileBytes(target));
+    out.naks = xyGetParameter(kPort, XY_PARAM_ERROR_COUNT);
+    closeOurs();
+    line.stop();
+    out.corrupted = line.corrupted("ab") + line.corrupted("ba");
+    return out;
+  }
+
+  void closeOurs() {
+    xyRelease(kPort);
+    SioDone(kPort);
+  }
+};
+
+TEST_F(XyNoise, CorruptedDataByteIsResentToRx) {
+  Bytes content = xytest::randomBytes(5000, 41);
+  // Our packets are 1029 bytes: offset 1029 + 3 + 10 is a data byte of
+  // packet 2; after its resend (2058..3086), 3087 + 3 + 100 one of packet 3.
+  // (rx answers a bad first packet with 'C', which our sender, waiting for
+  // ACK or NAK, takes as out of sync.)
+  Outcome out = sendToRx(content, {"--corrupt-ab", "1042,3190"});
+  ASSERT_TRUE(out.drive.ended);
+  EXPECT_EQ(out.drive.lastError, 0) << ourMessages() << peerLog();
+  EXPECT_EQ(out.corrupted, 2u);
+  EXPECT_EQ(out.naks, 2);
+  EXPECT_TRUE(out.identical);
+  EXPECT_NE(peerLog().find("Transfer complete"), std::string::npos) << peerLog();
+}
+
+TEST_F(XyNoise, CorruptedDataByteFromSxIsRefusedAndResent) {
+  Bytes content = xytest::randomBytes(5000, 42);
+  // sx starts with packet 1: offset 3 + 700 is one of its data bytes.
+  Outcome out = receiveFromSx(content, 'C', {"--corrupt-ba", "703"});
+  ASSERT_TRUE(out.drive.ended);
+  EXPECT_EQ(out.drive.lastError, 0) << ourMessages() << peerLog();
+  EXPECT_EQ(out.corrupted, 1u);
+  EXPECT_TRUE(out.identical);
+  EXPECT_EQ(peer_.exitCode(), 0) << peerLog();
+  EXPECT_EQ(out.naks, 1);
+  EXPECT_NE(ourMessages().find("COM1: NAK 1: Bad CS"), std::string::npos);
+}
+
+TEST_F(XyNoise, RandomNoiseNeverYieldsAWrongFileReportedAsSuccess) {
+  uint64_t corrupted = 0;
+  int successes = 0, failures = 0;
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE(seed);
+    std::vector<std::string> noise{"--random-ab", "5000", "--random-ba", "5000", "--seed",
+                                   std::to_string(seed)};
+    Bytes content = xytest::randomBytes(30000, seed);
+    Outcome sent = sendToRx(content, noise);
+    ASSERT_TRUE(sent.drive.ended);
+    if (sent.drive.lastError == 0) {
+      EXPECT_TRUE(sent.identical) << "success reported for a wrong file";
+      ++successes;
+    } else {
+      EXPECT_LT(sent.drive.lastError, 0);
+      ++failures;
+    }
+    corrupted += sent.corrupted;
+
+    Outcome got = receiveFromSx(content, 'C', noise);
+    ASSERT_TRUE(got.drive.ended);
+    if (got.drive.lastError == 0) {
+      EXPECT_TRUE(got.identical) << "success reported for a wrong file";
+      ++successes;
+    } else {
+      EXPECT_LT(got.drive.lastError, 0);
+      ++failures;
+    }
+    corrupted += got.corrupted;
+    peer_.stop();
+  }
+  EXPECT_GT(corrupted, 0u); // the noise was there
+  RecordProperty("successes", successes);
+  RecordProperty("failures", failures);
+}

@@ -137,7 +137,7 @@ bool Line::startSocatProgram(const std::string &command, const std::string &cwd,
 bool Line::startSim(const std::vector<std::string> &options) {
   std::vector<std::string> argv{linesimPath(), "--a", a_, "--b", b_, "--stats", stats_};
   argv.insert(argv.end(), options.begin(), options.end());
-  if (!relay_.start(argv, dir_))
+  if (!relay_.start(argv, dir_, "", "/dev/null", "/dev/null"))
     return false;
   return waitForLinks();
 }
