@@ -186,8 +186,17 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
     connect(box, &QCheckBox::clicked, this, [this, id] { command(id, BN_CLICKED); });
     return box;
   }
-  case ControlKind::GroupBox:
-    return new QGroupBox(caption, this);
+  case ControlKind::GroupBox: {
+    // The frame runs through the middle of the title, as on the dialog
+    // manager, so the template's controls sit inside it.
+    auto *box = new QGroupBox(caption, this);
+    box->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
+        " margin-top: 0.5em; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 5px; padding: 0 2px; }"));
+    return box;
+  }
   case ControlKind::Label:
   case ControlKind::StatusField: {
     auto *label = new QLabel(caption, this);
