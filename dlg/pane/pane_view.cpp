@@ -119,11 +119,35 @@ const DisplayPane::Segment &DisplayPane::segmentAt(std::int64_t line,
 
   std::int64_t start = lineStart, end = lineEnd;
   if (wrap_) {
+    // A stretch starts at a grid point moved on to just behind a blank
+    // within a row's width, so stretches never split a word or a hex group
+    // where the text allows.
+    auto snap = [&](std::int64_t point) {
+      if (point <= lineStart) return lineStart;
+      if (point >= lineEnd) return lineEnd;
+      const std::int64_t n = std::min<std::int64_t>(lineEnd - point, cols) + 1;
+      std::uint8_t around[1024];
+      std::vector<std::uint8_t> big;
+      std::uint8_t *chars = around;
+      if (n > static_cast<std::int64_t>(sizeof around)) {
+        big.resize(static_cast<std::size_t>(n));
+        chars = big.data();
+      }
+      model_.read(point - 1, n, chars, nullptr);
+      for (std::int64_t i = 0; i < n; ++i)
+        if (isBlank(chars[i])) return point + i;  // i: index of the blank
+      return point;
+    };
     const std::int64_t span = kSegmentRows * cols;
     const std::int64_t dropped = model_.droppedTotal();
-    const std::int64_t gridStart = (position + dropped) / span * span - dropped;
-    start = std::max(lineStart, gridStart);
-    end = std::min(lineEnd, gridStart + span);
+    const std::int64_t grid = (position + dropped) / span * span - dropped;
+    start = snap(grid);
+    if (position < start) {
+      end = start;
+      start = snap(grid - span);
+    } else {
+      end = snap(grid + span);
+    }
   }
   for (const Segment &segment : cache_)
     if (segment.line == line && segment.start == start) return segment;

@@ -8,6 +8,9 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <random>
+
 #include <utility>
 #include <vector>
 
@@ -200,6 +203,13 @@ TEST_F(PaneViewTest, EndOfAnEndlessLineShowsAtOnce) {
   const std::int64_t rowStart = pane.model().selection().caret;
   EXPECT_EQ(pane.model().charAt(rowStart), '3');
   EXPECT_NE(caretBefore, rowStart);
+  // Across many rows (and layout stretches) no group is split.
+  for (int i = 0; i < 300; ++i) {
+    pane.actOnKey(PaneVk::Up);
+    const std::int64_t caret = pane.model().selection().caret;
+    ASSERT_EQ(pane.model().charAt(caret), '3') << i;
+    ASSERT_EQ(pane.model().charAt(caret - 1), ' ') << i;
+  }
 }
 
 TEST_F(PaneViewTest, WrappingOffShowsLinesAsRowsAndScrollsByLines) {
@@ -300,6 +310,48 @@ TEST_F(PaneViewTest, DragSelects) {
   QApplication::sendEvent(pane.viewport(), &move);
   QTest::mouseRelease(pane.viewport(), Qt::LeftButton, {}, QPoint(3 * w + 1, h + h / 2));
   EXPECT_EQ(pane.model().selectedText(), "alpha beta\ngam");
+}
+
+TEST_F(PaneViewTest, RowsWalkedDownAndUpAgree) {
+  // A long line of words (many layout stretches), short lines, a TAB line.
+  std::mt19937 random(3);
+  std::string text;
+  for (int i = 0; i < 4000; ++i) {
+    text += std::string(1 + random() % 9, 'a' + random() % 26);
+    text += random() % 50 == 0 ? std::string(70, 'X') : std::string(" ");
+  }
+  text += "\nshort\n\tx\tyy\t\r\nend";
+  pane.model().append(text);
+  pane.model().setCaret(0);
+  std::vector<std::int64_t> down{0};
+  for (;;) {
+    pane.actOnKey(PaneVk::Down);
+    const std::int64_t caret = pane.model().selection().caret;
+    if (caret == down.back()) break;
+    ASSERT_GT(caret, down.back());
+    down.push_back(caret);
+  }
+  ASSERT_GT(down.size(), 300u);
+  std::vector<std::int64_t> up{down.back()};
+  for (;;) {
+    pane.actOnKey(PaneVk::Up);
+    const std::int64_t caret = pane.model().selection().caret;
+    if (caret == up.back()) break;
+    up.push_back(caret);
+  }
+  std::reverse(up.begin(), up.end());
+  EXPECT_EQ(up, down);
+  // A row never holds more than fits, and wraps after a blank where it can.
+  const int cols = pane.visibleColumns();
+  for (std::size_t i = 1; i + 1 < down.size(); ++i) {
+    const std::int64_t line = pane.model().lineFromPosition(down[i]);
+    if (pane.model().lineStart(line) == down[i]) continue;
+    ASSERT_LE(down[i] - down[i - 1], cols + 1) << i;
+    const char before = static_cast<char>(pane.model().charAt(down[i] - 1));
+    if (before != ' ') {
+      EXPECT_EQ(before, 'X') << i;
+    }
+  }
 }
 
 int main(int argc, char **argv) {
