@@ -26,6 +26,10 @@ namespace {
 // and dropping old text does not move the grid.
 constexpr std::int64_t kSegmentRows = 64;
 constexpr int kBlinkMs = 500;
+// In rows longer than this (only with wrapping off) a TAB counts as one
+// column, so that columns are plain offsets and a row of millions of
+// characters is never read from its start to find one.
+constexpr std::int64_t kLongRow = 1 << 16;
 
 QColor fromColourRef(PaneColour c) {
   return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
@@ -264,6 +268,7 @@ bool DisplayPane::showsEnd() const {
 
 int DisplayPane::columnOf(const Row &row, std::int64_t position) const {
   const std::int64_t n = std::clamp(position, row.start, row.end) - row.start;
+  if (row.end - row.start > kLongRow) return static_cast<int>(std::min<std::int64_t>(n, INT32_MAX / 4));
   std::vector<std::uint8_t> chars(static_cast<std::size_t>(n));
   model_.read(row.start, n, chars.data(), nullptr);
   int column = 0;
@@ -276,6 +281,7 @@ std::int64_t DisplayPane::positionAtColumn(const Row &row, int column) const {
   // Within a row the caret goes up to its end, except where the end is the
   // next row's start. Every character takes a column at least.
   std::int64_t last = row.end < model_.lineEnd(row.line) ? std::max(row.start, row.end - 1) : row.end;
+  if (row.end - row.start > kLongRow) return std::min(last, row.start + std::max(0, column));
   last = std::min<std::int64_t>(last, row.start + std::max(0, column) + 1);
   std::vector<std::uint8_t> chars(static_cast<std::size_t>(last - row.start));
   model_.read(row.start, last - row.start, chars.data(), nullptr);
@@ -392,7 +398,7 @@ void DisplayPane::updateScrollBars() {
     Pos pos = top;
     for (int i = 0; i < visibleRows(); ++i) {
       const Row row = rowOf(pos);
-      widest = std::max(widest, columnOf(row, std::min<std::int64_t>(row.end, row.start + (1 << 16))));
+      widest = std::max(widest, columnOf(row, row.end));
       if (!nextRow(pos)) break;
     }
     QScrollBar *horizontal = horizontalScrollBar();
@@ -466,10 +472,14 @@ void DisplayPane::paintEvent(QPaintEvent *) {
   for (int r = 0; r < rows; ++r) {
     const Row row = rowOf(pos);
     const int y = r * lineHeight_;
-    const std::int64_t n = std::min<std::int64_t>(row.end - row.start, maxColumn + 1);
+    // Long rows are read from the first shown column on (columns are plain
+    // offsets there); others from their start, for the TAB stops.
+    const bool longRow = row.end - row.start > kLongRow;
+    const std::int64_t first = longRow ? std::min(row.end, row.start + leftColumn_) : row.start;
+    const std::int64_t n = std::min<std::int64_t>(row.end - first, maxColumn + 1);
     chars.resize(static_cast<std::size_t>(n));
     charColours.resize(static_cast<std::size_t>(n));
-    model_.read(row.start, n, chars.data(), charColours.data());
+    model_.read(first, n, chars.data(), charColours.data());
     const std::int64_t lineEnd = model_.lineEnd(row.line);
 
     // Consecutive characters of one colour and selection state are drawn as
@@ -488,14 +498,14 @@ void DisplayPane::paintEvent(QPaintEvent *) {
       painter.drawText(x, y + ascent_, run);
       run.clear();
     };
-    int column = 0;
+    int column = static_cast<int>(first - row.start);
     for (std::int64_t i = 0; i < n && column < maxColumn; ++i) {
       const std::uint8_t c = chars[static_cast<std::size_t>(i)];
-      const std::int64_t position = row.start + i;
+      const std::int64_t position = first + i;
       if (position >= lineEnd) break;  // the line break itself
       const bool selected = position >= selStart && position < selEnd;
       const QColor colour = fromColourRef(charColours[static_cast<std::size_t>(i)]);
-      const int width = c == '\t' ? paneTabWidth(column) : 1;
+      const int width = (c == '\t' && !longRow) ? paneTabWidth(column) : 1;
       const char32_t glyph = c == '\t' ? U' ' : paneGlyph(c);
       if (column + width <= leftColumn_) {
         column += width;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -352,6 +353,30 @@ TEST_F(PaneViewTest, RowsWalkedDownAndUpAgree) {
       EXPECT_EQ(before, 'X') << i;
     }
   }
+}
+
+TEST_F(PaneViewTest, EndlessLineWithoutWrappingScrollsSideways) {
+  // The terminal view with a peer that never sends a line feed.
+  pane.setWrap(false);
+  std::string text = "\tstart";
+  for (int i = 0; i < 200000; ++i) text += "abcde";
+  pane.model().append(text);
+  pane.model().setCaret(-1);
+  pane.actOnKey(PaneVk::Left);  // brings the caret, near the end, into view
+  const std::int64_t caret = pane.model().selection().caret;
+  EXPECT_EQ(caret, pane.model().length() - 1);
+  EXPECT_GT(pane.horizontalScrollBar()->value(), 900000);
+  EXPECT_FALSE(pane.grab().isNull());
+  // A click lands on the character under the mouse: columns are offsets.
+  QFontMetrics metrics(pane.paneFont());
+  const int w = metrics.horizontalAdvance(QLatin1Char('M'));
+  QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, QPoint(0, metrics.height() / 2));
+  EXPECT_EQ(pane.model().selection().caret, pane.horizontalScrollBar()->value());
+  QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, QPoint(3 * w + 1, metrics.height() / 2));
+  EXPECT_EQ(pane.model().selection().caret, pane.horizontalScrollBar()->value() + 3);
+  pane.actOnKey(PaneVk::Home);
+  EXPECT_EQ(pane.model().selection().caret, 0);
+  EXPECT_EQ(pane.horizontalScrollBar()->value(), 0);
 }
 
 int main(int argc, char **argv) {
