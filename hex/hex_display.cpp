@@ -4,6 +4,7 @@
 #include "dlg/pane/pane_view.h"
 #include "resources/ids.h"
 
+#include <algorithm>
 #include <string_view>
 
 void hex_pane_put(HWND window, const char *text, int length, uint32_t colour) {
@@ -31,10 +32,14 @@ void hex_pane_put(HWND window, const char *text, int length, uint32_t colour) {
   }
   // Colouring a selection would recolour the user's text: take the colour at
   // an empty selection, then give the user's selection back.
+  std::int64_t dropped_before = model.droppedTotal();
   model.setCaret(model.length());
   model.setSelectionColour(colour);
   model.append(bytes);
-  model.setSelection(kept.anchor, kept.caret);
+  // Old text dropped to bound the pane moves the user's text towards 0.
+  std::int64_t shift = model.droppedTotal() - dropped_before;
+  model.setSelection(std::max<std::int64_t>(0, kept.anchor - shift),
+                     std::max<std::int64_t>(0, kept.caret - shift));
 }
 
 void hex_display_msg(HWND dialog, int port, const char *text, int length) {

@@ -549,6 +549,23 @@ TEST_F(HexDialog, OutsideAnsiTextIsAppendedAndTheUsersSelectionStays) {
   EXPECT_EQ(m.selection().caret, m.length());
 }
 
+TEST_F(HexDialog, SelectionKeepsItsTextWhenOldTextIsDropped) {
+  start();
+  PaneModel &m = pane_->model();
+  std::string chunk;
+  for (int i = 0; i < (1 << 20) / 8; ++i)
+    chunk += " 41 42\r\n";
+  for (int i = 0; i < 10; ++i)
+    hex_display_msg(window_, 0, chunk.data(), int(chunk.size()));
+  std::int64_t mark = m.length();
+  hex_display_msg(window_, 0, "MARK", 4);
+  m.setSelection(mark, mark + 4);
+  while (m.droppedTotal() == 0 && m.length() < 2 * m.capacity())
+    hex_display_msg(window_, 0, chunk.data(), int(chunk.size()));
+  ASSERT_GT(m.droppedTotal(), 0);
+  EXPECT_EQ(m.selectedText(), "MARK");
+}
+
 TEST_F(HexDialog, OutsideAnsiTheViewFollowsTheEndUnlessScrolledUp) {
   start();
   std::string lines;
