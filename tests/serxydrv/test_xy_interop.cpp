@@ -3,6 +3,7 @@
 // against itself, for files around the packet boundaries and a large one.
 #include "xy_interop_fixture.h"
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,6 +200,10 @@ TEST_F(XyInterop, OursToOurs) {
     Bytes content = xytest::randomBytes(20000 + size_t(v.oneK), 55);
     std::string source = ourDir_ + "/source.bin", target = peerDir_ + "/received.bin";
     writeFileBytes(source, content);
+    // The receiver keeps its port open until the sender is done: SioDone
+    // flushes output, and on a pty that drops a last ACK not yet relayed.
+    int senderDone[2];
+    ASSERT_EQ(pipe(senderDone), 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -207,12 +212,17 @@ TEST_F(XyInterop, OursToOurs) {
           xyStartRx(1, target.c_str(), v.start, 0) != 1)
         _exit(2);
       auto r = xytest::driveToEnd(1, kTickMs, 60000);
+      pollfd done{senderDone[0], POLLIN, 0};
+      poll(&done, 1, 20000);
       SioDone(1);
       _exit(r.ended && r.lastError == 0 ? 0 : 1);
     }
     ASSERT_TRUE(openOurs(line));
     ASSERT_EQ(xyStartTx(kPort, source.c_str(), v.oneK, 0), 1);
     auto r = xytest::driveToEnd(kPort, kTickMs, 60000);
+    ASSERT_EQ(write(senderDone[1], "x", 1), 1);
+    close(senderDone[0]);
+    close(senderDone[1]);
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(r.ended);
