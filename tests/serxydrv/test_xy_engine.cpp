@@ -18,8 +18,13 @@ struct WirePacket {
 };
 
 Bytes makePacket(uint8_t number, const Bytes &data, bool crc, uint8_t header = 0) {
-  Bytes p{header ? header : (data.size() == 1024 ? STX : SOH), number, uint8_t(255 - number)};
-  p.insert(p.end(), data.begin(), data.end());
+  Bytes p;
+  p.reserve(data.size() + 5);
+  p.push_back(header ? header : (data.size() == 1024 ? STX : SOH));
+  p.push_back(number);
+  p.push_back(uint8_t(255 - number));
+  for (uint8_t b : data)
+    p.push_back(b);
   if (crc) {
     uint16_t c = referenceCrc(data.data(), data.size());
     p.push_back(uint8_t(c >> 8));
@@ -454,6 +459,26 @@ TEST_F(XyEngine, CtsThatNeverRisesEndsTheWaitAfterTenSeconds) {
   EXPECT_GE(now() - start, 10000u);
   EXPECT_LT(now() - start, 10100u);
   EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN})); // no ACK went out
+}
+
+TEST_F(XyEngine, SenderWaitingForCtsGivesUpAfterTenSeconds) {
+  path_ = dir_.file("tx.bin");
+  writeFileBytes(path_, xytest::randomBytes(300, 28));
+  ASSERT_EQ(xyStartTx(kPort, path_.c_str(), 0, 0), 1);
+  xyList.CTSflag = 1; // as if CTS had been up at the start
+  EXPECT_EQ(xyDriver(kPort), 1);
+  feed('C');
+  EXPECT_EQ(xyDriver(kPort), 1);
+  uint32_t start = now();
+  EXPECT_EQ(xyDriver(kPort), 0);
+  EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_TIMED_OUT);
+  EXPECT_EQ(param(XY_PARAM_ERROR_STATE), 210);
+  EXPECT_GE(now() - start, 10000u);
+  EXPECT_LT(now() - start, 10100u);
+  // The header and 31 data bytes went out before the first CTS check.
+  EXPECT_EQ(wire(3 + 31).size(), 34u);
+  EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN}));
+  EXPECT_TRUE(wireRest().empty());
 }
 
 TEST_F(XyEngine, BatchSendCarriesNameAndSizeInPacketZero) {

@@ -24,6 +24,8 @@ struct Case {
   size_t size;
 };
 
+void PrintTo(const Case &c, std::ostream *os) { *os << modeName(c.mode) << " " << c.size; }
+
 std::string caseName(const ::testing::TestParamInfo<Case> &info) {
   return std::string(modeName(info.param.mode)) + "_" + std::to_string(info.param.size);
 }
