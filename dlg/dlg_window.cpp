@@ -8,6 +8,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QEventLoop>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -363,6 +364,17 @@ void DlgWindow::end(int result) {
   ended_ = true;
   result_ = result;
   stopAllTimers();
+  // A message box or file dialog still open (a shutdown signal came while
+  // it waited) would hold the program until someone answers it.
+  for (int guard = 0; guard < 8; ++guard) {
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || modal == this)
+      break;
+    if (auto *dialog = qobject_cast<QDialog *>(modal))
+      dialog->reject();
+    else
+      modal->close();
+  }
   hide();
   if (loop_)
     loop_->exit(result);

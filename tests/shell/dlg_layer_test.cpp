@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QTimer>
 
 namespace {
 
@@ -184,4 +185,25 @@ TEST_F(DlgLayerTest, UnhandledCloseRequestBecomesTheCancelCommand) {
   // The window stays until the procedure ends the dialog.
   EXPECT_FALSE(dlg_ended(window_, nullptr));
   EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(DlgLayerTest, EndingTheDialogClosesAMessageBoxStillOpen) {
+  // As when a shutdown signal arrives while a real box waits for a person.
+  QTimer ending;
+  ending.setSingleShot(true);
+  QObject::connect(&ending, &QTimer::timeout, [this] { dlg_end(window_, 0); });
+  ending.start(50);
+  bool answered = false;
+  QTimer safety;   // ends with the test, so it never fires into a later one
+  safety.setSingleShot(true);
+  QObject::connect(&safety, &QTimer::timeout, [&answered] {
+    if (QWidget *modal = QApplication::activeModalWidget())
+      modal->close();
+    answered = true;
+  });
+  safety.start(10000);
+  EXPECT_EQ(dlg_message_box(window_, "Log File open error = 2", "Kestrelon Windows Error", MB_OK),
+            IDOK_RESULT);
+  EXPECT_FALSE(answered) << "the box stayed until the safety timer closed it";
+  EXPECT_TRUE(dlg_ended(window_, nullptr));
 }
