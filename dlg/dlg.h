@@ -125,7 +125,8 @@ int dlg_combo_get_sel(HWND window, int id);                         // CB_ERR wh
 // the selection and empties the field and returns CB_ERR.
 int dlg_combo_set_sel(HWND window, int id, int index);
 // First entry after `start` (-1: from the first) equal to text, letter case
-// ignored; CB_ERR when none.
+// ignored, going on from the first entry after the last as the list control
+// does; CB_ERR when none.
 int dlg_combo_find_exact(HWND window, int id, int start, const char *text);
 int dlg_combo_delete(HWND window, int id, int index);               // entries left, or CB_ERR
 int dlg_combo_item_text(HWND window, int id, int index, char *buffer, int size);
