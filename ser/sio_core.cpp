@@ -91,13 +91,15 @@ WriteOutcome writeWithDeadline(int fd, const uint8_t *bytes, int length, uint32_
 }
 
 // Before closing, give queued output the same time a write of it would get.
-void waitForOutput(int fd, uint32_t baud) {
+// True when output is still queued at the deadline.
+bool waitForOutput(int fd, uint32_t baud) {
   int queued = 0;
   if (devOutputCount(fd, &queued) != 0 || queued <= 0)
-    return;
+    return false;
   const int64_t deadline = nowMs() + SioWriteAllowanceMs(queued, baud);
   while (devOutputCount(fd, &queued) == 0 && queued > 0 && nowMs() < deadline)
     usleep(10000);
+  return queued > 0;
 }
 
 }  // namespace
@@ -208,12 +210,12 @@ int SioDone(int port) {
     return r;
   PortRecord &rec = PortData[port];
   const int fd = rec.Handle;
-  waitForOutput(fd, rec.Dcb->BaudRate);
+  const bool stuck = waitForOutput(fd, rec.Dcb->BaudRate);
   if (rec.OldTimeoutsSaved)
     devWriteSettings(fd, rec.OldTimeouts);  // a vanished device cannot take them; still close
   rec.OldTimeoutsSaved = false;
   rec.Handle = -1;
-  return devClose(fd) == 0 ? 1 : 0;
+  return devClose(fd, stuck) == 0 ? 1 : 0;
 }
 
 int SioPutc(int port, int byte) {

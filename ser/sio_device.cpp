@@ -127,8 +127,9 @@ int devOpen(const char *path, int *fd) {
   return 0;
 }
 
-int devClose(int fd) {
-  ioctl(fd, TCFLSH, TCOFLUSH);
+int devClose(int fd, bool discardOutput) {
+  if (discardOutput)
+    ioctl(fd, TCFLSH, TCOFLUSH);
   ioctl(fd, TIOCNXCL);
   return close(fd) == 0 ? 0 : errno;
 }

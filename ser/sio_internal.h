@@ -66,9 +66,10 @@ int64_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud);
 // terminal's exclusive mode). Refuses anything that is not a terminal.
 int devOpen(const char *path, int *fd);
 
-// Gives up exclusive mode and closes. Output still queued is discarded so the
-// close cannot wait on a line held off by flow control.
-int devClose(int fd);
+// Gives up exclusive mode and closes. With discardOutput, output still queued is dropped so
+// the close cannot wait on a held-off line; otherwise nothing is flushed: on
+// a pseudo-terminal a flush would also drop what the far end has not read.
+int devClose(int fd, bool discardOutput);
 
 int devReadSettings(int fd, LineSettings *settings);
 int devWriteSettings(int fd, const LineSettings &settings);

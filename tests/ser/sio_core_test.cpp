@@ -481,6 +481,16 @@ TEST_F(SerTest, WritesCarryEveryByteValue) {
   EXPECT_EQ(SioTxClear(kPort), 0);
 }
 
+TEST_F(SerTest, BytesWrittenJustBeforeClosingStillReachTheFarEnd) {
+  // A transfer's last acknowledgement is written just before the port is
+  // closed; closing must not throw away what the far end has yet to read.
+  openPort();
+  const std::vector<uint8_t> last = {0x06, 0x06, 0x15, 0x18};
+  ASSERT_EQ(SioPuts(kPort, last.data(), int(last.size())), int(last.size()));
+  EXPECT_NE(SioDone(kPort), 0);
+  EXPECT_EQ(pty_.receive(last.size()), last);
+}
+
 TEST_F(SerTest, LongWriteWaitsForASlowReaderAndLosesNothing) {
   openPort();
   ASSERT_NE(SioBaud(kPort, 115200), 0);
