@@ -1,8 +1,8 @@
 // Display pane benchmark: appends received chunks and repaints after each,
 // until the pane is at its cap and keeps dropping old text.
 //
-//   cmake --build build-pane --target bench_pane
-//   QT_QPA_PLATFORM=offscreen ./build-pane/bench/pane/bench_pane [chunks]
+//   cmake --build build --target bench_pane
+//   QT_QPA_PLATFORM=offscreen ./build/bench/pane/bench_pane [chunks]   (default 2800: full, then four drops)
 //
 // Times are process CPU time (wall-clock tick medians are printed too).
 // Two shapes of traffic, each in 24,576-character chunks (one 8192-byte
@@ -190,7 +190,7 @@ Result runShape(const char *name, bool endlessLine, int chunks) {
 int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  const int chunks = argc > 1 ? std::atoi(argv[1]) : 1700;
+  const int chunks = argc > 1 ? std::atoi(argv[1]) : 2800;
   Result hex = runShape("hex line", true, chunks);
   Result frames = runShape("80-char lines", false, chunks);
   std::printf("peak memory (VmHWM): %ld KiB\n", peakKilobytes());
