@@ -12,7 +12,12 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target kestrelon
 
 socat_pid=
-cleanup() { [ -n "$socat_pid" ] && kill "$socat_pid" 2>/dev/null || true; }
+cable=
+cleanup() {
+  [ -n "$socat_pid" ] && kill "$socat_pid" 2>/dev/null
+  [ -n "$cable" ] && rm -rf "$cable"
+  true
+}
 trap cleanup EXIT
 
 if [ -z "${KESTRELON_COM1:-}" ] && [ -z "${KESTRELON_COM2:-}" ]; then
