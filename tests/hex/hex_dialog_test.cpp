@@ -6,6 +6,7 @@
 #include "dlg/pane/pane_view.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
+#include "support/dialog_reads.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -66,27 +67,6 @@ int test_proc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) 
   return 1;
 }
 
-std::string combo_text(HWND w, int id) {
-  char buf[2048];
-  dlg_get_text(w, id, buf, sizeof buf);
-  return buf;
-}
-
-std::vector<std::string> combo_items(HWND w, int id) {
-  std::vector<std::string> items;
-  for (int i = 0; i < dlg_combo_count(w, id); ++i) {
-    char buf[2048];
-    dlg_combo_item_text(w, id, i, buf, sizeof buf);
-    items.emplace_back(buf);
-  }
-  return items;
-}
-
-termios device_settings(const PtyPair &pty) {
-  termios tio{};
-  EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
-  return tio;
-}
 
 class HexDialog : public ::testing::Test {
 protected:
@@ -173,9 +153,9 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
       {IDC_FRAME_TYPE, {"None", "HDLC", "PPP", "ICNI"}, 0},
   };
   for (const List &list : lists) {
-    EXPECT_EQ(combo_items(window_, list.id), list.items) << "list " << list.id;
+    EXPECT_EQ(listEntries(window_, list.id), list.items) << "list " << list.id;
     EXPECT_EQ(dlg_combo_get_sel(window_, list.id), list.selection) << "list " << list.id;
-    EXPECT_EQ(combo_text(window_, list.id), list.items[size_t(list.selection)]) << "list " << list.id;
+    EXPECT_EQ(controlText(window_, list.id), list.items[size_t(list.selection)]) << "list " << list.id;
   }
   EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
@@ -188,8 +168,8 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
   EXPECT_EQ(dlg_button_state(window_, IDC_LOCAL_ECHO), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_CHECKED);
-  EXPECT_EQ(combo_text(window_, IDC_XFER_STATUS), "");
-  EXPECT_EQ(combo_text(window_, IDC_MESSAGE), "");
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
+  EXPECT_EQ(controlText(window_, IDC_MESSAGE), "");
   EXPECT_EQ(dlg_combo_count(window_, IDC_MESSAGE), 0);
 
   EXPECT_EQ(hex_run, 1);
@@ -218,7 +198,7 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
     EXPECT_EQ(SioRTS(side, 'R'), 0) << "RTS lowered";
   }
   for (const PtyPair *pty : {&a_, &b_}) {
-    termios tio = device_settings(*pty);
+    termios tio = pty->deviceSettings();
     EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
     EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
@@ -234,7 +214,7 @@ TEST_F(HexDialog, DeviceTooltipsAndAPortThatDoesNotOpen) {
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_INDETERMINATE);
   EXPECT_EQ(hex_obj[1].open, 0);
   EXPECT_LT(hex_obj[1].status, 0);
-  EXPECT_EQ(combo_text(window_, IDC_PORT_B), "COM2");
+  EXPECT_EQ(controlText(window_, IDC_PORT_B), "COM2");
   // Why it failed, with the device the port stands for.
   std::string tip_b = tooltip(IDC_OPEN_B);
   EXPECT_NE(tip_b.find("COM2"), std::string::npos) << tip_b;
@@ -254,9 +234,9 @@ TEST_F(HexDialog, HistoryIsLoadedIntoTheMessageList) {
   writeFileBytes(HEX_CFG_NAME, {'0', '1', ' ', '0', '2', '\r', '\n', '\r', '\n', 'A', 'A', '\r', '\n',
                                 'x', '\n', 'l', 'f', '\n', '7', 'E', '\r', '\n'});
   start();
-  EXPECT_EQ(combo_items(window_, IDC_MESSAGE), (std::vector<std::string>{"01 02", "AA", "l", "7E"}));
+  EXPECT_EQ(listEntries(window_, IDC_MESSAGE), (std::vector<std::string>{"01 02", "AA", "l", "7E"}));
   EXPECT_EQ(dlg_combo_get_sel(window_, IDC_MESSAGE), 0);
-  EXPECT_EQ(combo_text(window_, IDC_MESSAGE), "01 02");
+  EXPECT_EQ(controlText(window_, IDC_MESSAGE), "01 02");
 }
 
 TEST_F(HexDialog, QuitWritesHistoryLowersLinesClosesPortsAndStopsThePump) {
@@ -318,7 +298,7 @@ TEST_F(HexDialog, SettingsReachTheDevice) {
   start();
   dlg_user_choose(window_, IDC_SPEED_A, 9);
   EXPECT_EQ(hex_obj[0].baud, 9);
-  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(device_settings(a_))), speed_t(B115200));
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(a_.deviceSettings())), speed_t(B115200));
 
   // A pseudo-terminal always reports 8 bits and no parity enable, so data
   // bits and parity are read from the library's record of what it applied;
@@ -330,35 +310,35 @@ TEST_F(HexDialog, SettingsReachTheDevice) {
   dlg_user_choose(window_, IDC_PARITY_A, 2);
   EXPECT_EQ(hex_obj[0].parity, 2);
   EXPECT_EQ(PortDCB[0].Parity, 2);
-  EXPECT_FALSE(device_settings(a_).c_cflag & PARODD);
+  EXPECT_FALSE(a_.deviceSettings().c_cflag & PARODD);
   dlg_user_choose(window_, IDC_PARITY_A, 1);
   EXPECT_EQ(PortDCB[0].Parity, 1);
-  EXPECT_TRUE(device_settings(a_).c_cflag & PARODD);
+  EXPECT_TRUE(a_.deviceSettings().c_cflag & PARODD);
   EXPECT_EQ(PortDCB[0].ByteSize, 7) << "parity change kept the data bits";
 
   dlg_user_choose(window_, IDC_STOP_A, 1);
   EXPECT_EQ(hex_obj[0].stop_bits, 2);
-  EXPECT_TRUE(device_settings(a_).c_cflag & CSTOPB);
+  EXPECT_TRUE(a_.deviceSettings().c_cflag & CSTOPB);
   dlg_user_choose(window_, IDC_STOP_A, 0);
   EXPECT_EQ(hex_obj[0].stop_bits, 0);
-  EXPECT_FALSE(device_settings(a_).c_cflag & CSTOPB);
+  EXPECT_FALSE(a_.deviceSettings().c_cflag & CSTOPB);
 
   dlg_user_choose(window_, IDC_FLOW_B, 0);
   EXPECT_STREQ(hex_obj[1].flow, "RT");
-  EXPECT_TRUE(device_settings(b_).c_cflag & CRTSCTS);
+  EXPECT_TRUE(b_.deviceSettings().c_cflag & CRTSCTS);
   dlg_user_choose(window_, IDC_FLOW_B, 1);
   EXPECT_STREQ(hex_obj[1].flow, "XO");
-  termios tio = device_settings(b_);
+  termios tio = b_.deviceSettings();
   EXPECT_FALSE(tio.c_cflag & CRTSCTS);
   EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
   dlg_user_choose(window_, IDC_FLOW_B, 2);
   EXPECT_STREQ(hex_obj[1].flow, "NO");
-  EXPECT_EQ(device_settings(b_).c_iflag & (IXON | IXOFF), 0u);
+  EXPECT_EQ(b_.deviceSettings().c_iflag & (IXON | IXOFF), 0u);
 
   dlg_user_choose(window_, IDC_SPEED_B, 0);
-  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(device_settings(b_))), speed_t(B110));
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(b_.deviceSettings())), speed_t(B110));
   // Port A kept its own settings.
-  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(device_settings(a_))), speed_t(B115200));
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(a_.deviceSettings())), speed_t(B115200));
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(hex_obj[0].status, 0);
 }
@@ -380,7 +360,7 @@ TEST_F(HexDialog, SettingOnAClosedSideIsReportedKeptAndAppliedLater) {
   dlg_user_choose(window_, IDC_PORT_B, 3);
   EXPECT_EQ(hex_obj[1].open, 1);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_CHECKED);
-  termios tio = device_settings(d);
+  termios tio = d.deviceSettings();
   EXPECT_EQ(PortDCB[3].Parity, 2);
   EXPECT_FALSE(tio.c_cflag & PARODD);
   EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
@@ -402,7 +382,7 @@ TEST_F(HexDialog, CommPortChangeReappliesSettingsAndSendPortFollows) {
   EXPECT_EQ(hex_obj[0].port, 2);
   EXPECT_EQ(hex_obj[0].open, 1);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
-  termios tio = device_settings(c);
+  termios tio = c.deviceSettings();
   EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
   EXPECT_EQ(PortDCB[2].ByteSize, 7);
   EXPECT_EQ(PortDCB[2].Parity, 2);

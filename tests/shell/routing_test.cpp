@@ -1,6 +1,7 @@
 // Commands, notifications, the pane's key filter and the ways out, through
 // the real widgets.
 #include "tests/shell/shell_fixture.h"
+#include "support/dialog_reads.h"
 
 #include "dlg/dlg_window.h"
 #include "dlg/pane/pane_view.h"
@@ -16,26 +17,13 @@
 
 namespace {
 
-termios settingsOf(const PtyPair &pty) {
-  termios tio{};
-  EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
-  return tio;
-}
 
 speed_t speedOf(const PtyPair &pty) {
-  const termios tio = settingsOf(pty);
+  const termios tio = pty.deviceSettings();
   return cfgetospeed(&tio);
 }
 
-std::vector<std::string> history(HWND window) {
-  std::vector<std::string> out;
-  for (int i = 0; i < dlg_combo_count(window, IDC_MESSAGE); ++i) {
-    char buffer[256];
-    dlg_combo_item_text(window, IDC_MESSAGE, i, buffer, sizeof buffer);
-    out.emplace_back(buffer);
-  }
-  return out;
-}
+std::vector<std::string> history(HWND window) { return listEntries(window, IDC_MESSAGE); }
 
 int filter(HWND window, unsigned message, int code) {
   DlgNotify notify{IDC_PANE, EN_MSGFILTER, message, uintptr_t(code)};
@@ -64,16 +52,16 @@ TEST_F(ShellTest, SettingsChangesReachTheDevice) {
   dlg_user_choose(window_, IDC_DATA_A, 2);      // 7 data bits
   EXPECT_EQ(PortDCB[0].ByteSize, 7);
   dlg_user_choose(window_, IDC_STOP_B, 1);      // two stop bits
-  EXPECT_TRUE(settingsOf(com2_).c_cflag & CSTOPB);
+  EXPECT_TRUE(com2_.deviceSettings().c_cflag & CSTOPB);
   dlg_user_choose(window_, IDC_STOP_B, 0);      // one again
-  EXPECT_FALSE(settingsOf(com2_).c_cflag & CSTOPB);
+  EXPECT_FALSE(com2_.deviceSettings().c_cflag & CSTOPB);
   dlg_user_choose(window_, IDC_PARITY_B, 2);    // even
   EXPECT_EQ(PortDCB[1].Parity, 2);
   EXPECT_EQ(PortDCB[1].StopBits, 0);
   dlg_user_choose(window_, IDC_FLOW_B, 0);      // RTS/CTS
-  EXPECT_TRUE(settingsOf(com2_).c_cflag & CRTSCTS);
+  EXPECT_TRUE(com2_.deviceSettings().c_cflag & CRTSCTS);
   dlg_user_choose(window_, IDC_FLOW_B, 2);      // none
-  EXPECT_FALSE(settingsOf(com2_).c_cflag & CRTSCTS);
+  EXPECT_FALSE(com2_.deviceSettings().c_cflag & CRTSCTS);
   // Port A's settings were left alone by Port B's changes and vice versa.
   EXPECT_EQ(speedOf(com2_), speed_t(B9600));
   EXPECT_EQ(PortDCB[0].Parity, 0);
@@ -107,7 +95,7 @@ TEST_F(ShellTest, CommPortChangeReappliesTheSidesSettingsAndTheSendPortFollows) 
   dlg_user_choose(window_, IDC_PORT_A, 2);     // COM3
   EXPECT_EQ(hex_obj[0].open, 1);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
-  const termios tio = settingsOf(com3);
+  const termios tio = com3.deviceSettings();
   EXPECT_EQ(cfgetospeed(&tio), speed_t(B115200));
   EXPECT_TRUE(tio.c_cflag & CSTOPB);
   EXPECT_TRUE(tio.c_cflag & CRTSCTS);

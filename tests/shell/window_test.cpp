@@ -1,5 +1,6 @@
 // The window as built from the template, and its state after start-up.
 #include "tests/shell/shell_fixture.h"
+#include "support/dialog_reads.h"
 
 #include "dlg/dlg_window.h"
 #include "dlg/pane/pane_view.h"
@@ -17,22 +18,6 @@
 #include <set>
 
 namespace {
-
-std::string text(HWND window, int id) {
-  char buffer[512];
-  dlg_get_text(window, id, buffer, sizeof buffer);
-  return buffer;
-}
-
-std::vector<std::string> entries(HWND window, int id) {
-  std::vector<std::string> out;
-  for (int i = 0; i < dlg_combo_count(window, id); ++i) {
-    char buffer[64];
-    dlg_combo_item_text(window, id, i, buffer, sizeof buffer);
-    out.emplace_back(buffer);
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -146,31 +131,31 @@ TEST_F(ShellTest, StartUpStateOfEveryControl) {
   std::vector<std::string> ports;
   for (int i = 1; i <= 16; ++i)
     ports.push_back("COM" + std::to_string(i));
-  EXPECT_EQ(entries(window_, IDC_PORT_A), ports);
-  EXPECT_EQ(entries(window_, IDC_PORT_B), ports);
-  EXPECT_EQ(text(window_, IDC_PORT_A), "COM1");
-  EXPECT_EQ(text(window_, IDC_PORT_B), "COM2");
+  EXPECT_EQ(listEntries(window_, IDC_PORT_A), ports);
+  EXPECT_EQ(listEntries(window_, IDC_PORT_B), ports);
+  EXPECT_EQ(controlText(window_, IDC_PORT_A), "COM1");
+  EXPECT_EQ(controlText(window_, IDC_PORT_B), "COM2");
   for (int id : {IDC_SPEED_A, IDC_SPEED_B}) {
     EXPECT_EQ(dlg_combo_count(window_, id), 10);
-    EXPECT_EQ(text(window_, id), "9600");
+    EXPECT_EQ(controlText(window_, id), "9600");
   }
   for (int id : {IDC_DATA_A, IDC_DATA_B})
-    EXPECT_EQ(text(window_, id), "8");
+    EXPECT_EQ(controlText(window_, id), "8");
   for (int id : {IDC_STOP_A, IDC_STOP_B})
-    EXPECT_EQ(text(window_, id), "1");
+    EXPECT_EQ(controlText(window_, id), "1");
   for (int id : {IDC_PARITY_A, IDC_PARITY_B})
-    EXPECT_EQ(text(window_, id), "NONE");
+    EXPECT_EQ(controlText(window_, id), "NONE");
   for (int id : {IDC_FLOW_A, IDC_FLOW_B})
-    EXPECT_EQ(entries(window_, id), (std::vector<std::string>{"RTS", "XON", "NONE"}));
-  EXPECT_EQ(text(window_, IDC_FLOW_A), "NONE");
-  EXPECT_EQ(text(window_, IDC_CHECK_KIND), "CRC16");
-  EXPECT_EQ(entries(window_, IDC_PROTOCOL),
+    EXPECT_EQ(listEntries(window_, id), (std::vector<std::string>{"RTS", "XON", "NONE"}));
+  EXPECT_EQ(controlText(window_, IDC_FLOW_A), "NONE");
+  EXPECT_EQ(controlText(window_, IDC_CHECK_KIND), "CRC16");
+  EXPECT_EQ(listEntries(window_, IDC_PROTOCOL),
             (std::vector<std::string>{"Dump", "XModem", "XModem CRC", "XModem 1K"}));
-  EXPECT_EQ(text(window_, IDC_PROTOCOL), "Dump");
-  EXPECT_EQ(text(window_, IDC_VIEW), "Hexadecimal");
-  EXPECT_EQ(text(window_, IDC_FRAME_TYPE), "None");
+  EXPECT_EQ(controlText(window_, IDC_PROTOCOL), "Dump");
+  EXPECT_EQ(controlText(window_, IDC_VIEW), "Hexadecimal");
+  EXPECT_EQ(controlText(window_, IDC_FRAME_TYPE), "None");
   EXPECT_EQ(dlg_combo_count(window_, IDC_MESSAGE), 0);
-  EXPECT_EQ(text(window_, IDC_MESSAGE), "");
+  EXPECT_EQ(controlText(window_, IDC_MESSAGE), "");
 
   EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
@@ -183,7 +168,7 @@ TEST_F(ShellTest, StartUpStateOfEveryControl) {
   EXPECT_EQ(dlg_button_state(window_, IDC_LOCAL_ECHO), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_CHECKED);
-  EXPECT_EQ(text(window_, IDC_XFER_STATUS), "");
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
   EXPECT_EQ(paneText(), "");
 
   // The pump is armed, the pane has the focus and shows green on start.
@@ -202,6 +187,6 @@ TEST_F(ShellTest, AHistoryFileIsLoadedIntoTheMessageField) {
   writeFileBytes(dir_->file("kestrelon.cfg"),
                  {'0', '1', ' ', '0', '2', '\r', '\n', 'A', 'A', '\r', '\n', '\r', '\n'});
   start();
-  EXPECT_EQ(entries(window_, IDC_MESSAGE), (std::vector<std::string>{"01 02", "AA"}));
-  EXPECT_EQ(text(window_, IDC_MESSAGE), "01 02");
+  EXPECT_EQ(listEntries(window_, IDC_MESSAGE), (std::vector<std::string>{"01 02", "AA"}));
+  EXPECT_EQ(controlText(window_, IDC_MESSAGE), "01 02");
 }

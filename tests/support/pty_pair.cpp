@@ -81,6 +81,12 @@ std::vector<uint8_t> PtyPair::drain(int quiet_ms) {
   return receive(SIZE_MAX, quiet_ms);
 }
 
+termios PtyPair::deviceSettings() const {
+  termios tio{};
+  EXPECT_EQ(tcgetattr(master_, &tio), 0) << strerror(errno);
+  return tio;
+}
+
 void PtyPair::closeMaster() {
   if (master_ >= 0)
     close(master_);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <termios.h>
 #include <vector>
 
 class PtyPair {
@@ -35,6 +36,10 @@ public:
 
   // Closes the master: the device "goes away" for whoever holds the slave.
   void closeMaster();
+
+  // The line settings the code under test gave the device (on Linux the
+  // master reads its slave's settings); the test fails if they can't be read.
+  termios deviceSettings() const;
 
 private:
   int master_ = -1;
