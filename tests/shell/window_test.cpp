@@ -126,49 +126,15 @@ TEST_F(ShellTest, DefaultSizeShowsEightyColumnsAndTwentyFiveRows) {
 }
 
 TEST_F(ShellTest, StartUpStateOfEveryControl) {
+  // Every list, button and record as the monitor core sets them up is
+  // checked by the core's own start-state test; here, that the window runs
+  // that set-up and what the shell adds.
   start();
   ASSERT_FALSE(dlg_ended(window_, nullptr));
-  std::vector<std::string> ports;
-  for (int i = 1; i <= 16; ++i)
-    ports.push_back("COM" + std::to_string(i));
-  EXPECT_EQ(listEntries(window_, IDC_PORT_A), ports);
-  EXPECT_EQ(listEntries(window_, IDC_PORT_B), ports);
   EXPECT_EQ(controlText(window_, IDC_PORT_A), "COM1");
   EXPECT_EQ(controlText(window_, IDC_PORT_B), "COM2");
-  for (int id : {IDC_SPEED_A, IDC_SPEED_B}) {
-    EXPECT_EQ(dlg_combo_count(window_, id), 10);
-    EXPECT_EQ(controlText(window_, id), "9600");
-  }
-  for (int id : {IDC_DATA_A, IDC_DATA_B})
-    EXPECT_EQ(controlText(window_, id), "8");
-  for (int id : {IDC_STOP_A, IDC_STOP_B})
-    EXPECT_EQ(controlText(window_, id), "1");
-  for (int id : {IDC_PARITY_A, IDC_PARITY_B})
-    EXPECT_EQ(controlText(window_, id), "NONE");
-  for (int id : {IDC_FLOW_A, IDC_FLOW_B})
-    EXPECT_EQ(listEntries(window_, id), (std::vector<std::string>{"RTS", "XON", "NONE"}));
-  EXPECT_EQ(controlText(window_, IDC_FLOW_A), "NONE");
-  EXPECT_EQ(controlText(window_, IDC_CHECK_KIND), "CRC16");
-  EXPECT_EQ(listEntries(window_, IDC_PROTOCOL),
-            (std::vector<std::string>{"Dump", "XModem", "XModem CRC", "XModem 1K"}));
-  EXPECT_EQ(controlText(window_, IDC_PROTOCOL), "Dump");
-  EXPECT_EQ(controlText(window_, IDC_VIEW), "Hexadecimal");
-  EXPECT_EQ(controlText(window_, IDC_FRAME_TYPE), "None");
-  EXPECT_EQ(dlg_combo_count(window_, IDC_MESSAGE), 0);
-  EXPECT_EQ(controlText(window_, IDC_MESSAGE), "");
-
-  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_RUN), BST_CHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_STOP), BST_UNCHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_SEND_PORT_A), BST_CHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_SEND_PORT_B), BST_UNCHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_XFER_SEND), BST_CHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_XFER_GET), BST_UNCHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_LOCAL_ECHO), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_CHECKED);
-  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
   EXPECT_EQ(paneText(), "");
 
   // The pump is armed, the pane has the focus and shows green on start.
