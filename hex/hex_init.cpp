@@ -166,6 +166,9 @@ void hex_quit(HWND window) {
   save_history(window);
   for (int side = 0; side < 2; ++side) {
     hex_obj_t &record = hex_obj[side];
+    // A side whose open failed may name the other side's port: leave it.
+    if (!record.open)
+      continue;
     SioDTR(record.port, 'C');
     SioRTS(record.port, 'C');
     record.status = SioDone(record.port);

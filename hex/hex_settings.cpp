@@ -101,10 +101,15 @@ void port_changed(HWND window, int side) {
   if (selection < 0 || selection >= HEX_PORTS)
     return;
   hex_obj_t &record = hex_obj[side];
-  // The entry's device may have been mapped anew since start.
+  // The entry's device may have been mapped anew since start; both lists
+  // show the same devices.
   const char *path = SioDevicePath(selection);
-  dlg_combo_set_item_tooltip(window, hex_side_port_list(side), selection, path ? path : "");
-  record.status = SioDone(record.port);  // a failed close is not reported
+  for (int list : {IDC_PORT_A, IDC_PORT_B})
+    dlg_combo_set_item_tooltip(window, list, selection, path ? path : "");
+  // Only a port this side opened is closed: a side whose open failed may
+  // name the port the other side holds.
+  if (record.open)
+    record.status = SioDone(record.port);  // a failed close is not reported
   record.open = 0;
   record.port = selection;
   record.status = SioReset(record.port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);

@@ -427,6 +427,31 @@ TEST_F(HexDialog, ChoosingAPortThatCannotOpen) {
   EXPECT_TRUE(boxes_.empty());
 }
 
+TEST_F(HexDialog, ASideWhoseOpenFailedLeavesTheOtherSidesPortAlone) {
+  PtyPair com3;
+  com3.mapTo(2);
+  start();
+  dlg_user_choose(window_, IDC_PORT_A, 1);  // COM2, which Port B holds
+  ASSERT_EQ(hex_obj[0].open, 0);
+  dlg_user_choose(window_, IDC_PORT_A, 2);  // moving on must not close COM2
+  EXPECT_EQ(hex_obj[0].open, 1);
+  EXPECT_EQ(hex_obj[1].open, 1);
+  b_.send("B");
+  uint8_t got[4] = {};
+  for (int i = 0; i < 200 && SioRxQue(1) < 1; ++i)
+    usleep(5000);
+  EXPECT_EQ(SioGets(1, got, 4), 1) << "Port B still reads COM2";
+  EXPECT_EQ(got[0], 'B');
+
+  // The same at exit: a side left on the other side's port closes nothing.
+  dlg_user_choose(window_, IDC_PORT_A, 1);
+  ASSERT_EQ(hex_obj[0].open, 0);
+  hex_obj[1].open = 0;  // as if Port B had let go: only its own record closes it
+  hex_quit(window_);
+  EXPECT_EQ(SioRxQue(1), 0) << "a side that is not open closes no port at exit";
+  EXPECT_TRUE(boxes_.empty());
+}
+
 // --- Views and frame types ------------------------------------------------------------
 
 TEST_F(HexDialog, ViewChoiceSetsModeTextSendingEchoAndWrapping) {
