@@ -114,6 +114,8 @@ int dlg_button_state(HWND window, int id);
 void dlg_check_radio(HWND window, int first, int last, int check);
 
 void dlg_set_focus(HWND window, int id);
+// Id of the control holding the keyboard focus; 0 when none of the dialog's.
+int dlg_focus_id(HWND window);
 void dlg_set_tooltip(HWND window, int id, const char *text);
 
 // Drop-down lists. Entries stay in the order they were added; typed text is

@@ -220,6 +220,13 @@ void dlg_set_focus(HWND window, int id) {
     widget->setFocus(Qt::OtherFocusReason);
 }
 
+int dlg_focus_id(HWND window) {
+  if (!window)
+    return 0;
+  const int id = window->controlIdOf(QApplication::focusWidget());
+  return id > 0 ? id : 0;
+}
+
 void dlg_set_tooltip(HWND window, int id, const char *text) {
   if (!window)
     return;

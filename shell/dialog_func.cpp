@@ -82,10 +82,13 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
 
   switch (id) {
   case IDOK:
-    // Enter where no control takes it (the message field): send the message
-    // as the Send button does, after the message field's history rule.
-    history_add_edited(window);
-    send_edited(window);
+    // Enter where no control takes it. In the message field it sends the
+    // message as the Send button does, after the field's history rule;
+    // elsewhere it does nothing (it never ends the program).
+    if (dlg_focus_id(window) == IDC_MESSAGE) {
+      history_add_edited(window);
+      send_edited(window);
+    }
     return 1;
   case IDC_EXIT:
     hex_quit(window);

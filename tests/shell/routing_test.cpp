@@ -275,6 +275,20 @@ TEST_F(ShellTest, EnterInTheMessageFieldSendsInsteadOfEnding) {
   EXPECT_EQ(pane->model().colourAt(int64_t(text.find(" 7E FF 03"))), hex_colour[0][1]);
 }
 
+TEST_F(ShellTest, EnterInOtherControlsNeitherSendsNorEnds) {
+  start();
+  dlg_user_type(window_, IDC_MESSAGE, "41 42");
+  for (int id : {IDC_SPEED_B, IDC_PORT_A, IDC_RUN, IDC_LOCAL_ECHO}) {
+    SCOPED_TRACE(id);
+    dlg_user_focus(window_, id);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_FALSE(dlg_ended(window_, nullptr));
+  }
+  EXPECT_TRUE(com1_.drain(200).empty()) << "nothing is sent from outside the message field";
+  EXPECT_EQ(hex_run, 1);
+  EXPECT_EQ(hex_local_echo, 1);
+}
+
 TEST_F(ShellTest, EscapeOutsideThePaneExitsInsideItDoesNot) {
   start();
   DisplayPane *pane = dlg_pane(window_, IDC_PANE);
