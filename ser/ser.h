@@ -106,7 +106,8 @@ const char *SioDevicePath(int port);
 int SioReset(int port, int rxQueue, int txQueue);
 
 // Closes the port, restoring the settings found at open. Output still queued
-// gets the write deadline's time to go out; what is left then is discarded.
+// gets up to 2 s to go out; what is left then is discarded. Blocks at most
+// those 2 s.
 // Non-zero when closed, 0 when the close failed; -1/-3. Also closes a port
 // whose device has gone.
 int SioDone(int port);

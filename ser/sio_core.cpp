@@ -90,13 +90,15 @@ WriteOutcome writeWithDeadline(int fd, const uint8_t *bytes, int length, uint32_
   return out;
 }
 
-// Before closing, give queued output the same time a write of it would get.
-// True when output is still queued at the deadline.
-bool waitForOutput(int fd, uint32_t baud) {
+// Before closing, let queued output drain, but for no longer than the
+// fixed part of a write's allowance: closing runs on the window's thread (a
+// port change, Exit), and a slow line or one held off by flow control must
+// not freeze it for minutes. True when output is still queued at the end.
+bool waitForOutput(int fd) {
   int queued = 0;
   if (devOutputCount(fd, &queued) != 0 || queued <= 0)
     return false;
-  const int64_t deadline = nowMs() + SioWriteAllowanceMs(queued, baud);
+  const int64_t deadline = nowMs() + WriteAllowanceFixedMs;
   while (devOutputCount(fd, &queued) == 0 && queued > 0 && nowMs() < deadline)
     usleep(10000);
   return queued > 0;
@@ -106,7 +108,7 @@ bool waitForOutput(int fd, uint32_t baud) {
 
 int64_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud) {
   int64_t lineMs = baud == 0 ? 0 : bytes * 10 * 1000 / baud;
-  return 2000 + 2 * lineMs;
+  return WriteAllowanceFixedMs + 2 * lineMs;
 }
 
 int VerifyPort(int port) {
@@ -210,7 +212,7 @@ int SioDone(int port) {
     return r;
   PortRecord &rec = PortData[port];
   const int fd = rec.Handle;
-  const bool stuck = waitForOutput(fd, rec.Dcb->BaudRate);
+  const bool stuck = waitForOutput(fd);
   if (rec.OldTimeoutsSaved)
     devWriteSettings(fd, rec.OldTimeouts);  // a vanished device cannot take them; still close
   rec.OldTimeoutsSaved = false;
