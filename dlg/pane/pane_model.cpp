@@ -75,35 +75,52 @@ void PaneModel::reindexFrom(std::size_t block) {
   length_ = blockChars_.back();
 }
 
-// Recomputes the break offsets of one block. A CR ends a line unless a LF
-// follows, possibly as the first character of the next block.
-static void scanBreaks(std::vector<std::uint16_t> &breaks,
-                       const std::vector<std::uint8_t> &chars,
-                       int nextChar /* -1: end of text */) {
-  breaks.clear();
-  const std::size_t n = chars.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    std::uint8_t c = chars[i];
-    if (c == '\n') {
-      breaks.push_back(static_cast<std::uint16_t>(i));
-    } else if (c == '\r') {
-      int after = i + 1 < n ? chars[i + 1] : nextChar;
-      if (after != '\n') breaks.push_back(static_cast<std::uint16_t>(i));
-    }
-  }
-  breaks.shrink_to_fit();
+int PaneModel::charAfter(std::size_t block) const {
+  for (std::size_t j = block + 1; j < blocks_.size(); ++j)
+    if (!blocks_[j]->chars.empty()) return blocks_[j]->chars.front();
+  return -1;  // end of text
 }
 
-void PaneModel::fixBreakAt(std::size_t block) {
-  // Rescans one block; its last CR depends on the next block's first char.
+void PaneModel::scanBreaksFrom(std::size_t block, std::int64_t from) {
+  // Breaks before `from` stay; the rest are found again. A CR ends a line
+  // unless a LF follows, possibly as the first character of the next block.
   if (block >= blocks_.size()) return;
-  int next = -1;
-  for (std::size_t j = block + 1; j < blocks_.size(); ++j)
-    if (!blocks_[j]->chars.empty()) {
-      next = blocks_[j]->chars.front();
-      break;
+  Block &b = *blocks_[block];
+  auto &breaks = b.breaks;
+  breaks.erase(std::lower_bound(breaks.begin(), breaks.end(), from), breaks.end());
+  const std::size_t n = b.chars.size();
+  const int next = charAfter(block);
+  // The list grows by half its size at a time (never beyond a block's
+  // worth), which keeps appends cheap and the room left over small.
+  auto add = [&breaks](std::size_t offset) {
+    if (breaks.size() == breaks.capacity())
+      breaks.reserve(std::min<std::size_t>(std::max<std::size_t>(breaks.size() * 3 / 2, 64),
+                                           static_cast<std::size_t>(kBlockMax)));
+    breaks.push_back(static_cast<std::uint16_t>(offset));
+  };
+  for (std::size_t i = static_cast<std::size_t>(from); i < n; ++i) {
+    const std::uint8_t c = b.chars[i];
+    if (c == '\n') {
+      add(i);
+    } else if (c == '\r') {
+      const int after = i + 1 < n ? b.chars[i + 1] : next;
+      if (after != '\n') add(i);
     }
-  scanBreaks(blocks_[block]->breaks, blocks_[block]->chars, next);
+  }
+  // A full block is sealed: appending goes on in a new one, so its break
+  // list gets no longer and can give back its spare room once.
+  if (b.size() == kBlockMax && breaks.capacity() > breaks.size()) breaks.shrink_to_fit();
+}
+
+void PaneModel::fixTrailingCr(std::size_t block) {
+  // Only a CR at the block's end depends on what follows the block.
+  Block &b = *blocks_[block];
+  if (b.chars.empty() || b.chars.back() != '\r') return;
+  const auto last = static_cast<std::uint16_t>(b.chars.size() - 1);
+  const bool has = !b.breaks.empty() && b.breaks.back() == last;
+  const bool ends = charAfter(block) != '\n';
+  if (has && !ends) b.breaks.pop_back();
+  if (!has && ends) b.breaks.push_back(last);
 }
 
 std::uint8_t PaneModel::paletteIndex(PaneColour colour) {
@@ -209,7 +226,12 @@ void PaneModel::insertAt(std::int64_t position, std::string_view bytes) {
                    fresh.begin(), fresh.end());
     last = b + fresh.size();
   }
-  for (std::size_t i = (b > 0 ? b - 1 : 0); i <= last; ++i) fixBreakAt(i);
+  // Breaks before the insertion stay put, except that the character just
+  // before it (a CR) may now be followed by a different one; when that
+  // character ends the previous block, only its last break is checked.
+  scanBreaksFrom(b, std::max<std::int64_t>(0, offset - 1));
+  for (std::size_t i = b + 1; i <= last; ++i) scanBreaksFrom(i, 0);
+  if (b > 0) fixTrailingCr(b - 1);
   reindexFrom(b > 0 ? b - 1 : 0);
 }
 
@@ -251,15 +273,16 @@ void PaneModel::removeRange(std::int64_t from, std::int64_t to) {
     delete from_block;
     blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(edited + 1));
   }
+  std::size_t lo = edited > 0 ? edited - 1 : 0;
+  for (std::size_t i = lo; i <= std::min(edited + 1, blocks_.size() - 1); ++i)
+    scanBreaksFrom(i, 0);
   // Release memory of blocks that shrank a lot.
   Block &kept = *blocks_[edited];
   if (kept.chars.capacity() > 2 * static_cast<std::size_t>(kept.size()) + 1024) {
     kept.chars.shrink_to_fit();
     kept.colours.shrink_to_fit();
   }
-  std::size_t lo = edited > 0 ? edited - 1 : 0;
-  for (std::size_t i = lo; i <= std::min(edited + 1, blocks_.size() - 1); ++i)
-    fixBreakAt(i);
+  if (kept.breaks.capacity() > 2 * kept.breaks.size() + 512) kept.breaks.shrink_to_fit();
   reindexFrom(lo);
 }
 
@@ -315,7 +338,8 @@ void PaneModel::dropOldText() {
   Block &head = *blocks_.front();
   head.chars.erase(head.chars.begin(), head.chars.begin() + inBlock);
   head.colours.erase(head.colours.begin(), head.colours.begin() + inBlock);
-  fixBreakAt(0);
+  scanBreaksFrom(0, 0);
+  if (head.breaks.capacity() > head.breaks.size()) head.breaks.shrink_to_fit();
   reindexFrom(0);
   droppedTotal_ += cut;
 

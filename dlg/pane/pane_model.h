@@ -162,7 +162,10 @@ private:
   std::int64_t chooseCut(std::int64_t least, std::int64_t aim) const;
   std::size_t blockOf(std::int64_t position) const;  // index into blocks_
   void reindexFrom(std::size_t block);   // recomputes the prefix sums
-  void fixBreakAt(std::size_t block);    // CR at the end of a block
+  int charAfter(std::size_t block) const;  // first char behind it; -1: none
+  // Finds the breaks of a block again from offset `from` on.
+  void scanBreaksFrom(std::size_t block, std::int64_t from);
+  void fixTrailingCr(std::size_t block);  // CR at the end of a block
   std::uint8_t paletteIndex(PaneColour colour);
   void moveSelection(PaneSelection selection, bool notify);
   void notify(const PaneChange &change);

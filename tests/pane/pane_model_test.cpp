@@ -105,6 +105,44 @@ TEST(PaneModelLines, BreaksAcrossBlockBoundaries) {
   expectLinesMatch(model, text);
 }
 
+TEST(PaneModelLines, TextPutBetweenCrAndLfOnABlockBoundary) {
+  // The CR ends the first block, the LF starts the second; text put in
+  // between parts them into two breaks, and taking it out joins them again.
+  PaneModel model;
+  std::string text(32 * 1024 - 1, 'a');
+  text += '\r';
+  model.append(text);
+  model.append("\nb");
+  text += "\nb";
+  expectLinesMatch(model, text);
+  const std::int64_t between = 32 * 1024;
+  model.setCaret(between);
+  model.replaceSelection("x");
+  text.insert(static_cast<std::size_t>(between), "x");
+  EXPECT_EQ(model.text(), text);
+  EXPECT_EQ(model.lineCount(), 3);
+  expectLinesMatch(model, text);
+  model.deleteRange(between, between + 1);
+  text.erase(static_cast<std::size_t>(between), 1);
+  EXPECT_EQ(model.lineCount(), 2);
+  expectLinesMatch(model, text);
+}
+
+TEST(PaneModelLines, CharacterByCharacterAcrossBlocks) {
+  // Single characters appended one by one, CR and LF among them, fill
+  // several blocks; the lines are those of the whole text.
+  PaneModel model;
+  std::string text;
+  const char pattern[] = "ab\r\ncd\ref\n\r";
+  for (int i = 0; i < 3 * 32 * 1024 + 77; ++i) {
+    const char c = pattern[i % (sizeof pattern - 1)];
+    model.append(std::string_view(&c, 1));
+    text += c;
+  }
+  EXPECT_EQ(model.text(), text);
+  expectLinesMatch(model, text);
+}
+
 TEST(PaneModelText, InsertInTheMiddleAndAtTheEnd) {
   PaneModel model;
   model.replaceSelection("hello world");
