@@ -37,7 +37,12 @@ PtyPair::~PtyPair() {
 }
 
 void PtyPair::mapTo(int port) {
-  setenv(("KESTRELON_COM" + std::to_string(port + 1)).c_str(), slave_path_.c_str(), 1);
+  if (mapped_port_ >= 0 && mapped_port_ != port)
+    unsetenv(("KESTRELON_COM" + std::to_string(mapped_port_ + 1)).c_str());
+  // Without a pair the port must still never reach a real device: an empty
+  // mapping would fall back to the default table (/dev/ttyS0 and so on).
+  const std::string path = slave_path_.empty() ? "/nonexistent/kestrelon-no-pty" : slave_path_;
+  setenv(("KESTRELON_COM" + std::to_string(port + 1)).c_str(), path.c_str(), 1);
   mapped_port_ = port;
 }
 

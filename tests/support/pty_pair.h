@@ -20,7 +20,8 @@ public:
   const std::string &slavePath() const { return slave_path_; }
   int masterFd() const { return master_; }
 
-  // Maps COM<port+1> to this pair's slave (sets KESTRELON_COM<port+1>).
+  // Maps COM<port+1> to this pair's slave (sets KESTRELON_COM<port+1>),
+  // undoing this pair's earlier mapping of another port.
   void mapTo(int port);
 
   // Writes all bytes to the far end.
