@@ -81,6 +81,16 @@ DisplayPane::DisplayPane(QWidget *parent, std::int64_t capacity)
   charWidth_ = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
   lineHeight_ = std::max(1, metrics.height());
   ascent_ = metrics.ascent();
+  // Glyphs the font has, as wide as its ASCII letters, keep to the cells
+  // when drawn in a string with others.
+  const QFontMetricsF exact(fixed);
+  const qreal cell = exact.horizontalAdvance(QLatin1Char('M'));
+  for (int byte = 0; byte < 256; ++byte) {
+    const char32_t glyph = paneGlyph(static_cast<std::uint8_t>(byte));
+    cellGlyph_[static_cast<std::size_t>(byte)] =
+        glyph < 0x80 || (exact.inFontUcs4(glyph) &&
+                         exact.horizontalAdvance(QString::fromUcs4(&glyph, 1)) == cell);
+  }
 
   // The background is the window colour, as the monitor's pane has it.
   QPalette colours = viewport()->palette();
@@ -466,8 +476,21 @@ void DisplayPane::paintEvent(QPaintEvent *) {
   const int rows = visibleRows() + 1;  // the partly shown last row too
   const int maxColumn = leftColumn_ + visibleColumns() + 1;
 
+  // Each row's text is built once; consecutive characters of one colour and
+  // selection state are drawn with one drawText. A glyph the font does not
+  // draw at the cell width (a fallback font's) is drawn on its own, so that
+  // it cannot shift the columns behind it.
+  struct Run {
+    qsizetype from, length;  // in `text`
+    int column, columns;
+    PaneColour colour;
+    bool selected;
+  };
   std::vector<std::uint8_t> chars;
   std::vector<PaneColour> charColours;
+  std::vector<Run> runs;
+  QString text;
+  QColor pen;
   Pos pos = topPos();
   for (int r = 0; r < rows; ++r) {
     const Row row = rowOf(pos);
@@ -482,50 +505,51 @@ void DisplayPane::paintEvent(QPaintEvent *) {
     model_.read(first, n, chars.data(), charColours.data());
     const std::int64_t lineEnd = model_.lineEnd(row.line);
 
-    // Consecutive characters of one colour and selection state are drawn as
-    // one string; characters outside ASCII are drawn on their own so that a
-    // fallback font cannot shift the columns.
-    QString run;
-    int runColumn = 0;
-    QColor runColour;
-    bool runSelected = false;
-    auto flush = [&]() {
-      if (run.isEmpty()) return;
-      const int x = (runColumn - leftColumn_) * charWidth_;
-      const int width = static_cast<int>(run.size()) * charWidth_;
-      if (runSelected) painter.fillRect(x, y, width, lineHeight_, highlight);
-      painter.setPen(runSelected ? highlightText : runColour);
-      painter.drawText(x, y + ascent_, run);
-      run.clear();
-    };
+    text.resize(0);
+    runs.clear();
+    bool open = false;  // the last run takes further characters
     int column = static_cast<int>(first - row.start);
     for (std::int64_t i = 0; i < n && column < maxColumn; ++i) {
       const std::uint8_t c = chars[static_cast<std::size_t>(i)];
       const std::int64_t position = first + i;
       if (position >= lineEnd) break;  // the line break itself
       const bool selected = position >= selStart && position < selEnd;
-      const QColor colour = fromColourRef(charColours[static_cast<std::size_t>(i)]);
+      const PaneColour colour = charColours[static_cast<std::size_t>(i)];
       const int width = (c == '\t' && !longRow) ? paneTabWidth(column) : 1;
-      const char32_t glyph = c == '\t' ? U' ' : paneGlyph(c);
       if (column + width <= leftColumn_) {
         column += width;
         continue;
       }
-      if (!run.isEmpty() && (colour != runColour || selected != runSelected || glyph >= 0x80)) flush();
-      if (run.isEmpty()) {
-        runColumn = column;
-        runColour = colour;
-        runSelected = selected;
-      }
+      const bool alone = !cellGlyph_[c];
+      if (!open || alone || colour != runs.back().colour || selected != runs.back().selected)
+        runs.push_back({text.size(), 0, column, 0, colour, selected});
+      open = !alone;
       if (c == '\t') {
-        run.append(QString(width, QLatin1Char(' ')));
+        for (int k = 0; k < width; ++k) text.append(QLatin1Char(' '));
       } else {
-        run.append(QString::fromUcs4(&glyph, 1));
+        const char32_t glyph = paneGlyph(c);
+        if (glyph < 0x10000) {
+          text.append(QChar(static_cast<char16_t>(glyph)));
+        } else {
+          text.append(QChar(QChar::highSurrogate(glyph)));
+          text.append(QChar(QChar::lowSurrogate(glyph)));
+        }
       }
-      if (glyph >= 0x80) flush();
+      Run &run = runs.back();
+      run.length = text.size() - run.from;
+      run.columns += width;
       column += width;
     }
-    flush();
+    for (const Run &run : runs) {
+      const int x = (run.column - leftColumn_) * charWidth_;
+      if (run.selected) painter.fillRect(x, y, run.columns * charWidth_, lineHeight_, highlight);
+      const QColor wanted = run.selected ? highlightText : fromColourRef(run.colour);
+      if (wanted != pen || !pen.isValid()) {
+        painter.setPen(wanted);
+        pen = wanted;
+      }
+      painter.drawText(x, y + ascent_, QString::fromRawData(text.constData() + run.from, run.length));
+    }
     // A selected line break shows as one highlighted cell.
     if (row.end >= lineEnd && lineEnd < model_.length() && lineEnd >= selStart && lineEnd < selEnd)
       painter.fillRect((column - leftColumn_) * charWidth_, y, charWidth_, lineHeight_, highlight);

@@ -44,6 +44,7 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QFont>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -206,4 +207,7 @@ private:
   mutable std::uint64_t cacheRevision_ = ~std::uint64_t{0};
   mutable int cacheColumns_ = 0;
   mutable std::vector<Segment> cache_;
+  // Per byte: its glyph is drawn at the cell width, so it may share a
+  // drawText with its neighbours.
+  std::array<bool, 256> cellGlyph_{};
 };

@@ -379,6 +379,45 @@ TEST_F(PaneViewTest, EndlessLineWithoutWrappingScrollsSideways) {
   EXPECT_EQ(pane.horizontalScrollBar()->value(), 0);
 }
 
+TEST_F(PaneViewTest, PaintsEachCharacterInItsCellWithItsColourAndSelection) {
+  constexpr PaneColour kRed = 0x0000FF, kBlue = 0xFF0000;
+  PaneModel &model = pane.model();
+  model.setSelectionColour(kBlue);
+  model.append("ab\tc");       // the TAB fills columns 2..7, c is at 8
+  model.setSelectionColour(kRed);
+  model.append("\x01\x01x");  // two control pictures at 9 and 10, x at 11
+  model.setSelection(1, 3);     // b and the TAB
+  const QFontMetrics metrics(pane.paneFont());
+  const int w = metrics.horizontalAdvance(QLatin1Char('M'));
+  const int h = metrics.height();
+  const QImage image = pane.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_GE(image.width(), 13 * w);
+  const QColor highlight = pane.palette().color(QPalette::Highlight);
+  // Pixels of a cell of the first row that pass a test.
+  auto count = [&](int column, auto &&test) {
+    int n = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = column * w; x < (column + 1) * w; ++x)
+        if (test(QColor(image.pixel(x, y)))) ++n;
+    return n;
+  };
+  auto lit = [&](const QColor &c) { return c == highlight; };
+  auto reddish = [](const QColor &c) { return c.red() - std::max(c.green(), c.blue()) > 60; };
+  auto bluish = [](const QColor &c) { return c.blue() - std::max(c.green(), c.red()) > 60; };
+
+  EXPECT_EQ(count(0, lit), 0);
+  EXPECT_GT(count(0, bluish), 0);                 // a
+  EXPECT_GT(count(1, lit), w * h / 2);           // b, selected
+  for (int column = 2; column < 8; ++column)      // the TAB's blanks, selected
+    EXPECT_EQ(count(column, lit), w * h) << column;
+  EXPECT_EQ(count(8, lit), 0);
+  EXPECT_GT(count(8, bluish), 0);                 // c
+  for (int column = 0; column < 9; ++column) EXPECT_EQ(count(column, reddish), 0) << column;
+  EXPECT_GT(count(11, reddish), 0);               // x behind the pictures
+  EXPECT_EQ(count(12, reddish), 0);
+  EXPECT_EQ(count(12, bluish), 0);
+}
+
 int main(int argc, char **argv) {
   // Headless, also when CTest lists the tests.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
