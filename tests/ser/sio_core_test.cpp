@@ -456,9 +456,15 @@ TEST_F(SerTest, RxClearDropsEverythingReceivedAndThePushedBackByte) {
 TEST_F(SerTest, PushedBackByteAndFlagsSurviveClosing) {
   openPort();
   SioUnGetc(kPort, 'u');
+  SioDTR(kPort, 'S');
+  SioRTS(kPort, 'S');
   SioDone(kPort);
   openPort();
+  EXPECT_EQ(SioDTR(kPort, 'R'), 1);
+  EXPECT_EQ(SioRTS(kPort, 'R'), 2);
   EXPECT_EQ(SioGetc(kPort), 'u');
+  SioDTR(kPort, 'C');
+  SioRTS(kPort, 'C');
 }
 
 // --- Writing -----------------------------------------------------------------

@@ -172,9 +172,12 @@ TEST_F(SerTest, FlowModesAsTheDeviceSeesThem) {
 TEST_F(SerTest, SoftwareFlowHoldsOutputOnXoffAndReleasesItOnXon) {
   openPort();
   ASSERT_EQ(SioFlow(kPort, 'S'), 0);
-  pty_.send(std::vector<uint8_t>{0x13});
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(SioRxQue(kPort), 0) << "XOFF is taken by the line, not read as data";
+  // The line takes bytes in order, so once the marker after XOFF has come
+  // the XOFF is in force.
+  pty_.send(std::vector<uint8_t>{0x13, 'm'});
+  ASSERT_TRUE(waitForInput(1));
+  EXPECT_EQ(SioRxQue(kPort), 1) << "XOFF is taken by the line, not read as data";
+  EXPECT_EQ(SioGetc(kPort), 'm');
 
   auto start = Clock::now();
   EXPECT_EQ(SioPutc(kPort, 'h'), SIO_WIN32_ERROR);

@@ -43,17 +43,17 @@ TEST_F(ShellTest, PumpShowsHexGroupsInTheReceivingPortsColourPortAFirst) {
   EXPECT_EQ(hex_timer, unsigned(TIMER_PUMP));
 }
 
-TEST_F(ShellTest, PumpReadsAtMost8192BytesPerPortAndRunLosingNothing) {
+TEST_F(ShellTest, PumpDrainsTenThousandBytesInOrderLosingNothing) {
   start();
   std::vector<uint8_t> bytes(10000);
   for (size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = uint8_t(i * 7 + i / 256);
   const std::string expected = hexOf(bytes);
   // The far end writes while the pump drains, as a line would deliver. A
-  // pseudo-terminal's line discipline holds at most 4095 bytes, so a run
-  // here never sees more than that; the cap is checked all the same.
+  // pseudo-terminal's line discipline holds at most 4095 bytes, so the
+  // 8192-byte cap of one run cannot be reached here; what is checked is that
+  // a flow larger than the queue arrives whole and in order.
   size_t sent = 0;
-  size_t largestRun = 0;
   int runs = 0;
   while (paneText().size() < expected.size() && runs < 2000) {
     if (sent < bytes.size()) {
@@ -62,14 +62,10 @@ TEST_F(ShellTest, PumpReadsAtMost8192BytesPerPortAndRunLosingNothing) {
       sent += piece;
     }
     waitForQueue(0, 1, 200);
-    const size_t before = paneText().size();
     win_periodic(window_);
-    largestRun = std::max(largestRun, (paneText().size() - before) / 3);
     ++runs;
   }
-  EXPECT_LE(largestRun, size_t(WIN_RX_CHUNK));
-  EXPECT_GT(largestRun, 0u);
-  RecordProperty("largest_run_bytes", int(largestRun));
+  EXPECT_EQ(sent, bytes.size());
   EXPECT_EQ(paneText().size(), expected.size());
   EXPECT_TRUE(paneText() == expected) << "bytes lost or reordered";
 }
