@@ -75,10 +75,40 @@ void key_filter(DlgNotify *notify) {
     notify->wParam = 0;
 }
 
+// Lists whose choice by the user goes to a handler that gets the message as
+// it came (selection changes only; the other notifications are not handled).
+using ListHandler = void (*)(HWND, unsigned, uintptr_t, intptr_t);
+struct ListRoute {
+  int id;
+  ListHandler handler;
+};
+constexpr ListRoute kListRoutes[] = {
+    {IDC_SPEED_A, hex_speed1SelChange},
+    {IDC_DATA_A, hex_data1SelChange},
+    {IDC_STOP_A, hex_stop1SelChange},
+    {IDC_PARITY_A, hex_parity1SelChange},
+    {IDC_SPEED_B, hex_speed2SelChange},
+    {IDC_DATA_B, hex_data2SelChange},
+    {IDC_STOP_B, hex_stop2SelChange},
+    {IDC_PARITY_B, hex_parity2SelChange},
+    {IDC_FLOW_A, hex_flow1SelChange},
+    {IDC_FLOW_B, hex_flow2SelChange},
+    {IDC_PORT_A, hex_PortASelChange},
+    {IDC_PORT_B, hex_PortBSelChange},
+    {IDC_VIEW, hex_ViewSelChange},
+};
+
 int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
   const int id = int(LOWORD(wParam));
   const unsigned notification = HIWORD(wParam);
-  const bool selectionChange = notification == CBN_SELCHANGE;
+  for (const ListRoute &route : kListRoutes) {
+    if (route.id != id)
+      continue;
+    if (notification != CBN_SELCHANGE)
+      return 0;
+    route.handler(window, message, wParam, lParam);
+    return 1;
+  }
 
   switch (id) {
   case IDOK:
@@ -94,20 +124,6 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     hex_quit(window);
     dlg_end(window, 0);
     return 1;
-
-  case IDC_SPEED_A: if (!selectionChange) return 0; hex_speed1SelChange(window, message, wParam, lParam); return 1;
-  case IDC_DATA_A: if (!selectionChange) return 0; hex_data1SelChange(window, message, wParam, lParam); return 1;
-  case IDC_STOP_A: if (!selectionChange) return 0; hex_stop1SelChange(window, message, wParam, lParam); return 1;
-  case IDC_PARITY_A: if (!selectionChange) return 0; hex_parity1SelChange(window, message, wParam, lParam); return 1;
-  case IDC_SPEED_B: if (!selectionChange) return 0; hex_speed2SelChange(window, message, wParam, lParam); return 1;
-  case IDC_DATA_B: if (!selectionChange) return 0; hex_data2SelChange(window, message, wParam, lParam); return 1;
-  case IDC_STOP_B: if (!selectionChange) return 0; hex_stop2SelChange(window, message, wParam, lParam); return 1;
-  case IDC_PARITY_B: if (!selectionChange) return 0; hex_parity2SelChange(window, message, wParam, lParam); return 1;
-  case IDC_FLOW_A: if (!selectionChange) return 0; hex_flow1SelChange(window, message, wParam, lParam); return 1;
-  case IDC_FLOW_B: if (!selectionChange) return 0; hex_flow2SelChange(window, message, wParam, lParam); return 1;
-  case IDC_PORT_A: if (!selectionChange) return 0; hex_PortASelChange(window, message, wParam, lParam); return 1;
-  case IDC_PORT_B: if (!selectionChange) return 0; hex_PortBSelChange(window, message, wParam, lParam); return 1;
-  case IDC_VIEW: if (!selectionChange) return 0; hex_ViewSelChange(window, message, wParam, lParam); return 1;
 
   case IDC_FRAME_TYPE:
     hex_frameChanged(window);
