@@ -243,10 +243,8 @@ void DlgWindow::computeDefaultSize() {
   defaultSize_ = templateSize_;
   if (!pane_)
     return;
-  const QRect paneBase = toPixels(dialog_find_control(template_, IDC_PANE)->x,
-                                  dialog_find_control(template_, IDC_PANE)->y,
-                                  dialog_find_control(template_, IDC_PANE)->width,
-                                  dialog_find_control(template_, IDC_PANE)->height);
+  const DialogControl *paneEntry = dialog_find_control(template_, IDC_PANE);
+  const QRect paneBase = toPixels(paneEntry->x, paneEntry->y, paneEntry->width, paneEntry->height);
   // Room for 80 columns and 25 rows of the pane's font, with its frame and
   // vertical scroll bar.
   const QFontMetrics paneMetrics(pane_->paneFont());
