@@ -446,7 +446,6 @@ void DisplayPane::onModelChange(const PaneChange &change) {
   if (change.kind == PaneChange::Kind::Selection) {
     restartBlink();
     viewport()->update();
-    emit selectionChanged();
     return;
   }
   topLine_ = std::clamp<std::int64_t>(topLine_, 0, model_.lineCount() - 1);
@@ -457,8 +456,6 @@ void DisplayPane::onModelChange(const PaneChange &change) {
   }
   updateScrollBars();
   viewport()->update();
-  emit textChanged();
-  emit selectionChanged();
 }
 
 // --- painting --------------------------------------------------------------------
@@ -871,7 +868,6 @@ void DisplayPane::contextMenuEvent(QContextMenuEvent *event) {
 void DisplayPane::focusInEvent(QFocusEvent *event) {
   QAbstractScrollArea::focusInEvent(event);
   restartBlink();
-  emit focusIn();
 }
 
 void DisplayPane::focusOutEvent(QFocusEvent *event) {
@@ -879,7 +875,6 @@ void DisplayPane::focusOutEvent(QFocusEvent *event) {
   blink_.stop();
   caretOn_ = false;
   viewport()->update();
-  emit focusOut();
 }
 
 void DisplayPane::restartBlink() {

@@ -119,12 +119,6 @@ public:
 
   QFont paneFont() const { return font(); }
 
-signals:
-  void focusIn();
-  void focusOut();
-  void textChanged();
-  void selectionChanged();
-
 protected:
   void paintEvent(QPaintEvent *event) override;
   void resizeEvent(QResizeEvent *event) override;
