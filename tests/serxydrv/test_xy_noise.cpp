@@ -31,7 +31,6 @@ protected:
 
   // Ours sends `content` to rx -c over a line with the given options.
   Outcome sendToRx(const Bytes &content, const std::vector<std::string> &lineOptions) {
-    Outcome out;
     xytest::Line line(dir_.path());
     EXPECT_TRUE(line.startSim(lineOptions));
     std::string source = ourDir_ + "/source.bin", target = peerDir_ + "/received.bin";
@@ -40,19 +39,12 @@ protected:
     EXPECT_TRUE(startReceiverOnLine(line, "rx -c received.bin"));
     EXPECT_TRUE(openOurs(line));
     EXPECT_EQ(xyStartTx(kPort, source.c_str(), 1, 0), 1);
-    out.drive = finish(kTickMs, 90000);
-    out.identical = xytest::equalSaveFill(content, readFileBytes(target));
-    out.naks = xyGetParameter(kPort, XY_PARAM_ERROR_COUNT);
-    closeOurs();
-    line.stop();
-    out.corrupted = line.corrupted("ab") + line.corrupted("ba");
-    return out;
+    return finishOver(line, content, target);
   }
 
   // sx -k sends `content` to ours over a line with the given options.
   Outcome receiveFromSx(const Bytes &content, int startChar,
                         const std::vector<std::string> &lineOptions) {
-    Outcome out;
     xytest::Line line(dir_.path());
     EXPECT_TRUE(line.startSim(lineOptions));
     writeFileBytes(peerDir_ + "/source.bin", content);
@@ -60,6 +52,12 @@ protected:
     EXPECT_TRUE(startPeer(line, {"sx", "-k", "source.bin"}));
     EXPECT_TRUE(openOurs(line));
     EXPECT_EQ(xyStartRx(kPort, target.c_str(), startChar, 0), 1);
+    return finishOver(line, content, target);
+  }
+
+  // Drives the started transfer to its end and tells how it went.
+  Outcome finishOver(xytest::Line &line, const Bytes &content, const std::string &target) {
+    Outcome out;
     out.drive = finish(kTickMs, 90000);
     out.identical = xytest::equalSaveFill(content, readFileBytes(target));
     out.naks = xyGetParameter(kPort, XY_PARAM_ERROR_COUNT);
