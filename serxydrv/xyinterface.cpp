@@ -268,6 +268,21 @@ static bool freshRecord(int port, const char *name) {
   return true;
 }
 
+namespace {
+
+// The common end of both starts: the engine begins in `state` with CTS as it
+// stands now. Returns 1, the start's success.
+int armTransfer(int port, int state, int batch) {
+  xyList.BatchFlag = uint8_t(batch);
+  xyList.NextState = 0;
+  xyList.State = state;
+  xyList.CTSflag = uint8_t(SioCTS(port));
+  ReadyByte = -1;
+  return 1;
+}
+
+}  // namespace
+
 int xyStartTx(int port, const char *name, int oneK, int batch) {
   if (port != ActivePort)
     return XY_NOT_ACTIVE;
@@ -280,12 +295,7 @@ int xyStartTx(int port, const char *name, int oneK, int batch) {
     return XY_CANNOT_OPEN;
   strcpy(xyList.FileName, name);
   xyList.OneKflag = oneK;
-  xyList.BatchFlag = uint8_t(batch);
-  xyList.NextState = 0;
-  xyList.State = 201;
-  xyList.CTSflag = uint8_t(SioCTS(port));
-  ReadyByte = -1;
-  return 1;
+  return armTransfer(port, 201, batch);
 }
 
 int xyStartRx(int port, const char *name, int startChar, int batch) {
@@ -300,12 +310,7 @@ int xyStartRx(int port, const char *name, int startChar, int batch) {
   if (!noName)
     strcpy(xyList.FileName, name);
   xyList.NCGchar = uint8_t(startChar);
-  xyList.BatchFlag = uint8_t(batch);
-  xyList.NextState = 0;
-  xyList.State = 300;
-  xyList.CTSflag = uint8_t(SioCTS(port));
-  ReadyByte = -1;
-  return 1;
+  return armTransfer(port, 300, batch);
 }
 
 int xyAbort(int port) {

@@ -13,6 +13,7 @@
 // 128-byte packets, and as its last line the time ratios to the baseline.
 #include "serxydrv/serxydrv.h"
 #include "ser/ser.h"
+#include "support/pty_pair.h"
 #include "xy_harness.h"
 
 #include <chrono>
@@ -41,16 +42,6 @@ struct Run {
   double seconds = 0;
   int calls = 0;
 };
-
-std::vector<uint8_t> readAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeAll(const std::string &path, const std::vector<uint8_t> &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 struct Dirs {
   std::string root, ours, peer;
@@ -92,7 +83,7 @@ Run oursToRx(const std::vector<uint8_t> &content, int tickMs, int oneK = 1) {
   xytest::Process rx;
   if (!line.startSim(kLine) || !startRx(rx, line, d.peer) || !openOurs(line))
     return run;
-  writeAll(d.ours + "/source.bin", content);
+  writeFileBytes(d.ours + "/source.bin", content);
   xyStartTx(kPort, (d.ours + "/source.bin").c_str(), oneK, 0);
   xytest::DriveResult r = xytest::driveToEnd(kPort, tickMs, 600000);
   rx.wait(15000);
@@ -100,7 +91,7 @@ Run oursToRx(const std::vector<uint8_t> &content, int tickMs, int oneK = 1) {
   run.seconds = r.seconds;
   run.calls = r.calls;
   run.ok = r.ended && r.lastError == 0 &&
-           xytest::equalSaveFill(content, readAll(d.peer + "/received.bin"));
+           xytest::equalSaveFill(content, readFileBytes(d.peer + "/received.bin"));
   return run;
 }
 
@@ -109,7 +100,7 @@ Run sxToOurs(const std::vector<uint8_t> &content, int tickMs, bool oneK = true) 
   Run run;
   xytest::Line line(d.root);
   xytest::Process sx;
-  writeAll(d.peer + "/source.bin", content);
+  writeFileBytes(d.peer + "/source.bin", content);
   std::vector<std::string> argv{"sx", "source.bin"};
   if (oneK)
     argv.insert(argv.begin() + 1, "-k");
@@ -125,7 +116,7 @@ Run sxToOurs(const std::vector<uint8_t> &content, int tickMs, bool oneK = true) 
   closeOurs();
   run.seconds = r.seconds;
   run.calls = r.calls;
-  run.ok = r.ended && r.lastError == 0 && xytest::equalSaveFill(content, readAll(target));
+  run.ok = r.ended && r.lastError == 0 && xytest::equalSaveFill(content, readFileBytes(target));
   return run;
 }
 
@@ -134,7 +125,7 @@ Run sxToRx(const std::vector<uint8_t> &content) {
   Run run;
   xytest::Line line(d.root);
   xytest::Process rx, sx;
-  writeAll(d.ours + "/source.bin", content);
+  writeFileBytes(d.ours + "/source.bin", content);
   if (!line.startSim(kLine) || !startRx(rx, line, d.peer))
     return run;
   auto start = Clock::now();
@@ -143,7 +134,7 @@ Run sxToRx(const std::vector<uint8_t> &content) {
   bool ended = sx.wait(600000) && rx.wait(15000);
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   run.ok = ended && sx.exitCode() == 0 &&
-           xytest::equalSaveFill(content, readAll(d.peer + "/received.bin"));
+           xytest::equalSaveFill(content, readFileBytes(d.peer + "/received.bin"));
   return run;
 }
 
