@@ -13,7 +13,7 @@
 #include <string>
 
 class DisplayPane;
-struct DlgWindow;            // the main dialog; opaque to the core
+struct DlgWindow;  // the main dialog; opaque to the core
 using HWND = DlgWindow *;
 
 // Dialog procedure: 1 when the event was handled, 0 to let the dialog
@@ -22,24 +22,24 @@ using DlgProc = int (*)(HWND window, unsigned message, uintptr_t wParam, intptr_
 
 // Messages delivered to the dialog procedure.
 enum : unsigned {
-  WM_CLOSE = 0x0010,       // close box, window manager, SIGTERM/SIGINT/SIGHUP
-  WM_NOTIFY = 0x004E,      // lParam points to a DlgNotify
+  WM_CLOSE = 0x0010,   // close box, window manager, SIGTERM/SIGINT/SIGHUP
+  WM_NOTIFY = 0x004E,  // lParam points to a DlgNotify
   WM_INITDIALOG = 0x0110,
-  WM_COMMAND = 0x0111,     // wParam: MAKEWPARAM(control id, notification)
-  WM_TIMER = 0x0113,       // wParam: timer id
-  WM_KEYDOWN = 0x0100,     // key messages inside DlgNotify (pane filter)
+  WM_COMMAND = 0x0111,  // wParam: MAKEWPARAM(control id, notification)
+  WM_TIMER = 0x0113,    // wParam: timer id
+  WM_KEYDOWN = 0x0100,  // key messages inside DlgNotify (pane filter)
   WM_CHAR = 0x0102,
 };
 
 // Notification codes (high half of WM_COMMAND's wParam).
 enum : unsigned {
   BN_CLICKED = 0,
-  CBN_SELCHANGE = 1,       // the user chose an entry (never by program)
+  CBN_SELCHANGE = 1,  // the user chose an entry (never by program)
   CBN_SETFOCUS = 3,
   CBN_KILLFOCUS = 4,
   CBN_DROPDOWN = 7,
   CBN_CLOSEUP = 8,
-  EN_MSGFILTER = 0x0700,   // WM_NOTIFY from the pane: a key before it acts
+  EN_MSGFILTER = 0x0700,  // WM_NOTIFY from the pane: a key before it acts
 };
 
 constexpr uintptr_t MAKEWPARAM(unsigned low, unsigned high) {
@@ -51,17 +51,28 @@ constexpr unsigned HIWORD(uintptr_t v) { return unsigned((v >> 16) & 0xFFFFu); }
 // WM_NOTIFY payload of the pane's key filter. The procedure may change
 // wParam: the pane then acts on that key instead; 0 makes it ignore the key.
 struct DlgNotify {
-  int idFrom;              // control id (101 for the pane)
-  unsigned code;           // EN_MSGFILTER
-  unsigned msg;            // WM_KEYDOWN (wParam: virtual-key code) or WM_CHAR (wParam: character)
+  int idFrom;     // control id (101 for the pane)
+  unsigned code;  // EN_MSGFILTER
+  unsigned msg;   // WM_KEYDOWN (wParam: virtual-key code) or WM_CHAR (wParam: character)
   uintptr_t wParam;
 };
 
 // Virtual-key codes the pane reports.
 enum : int {
-  VK_BACK = 8, VK_TAB = 9, VK_RETURN = 13, VK_ESCAPE = 27, VK_PRIOR = 33, VK_NEXT = 34,
-  VK_END = 35, VK_HOME = 36, VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40,
-  VK_DELETE = 46, VK_PROCESSKEY = 229,
+  VK_BACK = 8,
+  VK_TAB = 9,
+  VK_RETURN = 13,
+  VK_ESCAPE = 27,
+  VK_PRIOR = 33,
+  VK_NEXT = 34,
+  VK_END = 35,
+  VK_HOME = 36,
+  VK_LEFT = 37,
+  VK_UP = 38,
+  VK_RIGHT = 39,
+  VK_DOWN = 40,
+  VK_DELETE = 46,
+  VK_PROCESSKEY = 229,
 };
 
 // Button states.
@@ -120,9 +131,9 @@ void dlg_set_tooltip(HWND window, int id, const char *text);
 
 // Drop-down lists. Entries stay in the order they were added; typed text is
 // never added by itself. Selecting by program sends no notification.
-int dlg_combo_add(HWND window, int id, const char *text);           // index of the new entry
+int dlg_combo_add(HWND window, int id, const char *text);  // index of the new entry
 int dlg_combo_count(HWND window, int id);
-int dlg_combo_get_sel(HWND window, int id);                         // CB_ERR when none
+int dlg_combo_get_sel(HWND window, int id);  // CB_ERR when none
 // Selects index (the field shows its text); an index outside the list clears
 // the selection and empties the field and returns CB_ERR.
 int dlg_combo_set_sel(HWND window, int id, int index);
@@ -130,9 +141,9 @@ int dlg_combo_set_sel(HWND window, int id, int index);
 // ignored, going on from the first entry after the last as the list control
 // does; CB_ERR when none.
 int dlg_combo_find_exact(HWND window, int id, int start, const char *text);
-int dlg_combo_delete(HWND window, int id, int index);               // entries left, or CB_ERR
+int dlg_combo_delete(HWND window, int id, int index);  // entries left, or CB_ERR
 int dlg_combo_item_text(HWND window, int id, int index, char *buffer, int size);
-void dlg_combo_reset(HWND window, int id);                          // removes all entries and the text
+void dlg_combo_reset(HWND window, int id);  // removes all entries and the text
 void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text);
 
 // The display pane with this id (101), or nullptr.
@@ -143,7 +154,7 @@ DisplayPane *dlg_pane(HWND window, int id);
 // Arms (or re-arms) timer `id`: WM_TIMER with wParam id arrives every
 // `ms` on the GUI thread until killed. Returns id, or 0 when it failed.
 unsigned dlg_set_timer(HWND window, unsigned id, unsigned ms);
-int dlg_kill_timer(HWND window, unsigned id);                       // non-zero when it was armed
+int dlg_kill_timer(HWND window, unsigned id);  // non-zero when it was armed
 
 // --- Message boxes and the file dialog -------------------------------------------
 
@@ -154,8 +165,8 @@ int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned 
 // form ("HTML files (*.htm *.html);;All files (*)"). On OK copies the chosen
 // path into `path` (at most size-1 characters) and returns 1; 0 when
 // cancelled.
-int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *filter,
-                    char *path, int size);
+int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *filter, char *path,
+                    int size);
 
 // Tests answer the modal dialogs without a person: while a hook is set the
 // dialog is not shown and the hook gives the answer. A null hook restores

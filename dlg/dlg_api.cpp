@@ -194,9 +194,12 @@ int dlg_button_state(HWND window, int id) {
     return BST_UNCHECKED;
   if (auto *box = qobject_cast<QCheckBox *>(target)) {
     switch (box->checkState()) {
-    case Qt::Checked: return BST_CHECKED;
-    case Qt::PartiallyChecked: return BST_INDETERMINATE;
-    default: return BST_UNCHECKED;
+    case Qt::Checked:
+      return BST_CHECKED;
+    case Qt::PartiallyChecked:
+      return BST_INDETERMINATE;
+    default:
+      return BST_UNCHECKED;
     }
   }
   return target->isChecked() ? BST_CHECKED : BST_UNCHECKED;

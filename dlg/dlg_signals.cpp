@@ -28,8 +28,8 @@ void dlg_close_on_signals() {
     return;
   if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     return;
-  auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read,
-                                       QCoreApplication::instance());
+  auto *notifier =
+      new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
     unsigned char numbers[64];
     while (read(g_signalPipe[0], numbers, sizeof numbers) > 0) {

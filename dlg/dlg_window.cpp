@@ -45,7 +45,7 @@ DlgComboBox::DlgComboBox(QWidget *parent) : QComboBox(parent) {
   setLineEdit(edit);
   connect(edit, &QLineEdit::editingFinished, this, [this] { finishingEdit_ = false; });
   setInsertPolicy(QComboBox::NoInsert);
-  setCompleter(nullptr);   // the list control never completes typed text
+  setCompleter(nullptr);  // the list control never completes typed text
   setDuplicatesEnabled(true);
 }
 
@@ -97,8 +97,8 @@ void DlgWindow::build() {
   // Base units as the dialog manager computes them: the average width of the
   // 52 letters, and the character height.
   const QFontMetrics metrics(dialogFont);
-  const int letters =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   baseX_ = std::max(1, (letters / 26 + 1) / 2);
   baseY_ = std::max(1, metrics.height());
 
@@ -254,8 +254,8 @@ void DlgWindow::computeDefaultSize() {
   const int scrollBar = pane_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pane_);
   const int needWidth = 80 * charWidth + frame + scrollBar + charWidth;
   const int needHeight = 25 * lineHeight + frame + lineHeight / 2;
-  defaultSize_ += QSize(std::max(0, needWidth - paneBase.width()),
-                        std::max(0, needHeight - paneBase.height()));
+  defaultSize_ +=
+      QSize(std::max(0, needWidth - paneBase.width()), std::max(0, needHeight - paneBase.height()));
 }
 
 void DlgWindow::layoutControls() {
@@ -392,7 +392,7 @@ void DlgWindow::closeEvent(QCloseEvent *event) {
 bool DlgWindow::handleDialogKey(int key, QWidget *focus) {
   const int focusId = controlIdOf(focus);
   if (focusId == IDC_PANE)
-    return false;   // the pane keeps Enter and Escape
+    return false;  // the pane keeps Enter and Escape
   if (key == Qt::Key_Escape) {
     command(kIdCancel, BN_CLICKED);
     return true;
@@ -425,7 +425,7 @@ bool DlgWindow::eventFilter(QObject *watched, QEvent *event) {
       auto *widget = qobject_cast<QWidget *>(watched);
       auto *combo = qobject_cast<QComboBox *>(control(controlIdOf(widget)));
       if (combo && combo->view() && combo->view()->isVisible())
-        return false;   // the open list takes its own keys
+        return false;  // the open list takes its own keys
       if (handleDialogKey(code, widget))
         return true;
     }

@@ -82,8 +82,8 @@ protected:
 private:
   struct Placement {
     QWidget *widget;
-    QRect base;          // pixels at the template's size
-    unsigned anchor;     // ControlAnchor bits
+    QRect base;       // pixels at the template's size
+    unsigned anchor;  // ControlAnchor bits
   };
 
   void build();
@@ -108,5 +108,5 @@ private:
   bool ended_ = false;
   int result_ = 0;
   QEventLoop *loop_ = nullptr;
-  int focusControl_ = 0;   // control that holds the keyboard focus
+  int focusControl_ = 0;  // control that holds the keyboard focus
 };

@@ -13,32 +13,32 @@
 
 // --- Sizes --------------------------------------------------------------------
 
-constexpr int HEX_BUF_SIZE = 25344;      // messages, hex text, frames
-constexpr int HEX_SCREEN_LINES = 25;     // one screen of the pane
-constexpr int HEX_PORT_QUEUE = 8192;     // receive and send queues of an open port
-constexpr int HEX_PORTS = 16;            // COM1 .. COM16
-constexpr int HEX_HISTORY_LINES = 10;    // lines of the configuration file
-constexpr int HEX_CFG_LINE_MAX = 1024;   // bytes read per configuration line
+constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
+constexpr int HEX_SCREEN_LINES = 25;    // one screen of the pane
+constexpr int HEX_PORT_QUEUE = 8192;    // receive and send queues of an open port
+constexpr int HEX_PORTS = 16;           // COM1 .. COM16
+constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
+constexpr int HEX_CFG_LINE_MAX = 1024;  // bytes read per configuration line
 constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
-constexpr int HEX_MSGBOX_SIZE = 256;     // formatted message-box text, NUL included
+constexpr int HEX_MSGBOX_SIZE = 256;  // formatted message-box text, NUL included
 
 // --- Monitor state ---------------------------------------------------------------
 // All zero at program start; hex_init sets the start values.
 
-extern int32_t hex_view_mode;     // 0 Hexadecimal, 1 ASCII, 2 ANSI, 3 HDLC, 4 PPP, 5 ICNI
-extern int32_t hex_ascii;         // 1: the edited message is sent as text plus CR LF
-extern int32_t hex_local_echo;    // 1: sent messages and typed keys are shown too
-extern int32_t hex_run;           // 1: received bytes are shown, 0: dropped
-extern int32_t hex_send_port;     // port index (0 = COM1) messages and transfers go to
-extern int32_t hex_send_file;     // transfer direction: 1 send a file, 0 receive one
-extern uint16_t hex_time_stamp;   // ms stamp of displayed traffic, +50 per pump run
-extern unsigned hex_timer;        // timer 1 (receive pump) while armed, else 0
-extern int32_t hex_log;           // 1 while a log file is open
-extern std::FILE *hex_logfile;    // the open log file
-extern int32_t hex_escape_code;   // key code the terminal hands to the pane
-extern void *hex_rich_edit;       // the pane library handle (unused on Qt)
-extern int32_t hex_xmodem_busy;   // 1 while an XMODEM transfer runs
-extern int32_t hex_dump_busy;     // 1 while a dump runs
+extern int32_t hex_view_mode;    // 0 Hexadecimal, 1 ASCII, 2 ANSI, 3 HDLC, 4 PPP, 5 ICNI
+extern int32_t hex_ascii;        // 1: the edited message is sent as text plus CR LF
+extern int32_t hex_local_echo;   // 1: sent messages and typed keys are shown too
+extern int32_t hex_run;          // 1: received bytes are shown, 0: dropped
+extern int32_t hex_send_port;    // port index (0 = COM1) messages and transfers go to
+extern int32_t hex_send_file;    // transfer direction: 1 send a file, 0 receive one
+extern uint16_t hex_time_stamp;  // ms stamp of displayed traffic, +50 per pump run
+extern unsigned hex_timer;       // timer 1 (receive pump) while armed, else 0
+extern int32_t hex_log;          // 1 while a log file is open
+extern std::FILE *hex_logfile;   // the open log file
+extern int32_t hex_escape_code;  // key code the terminal hands to the pane
+extern void *hex_rich_edit;      // the pane library handle (unused on Qt)
+extern int32_t hex_xmodem_busy;  // 1 while an XMODEM transfer runs
+extern int32_t hex_dump_busy;    // 1 while a dump runs
 
 // State of a running transfer.
 extern int32_t hex_xsend_port;    // port of the transfer
@@ -64,7 +64,7 @@ struct hex_obj_t {
   int32_t ansi_column;
   int32_t ansi_line;
   int32_t ansi_state;
-  int32_t icni_len;    // frame decoders
+  int32_t icni_len;  // frame decoders
   int32_t frame_len;
   uint8_t frame_buf[HEX_BUF_SIZE + 1];
   int32_t hdlc_bits;

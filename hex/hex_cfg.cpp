@@ -28,7 +28,7 @@ int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_M
     if (n < 0)
       break;  // a last line without its line feed is not used
     if (n <= 2)
-      continue;  // empty lines count among the ten but hold no entry
+      continue;          // empty lines count among the ten but hold no entry
     line[n - 2] = '\0';  // the line end (CR LF) is not part of the entry
     std::memcpy(entries[count], line, size_t(n - 1));
     ++count;

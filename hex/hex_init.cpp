@@ -101,7 +101,8 @@ void hex_sio_error_text(int code, char *buffer, int size) {
 void hex_show_port_state(HWND window, int side, const char *reason) {
   const hex_obj_t &record = hex_obj[side];
   const char *path = SioDevicePath(record.port);
-  const char *name = (record.port >= 0 && record.port < HEX_PORTS) ? hex_portnames[record.port] : "?";
+  const char *name =
+      (record.port >= 0 && record.port < HEX_PORTS) ? hex_portnames[record.port] : "?";
   char tip[512];
   if (record.open) {
     std::snprintf(tip, sizeof tip, "%s is open on %s", name, path ? path : "?");

@@ -27,6 +27,10 @@ void hex_err_msg(const char *text) {
   show_with_code(text, last_error, "Kestrelon Windows Error");
 }
 
-void hex_errcode_msg(const char *text, int code) { show_with_code(text, code, "Kestrelon Internal Error"); }
+void hex_errcode_msg(const char *text, int code) {
+  show_with_code(text, code, "Kestrelon Internal Error");
+}
 
-void hex_dbg_msg(const char *text) { dlg_message_box(nullptr, text ? text : "", "Kestrelon", MB_OK); }
+void hex_dbg_msg(const char *text) {
+  dlg_message_box(nullptr, text ? text : "", "Kestrelon", MB_OK);
+}

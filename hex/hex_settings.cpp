@@ -43,7 +43,8 @@ void report_if_failed(hex_obj_t &record, int result) {
 }
 
 void apply_parms(hex_obj_t &record) {
-  report_if_failed(record, SioParms(record.port, record.parity, record.stop_bits, record.data_bits));
+  report_if_failed(record,
+                   SioParms(record.port, record.parity, record.stop_bits, record.data_bits));
 }
 
 void speed_changed(HWND window, int side, int id) {
@@ -132,15 +133,35 @@ void port_changed(HWND window, int side) {
 
 }  // namespace
 
-void hex_speed1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { speed_changed(window, 0, IDC_SPEED_A); }
-void hex_speed2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { speed_changed(window, 1, IDC_SPEED_B); }
-void hex_data1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { data_changed(window, 0, IDC_DATA_A); }
-void hex_data2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { data_changed(window, 1, IDC_DATA_B); }
-void hex_stop1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { stop_changed(window, 0, IDC_STOP_A); }
-void hex_stop2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { stop_changed(window, 1, IDC_STOP_B); }
-void hex_parity1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { parity_changed(window, 0, IDC_PARITY_A); }
-void hex_parity2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { parity_changed(window, 1, IDC_PARITY_B); }
-void hex_flow1SelChange(HWND window, unsigned, uintptr_t, intptr_t) { flow_changed(window, 0, IDC_FLOW_A); }
-void hex_flow2SelChange(HWND window, unsigned, uintptr_t, intptr_t) { flow_changed(window, 1, IDC_FLOW_B); }
+void hex_speed1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  speed_changed(window, 0, IDC_SPEED_A);
+}
+void hex_speed2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  speed_changed(window, 1, IDC_SPEED_B);
+}
+void hex_data1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  data_changed(window, 0, IDC_DATA_A);
+}
+void hex_data2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  data_changed(window, 1, IDC_DATA_B);
+}
+void hex_stop1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  stop_changed(window, 0, IDC_STOP_A);
+}
+void hex_stop2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  stop_changed(window, 1, IDC_STOP_B);
+}
+void hex_parity1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  parity_changed(window, 0, IDC_PARITY_A);
+}
+void hex_parity2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  parity_changed(window, 1, IDC_PARITY_B);
+}
+void hex_flow1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  flow_changed(window, 0, IDC_FLOW_A);
+}
+void hex_flow2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  flow_changed(window, 1, IDC_FLOW_B);
+}
 void hex_PortASelChange(HWND window, unsigned, uintptr_t, intptr_t) { port_changed(window, 0); }
 void hex_PortBSelChange(HWND window, unsigned, uintptr_t, intptr_t) { port_changed(window, 1); }

@@ -4,8 +4,8 @@
 const char hex_portnames[16][6] = {"COM1",  "COM2",  "COM3",  "COM4",  "COM5",  "COM6",
                                    "COM7",  "COM8",  "COM9",  "COM10", "COM11", "COM12",
                                    "COM13", "COM14", "COM15", "COM16"};
-const char hex_baudcode[10][7] = {"110",   "300",   "1200",  "2400",  "4800",
-                                  "9600",  "19200", "38400", "57600", "115200"};
+const char hex_baudcode[10][7] = {"110",  "300",   "1200",  "2400",  "4800",
+                                  "9600", "19200", "38400", "57600", "115200"};
 const char hex_data[4][2] = {"5", "6", "7", "8"};
 const char hex_stop[2][2] = {"1", "2"};
 const char hex_parity[5][6] = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
@@ -42,17 +42,23 @@ constexpr Rgb kPortRgb[HEX_PORTS][2] = {
     {{255, 20, 147}, {72, 61, 139}},   // COM16: deep pink / dark slate blue
 };
 
-constexpr uint32_t pane_value(Rgb c) { return uint32_t(c.blue) << 16 | uint32_t(c.green) << 8 | c.red; }
-constexpr uint32_t log_value(Rgb c) { return uint32_t(c.red) << 16 | uint32_t(c.green) << 8 | c.blue; }
+constexpr uint32_t pane_value(Rgb c) {
+  return uint32_t(c.blue) << 16 | uint32_t(c.green) << 8 | c.red;
+}
+constexpr uint32_t log_value(Rgb c) {
+  return uint32_t(c.red) << 16 | uint32_t(c.green) << 8 | c.blue;
+}
 
 }  // namespace
 
-#define HEX_ROW(n, f) {f(kPortRgb[n][0]), f(kPortRgb[n][1])}
-#define HEX_TABLE(f)                                                                      \
-  {HEX_ROW(0, f),  HEX_ROW(1, f),  HEX_ROW(2, f),  HEX_ROW(3, f),  HEX_ROW(4, f),          \
-   HEX_ROW(5, f),  HEX_ROW(6, f),  HEX_ROW(7, f),  HEX_ROW(8, f),  HEX_ROW(9, f),          \
-   HEX_ROW(10, f), HEX_ROW(11, f), HEX_ROW(12, f), HEX_ROW(13, f), HEX_ROW(14, f),         \
-   HEX_ROW(15, f)}
+#define HEX_ROW(n, f) \
+  { f(kPortRgb[n][0]), f(kPortRgb[n][1]) }
+#define HEX_TABLE(f)                                                                          \
+  {                                                                                           \
+    HEX_ROW(0, f), HEX_ROW(1, f), HEX_ROW(2, f), HEX_ROW(3, f), HEX_ROW(4, f), HEX_ROW(5, f), \
+        HEX_ROW(6, f), HEX_ROW(7, f), HEX_ROW(8, f), HEX_ROW(9, f), HEX_ROW(10, f),           \
+        HEX_ROW(11, f), HEX_ROW(12, f), HEX_ROW(13, f), HEX_ROW(14, f), HEX_ROW(15, f)        \
+  }
 
 const uint32_t hex_colour[HEX_PORTS][2] = HEX_TABLE(pane_value);
 const uint32_t hex_rgb[HEX_PORTS][2] = HEX_TABLE(log_value);

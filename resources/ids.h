@@ -4,15 +4,15 @@
 #pragma once
 
 enum ControlId : int {
-  IDD_MAIN = 100,         // the dialog itself
+  IDD_MAIN = 100,  // the dialog itself
 
-  IDOK = 1,               // the dialog manager's default command (Enter)
-  IDC_EXIT = 2,           // "Exit" (also Escape outside the pane)
+  IDOK = 1,      // the dialog manager's default command (Enter)
+  IDC_EXIT = 2,  // "Exit" (also Escape outside the pane)
 
-  IDC_PANE = 101,         // display pane
+  IDC_PANE = 101,  // display pane
 
-  IDC_GROUP_PORT_A = 103, // "Port A Settings"
-  IDC_GROUP_PORT_B = 104, // "Port B Settings"
+  IDC_GROUP_PORT_A = 103,  // "Port A Settings"
+  IDC_GROUP_PORT_B = 104,  // "Port B Settings"
   IDC_SPEED_A = 105,
   IDC_DATA_A = 106,
   IDC_STOP_A = 107,
@@ -29,11 +29,11 @@ enum ControlId : int {
   IDC_LABEL_DATA_B = 118,
   IDC_LABEL_STOP_B = 119,
   IDC_LABEL_PARITY_B = 120,
-  IDC_LOG = 121,          // "Log"
-  IDC_NO_LOG = 122,       // "No Log"
+  IDC_LOG = 121,     // "Log"
+  IDC_NO_LOG = 122,  // "No Log"
   IDC_GROUP_DISPLAY = 123,
-  IDC_RUN = 126,          // "Run"
-  IDC_STOP = 127,         // "Stop"
+  IDC_RUN = 126,   // "Run"
+  IDC_STOP = 127,  // "Stop"
   IDC_VIEW = 129,
   IDC_PORT_A = 133,       // Port A Comm Port
   IDC_SEND_PORT_A = 134,  // Send Port "Port A"
@@ -41,22 +41,22 @@ enum ControlId : int {
   IDC_LABEL_MESSAGE = 136,
   IDC_SEND = 137,
   IDC_CLEAR = 146,
-  IDC_OPEN_A = 147,       // Port A open indicator (three-state)
-  IDC_OPEN_B = 148,       // Port B open indicator (three-state)
+  IDC_OPEN_A = 147,  // Port A open indicator (three-state)
+  IDC_OPEN_B = 148,  // Port B open indicator (three-state)
   IDC_FLOW_A = 149,
   IDC_FLOW_B = 150,
   IDC_LABEL_FLOW_A = 151,
   IDC_LABEL_FLOW_B = 152,
-  IDC_MESSAGE = 153,      // message field with the history as its list
+  IDC_MESSAGE = 153,  // message field with the history as its list
   IDC_CHECK_KIND = 154,
   IDC_CHECKSUM = 155,
   IDC_GROUP_TRANSFER = 156,
   IDC_XFER_START = 157,
-  IDC_XFER_SEND = 159,    // transfer direction "Send"
-  IDC_XFER_GET = 160,     // transfer direction "Get"
+  IDC_XFER_SEND = 159,  // transfer direction "Send"
+  IDC_XFER_GET = 160,   // transfer direction "Get"
   IDC_PROTOCOL = 161,
   IDC_LABEL_PROTOCOL = 162,
-  IDC_PORT_B = 164,       // Port B Comm Port
+  IDC_PORT_B = 164,  // Port B Comm Port
   IDC_LABEL_PORT_B = 165,
   IDC_LABEL_PORT_A = 166,
   IDC_GROUP_LOG = 167,
@@ -73,8 +73,8 @@ enum ControlId : int {
 
 // Timer ids on the main dialog.
 enum TimerId : int {
-  TIMER_PUMP = 1,         // receive pump, 50 ms
-  TIMER_TRANSFER = 2,     // XMODEM transfer step, 50 ms
-  TIMER_DUMP = 3,         // dump step, 50 ms
-  TIMER_DUMP_IDLE = 4,    // dump without progress, 15 s
+  TIMER_PUMP = 1,       // receive pump, 50 ms
+  TIMER_TRANSFER = 2,   // XMODEM transfer step, 50 ms
+  TIMER_DUMP = 3,       // dump step, 50 ms
+  TIMER_DUMP_IDLE = 4,  // dump without progress, 15 s
 };

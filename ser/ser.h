@@ -20,19 +20,19 @@
 
 // Error codes.
 enum {
-  SIO_BAD_PORT = -1,      // "Bad port ID"
-  SIO_ALREADY_OPEN = -2,  // "Port already open" (never returned)
-  SIO_NOT_OPEN = -3,      // "Port not open"
-  SIO_MEMORY = -4,        // "Memory" (never returned)
-  SIO_DEFAULT = -5,       // "Default" (never returned)
-  SIO_HARDWARE = -6,      // "Hardware" (never returned)
-  SIO_BYTE_SIZE = -7,     // "Byte size" (never returned)
-  SIO_BAUD_RATE = -8,     // "BaudRate" (never returned)
-  SIO_NO_DATA = -100,     // "No data": SioGetc found no byte
-  SIO_RANGE = -101,       // "Range": unknown command letter
-  SIO_ABORTED = -102,     // "Aborted" (never returned)
-  SIO_WIN32_ERROR = -103, // "Win32Error": a system call failed, errno in LastWinError
-  SIO_EXPIRED = -104,     // "Expired" (never returned)
+  SIO_BAD_PORT = -1,       // "Bad port ID"
+  SIO_ALREADY_OPEN = -2,   // "Port already open" (never returned)
+  SIO_NOT_OPEN = -3,       // "Port not open"
+  SIO_MEMORY = -4,         // "Memory" (never returned)
+  SIO_DEFAULT = -5,        // "Default" (never returned)
+  SIO_HARDWARE = -6,       // "Hardware" (never returned)
+  SIO_BYTE_SIZE = -7,      // "Byte size" (never returned)
+  SIO_BAUD_RATE = -8,      // "BaudRate" (never returned)
+  SIO_NO_DATA = -100,      // "No data": SioGetc found no byte
+  SIO_RANGE = -101,        // "Range": unknown command letter
+  SIO_ABORTED = -102,      // "Aborted" (never returned)
+  SIO_WIN32_ERROR = -103,  // "Win32Error": a system call failed, errno in LastWinError
+  SIO_EXPIRED = -104,      // "Expired" (never returned)
 };
 
 constexpr int SIO_MAX_PORTS = 16;
@@ -54,14 +54,14 @@ struct PortDCB_t {
   bool fParity = false;       // parity checking of received bytes
   bool fOutxCtsFlow = false;  // hardware flow control (RTS/CTS)
   bool fOutxDsrFlow = false;
-  bool fOutX = false;         // software flow control, output
-  bool fInX = false;          // software flow control, input
+  bool fOutX = false;  // software flow control, output
+  bool fInX = false;   // software flow control, input
   bool fTXContinueOnXoff = true;
   bool fNull = false;
   bool fDsrSensitivity = false;
   bool fAbortOnError = false;
-  uint8_t fDtrControl = 0;    // 0 disable (the line is driven only by SioDTR)
-  uint8_t fRtsControl = 0;    // 0 disable, 2 handshake
+  uint8_t fDtrControl = 0;  // 0 disable (the line is driven only by SioDTR)
+  uint8_t fRtsControl = 0;  // 0 disable, 2 handshake
   uint16_t XonLim = 128;
   uint16_t XoffLim = 128;
   uint8_t XonChar = 0x11;

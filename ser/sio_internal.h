@@ -33,14 +33,14 @@ struct ErrorCounters {
 };
 
 struct PortRecord {
-  int Handle = -1;            // file descriptor; -1 when the port is not open
-  uint8_t Flags = 0;          // SIO_FLAG_DTR, SIO_FLAG_RTS as last set
-  uint8_t UnGetByte = 0;      // pushed-back byte; 0 = none
-  PortDCB_t *Dcb = nullptr;   // this port's entry in PortDCB
-  LineSettings OldTimeouts;   // settings found at open, put back at close
+  int Handle = -1;           // file descriptor; -1 when the port is not open
+  uint8_t Flags = 0;         // SIO_FLAG_DTR, SIO_FLAG_RTS as last set
+  uint8_t UnGetByte = 0;     // pushed-back byte; 0 = none
+  PortDCB_t *Dcb = nullptr;  // this port's entry in PortDCB
+  LineSettings OldTimeouts;  // settings found at open, put back at close
   bool OldTimeoutsSaved = false;
-  ErrorCounters Counters;     // error counts at the last SioStatus (or open)
-  bool CountersValid = false; // false when the driver keeps no counts
+  ErrorCounters Counters;      // error counts at the last SioStatus (or open)
+  bool CountersValid = false;  // false when the driver keeps no counts
 };
 
 extern PortRecord PortData[SIO_MAX_PORTS];

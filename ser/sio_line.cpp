@@ -106,8 +106,12 @@ int SioFlow(int port, int mode) {
   return 0;
 }
 
-int SioDTR(int port, int command) { return lineCommand(port, command, ModemLine::Dtr, SIO_FLAG_DTR); }
-int SioRTS(int port, int command) { return lineCommand(port, command, ModemLine::Rts, SIO_FLAG_RTS); }
+int SioDTR(int port, int command) {
+  return lineCommand(port, command, ModemLine::Dtr, SIO_FLAG_DTR);
+}
+int SioRTS(int port, int command) {
+  return lineCommand(port, command, ModemLine::Rts, SIO_FLAG_RTS);
+}
 
 int SioCTS(int port) { return modemBit(port, 0x10); }
 int SioDSR(int port) { return modemBit(port, 0x20); }

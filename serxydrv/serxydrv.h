@@ -16,40 +16,40 @@
 
 // The driver's error codes; DriverErrors[-300 - code] is the text.
 enum {
-  XY_UNKNOWN_ERROR = -300,   // "Unknown error" (never raised)
-  XY_ALREADY_ACTIVE = -301,  // "Already active"
-  XY_CANNOT_OPEN = -302,     // "Cannot open file"
-  XY_FILE_EMPTY = -303,      // "File is empty" (never raised)
-  XY_NO_STARTUP = -304,      // "Expected startup character (NAK or 'C') not received"
-  XY_BAD_STARTUP = -305,     // "Startup character was not NAK or 'C'" (never raised)
-  XY_DISK_READ = -306,       // "Disk read error"
-  XY_EOT_NOT_ACKED = -307,   // "EOT character not ACKed"
-  XY_INTERNAL = -308,        // "Internal error"
-  XY_CANCELLED = -309,       // "Cancelled by other end"
-  XY_OUT_OF_SYNC = -310,     // "Out of sync"
-  XY_RETRY_LIMIT = -311,     // "Retry limit exceeded"
-  XY_BAD_PACKET_NUMBER = -312, // "Bad packet number"
-  XY_TIMED_OUT = -313,       // "Timed out awaiting incoming character"
-  XY_NO_SUCH_FILE = -314,    // "No such file" (never raised)
-  XY_NOT_ACTIVE = -315,      // "Port not active"
-  XY_PORT_RANGE = -316,      // "Port range" (never raised)
-  XY_DISK_WRITE = -317,      // "Disk write error"
-  XY_ABORTED = -318,         // "Aborted by user"
+  XY_UNKNOWN_ERROR = -300,      // "Unknown error" (never raised)
+  XY_ALREADY_ACTIVE = -301,     // "Already active"
+  XY_CANNOT_OPEN = -302,        // "Cannot open file"
+  XY_FILE_EMPTY = -303,         // "File is empty" (never raised)
+  XY_NO_STARTUP = -304,         // "Expected startup character (NAK or 'C') not received"
+  XY_BAD_STARTUP = -305,        // "Startup character was not NAK or 'C'" (never raised)
+  XY_DISK_READ = -306,          // "Disk read error"
+  XY_EOT_NOT_ACKED = -307,      // "EOT character not ACKed"
+  XY_INTERNAL = -308,           // "Internal error"
+  XY_CANCELLED = -309,          // "Cancelled by other end"
+  XY_OUT_OF_SYNC = -310,        // "Out of sync"
+  XY_RETRY_LIMIT = -311,        // "Retry limit exceeded"
+  XY_BAD_PACKET_NUMBER = -312,  // "Bad packet number"
+  XY_TIMED_OUT = -313,          // "Timed out awaiting incoming character"
+  XY_NO_SUCH_FILE = -314,       // "No such file" (never raised)
+  XY_NOT_ACTIVE = -315,         // "Port not active"
+  XY_PORT_RANGE = -316,         // "Port range" (never raised)
+  XY_DISK_WRITE = -317,         // "Disk write error"
+  XY_ABORTED = -318,            // "Aborted by user"
 };
 extern const char *const DriverErrors[19];
 
 // Ids of xyGetParameter. 0..5 need the acquired port; 6..12 answer for any.
 enum {
-  XY_PARAM_LAST_ERROR = 0,     // outcome of the last transfer, 0 success
-  XY_PARAM_ERROR_STATE = 1,    // state in which the last error occurred
-  XY_PARAM_PACKET = 2,         // packet being sent, or expected next
-  XY_PARAM_STATE = 3,          // engine state, 0 idle
-  XY_PARAM_FILE_SIZE = 4,      // size of the file sent, or announced in packet 0
-  XY_PARAM_ERROR_COUNT = 5,    // NAKs received (sending) or sent (receiving)
+  XY_PARAM_LAST_ERROR = 0,   // outcome of the last transfer, 0 success
+  XY_PARAM_ERROR_STATE = 1,  // state in which the last error occurred
+  XY_PARAM_PACKET = 2,       // packet being sent, or expected next
+  XY_PARAM_STATE = 3,        // engine state, 0 idle
+  XY_PARAM_FILE_SIZE = 4,    // size of the file sent, or announced in packet 0
+  XY_PARAM_ERROR_COUNT = 5,  // NAKs received (sending) or sent (receiving)
   XY_PARAM_DEBUG_VALUE = 6,
-  XY_PARAM_LAST_GET_CHAR = 7,  // sign-extended
-  XY_PARAM_LAST_PUT_CHAR = 8,  // sign-extended
-  XY_PARAM_GET_CHAR_COUNT = 9, // bytes received since the program started
+  XY_PARAM_LAST_GET_CHAR = 7,   // sign-extended
+  XY_PARAM_LAST_PUT_CHAR = 8,   // sign-extended
+  XY_PARAM_GET_CHAR_COUNT = 9,  // bytes received since the program started
   XY_PARAM_PUT_CHAR_COUNT = 10,
   XY_PARAM_DRIVER_COUNT = 11,  // xyDriver calls since the program started
   XY_PARAM_VERSION = 12,       // XY_VERSION
@@ -63,8 +63,8 @@ enum {
 };
 
 constexpr int XY_MESSAGE_SLOTS = 12;
-constexpr int XY_MESSAGE_SIZE = 80;    // a text and its terminator
-constexpr int XY_FILE_NAME_SIZE = 128; // a name of at most 127 characters
+constexpr int XY_MESSAGE_SIZE = 80;     // a text and its terminator
+constexpr int XY_FILE_NAME_SIZE = 128;  // a name of at most 127 characters
 
 // Acquires the driver for port. 0; -301 when a port already holds it.
 int xyAcquire(int port);

@@ -103,7 +103,7 @@ bool isHardError(int c) { return c < 0 && c != SIO_NO_DATA; }
 
 // --- Sending ------------------------------------------------------------------
 
-Flow sendOpenFile(int port) { // 202
+Flow sendOpenFile(int port) {  // 202
   XyList &x = xyList;
   x.EndOfBatch = x.BatchFlag && x.FileName[0] == '\0';
   x.BytesSent = 0;
@@ -125,7 +125,7 @@ Flow sendOpenFile(int port) { // 202
   return Go;
 }
 
-Flow sendAwaitStart(int port) { // 203
+Flow sendAwaitStart(int port) {  // 203
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -158,7 +158,7 @@ void fillPacketZero() {
     x.Buffer[at++] = uint8_t(sizeText[i]);
 }
 
-Flow sendFillPacket(int port) { // 205
+Flow sendFillPacket(int port) {  // 205
   XyList &x = xyList;
   if (x.EndOfBatch) {
     x.PacketSize = 128;
@@ -178,7 +178,7 @@ Flow sendFillPacket(int port) { // 205
   return Go;
 }
 
-Flow sendHeader(int port) { // 209
+Flow sendHeader(int port) {  // 209
   XyList &x = xyList;
   uint8_t number = uint8_t(x.Packet);
   if (PutChar(port, x.HeaderChar) < 0 || PutChar(port, number) < 0 ||
@@ -190,7 +190,7 @@ Flow sendHeader(int port) { // 209
   return Go;
 }
 
-Flow sendData(int port) { // 210
+Flow sendData(int port) {  // 210
   XyList &x = xyList;
   for (int i = 0; i < x.PacketSize; ++i) {
     if (i % 32 == 31 && WaitForCTS(port) < 0)
@@ -207,7 +207,7 @@ Flow sendData(int port) { // 210
   return Go;
 }
 
-Flow sendCheck(int port) { // 211
+Flow sendCheck(int port) {  // 211
   XyList &x = xyList;
   // The first packet's check bytes wait a little, so that start characters
   // the receiver repeated meanwhile are dropped before its reply.
@@ -232,7 +232,7 @@ Flow sendCheck(int port) { // 211
   return Go;
 }
 
-Flow sendAwaitReply(int port) { // 212
+Flow sendAwaitReply(int port) {  // 212
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -269,7 +269,7 @@ Flow sendAwaitReply(int port) { // 212
   return fail(port, XY_OUT_OF_SYNC);
 }
 
-Flow sendAfterAck(int port) { // 213
+Flow sendAfterAck(int port) {  // 213
   XyList &x = xyList;
   if (!x.EndOfBatch && x.Packet == 0) {
     // Packet 0 accepted: the receiver asks again for the data.
@@ -284,7 +284,7 @@ Flow sendAfterAck(int port) { // 213
   return Go;
 }
 
-Flow sendNextOrEnd(int port) { // 214
+Flow sendNextOrEnd(int port) {  // 214
   XyList &x = xyList;
   if (x.BytesSent < uint32_t(x.FileSize)) {
     ++x.Packet;
@@ -299,7 +299,7 @@ Flow sendNextOrEnd(int port) { // 214
   return Go;
 }
 
-Flow sendEot(int port) { // 206
+Flow sendEot(int port) {  // 206
   XyList &x = xyList;
   x.TimeMark = xyNow();
   if (PutChar(port, EOT) < 0)
@@ -310,7 +310,7 @@ Flow sendEot(int port) { // 206
   return Go;
 }
 
-Flow sendAwaitEotAck(int port) { // 207
+Flow sendAwaitEotAck(int port) {  // 207
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -341,14 +341,14 @@ Flow sendAwaitEotAck(int port) { // 207
 
 // --- Receiving ----------------------------------------------------------------
 
-Flow receiveStart(int port) { // 300
+Flow receiveStart(int port) {  // 300
   SioRxClear(port);
   xyList.BytesWritten = 0;
   xyList.State = 303;
   return Go;
 }
 
-Flow receiveCreate(int port) { // 303
+Flow receiveCreate(int port) {  // 303
   XyList &x = xyList;
   if (x.BatchFlag) {
     x.FirstPacket = 0;
@@ -363,7 +363,7 @@ Flow receiveCreate(int port) { // 303
   return Go;
 }
 
-Flow receiveFirstPacket(int /*port*/) { // 304
+Flow receiveFirstPacket(int /*port*/) {  // 304
   xyList.Packet = xyList.FirstPacket;
   xyList.NextState = 305;
   LastAcceptedPacket = -1;
@@ -371,7 +371,7 @@ Flow receiveFirstPacket(int /*port*/) { // 304
   return Go;
 }
 
-Flow receiveSendStart(int port) { // 301
+Flow receiveSendStart(int port) {  // 301
   if (PutChar(port, xyList.NCGchar) < 0)
     return Pause;
   xyList.TimeMark = xyNow();
@@ -379,7 +379,7 @@ Flow receiveSendStart(int port) { // 301
   return Pause;
 }
 
-Flow receiveAwaitAnswer(int port) { // 302
+Flow receiveAwaitAnswer(int port) {  // 302
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -392,7 +392,7 @@ Flow receiveAwaitAnswer(int port) { // 302
   if (DebugLevel >= 2)
     QueueMessage("COM%d: Received %c (%xH)", port + 1, c, c);
   if (c == SOH || c == STX || c == CAN || c == EOT) {
-    ReadyByte = c; // the packet state reads it again
+    ReadyByte = c;  // the packet state reads it again
     x.State = x.NextState;
   } else {
     x.State = 301;
@@ -400,7 +400,7 @@ Flow receiveAwaitAnswer(int port) { // 302
   return Pause;
 }
 
-Flow receivePrepare(int /*port*/) { // 305
+Flow receivePrepare(int /*port*/) {  // 305
   xyList.TryCount = 1;
   xyList.TryLimit = 5;
   xyList.TimeMark = xyNow();
@@ -408,7 +408,7 @@ Flow receivePrepare(int /*port*/) { // 305
   return Go;
 }
 
-Flow receiveAwaitPacket(int port) { // 307
+Flow receiveAwaitPacket(int port) {  // 307
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -457,7 +457,7 @@ int packetByte(int port) {
   return -1;
 }
 
-Flow receiveNumber(int port) { // 309
+Flow receiveNumber(int port) {  // 309
   int c = packetByte(port);
   if (c < 0)
     return Pause;
@@ -469,7 +469,7 @@ Flow receiveNumber(int port) { // 309
   return Go;
 }
 
-Flow receiveComplement(int port) { // 310
+Flow receiveComplement(int port) {  // 310
   XyList &x = xyList;
   int c = packetByte(port);
   if (c < 0)
@@ -486,7 +486,7 @@ Flow receiveComplement(int port) { // 310
   return Go;
 }
 
-Flow receiveData(int port) { // 308
+Flow receiveData(int port) {  // 308
   XyList &x = xyList;
   for (int i = 0; i < x.PacketSize; ++i) {
     int c;
@@ -506,7 +506,7 @@ Flow receiveData(int port) { // 308
   return Go;
 }
 
-Flow receiveCheck(int port) { // 311
+Flow receiveCheck(int port) {  // 311
   XyList &x = xyList;
   int c = packetByte(port);
   if (c < 0)
@@ -521,7 +521,7 @@ Flow receiveCheck(int port) { // 311
   return Go;
 }
 
-Flow receiveCheckLow(int port) { // 312
+Flow receiveCheckLow(int port) {  // 312
   int c = packetByte(port);
   if (c < 0)
     return Pause;
@@ -530,7 +530,7 @@ Flow receiveCheckLow(int port) { // 312
   return Go;
 }
 
-Flow receiveVerify(int port) { // 313
+Flow receiveVerify(int port) {  // 313
   XyList &x = xyList;
   if (DebugLevel >= 2)
     QueueMessage(checksumMode()
@@ -567,7 +567,7 @@ Flow receivePacketZero(int port) {
   memcpy(name, x.Buffer, nameLength);
   name[nameLength] = '\0';
   FileNameCopy(x.FileName, name);
-  if (name[0] == '\0') { // end of batch
+  if (name[0] == '\0') {  // end of batch
     if (WaitForCTS(port) < 0 || PutChar(port, ACK) < 0)
       return Pause;
     return succeed(port);
@@ -590,7 +590,7 @@ Flow receivePacketZero(int port) {
   return acknowledge(port, 301);
 }
 
-Flow receiveAccept(int port) { // 306
+Flow receiveAccept(int port) {  // 306
   XyList &x = xyList;
   if (x.RxPacket == LastAcceptedPacket) {
     // The sender missed our ACK and sent the same packet again: it is
@@ -615,50 +615,77 @@ Flow receiveAccept(int port) { // 306
 
 Flow runState(int port) {
   switch (xyList.State) {
-  case 201: xyList.State = 202; return Go;
-  case 202: return sendOpenFile(port);
-  case 203: return sendAwaitStart(port);
+  case 201:
+    xyList.State = 202;
+    return Go;
+  case 202:
+    return sendOpenFile(port);
+  case 203:
+    return sendAwaitStart(port);
   case 204:
     xyList.FirstPacket = xyList.BatchFlag ? 0 : 1;
     xyList.Packet = xyList.FirstPacket;
     xyList.State = 205;
     return Go;
-  case 205: return sendFillPacket(port);
-  case 206: return sendEot(port);
-  case 207: return sendAwaitEotAck(port);
+  case 205:
+    return sendFillPacket(port);
+  case 206:
+    return sendEot(port);
+  case 207:
+    return sendAwaitEotAck(port);
   case 208:
     xyList.HeaderChar = xyList.PacketSize == 1024 ? STX : SOH;
     xyList.TryCount = 1;
     xyList.TryLimit = 5;
     xyList.State = 209;
     return Go;
-  case 209: return sendHeader(port);
-  case 210: return sendData(port);
-  case 211: return sendCheck(port);
-  case 212: return sendAwaitReply(port);
-  case 213: return sendAfterAck(port);
-  case 214: return sendNextOrEnd(port);
-  case 300: return receiveStart(port);
-  case 301: return receiveSendStart(port);
-  case 302: return receiveAwaitAnswer(port);
-  case 303: return receiveCreate(port);
-  case 304: return receiveFirstPacket(port);
-  case 305: return receivePrepare(port);
-  case 306: return receiveAccept(port);
-  case 307: return receiveAwaitPacket(port);
-  case 308: return receiveData(port);
-  case 309: return receiveNumber(port);
-  case 310: return receiveComplement(port);
-  case 311: return receiveCheck(port);
-  case 312: return receiveCheckLow(port);
-  case 313: return receiveVerify(port);
+  case 209:
+    return sendHeader(port);
+  case 210:
+    return sendData(port);
+  case 211:
+    return sendCheck(port);
+  case 212:
+    return sendAwaitReply(port);
+  case 213:
+    return sendAfterAck(port);
+  case 214:
+    return sendNextOrEnd(port);
+  case 300:
+    return receiveStart(port);
+  case 301:
+    return receiveSendStart(port);
+  case 302:
+    return receiveAwaitAnswer(port);
+  case 303:
+    return receiveCreate(port);
+  case 304:
+    return receiveFirstPacket(port);
+  case 305:
+    return receivePrepare(port);
+  case 306:
+    return receiveAccept(port);
+  case 307:
+    return receiveAwaitPacket(port);
+  case 308:
+    return receiveData(port);
+  case 309:
+    return receiveNumber(port);
+  case 310:
+    return receiveComplement(port);
+  case 311:
+    return receiveCheck(port);
+  case 312:
+    return receiveCheckLow(port);
+  case 313:
+    return receiveVerify(port);
   default:
     QueueMessage("!COM%d: INTERNAL ERROR: Bad state = %d", port + 1, xyList.State);
     return fail(port, XY_INTERNAL);
   }
 }
 
-} // namespace
+}  // namespace
 
 int xyDriver(int port) {
   ++DriverCount;

@@ -328,20 +328,34 @@ int xyGetParameter(int port, int id) {
   if (id >= 0 && id <= 5 && port != ActivePort)
     return XY_NOT_ACTIVE;
   switch (id) {
-  case XY_PARAM_LAST_ERROR: return xyList.LastError;
-  case XY_PARAM_ERROR_STATE: return xyList.ErrorState;
-  case XY_PARAM_PACKET: return xyList.Packet;
-  case XY_PARAM_STATE: return xyList.State;
-  case XY_PARAM_FILE_SIZE: return xyList.FileSize;
-  case XY_PARAM_ERROR_COUNT: return xyList.ErrorCount;
-  case XY_PARAM_DEBUG_VALUE: return DebugValue;
-  case XY_PARAM_LAST_GET_CHAR: return LastGetChar;
-  case XY_PARAM_LAST_PUT_CHAR: return LastPutChar;
-  case XY_PARAM_GET_CHAR_COUNT: return GetCharCount;
-  case XY_PARAM_PUT_CHAR_COUNT: return PutCharCount;
-  case XY_PARAM_DRIVER_COUNT: return DriverCount;
-  case XY_PARAM_VERSION: return XY_VERSION;
-  default: return -1;
+  case XY_PARAM_LAST_ERROR:
+    return xyList.LastError;
+  case XY_PARAM_ERROR_STATE:
+    return xyList.ErrorState;
+  case XY_PARAM_PACKET:
+    return xyList.Packet;
+  case XY_PARAM_STATE:
+    return xyList.State;
+  case XY_PARAM_FILE_SIZE:
+    return xyList.FileSize;
+  case XY_PARAM_ERROR_COUNT:
+    return xyList.ErrorCount;
+  case XY_PARAM_DEBUG_VALUE:
+    return DebugValue;
+  case XY_PARAM_LAST_GET_CHAR:
+    return LastGetChar;
+  case XY_PARAM_LAST_PUT_CHAR:
+    return LastPutChar;
+  case XY_PARAM_GET_CHAR_COUNT:
+    return GetCharCount;
+  case XY_PARAM_PUT_CHAR_COUNT:
+    return PutCharCount;
+  case XY_PARAM_DRIVER_COUNT:
+    return DriverCount;
+  case XY_PARAM_VERSION:
+    return XY_VERSION;
+  default:
+    return -1;
   }
 }
 

@@ -14,7 +14,7 @@ constexpr uint8_t EOT = 0x04;
 constexpr uint8_t ACK = 0x06;
 constexpr uint8_t NAK = 0x15;
 constexpr uint8_t CAN = 0x18;
-constexpr uint8_t CRC_START = 0x43; // 'C'
+constexpr uint8_t CRC_START = 0x43;  // 'C'
 
 // Time limits in milliseconds.
 constexpr uint32_t XY_GETCHAR_TRY_MS = 50;

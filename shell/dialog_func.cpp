@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr int kHistoryKeep = 10;          // entries of the message history
-constexpr int kMessageMax = HEX_BUF_SIZE; // message text with its NUL
+constexpr int kHistoryKeep = 10;           // entries of the message history
+constexpr int kMessageMax = HEX_BUF_SIZE;  // message text with its NUL
 
 // Focus lost by the message field: the edited text joins the history unless
 // an entry already holds it (letter case ignored); with more than ten
@@ -62,7 +62,7 @@ void key_filter(DlgNotify *notify) {
       notify->wParam = 0;
       break;
     case VK_DELETE:
-      notify->wParam = uintptr_t(VK_BACK);   // the pane treats Delete as Backspace
+      notify->wParam = uintptr_t(VK_BACK);  // the pane treats Delete as Backspace
       break;
     case VK_PROCESSKEY:
       notify->wParam = uintptr_t(unsigned(hex_escape_code));
@@ -83,18 +83,12 @@ struct ListRoute {
   ListHandler handler;
 };
 constexpr ListRoute kListRoutes[] = {
-    {IDC_SPEED_A, hex_speed1SelChange},
-    {IDC_DATA_A, hex_data1SelChange},
-    {IDC_STOP_A, hex_stop1SelChange},
-    {IDC_PARITY_A, hex_parity1SelChange},
-    {IDC_SPEED_B, hex_speed2SelChange},
-    {IDC_DATA_B, hex_data2SelChange},
-    {IDC_STOP_B, hex_stop2SelChange},
-    {IDC_PARITY_B, hex_parity2SelChange},
-    {IDC_FLOW_A, hex_flow1SelChange},
-    {IDC_FLOW_B, hex_flow2SelChange},
-    {IDC_PORT_A, hex_PortASelChange},
-    {IDC_PORT_B, hex_PortBSelChange},
+    {IDC_SPEED_A, hex_speed1SelChange}, {IDC_DATA_A, hex_data1SelChange},
+    {IDC_STOP_A, hex_stop1SelChange},   {IDC_PARITY_A, hex_parity1SelChange},
+    {IDC_SPEED_B, hex_speed2SelChange}, {IDC_DATA_B, hex_data2SelChange},
+    {IDC_STOP_B, hex_stop2SelChange},   {IDC_PARITY_B, hex_parity2SelChange},
+    {IDC_FLOW_A, hex_flow1SelChange},   {IDC_FLOW_B, hex_flow2SelChange},
+    {IDC_PORT_A, hex_PortASelChange},   {IDC_PORT_B, hex_PortBSelChange},
     {IDC_VIEW, hex_ViewSelChange},
 };
 

@@ -29,7 +29,7 @@ void win_periodic(HWND window) {
     if (count <= 0)
       continue;
     if (hex_run == 0)
-      continue;   // Stop: read and dropped
+      continue;  // Stop: read and dropped
     buffer[count] = 0;
     char *text = reinterpret_cast<char *>(buffer);
     switch (hex_view_mode) {

@@ -22,9 +22,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
 // --- Receive pump -------------------------------------------------------------
 
 constexpr unsigned WIN_PUMP_PERIOD_MS = 50;
-constexpr int WIN_RX_CHUNK = 8192;           // most bytes read from one port per run
-constexpr int WIN_RX_BUFFER = 76045;         // longest text a view writes back, plus NUL
-constexpr int WIN_TIME_STEP = 50;            // hex_time_stamp per run
+constexpr int WIN_RX_CHUNK = 8192;    // most bytes read from one port per run
+constexpr int WIN_RX_BUFFER = 76045;  // longest text a view writes back, plus NUL
+constexpr int WIN_TIME_STEP = 50;     // hex_time_stamp per run
 
 // Arms timer 1 (50 ms) and keeps its handle in hex_timer.
 void win_init_periodic(HWND window);

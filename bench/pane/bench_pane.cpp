@@ -56,7 +56,8 @@ long peakKilobytes() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::atol(line.c_str() + 6);
   return -1;
 }
 
@@ -102,7 +103,8 @@ private:
 
 double mean(const std::vector<double> &v, std::size_t from, std::size_t to) {
   double sum = 0;
-  for (std::size_t i = from; i < to; ++i) sum += v[i];
+  for (std::size_t i = from; i < to; ++i)
+    sum += v[i];
   return sum / double(to - from);
 }
 
@@ -118,11 +120,13 @@ void putReceived(PaneModel &model, const std::string &bytes, PaneColour colour) 
   const bool caretAtEnd = kept.caret >= model.length();
   model.setSelectionColour(colour);
   model.append(bytes);
-  if (caretAtEnd) model.setCaret(model.length());
+  if (caretAtEnd)
+    model.setCaret(model.length());
 }
 
 double median(std::vector<double> v) {
-  if (v.empty()) return 0;
+  if (v.empty())
+    return 0;
   std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
   return v[v.size() / 2];
 }
@@ -146,7 +150,8 @@ Result runShape(const char *name, bool endlessLine, int chunks) {
   std::int64_t drops = 0, lastDropped = 0;
   for (int i = 0; i < chunks; ++i) {
     const std::string chunk = endlessLine ? hexText(random, kChunkChars / 3) : frames.next(random);
-    if (i % 2 == 0) tickStart = wallMicros();
+    if (i % 2 == 0)
+      tickStart = wallMicros();
     const double t0 = nowMicros();
     PaneModel &model = pane.model();
     putReceived(model, chunk, kPortColours[i % 2]);
@@ -156,7 +161,8 @@ Result runShape(const char *name, bool endlessLine, int chunks) {
       pane.render(&painter);
     }
     const double t2 = nowMicros();
-    if (i % 2 == 1) wallTicks.push_back(wallMicros() - tickStart);
+    if (i % 2 == 1)
+      wallTicks.push_back(wallMicros() - tickStart);
     appendUs.push_back(t1 - t0);
     paintUs.push_back(t2 - t1);
     if (model.droppedTotal() != lastDropped) {
@@ -164,46 +170,54 @@ Result runShape(const char *name, bool endlessLine, int chunks) {
       lastDropped = model.droppedTotal();
     }
     if (model.length() > model.capacity() / 2)
-      worstBytesPerChar = std::max(worstBytesPerChar, double(model.memoryBytes()) / double(model.length()));
+      worstBytesPerChar =
+          std::max(worstBytesPerChar, double(model.memoryBytes()) / double(model.length()));
   }
   const std::size_t n = appendUs.size();
   const std::size_t window = std::min<std::size_t>(100, n / 2);
   const double appendEarly = mean(appendUs, 0, window), appendLate = mean(appendUs, n - window, n);
   const double paintEarly = mean(paintUs, 0, window), paintLate = mean(paintUs, n - window, n);
   std::vector<double> ticks;
-  for (std::size_t i = 1; i < n; i += 2) ticks.push_back(appendUs[i - 1] + appendUs[i] + paintUs[i]);
-  std::vector<double> lateTicks(ticks.end() - std::min<std::ptrdiff_t>(50, ticks.size()), ticks.end());
+  for (std::size_t i = 1; i < n; i += 2)
+    ticks.push_back(appendUs[i - 1] + appendUs[i] + paintUs[i]);
+  std::vector<double> lateTicks(ticks.end() - std::min<std::ptrdiff_t>(50, ticks.size()),
+                                ticks.end());
 
-  std::printf("%s: %d chunks, %lld characters kept (cap %lld), %lld dropped in %lld steps, %lld lines\n",
-              name, chunks, static_cast<long long>(pane.model().length()),
-              static_cast<long long>(pane.model().capacity()),
-              static_cast<long long>(pane.model().droppedTotal()), static_cast<long long>(drops),
-              static_cast<long long>(pane.model().lineCount()));
+  std::printf(
+      "%s: %d chunks, %lld characters kept (cap %lld), %lld dropped in %lld steps, %lld lines\n",
+      name, chunks, static_cast<long long>(pane.model().length()),
+      static_cast<long long>(pane.model().capacity()),
+      static_cast<long long>(pane.model().droppedTotal()), static_cast<long long>(drops),
+      static_cast<long long>(pane.model().lineCount()));
   std::printf("%s: append us first 100 %.1f (median %.1f), last 100 %.1f (median %.1f)\n", name,
               appendEarly, median({appendUs.begin(), appendUs.begin() + window}), appendLate,
               median({appendUs.end() - window, appendUs.end()}));
   std::printf("%s: paint  us first 100 %.1f (median %.1f), last 100 %.1f (median %.1f)\n", name,
               paintEarly, median({paintUs.begin(), paintUs.begin() + window}), paintLate,
               median({paintUs.end() - window, paintUs.end()}));
-  std::printf("%s: tick (2 chunks + 1 paint) median %.0f us over all, %.0f us over the last 50; worst %.0f us; "
-              "wall-clock median %.0f us\n",
-              name, median(ticks), median(lateTicks), *std::max_element(ticks.begin(), ticks.end()),
-              median(wallTicks));
+  std::printf(
+      "%s: tick (2 chunks + 1 paint) median %.0f us over all, %.0f us over the last 50; worst %.0f "
+      "us; "
+      "wall-clock median %.0f us\n",
+      name, median(ticks), median(lateTicks), *std::max_element(ticks.begin(), ticks.end()),
+      median(wallTicks));
   std::printf("%s: model %.3f bytes/char (worst while over half full), now %zu bytes\n", name,
               worstBytesPerChar, pane.model().memoryBytes());
   const double appendRatio = median({appendUs.end() - window, appendUs.end()}) /
                              median({appendUs.begin(), appendUs.begin() + window});
   const double paintRatio = median({paintUs.end() - window, paintUs.end()}) /
                             median({paintUs.begin(), paintUs.begin() + window});
-  std::printf("%s: late/early of means: append %.2f, paint %.2f; of medians: append %.2f, paint %.2f\n",
-              name, appendLate / appendEarly, paintLate / paintEarly, appendRatio, paintRatio);
+  std::printf(
+      "%s: late/early of means: append %.2f, paint %.2f; of medians: append %.2f, paint %.2f\n",
+      name, appendLate / appendEarly, paintLate / paintEarly, appendRatio, paintRatio);
   return {appendRatio, paintRatio, worstBytesPerChar, median(ticks)};
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const int chunks = argc > 1 ? std::atoi(argv[1]) : 2800;
   Result hex = runShape("hex line", true, chunks);
@@ -212,7 +226,8 @@ int main(int argc, char **argv) {
   std::printf("median tick: %.0f us (hex line), %.0f us (80-char lines)\n", hex.tickMedian,
               frames.tickMedian);
   std::printf("pane: append late/early %.2f, paint late/early %.2f, bytes/char %.2f\n",
-              std::max(hex.appendRatio, frames.appendRatio), std::max(hex.paintRatio, frames.paintRatio),
+              std::max(hex.appendRatio, frames.appendRatio),
+              std::max(hex.paintRatio, frames.paintRatio),
               std::max(hex.bytesPerChar, frames.bytesPerChar));
   return 0;
 }

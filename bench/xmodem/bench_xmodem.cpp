@@ -141,15 +141,15 @@ Run sxToRx(const std::vector<uint8_t> &content) {
 double lineSeconds(size_t bytes = kFileSize) { return double(bytes) * 10.0 / kBitRate; }
 
 void report(const char *name, const Run &run, size_t bytes = kFileSize) {
-  printf("%-34s %s  %7.2f s  efficiency %5.1f %%", name, run.ok ? "ok    " : "FAILED",
-         run.seconds, 100.0 * lineSeconds(bytes) / run.seconds);
+  printf("%-34s %s  %7.2f s  efficiency %5.1f %%", name, run.ok ? "ok    " : "FAILED", run.seconds,
+         100.0 * lineSeconds(bytes) / run.seconds);
   if (run.calls > 0)
     printf("  %d xyDriver calls, %.0f file bytes per call", run.calls, double(bytes) / run.calls);
   printf("\n");
   fflush(stdout);
 }
 
-} // namespace
+}  // namespace
 
 int main() {
   std::vector<uint8_t> content = xytest::randomBytes(kFileSize, 2024);

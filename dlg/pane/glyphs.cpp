@@ -4,19 +4,22 @@ namespace {
 
 // Windows-1252 characters of 0x80..0x9F; 0 where the code page has none.
 constexpr char32_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
 }  // namespace
 
 char32_t paneGlyph(std::uint8_t byte) {
-  if (byte == '\t' || byte == '\n' || byte == '\r') return byte;
-  if (byte < 0x20) return 0x2400 + byte;
-  if (byte == 0x7F) return 0x2421;
-  if (byte < 0x80) return byte;
+  if (byte == '\t' || byte == '\n' || byte == '\r')
+    return byte;
+  if (byte < 0x20)
+    return 0x2400 + byte;
+  if (byte == 0x7F)
+    return 0x2421;
+  if (byte < 0x80)
+    return byte;
   if (byte < 0xA0) {
     char32_t glyph = kCp1252High[byte - 0x80];
     return glyph ? glyph : kPaneUndefinedGlyph;
@@ -28,7 +31,8 @@ int paneByteFromUnicode(char32_t character) {
   if (character < 0x80 || (character >= 0xA0 && character <= 0xFF))
     return static_cast<int>(character);
   for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] != 0 && kCp1252High[i] == character) return 0x80 + i;
+    if (kCp1252High[i] != 0 && kCp1252High[i] == character)
+      return 0x80 + i;
   return -1;
 }
 
@@ -57,7 +61,8 @@ std::string paneBytesToUtf8(std::string_view bytes, PaneRenderState &state) {
     const bool afterCr = state.pendingCr;
     state.pendingCr = false;
     if (byte == '\n') {
-      if (!afterCr) out += '\n';  // the LF of CR LF: the CR gave the break
+      if (!afterCr)
+        out += '\n';  // the LF of CR LF: the CR gave the break
       state.column = 0;
     } else if (byte == '\r') {
       out += '\n';

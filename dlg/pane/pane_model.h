@@ -103,14 +103,14 @@ public:
   void setText(std::string_view bytes);
   void clear() { setText({}); }
 
-  std::uint8_t charAt(std::int64_t position) const;        // 0 outside
-  PaneColour colourAt(std::int64_t position) const;        // default outside
+  std::uint8_t charAt(std::int64_t position) const;            // 0 outside
+  PaneColour colourAt(std::int64_t position) const;            // default outside
   std::string text(std::int64_t from, std::int64_t to) const;  // clamped
   std::string text() const { return text(0, length_); }
   // Reads up to `count` characters from `position` into the buffers
   // (either may be null); returns how many were read.
-  std::int64_t read(std::int64_t position, std::int64_t count,
-                    std::uint8_t *chars, PaneColour *colours) const;
+  std::int64_t read(std::int64_t position, std::int64_t count, std::uint8_t *chars,
+                    PaneColour *colours) const;
 
   // --- selection ----------------------------------------------------------
   PaneSelection selection() const { return selection_; }
@@ -161,8 +161,8 @@ private:
   void dropOldText();
   std::int64_t chooseCut(std::int64_t least, std::int64_t aim) const;
   std::size_t blockOf(std::int64_t position) const;  // index into blocks_
-  void reindexFrom(std::size_t block);   // recomputes the prefix sums
-  int charAfter(std::size_t block) const;  // first char behind it; -1: none
+  void reindexFrom(std::size_t block);               // recomputes the prefix sums
+  int charAfter(std::size_t block) const;            // first char behind it; -1: none
   // Finds the breaks of a block again from offset `from` on.
   void scanBreaksFrom(std::size_t block, std::int64_t from);
   void fixTrailingCr(std::size_t block);  // CR at the end of a block

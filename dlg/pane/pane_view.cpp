@@ -39,31 +39,53 @@ QColor fromColourRef(PaneColour c) {
 int virtualKeyOf(const QKeyEvent *event) {
   const int key = event->key();
   switch (key) {
-    case Qt::Key_Backspace: return PaneVk::Back;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab: return PaneVk::Tab;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: return PaneVk::Return;
-    case Qt::Key_Escape: return PaneVk::Escape;
-    case Qt::Key_PageUp: return PaneVk::Prior;
-    case Qt::Key_PageDown: return PaneVk::Next;
-    case Qt::Key_End: return PaneVk::End;
-    case Qt::Key_Home: return PaneVk::Home;
-    case Qt::Key_Left: return PaneVk::Left;
-    case Qt::Key_Up: return PaneVk::Up;
-    case Qt::Key_Right: return PaneVk::Right;
-    case Qt::Key_Down: return PaneVk::Down;
-    case Qt::Key_Delete: return PaneVk::Delete;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Space: return 32;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    default: break;
+  case Qt::Key_Backspace:
+    return PaneVk::Back;
+  case Qt::Key_Tab:
+  case Qt::Key_Backtab:
+    return PaneVk::Tab;
+  case Qt::Key_Return:
+  case Qt::Key_Enter:
+    return PaneVk::Return;
+  case Qt::Key_Escape:
+    return PaneVk::Escape;
+  case Qt::Key_PageUp:
+    return PaneVk::Prior;
+  case Qt::Key_PageDown:
+    return PaneVk::Next;
+  case Qt::Key_End:
+    return PaneVk::End;
+  case Qt::Key_Home:
+    return PaneVk::Home;
+  case Qt::Key_Left:
+    return PaneVk::Left;
+  case Qt::Key_Up:
+    return PaneVk::Up;
+  case Qt::Key_Right:
+    return PaneVk::Right;
+  case Qt::Key_Down:
+    return PaneVk::Down;
+  case Qt::Key_Delete:
+    return PaneVk::Delete;
+  case Qt::Key_Insert:
+    return 45;
+  case Qt::Key_Space:
+    return 32;
+  case Qt::Key_Shift:
+    return 16;
+  case Qt::Key_Control:
+    return 17;
+  case Qt::Key_Alt:
+    return 18;
+  default:
+    break;
   }
-  if (key >= Qt::Key_A && key <= Qt::Key_Z) return key;  // same codes
-  if (key >= Qt::Key_0 && key <= Qt::Key_9) return key;
-  if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return 112 + (key - Qt::Key_F1);
+  if (key >= Qt::Key_A && key <= Qt::Key_Z)
+    return key;  // same codes
+  if (key >= Qt::Key_0 && key <= Qt::Key_9)
+    return key;
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
+    return 112 + (key - Qt::Key_F1);
   return 0;  // no Win32 counterpart worth reporting
 }
 
@@ -88,8 +110,8 @@ DisplayPane::DisplayPane(QWidget *parent, std::int64_t capacity)
   for (int byte = 0; byte < 256; ++byte) {
     const char32_t glyph = paneGlyph(static_cast<std::uint8_t>(byte));
     cellGlyph_[static_cast<std::size_t>(byte)] =
-        glyph < 0x80 || (exact.inFontUcs4(glyph) &&
-                         exact.horizontalAdvance(QString::fromUcs4(&glyph, 1)) == cell);
+        glyph < 0x80 ||
+        (exact.inFontUcs4(glyph) && exact.horizontalAdvance(QString::fromUcs4(&glyph, 1)) == cell);
   }
 
   // The background is the window colour, as the monitor's pane has it.
@@ -110,16 +132,11 @@ DisplayPane::~DisplayPane() { model_.setListener({}); }
 
 // --- layout ------------------------------------------------------------------
 
-int DisplayPane::visibleRows() const {
-  return std::max(1, viewport()->height() / lineHeight_);
-}
+int DisplayPane::visibleRows() const { return std::max(1, viewport()->height() / lineHeight_); }
 
-int DisplayPane::visibleColumns() const {
-  return std::max(1, viewport()->width() / charWidth_);
-}
+int DisplayPane::visibleColumns() const { return std::max(1, viewport()->width() / charWidth_); }
 
-const DisplayPane::Segment &DisplayPane::segmentAt(std::int64_t line,
-                                                   std::int64_t position) const {
+const DisplayPane::Segment &DisplayPane::segmentAt(std::int64_t line, std::int64_t position) const {
   const int cols = visibleColumns();
   if (cacheRevision_ != revision_ || cacheColumns_ != cols) {
     cache_.clear();
@@ -129,7 +146,8 @@ const DisplayPane::Segment &DisplayPane::segmentAt(std::int64_t line,
   const std::int64_t lineStart = model_.lineStart(line);
   const std::int64_t lineEnd = model_.lineEnd(line);
   position = std::clamp(position, lineStart, lineEnd);
-  if (position == lineEnd && position > lineStart) --position;  // last row
+  if (position == lineEnd && position > lineStart)
+    --position;  // last row
 
   std::int64_t start = lineStart, end = lineEnd;
   if (wrap_) {
@@ -137,8 +155,10 @@ const DisplayPane::Segment &DisplayPane::segmentAt(std::int64_t line,
     // within a row's width, so stretches never split a word or a hex group
     // where the text allows.
     auto snap = [&](std::int64_t point) {
-      if (point <= lineStart) return lineStart;
-      if (point >= lineEnd) return lineEnd;
+      if (point <= lineStart)
+        return lineStart;
+      if (point >= lineEnd)
+        return lineEnd;
       const std::int64_t n = std::min<std::int64_t>(lineEnd - point, cols) + 1;
       std::uint8_t around[1024];
       std::vector<std::uint8_t> big;
@@ -149,7 +169,8 @@ const DisplayPane::Segment &DisplayPane::segmentAt(std::int64_t line,
       }
       model_.read(point - 1, n, chars, nullptr);
       for (std::int64_t i = 0; i < n; ++i)
-        if (isBlank(chars[i])) return point + i;  // i: index of the blank
+        if (isBlank(chars[i]))
+          return point + i;  // i: index of the blank
       return point;
     };
     const std::int64_t span = kSegmentRows * cols;
@@ -164,7 +185,8 @@ const DisplayPane::Segment &DisplayPane::segmentAt(std::int64_t line,
     }
   }
   for (const Segment &segment : cache_)
-    if (segment.line == line && segment.start == start) return segment;
+    if (segment.line == line && segment.start == start)
+      return segment;
 
   Segment segment{line, lineStart, lineEnd, start, end, {start}};
   if (wrap_ && end - start > cols) {
@@ -195,12 +217,14 @@ const DisplayPane::Segment &DisplayPane::segmentAt(std::int64_t line,
         width = c == '\t' ? paneTabWidth(column) : 1;
       }
       column += width;
-      if (isBlank(c)) breakAfter = i + 1;
+      if (isBlank(c))
+        breakAfter = i + 1;
     }
     if (segment.rowStarts.size() > 1 && segment.rowStarts.back() >= end)
       segment.rowStarts.pop_back();  // a hanging blank ended the stretch
   }
-  if (cache_.size() >= 6) cache_.erase(cache_.begin());
+  if (cache_.size() >= 6)
+    cache_.erase(cache_.begin());
   cache_.push_back(std::move(segment));
   return cache_.back();
 }
@@ -265,24 +289,28 @@ DisplayPane::Pos DisplayPane::endPos() const {
   const std::int64_t last = model_.lineCount() - 1;
   Pos pos{last, rowOf({last, model_.length()}).start};
   for (int i = 1; i < visibleRows(); ++i)
-    if (!previousRow(pos)) break;
+    if (!previousRow(pos))
+      break;
   return pos;
 }
 
 bool DisplayPane::showsEnd() const {
   Pos pos = topPos();
   for (int i = 1; i < visibleRows(); ++i)
-    if (!nextRow(pos)) return true;
+    if (!nextRow(pos))
+      return true;
   return isLastRow(pos);
 }
 
 int DisplayPane::columnOf(const Row &row, std::int64_t position) const {
   const std::int64_t n = std::clamp(position, row.start, row.end) - row.start;
-  if (row.end - row.start > kLongRow) return static_cast<int>(std::min<std::int64_t>(n, INT32_MAX / 4));
+  if (row.end - row.start > kLongRow)
+    return static_cast<int>(std::min<std::int64_t>(n, INT32_MAX / 4));
   std::vector<std::uint8_t> chars(static_cast<std::size_t>(n));
   model_.read(row.start, n, chars.data(), nullptr);
   int column = 0;
-  for (std::uint8_t c : chars) column += c == '\t' ? paneTabWidth(column) : 1;
+  for (std::uint8_t c : chars)
+    column += c == '\t' ? paneTabWidth(column) : 1;
   return column;
 }
 
@@ -290,15 +318,18 @@ std::int64_t DisplayPane::positionAtColumn(const Row &row, int column) const {
   // The last position of the row that the caret may stand on.
   // Within a row the caret goes up to its end, except where the end is the
   // next row's start. Every character takes a column at least.
-  std::int64_t last = row.end < model_.lineEnd(row.line) ? std::max(row.start, row.end - 1) : row.end;
-  if (row.end - row.start > kLongRow) return std::min(last, row.start + std::max(0, column));
+  std::int64_t last =
+      row.end < model_.lineEnd(row.line) ? std::max(row.start, row.end - 1) : row.end;
+  if (row.end - row.start > kLongRow)
+    return std::min(last, row.start + std::max(0, column));
   last = std::min<std::int64_t>(last, row.start + std::max(0, column) + 1);
   std::vector<std::uint8_t> chars(static_cast<std::size_t>(last - row.start));
   model_.read(row.start, last - row.start, chars.data(), nullptr);
   int at = 0;
   for (std::size_t i = 0; i < chars.size(); ++i) {
     int width = chars[i] == '\t' ? paneTabWidth(at) : 1;
-    if (column < at + (width + 1) / 2) return row.start + static_cast<std::int64_t>(i);
+    if (column < at + (width + 1) / 2)
+      return row.start + static_cast<std::int64_t>(i);
     at += width;
   }
   return last;
@@ -308,7 +339,8 @@ std::int64_t DisplayPane::positionAt(const QPoint &point) const {
   Pos pos = topPos();
   const int rowIndex = std::max(0, point.y() / lineHeight_);
   for (int i = 0; i < rowIndex; ++i)
-    if (!nextRow(pos)) break;
+    if (!nextRow(pos))
+      break;
   const int column = std::max(0, (point.x() + charWidth_ / 2) / charWidth_ + leftColumn_);
   return positionAtColumn(rowOf(pos), column);
 }
@@ -325,16 +357,19 @@ void DisplayPane::setTop(Pos pos) {
 
 void DisplayPane::scrollLines(std::int64_t n) {
   const std::int64_t line = std::clamp<std::int64_t>(topLine_ + n, 0, model_.lineCount() - 1);
-  if (line == topLine_) return;  // keeps the row inside a long top line
+  if (line == topLine_)
+    return;  // keeps the row inside a long top line
   setTop({line, model_.lineStart(line)});
 }
 
 void DisplayPane::scrollLineToBottom(std::int64_t line) {
-  if (followMode_ && !followEnd_) return;  // the user is reading above
+  if (followMode_ && !followEnd_)
+    return;  // the user is reading above
   line = std::clamp<std::int64_t>(line, 0, model_.lineCount() - 1);
   Pos pos{line, rowOf({line, model_.lineEnd(line)}).start};
   for (int i = 1; i < visibleRows(); ++i)
-    if (!previousRow(pos)) break;
+    if (!previousRow(pos))
+      break;
   setTop(pos);
 }
 
@@ -344,8 +379,8 @@ void DisplayPane::ensureCaretVisible() {
   const std::int64_t caret = model_.selection().caret;
   const Row caretRow = rowAt(caret);
   const Pos top = topPos();
-  const bool above = caretRow.line < top.line ||
-                     (caretRow.line == top.line && caretRow.start < top.rowStart);
+  const bool above =
+      caretRow.line < top.line || (caretRow.line == top.line && caretRow.start < top.rowStart);
   if (above) {
     setTop(posOf(caretRow));
   } else {
@@ -356,27 +391,32 @@ void DisplayPane::ensureCaretVisible() {
         seen = true;
         break;
       }
-      if (!nextRow(pos)) break;
+      if (!nextRow(pos))
+        break;
     }
     if (!seen) {
       Pos bottom = posOf(caretRow);
       for (int i = 1; i < visibleRows(); ++i)
-        if (!previousRow(bottom)) break;
+        if (!previousRow(bottom))
+          break;
       setTop(bottom);
     }
   }
   if (!wrap_) {
     const int column = columnOf(caretRow, caret);
     const int cols = visibleColumns();
-    if (column < leftColumn_) leftColumn_ = column;
-    else if (column >= leftColumn_ + cols) leftColumn_ = column - cols + 1;
+    if (column < leftColumn_)
+      leftColumn_ = column;
+    else if (column >= leftColumn_ + cols)
+      leftColumn_ = column - cols + 1;
     updateScrollBars();
     viewport()->update();
   }
 }
 
 void DisplayPane::setWrap(bool on) {
-  if (wrap_ == on) return;
+  if (wrap_ == on)
+    return;
   wrap_ = on;
   model_.setDropWholeScreens(!on);
   leftColumn_ = 0;
@@ -399,7 +439,8 @@ void DisplayPane::updateScrollBars() {
     vertical->setSingleStep(visibleColumns());
     vertical->setValue(static_cast<int>(std::min<std::int64_t>(top.rowStart, INT32_MAX)));
   } else {
-    vertical->setRange(0, static_cast<int>(std::min<std::int64_t>(model_.lineCount() - 1, INT32_MAX)));
+    vertical->setRange(0,
+                       static_cast<int>(std::min<std::int64_t>(model_.lineCount() - 1, INT32_MAX)));
     vertical->setPageStep(visibleRows());
     vertical->setSingleStep(1);
     vertical->setValue(static_cast<int>(top.line));
@@ -409,7 +450,8 @@ void DisplayPane::updateScrollBars() {
     for (int i = 0; i < visibleRows(); ++i) {
       const Row row = rowOf(pos);
       widest = std::max(widest, columnOf(row, row.end));
-      if (!nextRow(pos)) break;
+      if (!nextRow(pos))
+        break;
     }
     QScrollBar *horizontal = horizontalScrollBar();
     horizontal->setRange(0, std::max(leftColumn_, widest - visibleColumns() + 1));
@@ -420,8 +462,10 @@ void DisplayPane::updateScrollBars() {
 }
 
 void DisplayPane::scrollContentsBy(int, int) {
-  if (updatingScrollBars_) return;
-  if (!wrap_) leftColumn_ = horizontalScrollBar()->value();
+  if (updatingScrollBars_)
+    return;
+  if (!wrap_)
+    leftColumn_ = horizontalScrollBar()->value();
   const int value = verticalScrollBar()->value();
   if (wrap_) {
     setTop(posOf(rowAt(value)));
@@ -439,7 +483,8 @@ void DisplayPane::onModelChange(const PaneChange &change) {
       topLine_ = 0;
       topOffset_ = 0;
     } else {
-      if (topLine_ == change.lines) topOffset_ = std::max<std::int64_t>(0, topOffset_ - change.position);
+      if (topLine_ == change.lines)
+        topOffset_ = std::max<std::int64_t>(0, topOffset_ - change.position);
       topLine_ -= change.lines;
     }
   }
@@ -450,7 +495,8 @@ void DisplayPane::onModelChange(const PaneChange &change) {
   }
   topLine_ = std::clamp<std::int64_t>(topLine_, 0, model_.lineCount() - 1);
   if (followMode_ && followEnd_) {
-    if (!showsEnd()) setTop(endPos());
+    if (!showsEnd())
+      setTop(endPos());
   } else {
     followEnd_ = showsEnd();
   }
@@ -509,7 +555,8 @@ void DisplayPane::paintEvent(QPaintEvent *) {
     for (std::int64_t i = 0; i < n && column < maxColumn; ++i) {
       const std::uint8_t c = chars[static_cast<std::size_t>(i)];
       const std::int64_t position = first + i;
-      if (position >= lineEnd) break;  // the line break itself
+      if (position >= lineEnd)
+        break;  // the line break itself
       const bool selected = position >= selStart && position < selEnd;
       const PaneColour colour = charColours[static_cast<std::size_t>(i)];
       const int width = (c == '\t' && !longRow) ? paneTabWidth(column) : 1;
@@ -522,7 +569,8 @@ void DisplayPane::paintEvent(QPaintEvent *) {
         runs.push_back({text.size(), 0, column, 0, colour, selected});
       open = !alone;
       if (c == '\t') {
-        for (int k = 0; k < width; ++k) text.append(QLatin1Char(' '));
+        for (int k = 0; k < width; ++k)
+          text.append(QLatin1Char(' '));
       } else {
         const char32_t glyph = paneGlyph(c);
         if (glyph < 0x10000) {
@@ -539,13 +587,15 @@ void DisplayPane::paintEvent(QPaintEvent *) {
     }
     for (const Run &run : runs) {
       const int x = (run.column - leftColumn_) * charWidth_;
-      if (run.selected) painter.fillRect(x, y, run.columns * charWidth_, lineHeight_, highlight);
+      if (run.selected)
+        painter.fillRect(x, y, run.columns * charWidth_, lineHeight_, highlight);
       const QColor wanted = run.selected ? highlightText : fromColourRef(run.colour);
       if (wanted != pen || !pen.isValid()) {
         painter.setPen(wanted);
         pen = wanted;
       }
-      painter.drawText(x, y + ascent_, QString::fromRawData(text.constData() + run.from, run.length));
+      painter.drawText(x, y + ascent_,
+                       QString::fromRawData(text.constData() + run.from, run.length));
     }
     // A selected line break shows as one highlighted cell.
     if (row.end >= lineEnd && lineEnd < model_.length() && lineEnd >= selStart && lineEnd < selEnd)
@@ -556,14 +606,16 @@ void DisplayPane::paintEvent(QPaintEvent *) {
       const int x = (columnOf(row, selection.caret) - leftColumn_) * charWidth_;
       painter.fillRect(x, y, 2, lineHeight_, palette().color(QPalette::Text));
     }
-    if (!nextRow(pos)) break;
+    if (!nextRow(pos))
+      break;
   }
 }
 
 void DisplayPane::resizeEvent(QResizeEvent *event) {
   QAbstractScrollArea::resizeEvent(event);
   ++revision_;
-  if (followMode_ && followEnd_) setTop(endPos());
+  if (followMode_ && followEnd_)
+    setTop(endPos());
   updateScrollBars();
 }
 
@@ -590,7 +642,8 @@ void DisplayPane::keyPressEvent(QKeyEvent *event) {
   const int virtualKey = virtualKeyOf(event);
   if (virtualKey != 0) {
     const int code = filter_ ? filter_(PaneKeyKind::KeyDown, virtualKey) : virtualKey;
-    if (code != 0) actOnKeyDown(code, shift);
+    if (code != 0)
+      actOnKeyDown(code, shift);
   }
   // The character the key produces, as Win32 would report it.
   if (control && key >= Qt::Key_A && key <= Qt::Key_Z) {
@@ -606,7 +659,8 @@ void DisplayPane::keyPressEvent(QKeyEvent *event) {
   } else if (!control) {
     for (char32_t c : event->text().toUcs4()) {
       const int byte = paneByteFromUnicode(c);
-      if (byte >= 0x20 && byte != 0x7F) offerChar(byte);
+      if (byte >= 0x20 && byte != 0x7F)
+        offerChar(byte);
     }
   }
   event->accept();
@@ -615,19 +669,22 @@ void DisplayPane::keyPressEvent(QKeyEvent *event) {
 void DisplayPane::inputMethodEvent(QInputMethodEvent *event) {
   for (char32_t c : event->commitString().toUcs4()) {
     const int byte = paneByteFromUnicode(c);
-    if (byte >= 0x20) offerChar(byte);
+    if (byte >= 0x20)
+      offerChar(byte);
   }
   event->accept();
 }
 
 void DisplayPane::offerChar(int code) {
   const int acted = filter_ ? filter_(PaneKeyKind::Char, code) : code;
-  if (acted != 0) actOnChar(acted);
+  if (acted != 0)
+    actOnChar(acted);
 }
 
 int DisplayPane::sendKeyDown(int virtualKey) {
   const int code = filter_ ? filter_(PaneKeyKind::KeyDown, virtualKey) : virtualKey;
-  if (code != 0) actOnKeyDown(code, false);
+  if (code != 0)
+    actOnKeyDown(code, false);
   return code;
 }
 
@@ -646,50 +703,61 @@ void DisplayPane::actOnKeyDown(int virtualKey, bool shift) {
   const std::int64_t line = model_.lineFromPosition(caret);
   const bool vertical = virtualKey == PaneVk::Up || virtualKey == PaneVk::Down ||
                         virtualKey == PaneVk::Prior || virtualKey == PaneVk::Next;
-  if (!vertical) preferredColumn_ = -1;
+  if (!vertical)
+    preferredColumn_ = -1;
   switch (virtualKey) {
-    case PaneVk::Left:
-      if (!shift && !selection.empty()) return moveCaret(selection.start(), false);
-      if (caret == model_.lineStart(line) && line > 0)  // over a whole line break
-        return moveCaret(model_.lineEnd(line - 1), shift);
-      return moveCaret(std::max<std::int64_t>(0, caret - 1), shift);
-    case PaneVk::Right:
-      if (!shift && !selection.empty()) return moveCaret(selection.end(), false);
-      if (caret == model_.lineEnd(line) && line + 1 < model_.lineCount())
-        return moveCaret(model_.lineStart(line + 1), shift);
-      return moveCaret(std::min(model_.length(), caret + 1), shift);
-    case PaneVk::Home: return moveCaret(rowAt(caret).start, shift);
-    case PaneVk::End: {
-      const Row row = rowAt(caret);
-      return moveCaret(positionAtColumn(row, INT32_MAX / 2), shift);
+  case PaneVk::Left:
+    if (!shift && !selection.empty())
+      return moveCaret(selection.start(), false);
+    if (caret == model_.lineStart(line) && line > 0)  // over a whole line break
+      return moveCaret(model_.lineEnd(line - 1), shift);
+    return moveCaret(std::max<std::int64_t>(0, caret - 1), shift);
+  case PaneVk::Right:
+    if (!shift && !selection.empty())
+      return moveCaret(selection.end(), false);
+    if (caret == model_.lineEnd(line) && line + 1 < model_.lineCount())
+      return moveCaret(model_.lineStart(line + 1), shift);
+    return moveCaret(std::min(model_.length(), caret + 1), shift);
+  case PaneVk::Home:
+    return moveCaret(rowAt(caret).start, shift);
+  case PaneVk::End: {
+    const Row row = rowAt(caret);
+    return moveCaret(positionAtColumn(row, INT32_MAX / 2), shift);
+  }
+  case PaneVk::Up:
+  case PaneVk::Down:
+  case PaneVk::Prior:
+  case PaneVk::Next: {
+    const Row row = rowAt(caret);
+    if (preferredColumn_ < 0)
+      preferredColumn_ = columnOf(row, caret);
+    const bool up = virtualKey == PaneVk::Up || virtualKey == PaneVk::Prior;
+    const int steps = (virtualKey == PaneVk::Up || virtualKey == PaneVk::Down) ? 1 : visibleRows();
+    Pos pos = posOf(row);
+    Pos top = topPos();
+    for (int i = 0; i < steps; ++i) {
+      if (!(up ? previousRow(pos) : nextRow(pos)))
+        break;
+      if (steps > 1)
+        (void)(up ? previousRow(top) : nextRow(top));
     }
-    case PaneVk::Up:
-    case PaneVk::Down:
-    case PaneVk::Prior:
-    case PaneVk::Next: {
-      const Row row = rowAt(caret);
-      if (preferredColumn_ < 0) preferredColumn_ = columnOf(row, caret);
-      const bool up = virtualKey == PaneVk::Up || virtualKey == PaneVk::Prior;
-      const int steps = (virtualKey == PaneVk::Up || virtualKey == PaneVk::Down) ? 1 : visibleRows();
-      Pos pos = posOf(row);
-      Pos top = topPos();
-      for (int i = 0; i < steps; ++i) {
-        if (!(up ? previousRow(pos) : nextRow(pos))) break;
-        if (steps > 1) (void)(up ? previousRow(top) : nextRow(top));
-      }
-      if (steps > 1) setTop(top);  // a page moves the view along
-      const int column = preferredColumn_;
-      const PaneSelection before = model_.selection();
-      model_.setSelection(shift ? before.anchor : positionAtColumn(rowOf(pos), column),
-                          positionAtColumn(rowOf(pos), column));
-      preferredColumn_ = column;
-      ensureCaretVisible();
-      restartBlink();
-      return;
-    }
-    case PaneVk::Back: return deleteBackward();
-    case PaneVk::Delete: return deleteForward();
-    default: return;  // Enter, Tab, Escape act as characters or not at all
+    if (steps > 1)
+      setTop(top);  // a page moves the view along
+    const int column = preferredColumn_;
+    const PaneSelection before = model_.selection();
+    model_.setSelection(shift ? before.anchor : positionAtColumn(rowOf(pos), column),
+                        positionAtColumn(rowOf(pos), column));
+    preferredColumn_ = column;
+    ensureCaretVisible();
+    restartBlink();
+    return;
+  }
+  case PaneVk::Back:
+    return deleteBackward();
+  case PaneVk::Delete:
+    return deleteForward();
+  default:
+    return;  // Enter, Tab, Escape act as characters or not at all
   }
 }
 
@@ -713,9 +781,10 @@ void DisplayPane::deleteForward() {
     model_.replaceSelection({});
   } else if (selection.caret < model_.length()) {
     const std::int64_t line = model_.lineFromPosition(selection.caret);
-    const std::int64_t to = (selection.caret == model_.lineEnd(line) && line + 1 < model_.lineCount())
-                                ? model_.lineStart(line + 1)
-                                : selection.caret + 1;
+    const std::int64_t to =
+        (selection.caret == model_.lineEnd(line) && line + 1 < model_.lineCount())
+            ? model_.lineStart(line + 1)
+            : selection.caret + 1;
     model_.deleteRange(selection.caret, to);
   }
   ensureCaretVisible();
@@ -723,13 +792,20 @@ void DisplayPane::deleteForward() {
 
 void DisplayPane::actOnChar(int code) {
   switch (code) {
-    case 1: return selectAll();
-    case 3: return copy();
-    case 22: return paste();
-    case 24: return cut();
-    case 13: return insertTyped("\n");
-    case 9: return insertTyped("\t");
-    default: break;
+  case 1:
+    return selectAll();
+  case 3:
+    return copy();
+  case 22:
+    return paste();
+  case 24:
+    return cut();
+  case 13:
+    return insertTyped("\n");
+  case 9:
+    return insertTyped("\t");
+  default:
+    break;
   }
   if (code >= 0x20 && code <= 0xFF && code != 0x7F) {
     const char byte = static_cast<char>(code);
@@ -748,14 +824,16 @@ void DisplayPane::insertTyped(std::string_view bytes) {
 
 void DisplayPane::copy() {
   const std::string bytes = model_.selectedText();
-  if (bytes.empty()) return;
+  if (bytes.empty())
+    return;
   QString text;
   text.reserve(static_cast<qsizetype>(bytes.size()));
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const auto c = static_cast<std::uint8_t>(bytes[i]);
     if (c == '\r') {
       text += QLatin1Char('\n');
-      if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+      if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
+        ++i;
     } else if (c == '\n' || c == '\t') {
       text += QLatin1Char(static_cast<char>(c));
     } else {
@@ -767,7 +845,8 @@ void DisplayPane::copy() {
 }
 
 void DisplayPane::cut() {
-  if (!model_.hasSelectedText()) return;
+  if (!model_.hasSelectedText())
+    return;
   copy();
   model_.replaceSelection({});
   ensureCaretVisible();
@@ -783,10 +862,12 @@ void DisplayPane::paste() {
       bytes += '\x7f';
     } else {
       const int byte = paneByteFromUnicode(c);
-      if (byte >= 0) bytes += static_cast<char>(byte);
+      if (byte >= 0)
+        bytes += static_cast<char>(byte);
     }
   }
-  if (!bytes.empty()) insertTyped(bytes);
+  if (!bytes.empty())
+    insertTyped(bytes);
 }
 
 void DisplayPane::selectAll() {
@@ -802,7 +883,8 @@ void DisplayPane::clearText() {
 // --- mouse ------------------------------------------------------------------------------
 
 void DisplayPane::mousePressEvent(QMouseEvent *event) {
-  if (event->button() != Qt::LeftButton) return;
+  if (event->button() != Qt::LeftButton)
+    return;
   setFocus(Qt::MouseFocusReason);
   const std::int64_t position = positionAt(event->position().toPoint());
   const bool extend = event->modifiers() & Qt::ShiftModifier;
@@ -813,15 +895,18 @@ void DisplayPane::mousePressEvent(QMouseEvent *event) {
 }
 
 void DisplayPane::mouseMoveEvent(QMouseEvent *event) {
-  if (!dragging_) return;
+  if (!dragging_)
+    return;
   QPoint point = event->position().toPoint();
   // Dragging past the edges scrolls one row at a time.
   if (point.y() < 0) {
     Pos top = topPos();
-    if (previousRow(top)) setTop(top);
+    if (previousRow(top))
+      setTop(top);
   } else if (point.y() > viewport()->height()) {
     Pos top = topPos();
-    if (nextRow(top)) setTop(top);
+    if (nextRow(top))
+      setTop(top);
   }
   model_.setSelection(model_.selection().anchor, positionAt(point));
 }
@@ -833,23 +918,28 @@ void DisplayPane::selectWordAt(std::int64_t position) {
   const std::int64_t lineStart = model_.lineStart(line);
   const std::int64_t lineEnd = model_.lineEnd(line);
   std::int64_t from = position, to = position;
-  while (from > lineStart && !isBlank(model_.charAt(from - 1))) --from;
-  while (to < lineEnd && !isBlank(model_.charAt(to))) ++to;
+  while (from > lineStart && !isBlank(model_.charAt(from - 1)))
+    --from;
+  while (to < lineEnd && !isBlank(model_.charAt(to)))
+    ++to;
   model_.setSelection(from, to);
 }
 
 void DisplayPane::mouseDoubleClickEvent(QMouseEvent *event) {
-  if (event->button() != Qt::LeftButton) return;
+  if (event->button() != Qt::LeftButton)
+    return;
   selectWordAt(positionAt(event->position().toPoint()));
   dragging_ = false;
 }
 
 void DisplayPane::wheelEvent(QWheelEvent *event) {
   const int notches = event->angleDelta().y() / 120;
-  if (notches == 0) return;
+  if (notches == 0)
+    return;
   Pos top = topPos();
   for (int i = 0; i < 3 * std::abs(notches); ++i)
-    if (!(notches > 0 ? previousRow(top) : nextRow(top))) break;
+    if (!(notches > 0 ? previousRow(top) : nextRow(top)))
+      break;
   setTop(top);
   event->accept();
 }
@@ -879,12 +969,14 @@ void DisplayPane::focusOutEvent(QFocusEvent *event) {
 
 void DisplayPane::restartBlink() {
   caretOn_ = true;
-  if (hasFocus()) blink_.start(kBlinkMs, this);
+  if (hasFocus())
+    blink_.start(kBlinkMs, this);
   viewport()->update();
 }
 
 void DisplayPane::timerEvent(QTimerEvent *event) {
-  if (event->timerId() != blink_.timerId()) return QAbstractScrollArea::timerEvent(event);
+  if (event->timerId() != blink_.timerId())
+    return QAbstractScrollArea::timerEvent(event);
   caretOn_ = !caretOn_;
   viewport()->update();
 }

@@ -48,25 +48,51 @@ int test_proc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) 
   using Handler = void (*)(HWND, unsigned, uintptr_t, intptr_t);
   Handler handler = nullptr;
   switch (id) {
-  case IDC_SPEED_A: handler = hex_speed1SelChange; break;
-  case IDC_DATA_A: handler = hex_data1SelChange; break;
-  case IDC_STOP_A: handler = hex_stop1SelChange; break;
-  case IDC_PARITY_A: handler = hex_parity1SelChange; break;
-  case IDC_SPEED_B: handler = hex_speed2SelChange; break;
-  case IDC_DATA_B: handler = hex_data2SelChange; break;
-  case IDC_STOP_B: handler = hex_stop2SelChange; break;
-  case IDC_PARITY_B: handler = hex_parity2SelChange; break;
-  case IDC_FLOW_A: handler = hex_flow1SelChange; break;
-  case IDC_FLOW_B: handler = hex_flow2SelChange; break;
-  case IDC_PORT_A: handler = hex_PortASelChange; break;
-  case IDC_PORT_B: handler = hex_PortBSelChange; break;
-  case IDC_VIEW: handler = hex_ViewSelChange; break;
-  default: return 0;
+  case IDC_SPEED_A:
+    handler = hex_speed1SelChange;
+    break;
+  case IDC_DATA_A:
+    handler = hex_data1SelChange;
+    break;
+  case IDC_STOP_A:
+    handler = hex_stop1SelChange;
+    break;
+  case IDC_PARITY_A:
+    handler = hex_parity1SelChange;
+    break;
+  case IDC_SPEED_B:
+    handler = hex_speed2SelChange;
+    break;
+  case IDC_DATA_B:
+    handler = hex_data2SelChange;
+    break;
+  case IDC_STOP_B:
+    handler = hex_stop2SelChange;
+    break;
+  case IDC_PARITY_B:
+    handler = hex_parity2SelChange;
+    break;
+  case IDC_FLOW_A:
+    handler = hex_flow1SelChange;
+    break;
+  case IDC_FLOW_B:
+    handler = hex_flow2SelChange;
+    break;
+  case IDC_PORT_A:
+    handler = hex_PortASelChange;
+    break;
+  case IDC_PORT_B:
+    handler = hex_PortBSelChange;
+    break;
+  case IDC_VIEW:
+    handler = hex_ViewSelChange;
+    break;
+  default:
+    return 0;
   }
   handler(window, message, wParam, lParam);
   return 1;
 }
-
 
 class HexDialog : public ::testing::Test {
 protected:
@@ -101,7 +127,8 @@ protected:
   }
 
   void map_missing(int port) {
-    setenv(("KESTRELON_COM" + std::to_string(port + 1)).c_str(), dir_.file("no-such-tty").c_str(), 1);
+    setenv(("KESTRELON_COM" + std::to_string(port + 1)).c_str(), dir_.file("no-such-tty").c_str(),
+           1);
   }
 
   void start() {
@@ -133,7 +160,8 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
   std::vector<std::string> ports;
   for (auto &name : hex_portnames)
     ports.emplace_back(name);
-  const std::vector<std::string> speeds{"110", "300", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+  const std::vector<std::string> speeds{"110",  "300",   "1200",  "2400",  "4800",
+                                        "9600", "19200", "38400", "57600", "115200"};
   const std::vector<List> lists{
       {IDC_PORT_A, ports, 0},
       {IDC_PORT_B, ports, 1},
@@ -155,7 +183,8 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
   for (const List &list : lists) {
     EXPECT_EQ(listEntries(window_, list.id), list.items) << "list " << list.id;
     EXPECT_EQ(dlg_combo_get_sel(window_, list.id), list.selection) << "list " << list.id;
-    EXPECT_EQ(controlText(window_, list.id), list.items[size_t(list.selection)]) << "list " << list.id;
+    EXPECT_EQ(controlText(window_, list.id), list.items[size_t(list.selection)])
+        << "list " << list.id;
   }
   EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
@@ -231,10 +260,11 @@ TEST_F(HexDialog, DeviceTooltipsAndAPortThatDoesNotOpen) {
 // --- Configuration file ------------------------------------------------------------
 
 TEST_F(HexDialog, HistoryIsLoadedIntoTheMessageList) {
-  writeFileBytes(HEX_CFG_NAME, {'0', '1', ' ', '0', '2', '\r', '\n', '\r', '\n', 'A', 'A', '\r', '\n',
-                                'x', '\n', 'l', 'f', '\n', '7', 'E', '\r', '\n'});
+  writeFileBytes(HEX_CFG_NAME, {'0',  '1',  ' ', '0',  '2', '\r', '\n', '\r', '\n', 'A',  'A',
+                                '\r', '\n', 'x', '\n', 'l', 'f',  '\n', '7',  'E',  '\r', '\n'});
   start();
-  EXPECT_EQ(listEntries(window_, IDC_MESSAGE), (std::vector<std::string>{"01 02", "AA", "l", "7E"}));
+  EXPECT_EQ(listEntries(window_, IDC_MESSAGE),
+            (std::vector<std::string>{"01 02", "AA", "l", "7E"}));
   EXPECT_EQ(dlg_combo_get_sel(window_, IDC_MESSAGE), 0);
   EXPECT_EQ(controlText(window_, IDC_MESSAGE), "01 02");
 }
@@ -251,10 +281,11 @@ TEST_F(HexDialog, QuitWritesHistoryLowersLinesClosesPortsAndStopsThePump) {
     ASSERT_EQ(SioRTS(port, 'R'), 2);
   }
   hex_quit(window_);
-  EXPECT_EQ(readFileBytes(HEX_CFG_NAME),
-            (std::vector<uint8_t>{'0', '1', ' ', '0', '2', '\r', '\n', 'A', 'A', '\r', '\n', '7', 'E', ' ', 'F',
-                                  'F', ' ', '7', 'E', '\r', '\n', '\r', '\n', '\r', '\n', '\r', '\n', '\r',
-                                  '\n', '\r', '\n', '\r', '\n', '\r', '\n'}));
+  EXPECT_EQ(
+      readFileBytes(HEX_CFG_NAME),
+      (std::vector<uint8_t>{'0',  '1',  ' ',  '0',  '2',  '\r', '\n', 'A',  'A',  '\r', '\n', '7',
+                            'E',  ' ',  'F',  'F',  ' ',  '7',  'E',  '\r', '\n', '\r', '\n', '\r',
+                            '\n', '\r', '\n', '\r', '\n', '\r', '\n', '\r', '\n', '\r', '\n'}));
   EXPECT_EQ(hex_timer, 0u);
   EXPECT_EQ(dlg_kill_timer(window_, TIMER_PUMP), 0) << "pump timer still armed";
   for (int port = 0; port < 2; ++port) {
@@ -351,7 +382,8 @@ TEST_F(HexDialog, SettingOnAClosedSideIsReportedKeptAndAppliedLater) {
   dlg_user_choose(window_, IDC_PARITY_B, 2);
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].caption, "Kestrelon Windows Error");
-  EXPECT_EQ(boxes_[0].text.rfind("Error reconfiguring comm port parameters = ", 0), 0u) << boxes_[0].text;
+  EXPECT_EQ(boxes_[0].text.rfind("Error reconfiguring comm port parameters = ", 0), 0u)
+      << boxes_[0].text;
   EXPECT_EQ(hex_obj[1].parity, 2);
   EXPECT_EQ(hex_obj[1].status, SIO_NOT_OPEN);
   dlg_user_choose(window_, IDC_SPEED_B, 6);  // speed errors are not reported
@@ -417,7 +449,8 @@ TEST_F(HexDialog, ChoosingAPortThatCannotOpen) {
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_INDETERMINATE);
   EXPECT_EQ(SioRxQue(1), SIO_NOT_OPEN) << "the previous port was closed";
   EXPECT_EQ(SioRxQue(0), 0) << "Port A keeps COM1";
-  EXPECT_NE(tooltip(IDC_OPEN_B).find("COM1 (" + a_.slavePath() + ") did not open: Device or resource busy"),
+  EXPECT_NE(tooltip(IDC_OPEN_B)
+                .find("COM1 (" + a_.slavePath() + ") did not open: Device or resource busy"),
             std::string::npos)
       << tooltip(IDC_OPEN_B);
   dlg_user_choose(window_, IDC_PORT_A, 7);  // a device that is not there

@@ -15,7 +15,8 @@ TEST(PaneGlyphs, EveryByteHasAVisibleGlyph) {
   EXPECT_EQ(paneGlyph(0xA0), U'\u00A0');
   EXPECT_EQ(paneGlyph(0xE9), U'\u00E9');
   EXPECT_EQ(paneGlyph(0xFF), U'\u00FF');
-  for (int b : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) EXPECT_EQ(paneGlyph(b), kPaneUndefinedGlyph) << b;
+  for (int b : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
+    EXPECT_EQ(paneGlyph(b), kPaneUndefinedGlyph) << b;
   // TAB and the line-break bytes are left to the renderer.
   EXPECT_EQ(paneGlyph('\t'), U'\t');
   EXPECT_EQ(paneGlyph('\n'), U'\n');
@@ -25,7 +26,8 @@ TEST(PaneGlyphs, EveryByteHasAVisibleGlyph) {
 TEST(PaneGlyphs, TypedCharactersMapBackToTheirBytes) {
   for (int b = 0; b < 256; ++b) {
     char32_t glyph = paneGlyph(static_cast<std::uint8_t>(b));
-    if (b < 0x20 || b == 0x7F || glyph == kPaneUndefinedGlyph) continue;
+    if (b < 0x20 || b == 0x7F || glyph == kPaneUndefinedGlyph)
+      continue;
     EXPECT_EQ(paneByteFromUnicode(glyph), b);
   }
   EXPECT_EQ(paneByteFromUnicode(U'\u4E00'), -1);

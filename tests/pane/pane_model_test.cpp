@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr PaneColour kBlue = 0xFF0000;   // COLORREF of pure blue
+constexpr PaneColour kBlue = 0xFF0000;  // COLORREF of pure blue
 constexpr PaneColour kNavy = 0x7F0000;
 constexpr PaneColour kGreen = 0x00FF00;
 
@@ -241,7 +241,8 @@ TEST(PaneModelDrop, HexGroupsAreNeverSplit) {
     std::string text = model.text();
     ASSERT_EQ(text.size() % 3, 0u);
     ASSERT_EQ(text[0], ' ');
-    for (std::size_t i = 0; i < text.size(); i += 3) ASSERT_EQ(text[i], ' ') << i;
+    for (std::size_t i = 0; i < text.size(); i += 3)
+      ASSERT_EQ(text[i], ' ') << i;
   }
   EXPECT_GT(model.droppedTotal(), 0);
   EXPECT_EQ(model.droppedTotal() % 3, 0);
@@ -256,7 +257,8 @@ TEST(PaneModelDrop, DropsInLargeSteps) {
       EXPECT_GE(change.count, 1024 - 2);  // a quarter of the capacity
     }
   });
-  for (int i = 0; i < 100; ++i) model.append(hexGroups(30, i));  // 9000 chars
+  for (int i = 0; i < 100; ++i)
+    model.append(hexGroups(30, i));  // 9000 chars
   EXPECT_LE(drops, 5);
   EXPECT_GE(drops, 2);
 }
@@ -288,7 +290,8 @@ TEST(PaneModelDrop, WholeScreensWhenWrappingIsOff) {
 TEST(PaneModelDrop, OneEndlessLineStillStaysBounded) {
   PaneModel model(2048);
   model.setDropWholeScreens(true);
-  for (int i = 0; i < 50; ++i) model.append(std::string(200, 'a' + i % 26));
+  for (int i = 0; i < 50; ++i)
+    model.append(std::string(200, 'a' + i % 26));
   EXPECT_LE(model.length(), 2048);
   EXPECT_EQ(model.lineCount(), 1);
 }
@@ -310,7 +313,8 @@ TEST(PaneModelDrop, SelectionMovesWithTheText) {
 
 TEST(PaneModelDrop, FrameLinesAreCutAtALineStart) {
   PaneModel model(8192);
-  for (int i = 0; i < 400; ++i) model.append("A 12:00:00.000" + hexGroups(22, i) + "\r\n");
+  for (int i = 0; i < 400; ++i)
+    model.append("A 12:00:00.000" + hexGroups(22, i) + "\r\n");
   EXPECT_EQ(model.text(0, 2), "A ");
 }
 
@@ -322,41 +326,44 @@ TEST(PaneModelConsistency, RandomEditsMatchAPlainString) {
   const char alphabet[] = "ab \r\n\r\n\txyz";
   auto randomText = [&](std::size_t n) {
     std::string s;
-    for (std::size_t i = 0; i < n; ++i) s += alphabet[random() % (sizeof alphabet - 1)];
+    for (std::size_t i = 0; i < n; ++i)
+      s += alphabet[random() % (sizeof alphabet - 1)];
     return s;
   };
   for (int step = 0; step < 400; ++step) {
     const std::int64_t length = static_cast<std::int64_t>(reference.size());
     switch (random() % 4) {
-      case 0: {
-        std::string s = randomText(random() % 3 == 0 ? 20000 : random() % 50);
-        model.append(s);
-        reference += s;
+    case 0: {
+      std::string s = randomText(random() % 3 == 0 ? 20000 : random() % 50);
+      model.append(s);
+      reference += s;
+      break;
+    }
+    case 1: {
+      std::int64_t at = length ? random() % (length + 1) : 0;
+      std::string s = randomText(random() % 3000);
+      model.setCaret(at);
+      model.replaceSelection(s);
+      reference.insert(static_cast<std::size_t>(at), s);
+      ASSERT_EQ(model.selection().caret, at + static_cast<std::int64_t>(s.size()));
+      break;
+    }
+    case 2: {
+      if (!length)
         break;
-      }
-      case 1: {
-        std::int64_t at = length ? random() % (length + 1) : 0;
-        std::string s = randomText(random() % 3000);
-        model.setCaret(at);
-        model.replaceSelection(s);
-        reference.insert(static_cast<std::size_t>(at), s);
-        ASSERT_EQ(model.selection().caret, at + static_cast<std::int64_t>(s.size()));
+      std::int64_t a = random() % length, b = a + random() % 5000;
+      model.deleteRange(a, b);
+      reference.erase(static_cast<std::size_t>(a), static_cast<std::size_t>(b - a));
+      break;
+    }
+    default: {
+      if (!length)
         break;
-      }
-      case 2: {
-        if (!length) break;
-        std::int64_t a = random() % length, b = a + random() % 5000;
-        model.deleteRange(a, b);
-        reference.erase(static_cast<std::size_t>(a), static_cast<std::size_t>(b - a));
-        break;
-      }
-      default: {
-        if (!length) break;
-        std::int64_t a = random() % length, b = random() % length;
-        model.setSelection(a, b);
-        ASSERT_EQ(model.selectedText(), reference.substr(std::min(a, b), std::llabs(a - b)));
-        break;
-      }
+      std::int64_t a = random() % length, b = random() % length;
+      model.setSelection(a, b);
+      ASSERT_EQ(model.selectedText(), reference.substr(std::min(a, b), std::llabs(a - b)));
+      break;
+    }
     }
     ASSERT_EQ(model.length(), static_cast<std::int64_t>(reference.size()));
     if (step % 20 == 0) {
@@ -372,7 +379,8 @@ TEST(PaneModelConsistency, RandomEditsMatchAPlainString) {
 
 TEST(PaneModelMemory, AppendedTextCostsFewBytesPerCharacter) {
   PaneModel model(1 << 22);
-  for (int i = 0; i < 200; ++i) model.append(hexGroups(8192, i));
+  for (int i = 0; i < 200; ++i)
+    model.append(hexGroups(8192, i));
   EXPECT_LE(model.length(), 1 << 22);
   const double perChar = double(model.memoryBytes()) / double(model.length());
   EXPECT_LT(perChar, 2.5);
@@ -381,7 +389,8 @@ TEST(PaneModelMemory, AppendedTextCostsFewBytesPerCharacter) {
 TEST(PaneModelMemory, EvenATextOfLineBreaksStaysWithinFourBytesPerCharacter) {
   PaneModel model(1 << 21);
   std::string breaks(100000, '\n');
-  for (int i = 0; i < 30; ++i) model.append(breaks);
+  for (int i = 0; i < 30; ++i)
+    model.append(breaks);
   EXPECT_EQ(model.lineCount(), model.length() + 1);
   EXPECT_LE(double(model.memoryBytes()) / double(model.length()), 4.05);
   EXPECT_EQ(model.lineStart(model.lineCount() - 1), model.length());

@@ -38,7 +38,8 @@ protected:
 
   std::string numberedLines(int from, int to) {
     std::string text;
-    for (int i = from; i < to; ++i) text += "line " + std::to_string(i) + "\r\n";
+    for (int i = from; i < to; ++i)
+      text += "line " + std::to_string(i) + "\r\n";
     return text;
   }
 
@@ -53,8 +54,10 @@ TEST_F(PaneViewTest, FilterSeesKeyDownThenCharacterFirst) {
   QTest::keyClick(&pane, Qt::Key_A);
   QTest::keyClick(&pane, Qt::Key_Return);
   QTest::keyClick(&pane, Qt::Key_Left);
-  EXPECT_EQ(seen, (Seen{{PaneKeyKind::KeyDown, 65}, {PaneKeyKind::Char, 'a'},
-                        {PaneKeyKind::KeyDown, 13}, {PaneKeyKind::Char, 13},
+  EXPECT_EQ(seen, (Seen{{PaneKeyKind::KeyDown, 65},
+                        {PaneKeyKind::Char, 'a'},
+                        {PaneKeyKind::KeyDown, 13},
+                        {PaneKeyKind::Char, 13},
                         {PaneKeyKind::KeyDown, 37}}));
   EXPECT_EQ(pane.model().text(), "a\n");
   EXPECT_EQ(pane.model().selection().caret, 1);  // Left went over the break
@@ -71,9 +74,12 @@ TEST_F(PaneViewTest, FilterCanSwallowAndReplaceKeys) {
 
   // The monitor's filter: Delete acts as Backspace, Escape is swallowed.
   pane.setKeyFilter([](PaneKeyKind kind, int code) {
-    if (kind == PaneKeyKind::KeyDown && code == PaneVk::Delete) return int(PaneVk::Back);
-    if (kind == PaneKeyKind::KeyDown && code == PaneVk::Escape) return 0;
-    if (kind == PaneKeyKind::Char && code == 'q') return int('Q');
+    if (kind == PaneKeyKind::KeyDown && code == PaneVk::Delete)
+      return int(PaneVk::Back);
+    if (kind == PaneKeyKind::KeyDown && code == PaneVk::Escape)
+      return 0;
+    if (kind == PaneKeyKind::Char && code == 'q')
+      return int('Q');
     return code;
   });
   QTest::keyClick(&pane, Qt::Key_Delete);
@@ -188,8 +194,10 @@ TEST_F(PaneViewTest, FollowsAppendedTextUnlessScrolledAway) {
 
 TEST_F(PaneViewTest, EndOfAnEndlessLineShowsAtOnce) {
   std::string hex;
-  for (int i = 0; i < 1 << 18; ++i) hex += " 3A";
-  for (int i = 0; i < 4; ++i) pane.model().append(hex);  // 3 Mi characters
+  for (int i = 0; i < 1 << 18; ++i)
+    hex += " 3A";
+  for (int i = 0; i < 4; ++i)
+    pane.model().append(hex);  // 3 Mi characters
   EXPECT_EQ(pane.model().lineCount(), 1);
   EXPECT_TRUE(pane.showsEnd());
   EXPECT_EQ(pane.firstVisibleLine(), 0);
@@ -263,7 +271,8 @@ TEST_F(PaneViewTest, MouseClickPlacesTheCaretAndDoubleClickSelectsAWord) {
 TEST_F(PaneViewTest, WrappedLinesKeepTheCaretLineAtTheBottom) {
   // Lines of 200 characters take several rows each.
   std::string text;
-  for (int i = 0; i < 40; ++i) text += std::to_string(i % 10) + std::string(199, 'a' + i % 26) + "\n";
+  for (int i = 0; i < 40; ++i)
+    text += std::to_string(i % 10) + std::string(199, 'a' + i % 26) + "\n";
   pane.model().append(text);
   const std::int64_t last = pane.model().lineCount() - 1;
   pane.scrollLineToBottom(last);
@@ -328,7 +337,8 @@ TEST_F(PaneViewTest, RowsWalkedDownAndUpAgree) {
   for (;;) {
     pane.actOnKey(PaneVk::Down);
     const std::int64_t caret = pane.model().selection().caret;
-    if (caret == down.back()) break;
+    if (caret == down.back())
+      break;
     ASSERT_GT(caret, down.back());
     down.push_back(caret);
   }
@@ -337,7 +347,8 @@ TEST_F(PaneViewTest, RowsWalkedDownAndUpAgree) {
   for (;;) {
     pane.actOnKey(PaneVk::Up);
     const std::int64_t caret = pane.model().selection().caret;
-    if (caret == up.back()) break;
+    if (caret == up.back())
+      break;
     up.push_back(caret);
   }
   std::reverse(up.begin(), up.end());
@@ -346,7 +357,8 @@ TEST_F(PaneViewTest, RowsWalkedDownAndUpAgree) {
   const int cols = pane.visibleColumns();
   for (std::size_t i = 1; i + 1 < down.size(); ++i) {
     const std::int64_t line = pane.model().lineFromPosition(down[i]);
-    if (pane.model().lineStart(line) == down[i]) continue;
+    if (pane.model().lineStart(line) == down[i])
+      continue;
     ASSERT_LE(down[i] - down[i - 1], cols + 1) << i;
     const char before = static_cast<char>(pane.model().charAt(down[i] - 1));
     if (before != ' ') {
@@ -359,7 +371,8 @@ TEST_F(PaneViewTest, EndlessLineWithoutWrappingScrollsSideways) {
   // The terminal view with a peer that never sends a line feed.
   pane.setWrap(false);
   std::string text = "\tstart";
-  for (int i = 0; i < 200000; ++i) text += "abcde";
+  for (int i = 0; i < 200000; ++i)
+    text += "abcde";
   pane.model().append(text);
   pane.model().setCaret(-1);
   pane.actOnKey(PaneVk::Left);  // brings the caret, near the end, into view
@@ -383,10 +396,10 @@ TEST_F(PaneViewTest, PaintsEachCharacterInItsCellWithItsColourAndSelection) {
   constexpr PaneColour kRed = 0x0000FF, kBlue = 0xFF0000;
   PaneModel &model = pane.model();
   model.setSelectionColour(kBlue);
-  model.append("ab\tc");       // the TAB fills columns 2..7, c is at 8
+  model.append("ab\tc");  // the TAB fills columns 2..7, c is at 8
   model.setSelectionColour(kRed);
   model.append("\x01\x01x");  // two control pictures at 9 and 10, x at 11
-  model.setSelection(1, 3);     // b and the TAB
+  model.setSelection(1, 3);   // b and the TAB
   const QFontMetrics metrics(pane.paneFont());
   const int w = metrics.horizontalAdvance(QLatin1Char('M'));
   const int h = metrics.height();
@@ -398,7 +411,8 @@ TEST_F(PaneViewTest, PaintsEachCharacterInItsCellWithItsColourAndSelection) {
     int n = 0;
     for (int y = 0; y < h; ++y)
       for (int x = column * w; x < (column + 1) * w; ++x)
-        if (test(QColor(image.pixel(x, y)))) ++n;
+        if (test(QColor(image.pixel(x, y))))
+          ++n;
     return n;
   };
   auto lit = [&](const QColor &c) { return c == highlight; };
@@ -406,21 +420,23 @@ TEST_F(PaneViewTest, PaintsEachCharacterInItsCellWithItsColourAndSelection) {
   auto bluish = [](const QColor &c) { return c.blue() - std::max(c.green(), c.red()) > 60; };
 
   EXPECT_EQ(count(0, lit), 0);
-  EXPECT_GT(count(0, bluish), 0);                 // a
-  EXPECT_GT(count(1, lit), w * h / 2);           // b, selected
-  for (int column = 2; column < 8; ++column)      // the TAB's blanks, selected
+  EXPECT_GT(count(0, bluish), 0);             // a
+  EXPECT_GT(count(1, lit), w * h / 2);        // b, selected
+  for (int column = 2; column < 8; ++column)  // the TAB's blanks, selected
     EXPECT_EQ(count(column, lit), w * h) << column;
   EXPECT_EQ(count(8, lit), 0);
-  EXPECT_GT(count(8, bluish), 0);                 // c
-  for (int column = 0; column < 9; ++column) EXPECT_EQ(count(column, reddish), 0) << column;
-  EXPECT_GT(count(11, reddish), 0);               // x behind the pictures
+  EXPECT_GT(count(8, bluish), 0);  // c
+  for (int column = 0; column < 9; ++column)
+    EXPECT_EQ(count(column, reddish), 0) << column;
+  EXPECT_GT(count(11, reddish), 0);  // x behind the pictures
   EXPECT_EQ(count(12, reddish), 0);
   EXPECT_EQ(count(12, bluish), 0);
 }
 
 int main(int argc, char **argv) {
   // Headless, also when CTest lists the tests.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

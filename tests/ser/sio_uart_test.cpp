@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kPort = 5;         // COM6
+constexpr int kPort = 5;            // COM6
 constexpr int kModemLoop = 0x8000;  // TIOCM_LOOP: the UART's internal loopback
 
 class SerUart : public ::testing::Test {
@@ -95,8 +95,8 @@ TEST_F(SerUart, ModemLinesAreDrivenAndReadAsMaskedBits) {
     EXPECT_EQ(lines & (TIOCM_DTR | TIOCM_RTS), TIOCM_RTS);
   }
   using Reader = int (*)(int);
-  for (auto [reader, mask] : {std::pair<Reader, int>{SioCTS, 0x10}, {SioDSR, 0x20}, {SioRI, 0x40},
-                              {SioDCD, 0x80}}) {
+  for (auto [reader, mask] :
+       {std::pair<Reader, int>{SioCTS, 0x10}, {SioDSR, 0x20}, {SioRI, 0x40}, {SioDCD, 0x80}}) {
     int r = reader(kPort);
     EXPECT_TRUE(r == 0 || r == mask) << r;
   }

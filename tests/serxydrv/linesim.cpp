@@ -44,7 +44,7 @@ int64_t nowMicros() {
 
 struct End {
   int master = -1;
-  int slave = -1; // held open so the master never sees a hang-up
+  int slave = -1;  // held open so the master never sees a hang-up
   std::string link;
 };
 
@@ -56,9 +56,9 @@ struct Direction {
   uint64_t randomOneIn = 0;
   uint64_t offset = 0;
   uint64_t corrupted = 0;
-  int64_t lineFreeAt = 0; // when the last queued byte has left the line
-  std::deque<std::pair<uint8_t, int64_t>> onLine; // byte, arrival time
-  std::string pending;                            // arrived, not yet written
+  int64_t lineFreeAt = 0;                          // when the last queued byte has left the line
+  std::deque<std::pair<uint8_t, int64_t>> onLine;  // byte, arrival time
+  std::string pending;                             // arrived, not yet written
 };
 
 bool openEnd(End &end) {
@@ -89,13 +89,14 @@ std::set<uint64_t> parseOffsets(const char *text) {
 }
 
 void usage() {
-  fprintf(stderr, "usage: linesim --a PATH --b PATH [--bps N] [--corrupt-ab OFFS] "
-                  "[--corrupt-ba OFFS] [--random-ab N] [--random-ba N] [--seed S] "
-                  "[--stats PATH]\n");
+  fprintf(stderr,
+          "usage: linesim --a PATH --b PATH [--bps N] [--corrupt-ab OFFS] "
+          "[--corrupt-ba OFFS] [--random-ab N] [--random-ba N] [--seed S] "
+          "[--stats PATH]\n");
   exit(2);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
   End a, b;
@@ -108,16 +109,26 @@ int main(int argc, char **argv) {
     if (i + 1 >= argc)
       usage();
     const char *value = argv[++i];
-    if (opt == "--a") a.link = value;
-    else if (opt == "--b") b.link = value;
-    else if (opt == "--bps") bps = std::strtoull(value, nullptr, 10);
-    else if (opt == "--corrupt-ab") ab.corruptAt = parseOffsets(value);
-    else if (opt == "--corrupt-ba") ba.corruptAt = parseOffsets(value);
-    else if (opt == "--random-ab") ab.randomOneIn = std::strtoull(value, nullptr, 10);
-    else if (opt == "--random-ba") ba.randomOneIn = std::strtoull(value, nullptr, 10);
-    else if (opt == "--seed") seed = unsigned(std::strtoul(value, nullptr, 10));
-    else if (opt == "--stats") statsPath = value;
-    else usage();
+    if (opt == "--a")
+      a.link = value;
+    else if (opt == "--b")
+      b.link = value;
+    else if (opt == "--bps")
+      bps = std::strtoull(value, nullptr, 10);
+    else if (opt == "--corrupt-ab")
+      ab.corruptAt = parseOffsets(value);
+    else if (opt == "--corrupt-ba")
+      ba.corruptAt = parseOffsets(value);
+    else if (opt == "--random-ab")
+      ab.randomOneIn = std::strtoull(value, nullptr, 10);
+    else if (opt == "--random-ba")
+      ba.randomOneIn = std::strtoull(value, nullptr, 10);
+    else if (opt == "--seed")
+      seed = unsigned(std::strtoul(value, nullptr, 10));
+    else if (opt == "--stats")
+      statsPath = value;
+    else
+      usage();
   }
   if (a.link.empty() || b.link.empty())
     usage();
@@ -137,7 +148,7 @@ int main(int argc, char **argv) {
 
   std::mt19937_64 random(seed);
   const int64_t byteMicros = bps ? int64_t(10000000 / bps) : 0;
-  const size_t maxOnLine = 65536; // beyond this the sender is held back
+  const size_t maxOnLine = 65536;  // beyond this the sender is held back
 
   while (!stopRequested) {
     int64_t now = nowMicros();
@@ -165,7 +176,7 @@ int main(int argc, char **argv) {
       if (!d->onLine.empty())
         wakeAt = std::min(wakeAt, d->onLine.front().second);
       if (!d->pending.empty())
-        wakeAt = std::min(wakeAt, now + 1000); // the far end is full: retry soon
+        wakeAt = std::min(wakeAt, now + 1000);  // the far end is full: retry soon
     }
     int64_t waitMicros = std::max<int64_t>(0, wakeAt - now);
     timespec timeout{time_t(waitMicros / 1000000), long(waitMicros % 1000000) * 1000};

@@ -47,7 +47,7 @@ Bytes slice(const Bytes &b, size_t at, size_t n) {
   return Bytes(b.begin() + long(at), b.begin() + long(at + n));
 }
 
-} // namespace
+}  // namespace
 
 class XyEngine : public SteppedPort {
 protected:
@@ -85,11 +85,11 @@ protected:
     path_ = dir_.file("tx.bin");
     writeFileBytes(path_, content);
     EXPECT_EQ(xyStartTx(kPort, path_.c_str(), oneK, batch), 1);
-    EXPECT_EQ(xyDriver(kPort), 1); // opens, waits for the start character
+    EXPECT_EQ(xyDriver(kPort), 1);  // opens, waits for the start character
     EXPECT_EQ(param(XY_PARAM_STATE), 203);
     feed(start);
-    EXPECT_EQ(xyDriver(kPort), 1); // takes it
-    EXPECT_EQ(xyDriver(kPort), 1); // header and data, then the pause
+    EXPECT_EQ(xyDriver(kPort), 1);  // takes it
+    EXPECT_EQ(xyDriver(kPort), 1);  // header and data, then the pause
     return readPacket(start != NAK, true);
   }
 
@@ -134,7 +134,7 @@ TEST_F(XyEngine, CrcSendOf200BytesMatchesTheWireExactly) {
   // waited for the reply.
   EXPECT_LE(now() - before, 1600u);
 
-  feed(Bytes{ACK, ACK}); // the packet's, and the EOT's
+  feed(Bytes{ACK, ACK});  // the packet's, and the EOT's
   EXPECT_EQ(xyDriver(kPort), 0);
   EXPECT_EQ(wire(1), Bytes{EOT});
   EXPECT_TRUE(wireRest().empty());
@@ -158,7 +158,7 @@ TEST_F(XyEngine, CrcReceiveOf200BytesKeepsTheFill) {
 TEST_F(XyEngine, ChecksumModeSendsOneSumByte) {
   WirePacket p = startSend(Bytes{0x01, 0x02}, NAK);
   EXPECT_EQ(p.data, pad(Bytes{1, 2}, 128));
-  EXPECT_EQ(p.check, Bytes{0xCF}); // (3 + 126 * 26) mod 256
+  EXPECT_EQ(p.check, Bytes{0xCF});  // (3 + 126 * 26) mod 256
   feed(Bytes{ACK, ACK});
   EXPECT_EQ(xyDriver(kPort), 0);
   EXPECT_EQ(wire(1), Bytes{EOT});
@@ -196,7 +196,7 @@ TEST_F(XyEngine, ThreeNaksDropTo128BytePackets) {
   for (int nak = 1; nak <= 3; ++nak) {
     feed(NAK);
     xyDriver(kPort);
-    WirePacket again = readPacket(true, true); // the first packet waits again
+    WirePacket again = readPacket(true, true);  // the first packet waits again
     EXPECT_EQ(again.header, STX) << "a resend keeps its size";
     EXPECT_EQ(again.data, p.data);
   }
@@ -251,7 +251,7 @@ TEST_F(XyEngine, SenderGivesUpWithoutStartCharacterAfterAMinute) {
   while (xyDriver(kPort) != 0 && calls < 1000) {
     ++calls;
     if (calls % 5 == 0)
-      feed(Bytes{'x', 0x00, ACK}); // not a start character: ignored
+      feed(Bytes{'x', 0x00, ACK});  // not a start character: ignored
   }
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_NO_STARTUP);
   EXPECT_GT(now() - start, 60000u);
@@ -288,7 +288,7 @@ TEST_F(XyEngine, EmptyFileCannotBeSentWithoutBatch) {
   EXPECT_EQ(xyDriver(kPort), 1);
   feed('C');
   EXPECT_EQ(xyDriver(kPort), 1);
-  EXPECT_EQ(xyDriver(kPort), 0); // nothing to read for packet 1
+  EXPECT_EQ(xyDriver(kPort), 0);  // nothing to read for packet 1
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_DISK_READ);
   EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN}));
 }
@@ -341,7 +341,7 @@ TEST_F(XyEngine, ReceiverAcknowledgesARepeatedPacketWithoutWritingIt) {
   startReceive(NAK);
   Bytes one = xytest::randomBytes(128, 20), two = xytest::randomBytes(128, 21);
   EXPECT_EQ(deliver(makePacket(1, one, false)), Bytes{ACK});
-  EXPECT_EQ(deliver(makePacket(1, one, false)), Bytes{ACK}); // our ACK was lost
+  EXPECT_EQ(deliver(makePacket(1, one, false)), Bytes{ACK});  // our ACK was lost
   EXPECT_EQ(deliver(makePacket(2, two, false)), Bytes{ACK});
   EXPECT_EQ(deliver(Bytes{EOT}), Bytes{ACK});
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);
@@ -353,10 +353,10 @@ TEST_F(XyEngine, ReceiverAcknowledgesARepeatedPacketWithoutWritingIt) {
 TEST_F(XyEngine, ReceiverChecksPacketNumberAgainstComplement) {
   startReceive('C');
   Bytes data = xytest::randomBytes(128, 22);
-  Bytes good = makePacket(5, data, true); // 0x05 with 0xFA: accepted
+  Bytes good = makePacket(5, data, true);  // 0x05 with 0xFA: accepted
   EXPECT_EQ(deliver(good), Bytes{ACK});
   Bytes bad = makePacket(6, data, true);
-  bad[2] = 0xFB; // 0x06 + 0xFB != 255
+  bad[2] = 0xFB;  // 0x06 + 0xFB != 255
   feed(bad);
   xyDriver(kPort);
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_BAD_PACKET_NUMBER);
@@ -391,7 +391,7 @@ TEST_F(XyEngine, ReceiverTimesOutWaitingForTheNextPacket) {
 TEST_F(XyEngine, ReceiverTimesOutInsideAPacketAndStoresNoGap) {
   startReceive('C');
   Bytes packet = makePacket(1, xytest::randomBytes(128, 23), true);
-  feed(slice(packet, 0, 60)); // the sender stops inside the data
+  feed(slice(packet, 0, 60));  // the sender stops inside the data
   uint32_t start = now();
   int calls = 0;
   while (xyDriver(kPort) != 0 && calls++ < 50) {
@@ -420,7 +420,7 @@ void lateSleep(uint32_t ms) {
   for (int i = 0; i < 10000 && SioRxQue(0) < expected; ++i)
     usleep(100);
 }
-} // namespace
+}  // namespace
 
 TEST_F(XyEngine, ReceiverWaitsOutAShortPauseInsideAPacket) {
   startReceive('C');
@@ -428,12 +428,12 @@ TEST_F(XyEngine, ReceiverWaitsOutAShortPauseInsideAPacket) {
   Bytes packet = makePacket(1, data, true);
   latePty = &pty_;
   lateBytes = slice(packet, 60, packet.size() - 60);
-  lateAt = now() + 4000; // within the 6 s allowed between two bytes
+  lateAt = now() + 4000;  // within the 6 s allowed between two bytes
   xyClock clock{lateNow, lateSleep};
   xySetClock(&clock);
   feed(slice(packet, 0, 60));
-  EXPECT_EQ(xyDriver(kPort), 1); // the header byte answers the start character
-  EXPECT_EQ(xyDriver(kPort), 1); // the packet, with its pause
+  EXPECT_EQ(xyDriver(kPort), 1);  // the header byte answers the start character
+  EXPECT_EQ(xyDriver(kPort), 1);  // the packet, with its pause
   EXPECT_TRUE(lateBytes.empty());
   uint32_t reached = now();
   xytest::SteppedClock::install();
@@ -458,14 +458,14 @@ TEST_F(XyEngine, CtsThatNeverRisesEndsTheWaitAfterTenSeconds) {
   EXPECT_EQ(param(XY_PARAM_ERROR_STATE), 306);
   EXPECT_GE(now() - start, 10000u);
   EXPECT_LT(now() - start, 10100u);
-  EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN})); // no ACK went out
+  EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN}));  // no ACK went out
 }
 
 TEST_F(XyEngine, SenderWaitingForCtsGivesUpAfterTenSeconds) {
   path_ = dir_.file("tx.bin");
   writeFileBytes(path_, xytest::randomBytes(300, 28));
   ASSERT_EQ(xyStartTx(kPort, path_.c_str(), 0, 0), 1);
-  xyList.CTSflag = 1; // as if CTS had been up at the start
+  xyList.CTSflag = 1;  // as if CTS had been up at the start
   EXPECT_EQ(xyDriver(kPort), 1);
   feed('C');
   EXPECT_EQ(xyDriver(kPort), 1);
@@ -493,7 +493,7 @@ TEST_F(XyEngine, BatchSendCarriesNameAndSizeInPacketZero) {
   EXPECT_EQ(p0.data, pad(expected, 128, 0));
 
   feed(ACK);
-  EXPECT_EQ(xyDriver(kPort), 1); // waits for a new start character
+  EXPECT_EQ(xyDriver(kPort), 1);  // waits for a new start character
   EXPECT_TRUE(wireRest().empty());
   feed('C');
   xyDriver(kPort);
@@ -508,8 +508,8 @@ TEST_F(XyEngine, BatchSendCarriesNameAndSizeInPacketZero) {
       xyDriver(kPort);
     }
   }
-  feed(Bytes{ACK, ACK}); // the last packet's and the EOT's
-  xyDriver(kPort);       // EOT acknowledged: waits to start the closing packet 0
+  feed(Bytes{ACK, ACK});  // the last packet's and the EOT's
+  xyDriver(kPort);        // EOT acknowledged: waits to start the closing packet 0
   EXPECT_EQ(got, pad(content, 384));
   EXPECT_EQ(wire(1), Bytes{EOT});
   EXPECT_TRUE(wireRest().empty());
@@ -545,12 +545,12 @@ TEST_F(XyEngine, BatchReceiveTakesNameAndCutsToTheAnnouncedSize) {
   EXPECT_EQ(deliver(makePacket(0, p0, true)), Bytes{ACK});
   EXPECT_EQ(param(XY_PARAM_FILE_SIZE), 200);
   xyDriver(kPort);
-  EXPECT_EQ(wire(1), Bytes{'C'}); // asks again for the data
+  EXPECT_EQ(wire(1), Bytes{'C'});  // asks again for the data
   Bytes content = xytest::randomBytes(200, 26);
   EXPECT_EQ(deliver(makePacket(1, slice(content, 0, 128), true)), Bytes{ACK});
   EXPECT_EQ(deliver(makePacket(2, pad(slice(content, 128, 72), 128), true)), Bytes{ACK});
-  EXPECT_EQ(deliver(Bytes{EOT}), Bytes{ACK}); // its second call asks again
-  EXPECT_EQ(wire(1), Bytes{'C'}); // for the next file's packet 0
+  EXPECT_EQ(deliver(Bytes{EOT}), Bytes{ACK});  // its second call asks again
+  EXPECT_EQ(wire(1), Bytes{'C'});              // for the next file's packet 0
   EXPECT_EQ(deliver(makePacket(0, Bytes(128, 0), true)), Bytes{ACK});
   EXPECT_EQ(param(XY_PARAM_STATE), 0);
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);

@@ -42,7 +42,7 @@ TEST(XyParameters, IdsAndRanges) {
   EXPECT_EQ(xySetParameter(2, XY_SET_NAK_RATE, 4), 4);
   EXPECT_EQ(xySetParameter(2, XY_SET_EOF_CHAR, 0), 0);
   EXPECT_EQ(EOFchar, 0);
-  EXPECT_EQ(xySetParameter(2, XY_SET_EOF_CHAR, 0x1FF), -1); // low 8 bits, sign-extended
+  EXPECT_EQ(xySetParameter(2, XY_SET_EOF_CHAR, 0x1FF), -1);  // low 8 bits, sign-extended
   EXPECT_EQ(xySetParameter(2, XY_SET_EOF_CHAR, 0x1A), 0x1A);
   EXPECT_EQ(xySetParameter(2, 54, 1), -1);
   EXPECT_EQ(xyDebug(7), 3);
@@ -82,7 +82,7 @@ TEST(XyCrc, TableAndKnownValue) {
   uint16_t crc = 0;
   for (const char *p = check; *p; ++p)
     crc = UpdateCRC(crc, uint8_t(*p));
-  EXPECT_EQ(crc, 0x31C3); // CRC-16/XMODEM check value
+  EXPECT_EQ(crc, 0x31C3);  // CRC-16/XMODEM check value
   Bytes data = xytest::randomBytes(1024, 7);
   crc = 0;
   for (uint8_t b : data)
@@ -154,7 +154,7 @@ TEST_F(XyPort, SetXYerrorSendsCancelOnlyForSerialAndDriverCodes) {
   EXPECT_TRUE(wireRest().empty());
 
   auto texts = messages();
-  ASSERT_EQ(texts.size(), 4u); // success queues nothing
+  ASSERT_EQ(texts.size(), 4u);  // success queues nothing
   EXPECT_EQ(texts[0], "!COM1: ERROR -313 (Timed out awaiting incoming character) @ State=0");
   EXPECT_EQ(texts[1], "!COM1: Sio Error -100 (No data) @ State=0");
   EXPECT_EQ(texts[2], "!COM1: Port Error -3 (Port not open) @ State=0");
@@ -166,19 +166,20 @@ TEST_F(XyPort, SetXYerrorSendsCancelOnlyForSerialAndDriverCodes) {
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].size(), 79u);
   EXPECT_EQ(texts[0], std::string("!COM1: ERROR -304 (Expected startup character (NAK or 'C') not "
-                                  "received) @ State=0").substr(0, 79));
+                                  "received) @ State=0")
+                          .substr(0, 79));
 }
 
 TEST_F(XyPort, SetXYerrorClosesFileAndDropsReceivedBytes) {
   std::string path = dir_.file("r");
   ASSERT_EQ(xyStartRx(kPort, path.c_str(), 'C', 0), 1);
-  EXPECT_EQ(xyDriver(kPort), 1); // creates the file, sends 'C'
+  EXPECT_EQ(xyDriver(kPort), 1);  // creates the file, sends 'C'
   ASSERT_GT(xyList.FileHandle, 0);
   int handle = xyList.FileHandle;
   feed(Bytes{1, 2, 3});
   SetXYerror(kPort, XY_OUT_OF_SYNC);
   EXPECT_EQ(xyList.FileHandle, 0);
-  EXPECT_EQ(fcntl(handle, F_GETFD), -1); // closed
+  EXPECT_EQ(fcntl(handle, F_GETFD), -1);  // closed
   EXPECT_EQ(SioRxQue(kPort), 0);
   EXPECT_EQ(xyDriver(kPort), 0);
 }
@@ -220,12 +221,12 @@ TEST_F(XyPort, HardPortErrorEndsTheTransferWithItsOwnCode) {
   ASSERT_EQ(xyStartRx(kPort, dir_.file("r").c_str(), 'C', 0), 1);
   EXPECT_EQ(xyDriver(kPort), 1);
   EXPECT_EQ(wire(1), Bytes{'C'});
-  pty_.closeMaster(); // the device goes away
+  pty_.closeMaster();  // the device goes away
   EXPECT_EQ(xyDriver(kPort), 0);
   int code = param(XY_PARAM_LAST_ERROR);
   EXPECT_LT(code, 0);
   EXPECT_NE(code, SIO_NO_DATA);
-  EXPECT_GT(code, -300); // the serial library's code, not a driver time-out
+  EXPECT_GT(code, -300);  // the serial library's code, not a driver time-out
   auto texts = messages();
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].rfind("!COM1: Sio Error", 0), 0u) << texts[0];

@@ -10,9 +10,9 @@
 namespace {
 
 enum class Mode {
-  Checksum, // ours: start NAK / rx without -c; sx plain
-  Crc,      // ours: start 'C' / rx -c; sx plain
-  OneK,     // ours: 1K packets / rx -c; sx -k
+  Checksum,  // ours: start NAK / rx without -c; sx plain
+  Crc,       // ours: start 'C' / rx -c; sx plain
+  OneK,      // ours: 1K packets / rx -c; sx -k
 };
 
 const char *modeName(Mode m) {
@@ -45,7 +45,7 @@ std::vector<Case> matrix() {
 // own waits do the pacing. One test below keeps the window's 50 ms.
 constexpr int kTickMs = 1;
 
-} // namespace
+}  // namespace
 
 class XySendToRx : public LinkedPeer, public ::testing::WithParamInterface<Case> {};
 
@@ -55,8 +55,8 @@ TEST_P(XySendToRx, FileArrivesIntact) {
   std::string source = ourDir_ + "/source.bin";
   writeFileBytes(source, content);
   xytest::Line line(dir_.path());
-  ASSERT_TRUE(startReceiver(line, c.mode == Mode::Checksum ? "rx received.bin"
-                                                           : "rx -c received.bin"));
+  ASSERT_TRUE(
+      startReceiver(line, c.mode == Mode::Checksum ? "rx received.bin" : "rx -c received.bin"));
   ASSERT_TRUE(openOurs(line));
   ASSERT_EQ(xyStartTx(kPort, source.c_str(), c.mode == Mode::OneK ? 1 : 0, 0), 1);
   auto r = finishReceiver(line, kTickMs, 120000);
@@ -91,7 +91,7 @@ TEST_P(XyReceiveFromSx, FileArrivesIntact) {
   EXPECT_EQ(peer_.exitCode(), 0) << peerLog();
   EXPECT_TRUE(xytest::equalSaveFill(content, readFileBytes(target)));
   if (c.mode != Mode::OneK) {
-    EXPECT_EQ(readFileBytes(target).size() % 128, 0u); // whole packets kept
+    EXPECT_EQ(readFileBytes(target).size() % 128, 0u);  // whole packets kept
   }
 }
 
@@ -185,8 +185,8 @@ TEST_P(XyBatch, ToRb) {
   EXPECT_EQ(readFileBytes(peerDir_ + "/" + name), content);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, XyBatch, ::testing::Values(size_t(0), size_t(1), size_t(3000),
-                                                           size_t(70000)));
+INSTANTIATE_TEST_SUITE_P(Sizes, XyBatch,
+                         ::testing::Values(size_t(0), size_t(1), size_t(3000), size_t(70000)));
 
 // Ours against ours: the driver has one transfer record per process, so the
 // receiving side runs in a child process on port 1.

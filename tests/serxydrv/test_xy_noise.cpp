@@ -7,7 +7,7 @@ namespace {
 
 constexpr int kTickMs = 1;
 
-} // namespace
+}  // namespace
 
 class XyNoise : public LinkedPeer {
 protected:
@@ -15,9 +15,9 @@ protected:
   // through pipes, for the reason given in Line.
   bool startReceiverOnLine(xytest::Line &line, const std::string &command) {
     peerLog_ = dir_.file("peer.log");
-    bool ok = peer_.start({"socat", "OPEN:" + line.b() + ",raw,echo=0",
-                           "EXEC:" + command + ",pipes"},
-                          peerDir_, "", peerLog_);
+    bool ok =
+        peer_.start({"socat", "OPEN:" + line.b() + ",raw,echo=0", "EXEC:" + command + ",pipes"},
+                    peerDir_, "", peerLog_);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     return ok;
   }
@@ -26,7 +26,7 @@ protected:
     xytest::DriveResult drive;
     bool identical = false;
     uint64_t corrupted = 0;
-    int naks = 0; // NAKs our side received (sending) or sent (receiving)
+    int naks = 0;  // NAKs our side received (sending) or sent (receiving)
   };
 
   // Ours sends `content` to rx -c over a line with the given options.
@@ -106,8 +106,8 @@ TEST_F(XyNoise, RandomNoiseNeverYieldsAWrongFileReportedAsSuccess) {
   int successes = 0, failures = 0;
   for (unsigned seed = 1; seed <= 4; ++seed) {
     SCOPED_TRACE(seed);
-    std::vector<std::string> noise{"--random-ab", "5000", "--random-ba", "5000", "--seed",
-                                   std::to_string(seed)};
+    std::vector<std::string> noise{"--random-ab", "5000",   "--random-ba",
+                                   "5000",        "--seed", std::to_string(seed)};
     Bytes content = xytest::randomBytes(30000, seed);
     for (const Outcome &run : {sendToRx(content, noise), receiveFromSx(content, 'C', noise)}) {
       ASSERT_TRUE(run.drive.ended);
@@ -122,7 +122,7 @@ TEST_F(XyNoise, RandomNoiseNeverYieldsAWrongFileReportedAsSuccess) {
     }
     peer_.stop();
   }
-  EXPECT_GT(corrupted, 0u); // the noise was there
+  EXPECT_GT(corrupted, 0u);  // the noise was there
   RecordProperty("successes", successes);
   RecordProperty("failures", failures);
 }

@@ -173,8 +173,7 @@ DriveResult driveToEnd(int port, int tickMs, int deadlineMs) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(tickMs));
   }
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;
 }
 
@@ -198,4 +197,4 @@ bool equalSaveFill(const std::vector<uint8_t> &sent, const std::vector<uint8_t> 
 
 std::string linesimPath() { return XY_LINESIM_PATH; }
 
-} // namespace xytest
+}  // namespace xytest

@@ -12,8 +12,8 @@ namespace xytest {
 // A clock that moves only when the driver waits or the test steps it.
 struct SteppedClock {
   static uint32_t now;
-  static void install();   // into the driver; time starts at 1000000
-  static void uninstall(); // the system clock again
+  static void install();    // into the driver; time starts at 1000000
+  static void uninstall();  // the system clock again
   static void advance(uint32_t ms) { now += ms; }
 };
 
@@ -32,9 +32,9 @@ public:
              const std::string &stdoutPath = "");
   // Waits for the end; false when still running after timeoutMs.
   bool wait(int timeoutMs);
-  int exitCode() const { return exit_code_; } // -1 unless it exited normally
+  int exitCode() const { return exit_code_; }  // -1 unless it exited normally
   bool running() const { return pid_ > 0; }
-  void stop(); // SIGTERM, then SIGKILL after a second
+  void stop();  // SIGTERM, then SIGKILL after a second
 
 private:
   int pid_ = -1;
@@ -72,8 +72,8 @@ private:
 // Runs the driver the way the transfer window does: one xyDriver call, then
 // tickMs of sleep, until it returns 0 or deadlineMs pass (then it aborts).
 struct DriveResult {
-  bool ended = false; // false: still running at the deadline
-  int lastError = 0;  // parameter 0 when ended
+  bool ended = false;  // false: still running at the deadline
+  int lastError = 0;   // parameter 0 when ended
   int calls = 0;
   double seconds = 0;
 };
@@ -88,4 +88,4 @@ bool equalSaveFill(const std::vector<uint8_t> &sent, const std::vector<uint8_t> 
 // Path of the line simulator tool.
 std::string linesimPath();
 
-} // namespace xytest
+}  // namespace xytest

@@ -60,7 +60,7 @@ TEST_F(DlgLayerTest, ListsKeepOrderFieldAndSelectionLikeTheListControl) {
   EXPECT_EQ(field(IDC_MESSAGE), "typed");
   char item[8];
   dlg_combo_item_text(window_, IDC_MESSAGE, 0, item, sizeof item);
-  EXPECT_STREQ(item, "b");   // insertion order, never sorted
+  EXPECT_STREQ(item, "b");  // insertion order, never sorted
   // Exact search ignores case and goes on from the first entry after start.
   EXPECT_EQ(dlg_combo_find_exact(window_, IDC_MESSAGE, -1, "B"), 0);
   EXPECT_EQ(dlg_combo_find_exact(window_, IDC_MESSAGE, 0, "B"), 2);
@@ -125,7 +125,8 @@ TEST_F(DlgLayerTest, TimersTickByIdUntilKilledAndSettingAgainRearms) {
   EXPECT_EQ(dlg_set_timer(window_, 3, 20), 3u);
   EXPECT_EQ(dlg_set_timer(window_, 7, 20), 7u);
   EXPECT_EQ(dlg_set_timer(window_, 0, 20), 0u);
-  ASSERT_TRUE(processEventsUntilImpl([&] { return timerTicks(3) >= 2 && timerTicks(7) >= 2; }, 5000));
+  ASSERT_TRUE(
+      processEventsUntilImpl([&] { return timerTicks(3) >= 2 && timerTicks(7) >= 2; }, 5000));
   EXPECT_EQ(dlg_kill_timer(window_, 3), 1);
   EXPECT_EQ(dlg_kill_timer(window_, 3), 0);
   EXPECT_EQ(dlg_kill_timer(window_, 9), 0);
@@ -164,7 +165,7 @@ TEST_F(DlgLayerTest, HooksAnswerTheModalDialogs) {
   });
   char path[8];
   EXPECT_EQ(dlg_file_dialog(window_, true, "Log", "HTML files (*.htm)", path, sizeof path), 1);
-  EXPECT_STREQ(path, "/tmp/lo");   // cut to the caller's buffer
+  EXPECT_STREQ(path, "/tmp/lo");  // cut to the caller's buffer
   dlg_set_file_dialog_hook([](bool, std::string &) { return false; });
   char kept[16] = "unchanged";
   EXPECT_EQ(dlg_file_dialog(window_, false, "Open", "", kept, sizeof kept), 0);
@@ -194,7 +195,7 @@ TEST_F(DlgLayerTest, EndingTheDialogClosesAMessageBoxStillOpen) {
   QObject::connect(&ending, &QTimer::timeout, [this] { dlg_end(window_, 0); });
   ending.start(50);
   bool answered = false;
-  QTimer safety;   // ends with the test, so it never fires into a later one
+  QTimer safety;  // ends with the test, so it never fires into a later one
   safety.setSingleShot(true);
   QObject::connect(&safety, &QTimer::timeout, [&answered] {
     if (QWidget *modal = QApplication::activeModalWidget())

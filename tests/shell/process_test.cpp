@@ -113,8 +113,8 @@ TEST_P(EndSignalTest, EndsAsExitDoesSavingTheHistory) {
   PtyPair com1;
   PtyPair com2;
   ChildRun run = startKestrelon(dir.path(), {{"QT_QPA_PLATFORM", "offscreen"},
-                                        {"KESTRELON_COM1", com1.slavePath()},
-                                        {"KESTRELON_COM2", com2.slavePath()}});
+                                             {"KESTRELON_COM1", com1.slavePath()},
+                                             {"KESTRELON_COM2", com2.slavePath()}});
   QElapsedTimer clock;
   clock.start();
   while (!deviceHeld(com2.slavePath()) && clock.elapsed() < 15000)
@@ -138,12 +138,13 @@ INSTANTIATE_TEST_SUITE_P(Signals, EndSignalTest, ::testing::Values(SIGTERM, SIGI
                          [](const ::testing::TestParamInfo<int> &param) {
                            return std::string(param.param == SIGTERM  ? "SIGTERM"
                                               : param.param == SIGINT ? "SIGINT"
-                                                                     : "SIGHUP");
+                                                                      : "SIGHUP");
                          });
 
 TEST(KestrelonProcess, WithoutADisplaySaysSoAndExits) {
   TempDir dir;
-  ChildRun run = startKestrelon(dir.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  ChildRun run = startKestrelon(
+      dir.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
   bool signalled = true;
   EXPECT_EQ(waitExit(run, 10000, &signalled), 1);
   EXPECT_FALSE(signalled);
@@ -154,7 +155,8 @@ TEST(KestrelonProcess, WithoutADisplaySaysSoAndExits) {
 
 TEST(KestrelonProcess, WithAnUnreachableDisplaySaysSoAndExits) {
   TempDir dir;
-  ChildRun run = startKestrelon(dir.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", ""}});
+  ChildRun run = startKestrelon(
+      dir.path(), {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", ""}});
   bool signalled = true;
   EXPECT_EQ(waitExit(run, 10000, &signalled), 1);
   EXPECT_FALSE(signalled);

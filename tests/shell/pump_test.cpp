@@ -58,7 +58,8 @@ TEST_F(ShellTest, PumpDrainsTenThousandBytesInOrderLosingNothing) {
   while (paneText().size() < expected.size() && runs < 2000) {
     if (sent < bytes.size()) {
       const size_t piece = std::min<size_t>(2500, bytes.size() - sent);
-      com1_.send(std::vector<uint8_t>(bytes.begin() + long(sent), bytes.begin() + long(sent + piece)));
+      com1_.send(
+          std::vector<uint8_t>(bytes.begin() + long(sent), bytes.begin() + long(sent + piece)));
       sent += piece;
     }
     waitForQueue(0, 1, 200);
@@ -78,7 +79,7 @@ TEST_F(ShellTest, StopDropsWhatArrivesAndRunShowsOnlyNewBytes) {
   ASSERT_TRUE(waitForQueue(0, 3));
   win_periodic(window_);
   EXPECT_EQ(paneText(), "");
-  EXPECT_EQ(SioRxQue(0), 0);   // read, not left waiting
+  EXPECT_EQ(SioRxQue(0), 0);  // read, not left waiting
   dlg_user_click(window_, IDC_RUN);
   EXPECT_EQ(hex_run, 1);
   com1_.send(std::vector<uint8_t>{4});

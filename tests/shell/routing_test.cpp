@@ -17,7 +17,6 @@
 
 namespace {
 
-
 speed_t speedOf(const PtyPair &pty) {
   const termios tio = pty.deviceSettings();
   return cfgetospeed(&tio);
@@ -44,23 +43,23 @@ std::vector<uint8_t> tenEmptyLines() {
 
 TEST_F(ShellTest, SettingsChangesReachTheDevice) {
   start();
-  dlg_user_choose(window_, IDC_SPEED_A, 9);     // 115200
+  dlg_user_choose(window_, IDC_SPEED_A, 9);  // 115200
   EXPECT_EQ(speedOf(com1_), speed_t(B115200));
   // A pseudo-terminal keeps speed, stop bits and handshake but forces 8
   // data bits without parity; those two are read from the library's record
   // of what it applied.
-  dlg_user_choose(window_, IDC_DATA_A, 2);      // 7 data bits
+  dlg_user_choose(window_, IDC_DATA_A, 2);  // 7 data bits
   EXPECT_EQ(PortDCB[0].ByteSize, 7);
-  dlg_user_choose(window_, IDC_STOP_B, 1);      // two stop bits
+  dlg_user_choose(window_, IDC_STOP_B, 1);  // two stop bits
   EXPECT_TRUE(com2_.deviceSettings().c_cflag & CSTOPB);
-  dlg_user_choose(window_, IDC_STOP_B, 0);      // one again
+  dlg_user_choose(window_, IDC_STOP_B, 0);  // one again
   EXPECT_FALSE(com2_.deviceSettings().c_cflag & CSTOPB);
-  dlg_user_choose(window_, IDC_PARITY_B, 2);    // even
+  dlg_user_choose(window_, IDC_PARITY_B, 2);  // even
   EXPECT_EQ(PortDCB[1].Parity, 2);
   EXPECT_EQ(PortDCB[1].StopBits, 0);
-  dlg_user_choose(window_, IDC_FLOW_B, 0);      // RTS/CTS
+  dlg_user_choose(window_, IDC_FLOW_B, 0);  // RTS/CTS
   EXPECT_TRUE(com2_.deviceSettings().c_cflag & CRTSCTS);
-  dlg_user_choose(window_, IDC_FLOW_B, 2);      // none
+  dlg_user_choose(window_, IDC_FLOW_B, 2);  // none
   EXPECT_FALSE(com2_.deviceSettings().c_cflag & CRTSCTS);
   // Port A's settings were left alone by Port B's changes and vice versa.
   EXPECT_EQ(speedOf(com2_), speed_t(B9600));
@@ -89,10 +88,10 @@ TEST_F(ShellTest, CommPortChangeReappliesTheSidesSettingsAndTheSendPortFollows) 
   com3.mapTo(2);
   start();
   dlg_user_choose(window_, IDC_SPEED_A, 9);
-  dlg_user_choose(window_, IDC_PARITY_A, 1);   // odd
-  dlg_user_choose(window_, IDC_STOP_A, 1);     // two stop bits
-  dlg_user_choose(window_, IDC_FLOW_A, 0);     // RTS/CTS
-  dlg_user_choose(window_, IDC_PORT_A, 2);     // COM3
+  dlg_user_choose(window_, IDC_PARITY_A, 1);  // odd
+  dlg_user_choose(window_, IDC_STOP_A, 1);    // two stop bits
+  dlg_user_choose(window_, IDC_FLOW_A, 0);    // RTS/CTS
+  dlg_user_choose(window_, IDC_PORT_A, 2);    // COM3
   EXPECT_EQ(hex_obj[0].open, 1);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
   const termios tio = com3.deviceSettings();
@@ -114,7 +113,7 @@ TEST_F(ShellTest, SendPortButtonsTakeThePortIndexOfTheSidesList) {
   PtyPair com5;
   com5.mapTo(4);
   start();
-  dlg_user_choose(window_, IDC_PORT_B, 4);     // COM5
+  dlg_user_choose(window_, IDC_PORT_B, 4);  // COM5
   ASSERT_EQ(hex_obj[1].open, 1);
   dlg_user_click(window_, IDC_SEND_PORT_B);
   EXPECT_EQ(dlg_button_state(window_, IDC_SEND_PORT_B), BST_CHECKED);
@@ -152,14 +151,14 @@ TEST_F(ShellTest, RunStopEchoDirectionAndClearButtons) {
 
 TEST_F(ShellTest, FrameTypeListActsOnEveryNotification) {
   start();
-  dlg_user_choose(window_, IDC_VIEW, 1);         // ASCII
+  dlg_user_choose(window_, IDC_VIEW, 1);  // ASCII
   ASSERT_EQ(hex_view_mode, 1);
-  dlg_user_focus(window_, IDC_FRAME_TYPE);       // focus alone resets the view
+  dlg_user_focus(window_, IDC_FRAME_TYPE);  // focus alone resets the view
   EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_SETFOCUS), 1);
   EXPECT_EQ(hex_view_mode, 0);
   dlg_user_focus(window_, IDC_PANE);
   EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_KILLFOCUS), 1);
-  dlg_user_choose(window_, IDC_FRAME_TYPE, 3);   // ICNI
+  dlg_user_choose(window_, IDC_FRAME_TYPE, 3);  // ICNI
   EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_DROPDOWN), 1);
   EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_CLOSEUP), 1);
   EXPECT_EQ(commandsFor(IDC_FRAME_TYPE, CBN_SELCHANGE), 1);
@@ -186,11 +185,11 @@ TEST_F(ShellTest, MessageHistoryRules) {
   ASSERT_EQ(h.size(), 10u);
   EXPECT_EQ(h[0], "aa 01");
   EXPECT_EQ(h[8], "09");
-  EXPECT_EQ(h[9], "01");   // "011" % 10 -> "01"; "00" was the tenth and went
+  EXPECT_EQ(h[9], "01");  // "011" % 10 -> "01"; "00" was the tenth and went
   // Send with Stop selected sends nothing but still makes room.
   dlg_user_click(window_, IDC_STOP);
   dlg_user_type(window_, IDC_MESSAGE, "55");
-  dlg_user_click(window_, IDC_SEND);   // focus lost adds "55", Send drops the first
+  dlg_user_click(window_, IDC_SEND);  // focus lost adds "55", Send drops the first
   h = history(window_);
   EXPECT_EQ(h.size(), 9u);
   EXPECT_EQ(h[0], "02");
@@ -312,7 +311,7 @@ TEST_F(ShellTest, BytesFromTheFarEndOfCom1ShowInItsColourInHexAndAscii) {
   ASSERT_TRUE(processUntil([&] { return paneText() == " 41 42 0D"; }));
   for (int i = 0; i < 9; ++i)
     EXPECT_EQ(pane->model().colourAt(i), hex_colour[0][0]);
-  EXPECT_EQ(hex_colour[0][0], 0xFF0000u);   // blue
+  EXPECT_EQ(hex_colour[0][0], 0xFF0000u);  // blue
   dlg_user_choose(window_, IDC_VIEW, 1);
   com1_.send(std::string("Hello"));
   ASSERT_TRUE(processUntil([&] { return paneText() == " 41 42 0DHello"; }));

@@ -29,7 +29,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: %s output.png\n", argv[0]);
     return 2;
   }
-  const std::string output = argv[1][0] == '/' ? argv[1] : std::string(get_current_dir_name()) + "/" + argv[1];
+  const std::string output =
+      argv[1][0] == '/' ? argv[1] : std::string(get_current_dir_name()) + "/" + argv[1];
   QApplication application(argc, argv);
   TempDir dir;
   if (chdir(dir.path().c_str()) != 0)

@@ -36,7 +36,8 @@ protected:
   // until the port reports at least `count` bytes waiting.
   bool waitForQueue(int port, int count, int timeoutMs = 3000) const;
   // Runs Qt events until `done` holds or the time is up.
-  template <class Done> bool processUntil(Done done, int timeoutMs = 5000);
+  template <class Done>
+  bool processUntil(Done done, int timeoutMs = 5000);
   std::vector<uint8_t> configBytes() const;
 
   std::unique_ptr<TempDir> dir_;
@@ -53,6 +54,7 @@ public:
 void processEventsFor(int ms);
 bool processEventsUntilImpl(const std::function<bool()> &done, int timeoutMs);
 
-template <class Done> bool ShellTest::processUntil(Done done, int timeoutMs) {
+template <class Done>
+bool ShellTest::processUntil(Done done, int timeoutMs) {
   return processEventsUntilImpl(std::function<bool()>(done), timeoutMs);
 }

@@ -17,9 +17,7 @@
 #include <QPushButton>
 #include <set>
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 TEST_F(ShellTest, EveryTemplateControlIsBuiltAsItsKind) {
   start();
@@ -73,9 +71,12 @@ TEST_F(ShellTest, EveryTemplateControlIsBuiltAsItsKind) {
   EXPECT_EQ(ids.size(), 60u);
   EXPECT_EQ(window_->windowTitle().toStdString(), "Kestrelon version 4.5, April 2003");
   // Right-aligned labels unless the template says otherwise.
-  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_SPEED_A))->alignment() & Qt::AlignRight);
-  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_MESSAGE))->alignment() & Qt::AlignLeft);
-  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_XFER_STATUS))->alignment() & Qt::AlignRight);
+  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_SPEED_A))->alignment() &
+              Qt::AlignRight);
+  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_MESSAGE))->alignment() &
+              Qt::AlignLeft);
+  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_XFER_STATUS))->alignment() &
+              Qt::AlignRight);
   EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_FILE_NAME))->alignment() & Qt::AlignLeft);
 }
 

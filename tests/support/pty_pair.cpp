@@ -82,9 +82,7 @@ std::vector<uint8_t> PtyPair::receive(size_t count, int timeout_ms) {
   return got;
 }
 
-std::vector<uint8_t> PtyPair::drain(int quiet_ms) {
-  return receive(SIZE_MAX, quiet_ms);
-}
+std::vector<uint8_t> PtyPair::drain(int quiet_ms) { return receive(SIZE_MAX, quiet_ms); }
 
 termios PtyPair::deviceSettings() const {
   termios tio{};

@@ -12,8 +12,8 @@
 
 class PtyPair {
 public:
-  PtyPair();                 // opens a new pair; the test fails if it cannot
-  ~PtyPair();                // closes the master, unmaps any port it mapped
+  PtyPair();   // opens a new pair; the test fails if it cannot
+  ~PtyPair();  // closes the master, unmaps any port it mapped
   PtyPair(const PtyPair &) = delete;
   PtyPair &operator=(const PtyPair &) = delete;
 
