@@ -12,8 +12,10 @@
 // opens.
 //
 // Nothing here blocks except the writes, which wait until the kernel has taken
-// every byte, never longer than 2 s plus twice the bytes' time on the line.
-// All calls are meant for one thread.
+// every byte, never longer than 2 s plus twice the bytes' time on the line,
+// and closing, which gives queued output up to 2 s. Both limits, and every
+// time limit of the XMODEM driver, run on the library's one clock (SioTimer),
+// which tests replace with SioSetClock. All calls are meant for one thread.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +43,11 @@ constexpr int SIO_MAX_PORTS = 16;
 // SioErrors[-100 - code] for -100..-104.
 extern const char *const PortErrors[8];
 extern const char *const SioErrors[5];
+
+// The text of a code -1..-8 or -100..-104 ("Bad port ID" ... "Expired");
+// nullptr for any other value. The text of -103 names the code, not the
+// system's reason: SioWinError gives that.
+const char *SioErrorText(int code);
 
 // The line settings last applied to a port (the library's own record).
 // Parity: 0 none, 1 odd, 2 even, 3 mark, 4 space.
@@ -198,5 +205,25 @@ int SioDebug();
 // characters including the terminator. Returns LastWinError.
 int SioWinError(char *buffer, int size);
 
-// Monotonic milliseconds (32-bit, wrapping).
+// --- Time ----------------------------------------------------------------------
+
+// The library's clock: monotonic milliseconds, 32-bit and wrapping, so two
+// times are compared only through their difference (later - earlier).
 uint32_t SioTimer();
+
+// Lets ms milliseconds pass on the library's clock.
+void SioSleep(uint32_t ms);
+
+// A replacement clock: `now` reads it, `sleep` lets time pass on it. Tests
+// install one that moves only when stepped or slept on, so that time limits
+// are checked without waiting for them, and at any point of the 32-bit range.
+// While one is installed the library's own waits (a write held up, output
+// drained at close) pass through its sleep in steps of a few milliseconds.
+struct SioClock {
+  uint32_t (*now)();
+  void (*sleep)(uint32_t ms);
+};
+
+// Installs clock (copied); nullptr, or a clock missing either function, puts
+// back the system's monotonic clock.
+void SioSetClock(const SioClock *clock);

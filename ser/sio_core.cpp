@@ -2,6 +2,7 @@
 // the pushed-back byte and the queue counts.
 #include "ser/sio_internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -38,10 +39,38 @@ const char *const DefaultDevices[SIO_MAX_PORTS] = {
     "/dev/ttyS4",   "/dev/ttyS5",   "/dev/ttyS6",   "/dev/ttyS7",
 };
 
-int64_t nowMs() {
+uint32_t systemNow() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
+}
+
+void systemSleep(uint32_t ms) {
+  timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+SioClock Clock = {systemNow, systemSleep};
+
+// A replaced clock is slept on in steps this long while the library waits
+// for the device.
+constexpr uint32_t ClockStepMs = 5;
+
+// Waits until fd can take more bytes or ms pass. On the system clock the
+// kernel wakes us as soon as there is room; a replaced clock cannot be slept
+// on by the kernel, so its time passes in steps with a look between them.
+// 0, or the errno of a failed poll.
+int waitForRoom(int fd, uint32_t ms) {
+  pollfd p{fd, POLLOUT, 0};
+  const bool system = Clock.now == systemNow;
+  int ready = poll(&p, 1, system ? int(ms) : 0);
+  if (ready < 0)
+    return errno == EINTR ? 0 : errno;
+  if (ready == 0 && !system)
+    Clock.sleep(ms < ClockStepMs ? ms : ClockStepMs);
+  // POLLERR/POLLHUP: the next write reports the error.
+  return 0;
 }
 
 // A terminal whose far end has gone (adapter unplugged, pseudo-terminal
@@ -61,7 +90,8 @@ struct WriteOutcome {
 // write deadline passes.
 WriteOutcome writeWithDeadline(int fd, const uint8_t *bytes, int length, uint32_t baud) {
   WriteOutcome out;
-  const int64_t deadline = nowMs() + SioWriteAllowanceMs(length, baud);
+  const uint32_t allowance = SioWriteAllowanceMs(length, baud);
+  const uint32_t start = SioTimer();
   while (out.written < length) {
     ssize_t n = write(fd, bytes + out.written, size_t(length - out.written));
     if (n > 0) {
@@ -74,17 +104,15 @@ WriteOutcome writeWithDeadline(int fd, const uint8_t *bytes, int length, uint32_
       out.err = errno;
       break;
     }
-    int64_t left = deadline - nowMs();
-    if (left <= 0) {
+    const uint32_t spent = SioTimer() - start;
+    if (spent >= allowance) {
       out.err = ETIMEDOUT;
       break;
     }
-    pollfd p{fd, POLLOUT, 0};
-    if (poll(&p, 1, int(left)) < 0 && errno != EINTR) {
-      out.err = errno;
+    if (int err = waitForRoom(fd, allowance - spent)) {
+      out.err = err;
       break;
     }
-    // POLLERR/POLLHUP: the next write reports the error.
   }
   return out;
 }
@@ -97,17 +125,27 @@ bool waitForOutput(int fd) {
   int queued = 0;
   if (devOutputCount(fd, &queued) != 0 || queued <= 0)
     return false;
-  const int64_t deadline = nowMs() + WriteAllowanceFixedMs;
-  while (devOutputCount(fd, &queued) == 0 && queued > 0 && nowMs() < deadline)
-    usleep(10000);
+  const uint32_t start = SioTimer();
+  while (devOutputCount(fd, &queued) == 0 && queued > 0 &&
+         SioTimer() - start < WriteAllowanceFixedMs)
+    SioSleep(10);
   return queued > 0;
 }
 
 }  // namespace
 
-int64_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud) {
+uint32_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud) {
+  constexpr int64_t Longest = INT32_MAX;
   int64_t lineMs = baud == 0 ? 0 : bytes * 10 * 1000 / baud;
-  return WriteAllowanceFixedMs + 2 * lineMs;
+  return uint32_t(std::min(Longest, WriteAllowanceFixedMs + 2 * lineMs));
+}
+
+const char *SioErrorText(int code) {
+  if (code <= SIO_BAD_PORT && code >= SIO_BAUD_RATE)
+    return PortErrors[SIO_BAD_PORT - code];
+  if (code <= SIO_NO_DATA && code >= SIO_EXPIRED)
+    return SioErrors[SIO_NO_DATA - code];
+  return nullptr;
 }
 
 int VerifyPort(int port) {
@@ -333,4 +371,13 @@ int SioRead(int port) {
   return SIO_BAD_PORT;
 }
 
-uint32_t SioTimer() { return uint32_t(nowMs()); }
+uint32_t SioTimer() { return Clock.now(); }
+
+void SioSleep(uint32_t ms) { Clock.sleep(ms); }
+
+void SioSetClock(const SioClock *clock) {
+  if (clock && clock->now && clock->sleep)
+    Clock = *clock;
+  else
+    Clock = {systemNow, systemSleep};
+}

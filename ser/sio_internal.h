@@ -56,9 +56,10 @@ int SioPrologue(int port);
 int SioFail(int err);
 
 // Milliseconds a write of `bytes` may take at `baud` before it is cut short:
-// 2 s plus twice the bytes' time on the line (10 bits per byte).
-int64_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud);
-constexpr int64_t WriteAllowanceFixedMs = 2000;
+// 2 s plus twice the bytes' time on the line (10 bits per byte), at most
+// half the clock's range so that the wrapping difference stays meaningful.
+uint32_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud);
+constexpr uint32_t WriteAllowanceFixedMs = 2000;
 
 // --- Device layer: each returns 0 or an errno value -------------------------
 

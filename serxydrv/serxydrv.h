@@ -9,7 +9,11 @@
 //
 // Every call returns a signed int: 0 or positive on success, negative on
 // failure. Codes -1..-8 and -100..-104 are the serial library's (ser/ser.h),
-// -300..-318 the driver's own (below). Meant for one thread.
+// -300..-318 the driver's own (below); xyErrorText gives the text of any.
+//
+// Every time limit and every wait of the driver runs on the serial library's
+// clock (SioTimer), so a test that replaces it with SioSetClock steps the
+// driver's time too. Meant for one thread.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +42,11 @@ enum {
 };
 extern const char *const DriverErrors[19];
 
+// The text of any code a driver call or a transfer can end with: the
+// driver's own (-300..-318) and the serial library's (-1..-8, -100..-104).
+// A value with no text, 0 included, gives "Unknown error". Never null.
+const char *xyErrorText(int code);
+
 // Ids of xyGetParameter. 0..5 need the acquired port; 6..12 answer for any.
 enum {
   XY_PARAM_LAST_ERROR = 0,   // outcome of the last transfer, 0 success
@@ -55,6 +64,46 @@ enum {
   XY_PARAM_VERSION = 12,       // XY_VERSION
 };
 constexpr int XY_VERSION = 0x233;
+
+// Engine states (parameter 3; parameter 1 names the one an error ended),
+// numbered as the trace and the messages show them.
+enum {
+  XY_IDLE = 0,
+  // Sending.
+  XY_TX_START = 201,
+  XY_TX_OPEN_FILE = 202,
+  XY_TX_AWAIT_START = 203,  // waits for the receiver's start character
+  XY_TX_FIRST_PACKET = 204,
+  XY_TX_FILL_PACKET = 205,
+  XY_TX_SEND_EOT = 206,
+  XY_TX_AWAIT_EOT_ACK = 207,
+  XY_TX_PREPARE_PACKET = 208,
+  XY_TX_SEND_HEADER = 209,
+  XY_TX_SEND_DATA = 210,
+  XY_TX_SEND_CHECK = 211,
+  XY_TX_AWAIT_REPLY = 212,  // waits for ACK or NAK
+  XY_TX_AFTER_ACK = 213,
+  XY_TX_NEXT_PACKET = 214,
+  // Receiving.
+  XY_RX_START = 300,
+  XY_RX_SEND_START = 301,    // sends the start character
+  XY_RX_AWAIT_ANSWER = 302,  // waits for the sender's first byte
+  XY_RX_CREATE_FILE = 303,
+  XY_RX_FIRST_PACKET = 304,
+  XY_RX_PREPARE_PACKET = 305,
+  XY_RX_ACCEPT_PACKET = 306,
+  XY_RX_AWAIT_PACKET = 307,  // waits for SOH, STX, EOT or CAN
+  XY_RX_READ_DATA = 308,
+  XY_RX_READ_NUMBER = 309,
+  XY_RX_READ_COMPLEMENT = 310,
+  XY_RX_READ_CHECK = 311,
+  XY_RX_READ_CHECK_LOW = 312,
+  XY_RX_VERIFY_PACKET = 313,
+};
+
+// Start characters of xyStartRx: the one-byte checksum (NAK) or CRC-16 ('C').
+constexpr int XY_START_CHECKSUM = 0x15;
+constexpr int XY_START_CRC = 0x43;
 
 // Ids of xySetParameter.
 enum {
@@ -109,14 +158,3 @@ int xyGetMessage(char *buffer, int length);
 // Copies the transfer's file name (at most length bytes with its terminator);
 // returns the characters copied before the terminator.
 int xyGetFileName(int port, char *buffer, int length);
-
-// The clock behind every time limit and every wait of the driver:
-// `now` gives milliseconds (wrapping 32-bit), `sleep` waits that long.
-// Tests install one that steps time instead of sleeping.
-struct xyClock {
-  uint32_t (*now)();
-  void (*sleep)(uint32_t ms);
-};
-
-// Installs clock (copied); nullptr puts back the system's monotonic clock.
-void xySetClock(const xyClock *clock);

@@ -27,7 +27,7 @@ Flow succeed(int port) {
   return Pause;
 }
 
-uint32_t elapsed() { return xyNow() - xyList.TimeMark; }
+uint32_t elapsed() { return SioTimer() - xyList.TimeMark; }
 
 bool checksumMode() { return xyList.NCGchar == NAK; }
 
@@ -103,7 +103,7 @@ bool isHardError(int c) { return c < 0 && c != SIO_NO_DATA; }
 
 // --- Sending ------------------------------------------------------------------
 
-Flow sendOpenFile(int port) {  // 202
+Flow sendOpenFile(int port) {
   XyList &x = xyList;
   x.EndOfBatch = x.BatchFlag && x.FileName[0] == '\0';
   x.BytesSent = 0;
@@ -117,15 +117,15 @@ Flow sendOpenFile(int port) {  // 202
     x.FileHandle = fd;
     x.FileSize = FileLength(fd);
   }
-  x.NextState = 204;
-  x.TimeMark = xyNow();
+  x.NextState = XY_TX_FIRST_PACKET;
+  x.TimeMark = SioTimer();
   if (DebugLevel >= 1)
     QueueMessage("COM%d:TX FileName='%s' Size=%ld ", port + 1, x.FileName, long(x.FileSize));
-  x.State = 203;
+  x.State = XY_TX_AWAIT_START;
   return Go;
 }
 
-Flow sendAwaitStart(int port) {  // 203
+Flow sendAwaitStart(int port) {
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -148,66 +148,67 @@ Flow sendAwaitStart(int port) {  // 203
 // Packet 0: the name as given, its NUL, the size in decimal, zeros.
 void fillPacketZero() {
   XyList &x = xyList;
-  memset(x.Buffer, 0, 128);
-  size_t nameLength = strnlen(x.FileName, 127);
+  memset(x.Buffer, 0, XY_PACKET_SIZE);
+  size_t nameLength = strnlen(x.FileName, XY_FILE_NAME_SIZE - 1);
   memcpy(x.Buffer, x.FileName, nameLength);
   char sizeText[16];
   int sizeLength = snprintf(sizeText, sizeof sizeText, "%ld", long(x.FileSize));
   size_t at = nameLength + 1;
-  for (int i = 0; i < sizeLength && at < 128; ++i)
+  for (int i = 0; i < sizeLength && at < XY_PACKET_SIZE; ++i)
     x.Buffer[at++] = uint8_t(sizeText[i]);
 }
 
-Flow sendFillPacket(int port) {  // 205
+Flow sendFillPacket(int port) {
   XyList &x = xyList;
   if (x.EndOfBatch) {
-    x.PacketSize = 128;
-    memset(x.Buffer, 0, 128);
+    x.PacketSize = XY_PACKET_SIZE;
+    memset(x.Buffer, 0, XY_PACKET_SIZE);
   } else if (x.Packet == 0) {
-    x.PacketSize = 128;
+    x.PacketSize = XY_PACKET_SIZE;
     fillPacketZero();
   } else {
-    bool big = x.OneKflag && x.ErrorCount < 3 && int64_t(x.FileSize) - int64_t(x.BytesSent) >= 1024;
-    x.PacketSize = big ? 1024 : 128;
+    bool big = x.OneKflag && x.ErrorCount < XY_NAKS_BEFORE_SHORT_PACKETS &&
+               int64_t(x.FileSize) - int64_t(x.BytesSent) >= XY_PACKET_SIZE_1K;
+    x.PacketSize = big ? XY_PACKET_SIZE_1K : XY_PACKET_SIZE;
     int got = readFull(x.FileHandle, x.Buffer, x.PacketSize);
     if (got <= 0)
       return fail(port, XY_DISK_READ);
     memset(x.Buffer + got, EOFchar, size_t(x.PacketSize - got));
   }
-  x.State = 208;
+  x.State = XY_TX_PREPARE_PACKET;
   return Go;
 }
 
-Flow sendHeader(int port) {  // 209
+Flow sendHeader(int port) {
   XyList &x = xyList;
   uint8_t number = uint8_t(x.Packet);
   if (PutChar(port, x.HeaderChar) < 0 || PutChar(port, number) < 0 ||
       PutChar(port, 255 - number) < 0)
     return Pause;
   x.Check = 0;
-  x.TimeMark = xyNow();
-  x.State = 210;
+  x.TimeMark = SioTimer();
+  x.State = XY_TX_SEND_DATA;
   return Go;
 }
 
-Flow sendData(int port) {  // 210
+Flow sendData(int port) {
   XyList &x = xyList;
   for (int i = 0; i < x.PacketSize; ++i) {
-    if (i % 32 == 31 && WaitForCTS(port) < 0)
+    if (i % XY_CTS_BLOCK == XY_CTS_BLOCK - 1 && WaitForCTS(port) < 0)
       return Pause;
     if (PutChar(port, x.Buffer[i]) < 0)
       return Pause;
     addToCheck(x.Buffer[i]);
   }
-  x.State = 211;
+  x.State = XY_TX_SEND_CHECK;
   if (x.Packet == x.FirstPacket) {
-    x.TimeMark = xyNow();
+    x.TimeMark = SioTimer();
     return Pause;
   }
   return Go;
 }
 
-Flow sendCheck(int port) {  // 211
+Flow sendCheck(int port) {
   XyList &x = xyList;
   // The first packet's check bytes wait a little, so that start characters
   // the receiver repeated meanwhile are dropped before its reply.
@@ -227,12 +228,12 @@ Flow sendCheck(int port) {  // 211
       QueueMessage("COM%d: Sent packet %d Size=%d NCG=%c CRC=%x", port + 1, x.Packet, x.PacketSize,
                    x.NCGchar, x.Check);
   }
-  x.TimeMark = xyNow();
-  x.State = 212;
+  x.TimeMark = SioTimer();
+  x.State = XY_TX_AWAIT_REPLY;
   return Go;
 }
 
-Flow sendAwaitReply(int port) {  // 212
+Flow sendAwaitReply(int port) {
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -249,7 +250,7 @@ Flow sendAwaitReply(int port) {  // 212
       x.BytesSent += uint32_t(x.PacketSize);
     if (DebugLevel >= 2)
       QueueMessage("COM%d: Packet %d ACKed", port + 1, x.Packet);
-    x.State = 213;
+    x.State = XY_TX_AFTER_ACK;
     return Go;
   }
   if (c == NAK) {
@@ -259,7 +260,7 @@ Flow sendAwaitReply(int port) {  // 212
       QueueMessage("COM%d: Packet %d NAKed", port + 1, x.Packet);
     SioRxClear(port);
     if (x.TryCount < x.TryLimit) {
-      x.State = 209;
+      x.State = XY_TX_SEND_HEADER;
       return Go;
     }
     return fail(port, XY_RETRY_LIMIT);
@@ -269,48 +270,48 @@ Flow sendAwaitReply(int port) {  // 212
   return fail(port, XY_OUT_OF_SYNC);
 }
 
-Flow sendAfterAck(int port) {  // 213
+Flow sendAfterAck(int port) {
   XyList &x = xyList;
   if (!x.EndOfBatch && x.Packet == 0) {
     // Packet 0 accepted: the receiver asks again for the data.
     if (DebugLevel >= 2)
       QueueMessage("COM%d: 'Restart' after packet 0", port + 1);
-    x.TimeMark = xyNow();
-    x.NextState = 214;
-    x.State = 203;
+    x.TimeMark = SioTimer();
+    x.NextState = XY_TX_NEXT_PACKET;
+    x.State = XY_TX_AWAIT_START;
   } else {
-    x.State = 214;
+    x.State = XY_TX_NEXT_PACKET;
   }
   return Go;
 }
 
-Flow sendNextOrEnd(int port) {  // 214
+Flow sendNextOrEnd(int port) {
   XyList &x = xyList;
   if (x.BytesSent < uint32_t(x.FileSize)) {
     ++x.Packet;
-    x.State = 205;
+    x.State = XY_TX_FILL_PACKET;
     return Go;
   }
   CloseFile();
   if (x.EndOfBatch)
     return succeed(port);
-  x.TryLimit = 10;
-  x.State = 206;
+  x.TryLimit = XY_EOT_TRY_LIMIT;
+  x.State = XY_TX_SEND_EOT;
   return Go;
 }
 
-Flow sendEot(int port) {  // 206
+Flow sendEot(int port) {
   XyList &x = xyList;
-  x.TimeMark = xyNow();
+  x.TimeMark = SioTimer();
   if (PutChar(port, EOT) < 0)
     return Pause;
   if (DebugLevel >= 2)
     QueueMessage("SEND: EOT");
-  x.State = 207;
+  x.State = XY_TX_AWAIT_EOT_ACK;
   return Go;
 }
 
-Flow sendAwaitEotAck(int port) {  // 207
+Flow sendAwaitEotAck(int port) {
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -320,7 +321,7 @@ Flow sendAwaitEotAck(int port) {  // 207
           QueueMessage("COM%d: EOT was not ACKed", port + 1);
         return fail(port, XY_EOT_NOT_ACKED);
       }
-      x.State = 206;
+      x.State = XY_TX_SEND_EOT;
     }
     return Go;
   }
@@ -331,7 +332,7 @@ Flow sendAwaitEotAck(int port) {  // 207
       QueueMessage("COM%d: EOT was ACKed", port + 1);
     if (x.BatchFlag) {
       x.FileName[0] = '\0';
-      x.State = 202;
+      x.State = XY_TX_OPEN_FILE;
       return Go;
     }
     return succeed(port);
@@ -341,14 +342,14 @@ Flow sendAwaitEotAck(int port) {  // 207
 
 // --- Receiving ----------------------------------------------------------------
 
-Flow receiveStart(int port) {  // 300
+Flow receiveStart(int port) {
   SioRxClear(port);
   xyList.BytesWritten = 0;
-  xyList.State = 303;
+  xyList.State = XY_RX_CREATE_FILE;
   return Go;
 }
 
-Flow receiveCreate(int port) {  // 303
+Flow receiveCreate(int port) {
   XyList &x = xyList;
   if (x.BatchFlag) {
     x.FirstPacket = 0;
@@ -359,32 +360,32 @@ Flow receiveCreate(int port) {  // 303
       return fail(port, XY_CANNOT_OPEN);
     x.FileHandle = fd;
   }
-  x.State = 304;
+  x.State = XY_RX_FIRST_PACKET;
   return Go;
 }
 
-Flow receiveFirstPacket(int /*port*/) {  // 304
+Flow receiveFirstPacket(int /*port*/) {
   xyList.Packet = xyList.FirstPacket;
-  xyList.NextState = 305;
+  xyList.NextState = XY_RX_PREPARE_PACKET;
   LastAcceptedPacket = -1;
-  xyList.State = 301;
+  xyList.State = XY_RX_SEND_START;
   return Go;
 }
 
-Flow receiveSendStart(int port) {  // 301
+Flow receiveSendStart(int port) {
   if (PutChar(port, xyList.NCGchar) < 0)
     return Pause;
-  xyList.TimeMark = xyNow();
-  xyList.State = 302;
+  xyList.TimeMark = SioTimer();
+  xyList.State = XY_RX_AWAIT_ANSWER;
   return Pause;
 }
 
-Flow receiveAwaitAnswer(int port) {  // 302
+Flow receiveAwaitAnswer(int port) {
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
     if (elapsed() >= uint32_t(RxNakRate) * 1000u)
-      x.State = 301;
+      x.State = XY_RX_SEND_START;
     return Go;
   }
   if (isHardError(c))
@@ -395,20 +396,20 @@ Flow receiveAwaitAnswer(int port) {  // 302
     ReadyByte = c;  // the packet state reads it again
     x.State = x.NextState;
   } else {
-    x.State = 301;
+    x.State = XY_RX_SEND_START;
   }
   return Pause;
 }
 
-Flow receivePrepare(int /*port*/) {  // 305
+Flow receivePrepare(int /*port*/) {
   xyList.TryCount = 1;
-  xyList.TryLimit = 5;
-  xyList.TimeMark = xyNow();
-  xyList.State = 307;
+  xyList.TryLimit = XY_PACKET_TRY_LIMIT;
+  xyList.TimeMark = SioTimer();
+  xyList.State = XY_RX_AWAIT_PACKET;
   return Go;
 }
 
-Flow receiveAwaitPacket(int port) {  // 307
+Flow receiveAwaitPacket(int port) {
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
@@ -420,15 +421,15 @@ Flow receiveAwaitPacket(int port) {  // 307
     return Pause;
   if (DebugLevel >= 2)
     QueueMessage("[F=%d]", c);
-  x.TimeMark = xyNow();
+  x.TimeMark = SioTimer();
   switch (c) {
   case SOH:
-    x.PacketSize = 128;
-    x.State = 309;
+    x.PacketSize = XY_PACKET_SIZE;
+    x.State = XY_RX_READ_NUMBER;
     return Go;
   case STX:
-    x.PacketSize = 1024;
-    x.State = 309;
+    x.PacketSize = XY_PACKET_SIZE_1K;
+    x.State = XY_RX_READ_NUMBER;
     return Go;
   case CAN:
     return fail(port, XY_CANCELLED);
@@ -437,7 +438,7 @@ Flow receiveAwaitPacket(int port) {  // 307
       return Pause;
     CloseFile();
     if (x.BatchFlag) {
-      x.State = 300;
+      x.State = XY_RX_START;
       return Pause;
     }
     return succeed(port);
@@ -457,19 +458,19 @@ int packetByte(int port) {
   return -1;
 }
 
-Flow receiveNumber(int port) {  // 309
+Flow receiveNumber(int port) {
   int c = packetByte(port);
   if (c < 0)
     return Pause;
   if (DebugLevel >= 2)
     QueueMessage("[P=%d]", c);
   xyList.RxPacket = c;
-  xyList.TimeMark = xyNow();
-  xyList.State = 310;
+  xyList.TimeMark = SioTimer();
+  xyList.State = XY_RX_READ_COMPLEMENT;
   return Go;
 }
 
-Flow receiveComplement(int port) {  // 310
+Flow receiveComplement(int port) {
   XyList &x = xyList;
   int c = packetByte(port);
   if (c < 0)
@@ -481,12 +482,12 @@ Flow receiveComplement(int port) {  // 310
     return fail(port, XY_BAD_PACKET_NUMBER);
   }
   x.Check = 0;
-  x.TimeMark = xyNow();
-  x.State = 308;
+  x.TimeMark = SioTimer();
+  x.State = XY_RX_READ_DATA;
   return Go;
 }
 
-Flow receiveData(int port) {  // 308
+Flow receiveData(int port) {
   XyList &x = xyList;
   for (int i = 0; i < x.PacketSize; ++i) {
     int c;
@@ -499,38 +500,38 @@ Flow receiveData(int port) {  // 308
         return fail(port, XY_TIMED_OUT);
     }
     x.Buffer[i] = uint8_t(c);
-    x.TimeMark = xyNow();
+    x.TimeMark = SioTimer();
     addToCheck(uint8_t(c));
   }
-  x.State = 311;
+  x.State = XY_RX_READ_CHECK;
   return Go;
 }
 
-Flow receiveCheck(int port) {  // 311
+Flow receiveCheck(int port) {
   XyList &x = xyList;
   int c = packetByte(port);
   if (c < 0)
     return Pause;
   x.RxCheck = uint16_t(c);
   if (checksumMode()) {
-    x.State = 313;
+    x.State = XY_RX_VERIFY_PACKET;
   } else {
-    x.TimeMark = xyNow();
-    x.State = 312;
+    x.TimeMark = SioTimer();
+    x.State = XY_RX_READ_CHECK_LOW;
   }
   return Go;
 }
 
-Flow receiveCheckLow(int port) {  // 312
+Flow receiveCheckLow(int port) {
   int c = packetByte(port);
   if (c < 0)
     return Pause;
   xyList.RxCheck = uint16_t(xyList.RxCheck * 256 + c);
-  xyList.State = 313;
+  xyList.State = XY_RX_VERIFY_PACKET;
   return Go;
 }
 
-Flow receiveVerify(int port) {  // 313
+Flow receiveVerify(int port) {
   XyList &x = xyList;
   if (DebugLevel >= 2)
     QueueMessage(checksumMode()
@@ -538,15 +539,15 @@ Flow receiveVerify(int port) {  // 313
                      : "COM%d: Packet: Expected=%d, Got=%d: Size=%d CRC: Expected=%x, Got=%x",
                  port + 1, x.Packet, x.RxPacket, x.PacketSize, x.Check, x.RxCheck);
   if (x.Check == x.RxCheck) {
-    x.State = 306;
+    x.State = XY_RX_ACCEPT_PACKET;
     return Go;
   }
   if (WaitForCTS(port) < 0 || PutChar(port, NAK) < 0)
     return Pause;
   ++x.ErrorCount;
   QueueMessage("COM%d: NAK %d: Bad CS %x", port + 1, x.Packet, x.RxCheck);
-  x.TimeMark = xyNow();
-  x.State = 307;
+  x.TimeMark = SioTimer();
+  x.State = XY_RX_AWAIT_PACKET;
   return Pause;
 }
 
@@ -577,25 +578,27 @@ Flow receivePacketZero(int port) {
     return fail(port, XY_CANNOT_OPEN);
   x.FileHandle = fd;
   size_t at = nameLength + 1;
-  while (at < 128 && x.Buffer[at] == ' ')
+  while (at < XY_PACKET_SIZE && x.Buffer[at] == ' ')
     ++at;
   int64_t size = 0;
-  SizeAnnounced = at < 128 && x.Buffer[at] >= '0' && x.Buffer[at] <= '9';
-  while (at < 128 && x.Buffer[at] >= '0' && x.Buffer[at] <= '9' && size < INT32_MAX)
+  SizeAnnounced = at < XY_PACKET_SIZE && x.Buffer[at] >= '0' && x.Buffer[at] <= '9';
+  while (at < XY_PACKET_SIZE && x.Buffer[at] >= '0' && x.Buffer[at] <= '9' && size < INT32_MAX)
     size = size * 10 + (x.Buffer[at++] - '0');
   x.FileSize = int32_t(size > INT32_MAX ? INT32_MAX : size);
   LastAcceptedPacket = 0;
   x.Packet = 1;
-  x.NextState = 305;
-  return acknowledge(port, 301);
+  x.NextState = XY_RX_PREPARE_PACKET;
+  return acknowledge(port, XY_RX_SEND_START);
 }
 
-Flow receiveAccept(int port) {  // 306
+Flow receiveAccept(int port) {
   XyList &x = xyList;
   if (x.RxPacket == LastAcceptedPacket) {
     // The sender missed our ACK and sent the same packet again: it is
     // acknowledged, and not written a second time.
-    return acknowledge(port, (x.BatchFlag && x.RxPacket == 0 && x.BytesWritten == 0) ? 301 : 305);
+    return acknowledge(port, (x.BatchFlag && x.RxPacket == 0 && x.BytesWritten == 0)
+                                 ? XY_RX_SEND_START
+                                 : XY_RX_PREPARE_PACKET);
   }
   if (x.Packet == 0)
     return receivePacketZero(port);
@@ -610,74 +613,74 @@ Flow receiveAccept(int port) {  // 306
   x.BytesWritten += count;
   LastAcceptedPacket = x.RxPacket;
   ++x.Packet;
-  return acknowledge(port, 305);
+  return acknowledge(port, XY_RX_PREPARE_PACKET);
 }
 
 Flow runState(int port) {
   switch (xyList.State) {
-  case 201:
-    xyList.State = 202;
+  case XY_TX_START:
+    xyList.State = XY_TX_OPEN_FILE;
     return Go;
-  case 202:
+  case XY_TX_OPEN_FILE:
     return sendOpenFile(port);
-  case 203:
+  case XY_TX_AWAIT_START:
     return sendAwaitStart(port);
-  case 204:
+  case XY_TX_FIRST_PACKET:
     xyList.FirstPacket = xyList.BatchFlag ? 0 : 1;
     xyList.Packet = xyList.FirstPacket;
-    xyList.State = 205;
+    xyList.State = XY_TX_FILL_PACKET;
     return Go;
-  case 205:
+  case XY_TX_FILL_PACKET:
     return sendFillPacket(port);
-  case 206:
+  case XY_TX_SEND_EOT:
     return sendEot(port);
-  case 207:
+  case XY_TX_AWAIT_EOT_ACK:
     return sendAwaitEotAck(port);
-  case 208:
-    xyList.HeaderChar = xyList.PacketSize == 1024 ? STX : SOH;
+  case XY_TX_PREPARE_PACKET:
+    xyList.HeaderChar = xyList.PacketSize == XY_PACKET_SIZE_1K ? STX : SOH;
     xyList.TryCount = 1;
-    xyList.TryLimit = 5;
-    xyList.State = 209;
+    xyList.TryLimit = XY_PACKET_TRY_LIMIT;
+    xyList.State = XY_TX_SEND_HEADER;
     return Go;
-  case 209:
+  case XY_TX_SEND_HEADER:
     return sendHeader(port);
-  case 210:
+  case XY_TX_SEND_DATA:
     return sendData(port);
-  case 211:
+  case XY_TX_SEND_CHECK:
     return sendCheck(port);
-  case 212:
+  case XY_TX_AWAIT_REPLY:
     return sendAwaitReply(port);
-  case 213:
+  case XY_TX_AFTER_ACK:
     return sendAfterAck(port);
-  case 214:
+  case XY_TX_NEXT_PACKET:
     return sendNextOrEnd(port);
-  case 300:
+  case XY_RX_START:
     return receiveStart(port);
-  case 301:
+  case XY_RX_SEND_START:
     return receiveSendStart(port);
-  case 302:
+  case XY_RX_AWAIT_ANSWER:
     return receiveAwaitAnswer(port);
-  case 303:
+  case XY_RX_CREATE_FILE:
     return receiveCreate(port);
-  case 304:
+  case XY_RX_FIRST_PACKET:
     return receiveFirstPacket(port);
-  case 305:
+  case XY_RX_PREPARE_PACKET:
     return receivePrepare(port);
-  case 306:
+  case XY_RX_ACCEPT_PACKET:
     return receiveAccept(port);
-  case 307:
+  case XY_RX_AWAIT_PACKET:
     return receiveAwaitPacket(port);
-  case 308:
+  case XY_RX_READ_DATA:
     return receiveData(port);
-  case 309:
+  case XY_RX_READ_NUMBER:
     return receiveNumber(port);
-  case 310:
+  case XY_RX_READ_COMPLEMENT:
     return receiveComplement(port);
-  case 311:
+  case XY_RX_READ_CHECK:
     return receiveCheck(port);
-  case 312:
+  case XY_RX_READ_CHECK_LOW:
     return receiveCheckLow(port);
-  case 313:
+  case XY_RX_VERIFY_PACKET:
     return receiveVerify(port);
   default:
     QueueMessage("!COM%d: INTERNAL ERROR: Bad state = %d", port + 1, xyList.State);
@@ -693,7 +696,7 @@ int xyDriver(int port) {
     return XY_NOT_ACTIVE;
   for (int step = 0; step < STEPS_PER_CALL; ++step) {
     if (DebugLevel >= 2 && xyList.State != xyList.TracedState) {
-      QueueMessage("COM%d: xyDriver: Tics = %ld, State = %d", port + 1, long(xyNow()),
+      QueueMessage("COM%d: xyDriver: Tics = %ld, State = %d", port + 1, long(SioTimer()),
                    xyList.State);
       xyList.TracedState = xyList.State;
     }

@@ -7,7 +7,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <unistd.h>
 
 const char *const DriverErrors[19] = {
@@ -50,32 +49,6 @@ char MessageQueue[XY_MESSAGE_SLOTS][XY_MESSAGE_SIZE];
 uint16_t CRCtable[256];
 int LastAcceptedPacket = -1;
 bool SizeAnnounced = false;
-
-// --- Clock --------------------------------------------------------------
-
-static uint32_t systemNow() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
-}
-
-static void systemSleep(uint32_t ms) {
-  timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0) {
-  }
-}
-
-static xyClock Clock = {systemNow, systemSleep};
-
-void xySetClock(const xyClock *clock) {
-  if (clock && clock->now && clock->sleep)
-    Clock = *clock;
-  else
-    Clock = {systemNow, systemSleep};
-}
-
-uint32_t xyNow() { return Clock.now(); }
-void xySleep(uint32_t ms) { Clock.sleep(ms); }
 
 // --- Message ring ---------------------------------------------------------
 
@@ -148,21 +121,19 @@ void CloseFile() {
 
 // --- Errors -----------------------------------------------------------------
 
-static const char *codeText(const char *const *table, int size, int index) {
-  return index >= 0 && index < size ? table[index] : DriverErrors[0];
+const char *xyErrorText(int code) {
+  if (code <= XY_UNKNOWN_ERROR && code >= XY_ABORTED)
+    return DriverErrors[XY_UNKNOWN_ERROR - code];
+  const char *text = SioErrorText(code);
+  return text ? text : DriverErrors[0];
 }
 
 // Queues the message of an error code, in the form of its range.
 static void queueErrorMessage(int port, int code) {
-  if (code <= -300)
-    QueueMessage("!COM%d: ERROR %d (%s) @ State=%d", port + 1, code,
-                 codeText(DriverErrors, 19, -300 - code), xyList.TracedState);
-  else if (code <= -100)
-    QueueMessage("!COM%d: Sio Error %d (%s) @ State=%d", port + 1, code,
-                 codeText(SioErrors, 5, -100 - code), xyList.TracedState);
-  else
-    QueueMessage("!COM%d: Port Error %d (%s) @ State=%d", port + 1, code,
-                 codeText(PortErrors, 8, -1 - code), xyList.TracedState);
+  const char *form = code <= -300   ? "!COM%d: ERROR %d (%s) @ State=%d"
+                     : code <= -100 ? "!COM%d: Sio Error %d (%s) @ State=%d"
+                                    : "!COM%d: Port Error %d (%s) @ State=%d";
+  QueueMessage(form, port + 1, code, xyErrorText(code), xyList.TracedState);
 }
 
 int SetXYerror(int port, int code) {
@@ -199,7 +170,7 @@ int GetChar(int port) {
   for (int attempt = 0; attempt < XY_GETCHAR_TRIES; ++attempt) {
     // Each attempt looks at the port in small steps for 50 ms, so a byte is
     // taken as soon as it arrives.
-    uint32_t start = xyNow();
+    uint32_t start = SioTimer();
     for (;;) {
       int result;
       if (ReadyByte > 0) {
@@ -217,9 +188,9 @@ int GetChar(int port) {
         SetXYerror(port, result);
         return result;
       }
-      if (xyNow() - start >= XY_GETCHAR_TRY_MS)
+      if (SioTimer() - start >= XY_GETCHAR_TRY_MS)
         break;
-      xySleep(XY_POLL_STEP_MS);
+      SioSleep(XY_POLL_STEP_MS);
     }
   }
   return SIO_NO_DATA;
@@ -228,11 +199,11 @@ int GetChar(int port) {
 int WaitForCTS(int port) {
   if (!xyList.CTSflag)
     return 0;
-  uint32_t start = xyNow();
+  uint32_t start = SioTimer();
   while (SioCTS(port) == 0) {
-    if (xyNow() - start >= XY_CTS_WAIT_MS)
+    if (SioTimer() - start >= XY_CTS_WAIT_MS)
       return SetXYerror(port, XY_TIMED_OUT);
-    xySleep(XY_POLL_STEP_MS);
+    SioSleep(XY_POLL_STEP_MS);
   }
   return 0;
 }
@@ -295,7 +266,7 @@ int xyStartTx(int port, const char *name, int oneK, int batch) {
     return XY_CANNOT_OPEN;
   strcpy(xyList.FileName, name);
   xyList.OneKflag = oneK;
-  return armTransfer(port, 201, batch);
+  return armTransfer(port, XY_TX_START, batch);
 }
 
 int xyStartRx(int port, const char *name, int startChar, int batch) {
@@ -310,7 +281,7 @@ int xyStartRx(int port, const char *name, int startChar, int batch) {
   if (!noName)
     strcpy(xyList.FileName, name);
   xyList.NCGchar = uint8_t(startChar);
-  return armTransfer(port, 300, batch);
+  return armTransfer(port, XY_RX_START, batch);
 }
 
 int xyAbort(int port) {

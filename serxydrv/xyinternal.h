@@ -8,13 +8,21 @@
 #include <cstdint>
 
 // Wire control characters.
-constexpr uint8_t SOH = 0x01;
-constexpr uint8_t STX = 0x02;
+constexpr uint8_t SOH = 0x01;  // starts a 128-byte packet
+constexpr uint8_t STX = 0x02;  // starts a 1024-byte packet
 constexpr uint8_t EOT = 0x04;
 constexpr uint8_t ACK = 0x06;
-constexpr uint8_t NAK = 0x15;
+constexpr uint8_t NAK = XY_START_CHECKSUM;
 constexpr uint8_t CAN = 0x18;
-constexpr uint8_t CRC_START = 0x43;  // 'C'
+constexpr uint8_t CRC_START = XY_START_CRC;
+
+// Packets.
+constexpr int XY_PACKET_SIZE = 128;              // data bytes after SOH; also packet 0
+constexpr int XY_PACKET_SIZE_1K = 1024;          // after STX
+constexpr int XY_NAKS_BEFORE_SHORT_PACKETS = 3;  // then 128-byte packets only
+constexpr int XY_PACKET_TRY_LIMIT = 5;           // a packet goes out at most 4 times
+constexpr int XY_EOT_TRY_LIMIT = 10;             // EOTs sent without an ACK
+constexpr int XY_CTS_BLOCK = 32;                 // CTS is looked at once per 32 data bytes
 
 // Time limits in milliseconds.
 constexpr uint32_t XY_GETCHAR_TRY_MS = 50;
@@ -57,7 +65,7 @@ struct XyList {
   uint8_t NCGchar;
   uint8_t HeaderChar;
   char FileName[XY_FILE_NAME_SIZE];
-  uint8_t Buffer[1024];
+  uint8_t Buffer[XY_PACKET_SIZE_1K];
 };
 
 extern XyList xyList;
@@ -83,10 +91,6 @@ extern int LastAcceptedPacket;
 // Batch receiving: packet 0 carried a size. Without one, data packets are
 // written whole rather than cut to a size of 0.
 extern bool SizeAnnounced;
-
-// Clock.
-uint32_t xyNow();
-void xySleep(uint32_t ms);
 
 // Message ring: the slot for a new message (the oldest is dropped when full).
 char *GetMsgPtr();

@@ -5,6 +5,7 @@
 
 #include "ser/ser.h"
 #include "support/pty_pair.h"
+#include "support/stepped_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@ protected:
   void TearDown() override {
     for (int p = 0; p < SIO_MAX_PORTS; ++p)
       SioDone(p);
+    SteppedClock::uninstall();
     BaudRateDefault = 9600;
     ParityDefault = 0;
     StopBitsDefault = 0;

@@ -12,8 +12,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
 
 }  // namespace
@@ -179,10 +177,15 @@ TEST_F(SerTest, SoftwareFlowHoldsOutputOnXoffAndReleasesItOnXon) {
   EXPECT_EQ(SioRxQue(kPort), 1) << "XOFF is taken by the line, not read as data";
   EXPECT_EQ(SioGetc(kPort), 'm');
 
-  auto start = Clock::now();
+  // Held off, not even one byte goes: -103 after the write deadline's fixed
+  // 2 s, and a block write reports the count, 0.
+  SteppedClock::install();
   EXPECT_EQ(SioPutc(kPort, 'h'), SIO_WIN32_ERROR);
   EXPECT_EQ(LastWinError, ETIMEDOUT);
-  EXPECT_GE(elapsedMs(start), 2000);
+  EXPECT_GE(SteppedClock::now - SteppedClock::kNearWrap, 2000u);
+  EXPECT_LT(SteppedClock::now - SteppedClock::kNearWrap, 2010u);
+  EXPECT_EQ(SioPuts(kPort, reinterpret_cast<const uint8_t *>("hh"), 2), 0);
+  EXPECT_EQ(LastWinError, ETIMEDOUT);
   EXPECT_TRUE(pty_.drain(50).empty());
 
   pty_.send(std::vector<uint8_t>{0x11});
@@ -306,4 +309,23 @@ TEST(SerTime, TimerCountsMonotonicMilliseconds) {
   const uint32_t passed = SioTimer() - t0;
   EXPECT_GE(passed, 60u);
   EXPECT_LT(passed, 5000u);
+}
+
+TEST(SerTime, ReplacedClockIsReadAndSleptOnUntilPutBack) {
+  static uint32_t fake = 7;
+  SioClock clock{[] { return fake; }, [](uint32_t ms) { fake += ms; }};
+  SioSetClock(&clock);
+  EXPECT_EQ(SioTimer(), 7u);
+  SioSleep(0xFFFFFFFFu);
+  EXPECT_EQ(SioTimer(), 6u) << "32-bit, wrapping";
+  // A clock missing a function is not taken: the system clock is back.
+  SioClock partial{clock.now, nullptr};
+  SioSetClock(&partial);
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const uint32_t system = uint32_t(int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+  EXPECT_LT(uint32_t(SioTimer() - system), 1000u);
+  SioSetClock(&clock);
+  SioSetClock(nullptr);
+  EXPECT_LT(uint32_t(SioTimer() - system), 1000u);
 }

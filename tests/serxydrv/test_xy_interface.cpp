@@ -50,6 +50,24 @@ TEST(XyParameters, IdsAndRanges) {
   xyRelease(2);
 }
 
+TEST(XyErrors, OneTextRoutineServesEveryRange) {
+  const std::pair<int, const char *> texts[] = {
+      {XY_UNKNOWN_ERROR, "Unknown error"},
+      {XY_CANNOT_OPEN, "Cannot open file"},
+      {XY_NO_STARTUP, "Expected startup character (NAK or 'C') not received"},
+      {XY_TIMED_OUT, "Timed out awaiting incoming character"},
+      {XY_ABORTED, "Aborted by user"},
+      {SIO_NO_DATA, "No data"},
+      {SIO_EXPIRED, "Expired"},
+      {SIO_BAD_PORT, "Bad port ID"},
+      {SIO_BAUD_RATE, "BaudRate"},
+  };
+  for (auto [code, text] : texts)
+    EXPECT_STREQ(xyErrorText(code), text) << code;
+  for (int code : {1, 0, -9, -99, -105, -299, -319, -1000})
+    EXPECT_STREQ(xyErrorText(code), "Unknown error") << code;
+}
+
 TEST(XyMessages, RingDropsOldestAndCutsLongTexts) {
   while (xyGetMessage(nullptr, 0)) {
   }
@@ -143,7 +161,7 @@ TEST_F(XyPort, SetXYerrorSendsCancelOnlyForSerialAndDriverCodes) {
   EXPECT_EQ(SetXYerror(kPort, XY_TIMED_OUT), XY_TIMED_OUT);
   EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN}));
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_TIMED_OUT);
-  EXPECT_EQ(param(XY_PARAM_ERROR_STATE), 300);
+  EXPECT_EQ(param(XY_PARAM_ERROR_STATE), XY_RX_START);
   EXPECT_EQ(param(XY_PARAM_STATE), 0);
 
   EXPECT_EQ(SetXYerror(kPort, SIO_NO_DATA), SIO_NO_DATA);

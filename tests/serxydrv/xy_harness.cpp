@@ -20,19 +20,6 @@
 
 namespace xytest {
 
-uint32_t SteppedClock::now = 1000000;
-
-static uint32_t steppedNow() { return SteppedClock::now; }
-static void steppedSleep(uint32_t ms) { SteppedClock::now += ms; }
-
-void SteppedClock::install() {
-  now = 1000000;
-  xyClock clock{steppedNow, steppedSleep};
-  xySetClock(&clock);
-}
-
-void SteppedClock::uninstall() { xySetClock(nullptr); }
-
 // --- Process --------------------------------------------------------------
 
 Process::~Process() { stop(); }

@@ -1,5 +1,4 @@
-// Shared helpers of the XMODEM driver tests and benchmark: a stepped clock,
-// peer processes (lrzsz, socat, the line simulator) and the driver loop the
+// Shared helpers of the XMODEM driver tests and benchmark: peer processes (lrzsz, socat, the line simulator) and the driver loop the
 // transfer window runs.
 #pragma once
 
@@ -8,14 +7,6 @@
 #include <vector>
 
 namespace xytest {
-
-// A clock that moves only when the driver waits or the test steps it.
-struct SteppedClock {
-  static uint32_t now;
-  static void install();    // into the driver; time starts at 1000000
-  static void uninstall();  // the system clock again
-  static void advance(uint32_t ms) { now += ms; }
-};
 
 // A child process. Its stdin and stdout can be a device (a pty end), its
 // stderr goes to a file. Killed on destruction when still running.

@@ -28,7 +28,7 @@ protected:
     ourDir_ = dir_.file("ours");
     mkdir(peerDir_.c_str(), 0755);
     mkdir(ourDir_.c_str(), 0755);
-    xySetClock(nullptr);
+    SioSetClock(nullptr);
     xyDebug(0);
     xySetParameter(kPort, 52, 4);
     while (xyGetMessage(nullptr, 0)) {

@@ -6,6 +6,7 @@
 #include "serxydrv/xyinternal.h"
 #include "ser/ser.h"
 #include "support/pty_pair.h"
+#include "support/stepped_clock.h"
 #include "xy_harness.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ protected:
   void SetUp() override {
     pty_.mapTo(kPort);
     ASSERT_EQ(SioReset(kPort, 8192, 8192), 0);
-    xytest::SteppedClock::install();
+    SteppedClock::install();
     ASSERT_EQ(xyAcquire(kPort), 0);
     xyDebug(0);
     xySetParameter(kPort, XY_SET_NAK_RATE, 4);
@@ -34,7 +35,7 @@ protected:
   void TearDown() override {
     xyAbort(kPort);
     xyRelease(kPort);
-    xytest::SteppedClock::uninstall();
+    SteppedClock::uninstall();
     SioDone(kPort);
   }
 
@@ -65,7 +66,11 @@ protected:
   }
 
   int param(int id) { return xyGetParameter(kPort, id); }
-  uint32_t now() const { return xytest::SteppedClock::now; }
+  uint32_t now() const { return SteppedClock::now; }
+
+  // Sets the clock so that it wraps ms from now: a wait that begins next is
+  // timed across the wrap. Only while none of the driver's waits is running.
+  uint32_t wrapIn(uint32_t ms) { return SteppedClock::now = 0u - ms; }
 
   PtyPair pty_;
   TempDir dir_;
