@@ -104,7 +104,8 @@ int VerifyPort(int port);
 const char *SioDevicePath(int port);
 
 // Opens the port (exclusively, raw, receiver on, modem lines ignored) and
-// applies the defaults. 0 opened; -1; -103 (LastWinError set): ENOENT no such
+// applies the defaults. DTR and RTS are down afterwards, whatever the kernel
+// did at the open; Flags keeps the levels SioDTR and SioRTS last set. 0 opened; -1; -103 (LastWinError set): ENOENT no such
 // device, ENOTTY not a terminal, EBUSY held by this or another process or
 // this port already open (it then stays open as it was), EINVAL defaults the
 // device does not keep. The device's settings found at open are put back by
@@ -167,11 +168,13 @@ int SioRead(int port);
 int SioBaud(int port, int baud);
 
 // port -1: sets the defaults, returns 0. Otherwise applies parity, stop bits
-// and data bits and raises DTR/RTS again when remembered. 0; -1/-3.
+// and data bits; once applied, DTR and RTS are set as SioDTR and SioRTS last
+// set them, RTS also up while hardware flow control drives it. 0; -1/-3.
 int SioParms(int port, int parity, int stopBits, int dataBits);
 
 // Flow control: 'H' hardware (RTS/CTS), 'S' software (XON/XOFF), 'N' none;
-// any other letter re-applies the settings unchanged. 0; -1/-3.
+// any other letter re-applies the settings unchanged. The lines then as
+// SioParms. 0; -1/-3.
 int SioFlow(int port, int mode);
 
 // 'S' raise, 'C' lower (non-zero done, 0 failed, e.g. a device without modem

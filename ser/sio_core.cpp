@@ -117,6 +117,13 @@ WriteOutcome writeWithDeadline(int fd, const uint8_t *bytes, int length, uint32_
   return out;
 }
 
+// Both modem lines down; a device without them (a pseudo-terminal) has
+// nothing to lower.
+void lowerModemLines(int fd) {
+  devSetModemLine(fd, ModemLine::Dtr, false);
+  devSetModemLine(fd, ModemLine::Rts, false);
+}
+
 // Before closing, let queued output drain, but for no longer than the
 // fixed part of a write's allowance: closing runs on the window's thread (a
 // port change, Exit), and a slow line or one held off by flow control must
@@ -204,6 +211,9 @@ int SioReset(int port, int rxQueue, int txQueue) {
   if (int err = devOpen(path, &fd))
     return SioFail(err);
   rec.Handle = fd;
+  // Linux raises DTR and RTS at every open; the port starts with both down
+  // until SioDTR or SioRTS raises them.
+  lowerModemLines(fd);
 
   // From here a failure leaves the port open with whatever was applied;
   // SioDone closes it.
@@ -235,8 +245,10 @@ int SioReset(int port, int rxQueue, int txQueue) {
   uint16_t limit = rxQueue > 512 ? 128 : uint16_t(rxQueue > 0 ? rxQueue / 4 : 0);
   dcb.XonLim = limit;
   dcb.XoffLim = limit;
-  if (int err = devApply(fd, dcb))
-    return SioFail(err);
+  int applied = devApply(fd, dcb);
+  lowerModemLines(fd);  // a device found at speed 0 raised them again
+  if (applied != 0)
+    return SioFail(applied);
 
   // Queue sizes, the line escape with no action and the event mask have no
   // counterpart on a terminal. Error counts start from here.

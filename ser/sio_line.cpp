@@ -10,16 +10,17 @@ namespace {
 
 int32_t DebugValue = 0;
 
-// Applies the port's record; when the device took it, raises DTR and RTS
-// again if they were last raised, since a new setting may have dropped them.
+// Applies the port's record; when the device took it, sets DTR and RTS as
+// they were last set, since a new setting may have changed them. Under
+// RTS/CTS handshaking RTS is raised for the kernel to drive: it lowers the
+// line while its input is full.
 void applyAndRestoreLines(int port) {
   PortRecord &rec = PortData[port];
   if (devApply(rec.Handle, *rec.Dcb) != 0)
     return;
-  if (rec.Flags & SIO_FLAG_DTR)
-    devSetModemLine(rec.Handle, ModemLine::Dtr, true);
-  if (rec.Flags & SIO_FLAG_RTS)
-    devSetModemLine(rec.Handle, ModemLine::Rts, true);
+  const bool handshake = rec.Dcb->fOutxCtsFlow || rec.Dcb->fRtsControl == 2;
+  devSetModemLine(rec.Handle, ModemLine::Dtr, rec.Flags & SIO_FLAG_DTR);
+  devSetModemLine(rec.Handle, ModemLine::Rts, (rec.Flags & SIO_FLAG_RTS) || handshake);
 }
 
 int lineCommand(int port, int command, ModemLine line, uint8_t flag) {

@@ -30,10 +30,11 @@ protected:
     if (!path || !*path)
       GTEST_SKIP() << "set KESTRELON_TEST_UART to a serial device to run";
     setenv("KESTRELON_COM6", path, 1);
-    ASSERT_EQ(SioReset(kPort, 8192, 8192), 0) << "errno " << LastWinError;
-    // A second descriptor to watch the settings; only root gets past the
-    // exclusive mode, so others check results alone.
+    // A second descriptor to watch the settings and the lines, opened first:
+    // an open raises DTR and RTS, and once the port is open only root gets
+    // past its exclusive mode.
     watch_ = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_EQ(SioReset(kPort, 8192, 8192), 0) << "errno " << LastWinError;
   }
   void TearDown() override {
     if (watch_ >= 0) {
@@ -45,10 +46,68 @@ protected:
     SioDone(kPort);
     unsetenv("KESTRELON_COM6");
   }
+  // DTR and RTS as the UART drives them (TIOCM_DTR | TIOCM_RTS).
+  int lines() {
+    int bits = 0;
+    EXPECT_EQ(ioctl(watch_, TIOCMGET, &bits), 0);
+    return bits & (TIOCM_DTR | TIOCM_RTS);
+  }
+  void setLines(int bits) {
+    int all = TIOCM_DTR | TIOCM_RTS;
+    ASSERT_EQ(ioctl(watch_, TIOCMBIC, &all), 0);
+    ASSERT_EQ(ioctl(watch_, TIOCMBIS, &bits), 0);
+  }
+  void setSpeed(speed_t speed) {
+    termios t{};
+    ASSERT_EQ(tcgetattr(watch_, &t), 0);
+    cfsetspeed(&t, speed);
+    ASSERT_EQ(tcsetattr(watch_, TCSANOW, &t), 0);
+  }
+
   int watch_ = -1;
 };
 
 }  // namespace
+
+// Linux raises DTR and RTS whenever the device is opened, and again when its
+// speed leaves 0; the port opens with both down, as its Flags say, until
+// SioDTR or SioRTS raises them.
+TEST_F(SerUart, EveryOpenLeavesDtrAndRtsDownAsFlagsSay) {
+  if (watch_ < 0)
+    GTEST_SKIP() << "the device could not be opened to watch its lines";
+  ASSERT_EQ(SioDTR(kPort, 'R') | SioRTS(kPort, 'R'), 0);
+  EXPECT_EQ(lines(), 0) << "the open of SetUp";
+  for (bool fromSpeedZero : {false, true}) {
+    SCOPED_TRACE(fromSpeedZero);
+    setLines(TIOCM_DTR | TIOCM_RTS);
+    ASSERT_NE(SioDone(kPort), 0);
+    if (fromSpeedZero)
+      setSpeed(B0);
+    ASSERT_EQ(SioReset(kPort, 8192, 8192), 0);
+    EXPECT_EQ(lines(), 0);
+    EXPECT_EQ(SioDTR(kPort, 'R') | SioRTS(kPort, 'R'), 0);
+  }
+  // SioDone puts back the speed it found, 0: leave the device at a speed.
+  ASSERT_NE(SioDone(kPort), 0);
+  setSpeed(B9600);
+  ASSERT_EQ(SioReset(kPort, 8192, 8192), 0);
+}
+
+// Settings applied again leave the lines as Flags says; under RTS/CTS
+// handshaking RTS is up for the kernel to drive, and down again after it.
+TEST_F(SerUart, AppliedSettingsLeaveTheLinesAsFlagsSay) {
+  if (watch_ < 0)
+    GTEST_SKIP() << "the device could not be opened to watch its lines";
+  ASSERT_EQ(SioFlow(kPort, 'H'), 0);
+  EXPECT_EQ(lines(), TIOCM_RTS) << "handshaking raises RTS";
+  ASSERT_EQ(SioFlow(kPort, 'N'), 0);
+  EXPECT_EQ(lines(), 0);
+  EXPECT_NE(SioDTR(kPort, 'S'), 0);
+  setLines(TIOCM_RTS);  // lines changed behind the library's back
+  ASSERT_EQ(SioParms(kPort, 0, 0, 8), 0);
+  EXPECT_EQ(lines(), TIOCM_DTR);
+  EXPECT_NE(SioDTR(kPort, 'C'), 0);
+}
 
 TEST_F(SerUart, EveryCharacterFormatIsTakenAsAsked) {
   struct Case {
