@@ -183,9 +183,11 @@ int devApply(int fd, const PortDCB_t &dcb) {
     return errno;
 
   // Raw bytes both ways: no echo, no line editing, no signals, no output
-  // processing, no input translation.
-  want.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                            IXOFF | IXANY | IUCLC | IMAXBEL | INPCK);
+  // processing, no input translation. A received break is no data byte: it
+  // is dropped from the input and only counted, for SioStatus.
+  want.c_iflag &= ~tcflag_t(BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                            IXANY | IUCLC | IMAXBEL | INPCK);
+  want.c_iflag |= IGNBRK;
   want.c_oflag &= ~tcflag_t(OPOST);
   want.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
 

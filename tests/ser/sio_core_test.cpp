@@ -210,7 +210,8 @@ TEST_F(SerTest, DefaultsAreAppliedAtOpenAndTheFoundSettingsComeBackAtClose) {
   termios cooked{};
   ASSERT_EQ(tcgetattr(pty_.masterFd(), &cooked), 0);
   cooked.c_lflag |= ICANON | ECHO | ISIG;
-  cooked.c_iflag |= ICRNL | IXON | IXOFF;
+  cooked.c_iflag |= ICRNL | IXON | IXOFF | BRKINT | PARMRK;
+  cooked.c_iflag &= ~tcflag_t(IGNBRK);
   cooked.c_oflag |= OPOST;
   cooked.c_cflag |= CSTOPB | CRTSCTS | PARODD | CMSPAR;
   cooked.c_cflag &= ~tcflag_t(CLOCAL);
@@ -230,6 +231,7 @@ TEST_F(SerTest, DefaultsAreAppliedAtOpenAndTheFoundSettingsComeBackAtClose) {
   EXPECT_EQ(v.cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
   EXPECT_EQ(v.lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
   EXPECT_EQ(v.iflag & (ICRNL | IXON | IXOFF | ISTRIP | INLCR | IGNCR), 0u);
+  EXPECT_EQ(v.iflag & (IGNBRK | BRKINT | PARMRK), tcflag_t(IGNBRK)) << "a break is no data";
   EXPECT_EQ(v.oflag & OPOST, 0u);
   EXPECT_EQ(v.vmin, 0);
   EXPECT_EQ(v.vtime, 0);

@@ -184,3 +184,22 @@ TEST_F(SerUart, EveryByteValueComesBackThroughTheLoopback) {
   }
   EXPECT_EQ(got, all);
 }
+
+// A break on the line is counted for SioStatus and never read as a 0x00.
+TEST_F(SerUart, ReceivedBreakIsCountedAndIsNoDataByte) {
+  int loop = kModemLoop;
+  if (watch_ < 0 || ioctl(watch_, TIOCMBIS, &loop) != 0)
+    GTEST_SKIP() << "no loopback on this device";
+  SioRxClear(kPort);
+  SioStatus(kPort, 0xFFFF);
+  ASSERT_NE(SioBrkSig(kPort, 'A'), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_NE(SioBrkSig(kPort, 'C'), 0);
+  ASSERT_EQ(SioPutc(kPort, 'b'), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (SioStatus(kPort, 0x10) == 0)
+    GTEST_SKIP() << "this UART's loopback does not carry a break";
+  uint8_t got[8] = {};
+  EXPECT_EQ(SioGets(kPort, got, sizeof got), 1);
+  EXPECT_EQ(got[0], 'b');
+}
