@@ -163,8 +163,9 @@ int SioRead(int port);
 // through the kernel's arbitrary-rate interface). Non-zero when applied,
 // 0 when refused; -1/-3. Every apply reads the settings back: a driver that
 // keeps something else than the port's record asks for (a pseudo-terminal
-// keeps only 8 data bits and no parity) counts as refusing. Rate 0 is
-// refused.
+// keeps only 8 data bits and no parity) counts as refusing, and a refused
+// apply (here, in SioParms, SioFlow and SioReset) leaves the device as it
+// was. Rate 0 is refused.
 int SioBaud(int port, int baud);
 
 // port -1: sets the defaults, returns 0. Otherwise applies parity, stop bits

@@ -181,6 +181,7 @@ int devApply(int fd, const PortDCB_t &dcb) {
   termios2 want{};
   if (ioctl(fd, TCGETS2, &want) != 0)
     return errno;
+  const termios2 before = want;
 
   // Raw bytes both ways: no echo, no line editing, no signals, no output
   // processing, no input translation. A received break is no data byte: it
@@ -223,7 +224,8 @@ int devApply(int fd, const PortDCB_t &dcb) {
     return errno;
 
   // The call succeeds when any part was taken; the driver may have dropped
-  // or replaced the rest, so compare what it kept.
+  // or replaced the rest, so compare what it kept, and when anything was
+  // refused put the device back as it was rather than half changed.
   termios2 got{};
   if (ioctl(fd, TCGETS2, &got) != 0)
     return errno;
@@ -233,7 +235,10 @@ int devApply(int fd, const PortDCB_t &dcb) {
               (got.c_iflag & CheckedIflags) == (want.c_iflag & CheckedIflags) &&
               got.c_cc[VSTART] == want.c_cc[VSTART] && got.c_cc[VSTOP] == want.c_cc[VSTOP] &&
               rateKept(dcb.BaudRate, got.c_ospeed);
-  return kept ? 0 : EINVAL;
+  if (kept)
+    return 0;
+  ioctl(fd, TCSETS2, &before);
+  return EINVAL;
 }
 
 int devInputCount(int fd, int *count) {

@@ -82,7 +82,8 @@ int devLoadDcb(int fd, PortDCB_t *dcb);
 // Puts the device into raw mode with the line settings of dcb (receiver on,
 // modem lines ignored, reads returning at once) and reads back what the
 // driver kept. EINVAL when dcb holds a value no terminal takes or the driver
-// kept something else than what was asked.
+// kept something else than what was asked; the device then keeps the
+// settings it had before the call.
 int devApply(int fd, const PortDCB_t &dcb);
 
 int devInputCount(int fd, int *count);

@@ -69,27 +69,28 @@ TEST_F(SerTest, RateZeroIsRefusedAndLeavesTheLineAlone) {
 
 // --- Character format ---------------------------------------------------------
 
-// A pseudo-terminal always keeps 8 data bits and no parity enable, but it
-// keeps the odd/mark bits and the stop bits, which is what is read here.
-TEST_F(SerTest, ParityAndStopBitsReachTheDevice) {
+// A pseudo-terminal keeps the stop bits, but no parity: every parity other
+// than none is refused there and kept in the record (a real UART takes them
+// all, SerUart below).
+TEST_F(SerTest, StopBitsReachTheDeviceAndParityTheRecord) {
   openPort();
   struct Case {
-    int parity;
-    tcflag_t kept;  // PARENB is dropped by a pseudo-terminal
-  } cases[] = {{0, 0}, {1, PARODD}, {2, 0}, {3, PARODD | CMSPAR}, {4, CMSPAR}};
+    int stop;
+    bool twoStopBits;
+  } cases[] = {{2, true}, {1, true} /* 1.5 is made as 2 */, {0, false}};
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.parity);
-    EXPECT_EQ(SioParms(kPort, c.parity, 2, 8), 0);
-    DeviceView v = viewDevice(pty_.masterFd());
-    EXPECT_EQ(v.cflag & kParityBits, c.kept);
-    EXPECT_TRUE(v.cflag & CSTOPB);
-    EXPECT_EQ(PortDCB[kPort].Parity, c.parity);
+    SCOPED_TRACE(c.stop);
+    EXPECT_EQ(SioParms(kPort, 0, c.stop, 8), 0);
+    EXPECT_EQ(bool(viewDevice(pty_.masterFd()).cflag & CSTOPB), c.twoStopBits);
+    EXPECT_EQ(PortDCB[kPort].StopBits, c.stop);
   }
-  EXPECT_EQ(SioParms(kPort, 0, 1, 8), 0);
-  EXPECT_TRUE(viewDevice(pty_.masterFd()).cflag & CSTOPB) << "1.5 stop bits are made as 2";
-  EXPECT_EQ(SioParms(kPort, 0, 0, 8), 0);
-  EXPECT_FALSE(viewDevice(pty_.masterFd()).cflag & CSTOPB);
-  EXPECT_EQ(PortDCB[kPort].StopBits, 0);
+  for (int parity = 1; parity <= 4; ++parity) {
+    SCOPED_TRACE(parity);
+    EXPECT_EQ(SioParms(kPort, parity, 0, 8), 0);
+    EXPECT_EQ(PortDCB[kPort].Parity, parity);
+    EXPECT_EQ(viewDevice(pty_.masterFd()).cflag & kParityBits, 0u);
+    EXPECT_EQ(SioBaud(kPort, 5), 0) << "refused again with every apply";
+  }
 }
 
 TEST_F(SerTest, SettingsTheDeviceDoesNotKeepCountAsRefused) {
@@ -115,16 +116,48 @@ TEST_F(SerTest, SettingsTheDeviceDoesNotKeepCountAsRefused) {
   EXPECT_NE(SioBaud(kPort, 6), 0);
 }
 
+// A pseudo-terminal keeps only 8 data bits and no parity enable: a setting
+// that asks for more is refused as a whole, and the device keeps every part
+// of what it had, not the parts it could take.
+TEST_F(SerTest, RefusedSettingLeavesTheDeviceAsItWas) {
+  struct Case {
+    const char *what;
+    void (*prepare)(int port);  // puts a refused value in the port's record
+    void (*apply)(int port);
+  } cases[] = {
+      {"even parity and two stop bits", [](int) {},
+       [](int port) { EXPECT_EQ(SioParms(port, 2, 2, 8), 0); }},
+      {"7 data bits and two stop bits", [](int) {},
+       [](int port) { EXPECT_EQ(SioParms(port, 0, 2, 7), 0); }},
+      {"a new speed with 7 data bits", [](int port) { SioParms(port, 0, 0, 7); },
+       [](int port) { EXPECT_EQ(SioBaud(port, 9), 0); }},
+      {"hardware flow with 7 data bits", [](int port) { SioParms(port, 0, 0, 7); },
+       [](int port) { EXPECT_EQ(SioFlow(port, 'H'), 0); }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    openPort();
+    c.prepare(kPort);
+    const DeviceView before = viewDevice(pty_.masterFd());
+    c.apply(kPort);
+    const DeviceView after = viewDevice(pty_.masterFd());
+    EXPECT_EQ(after.cflag, before.cflag);
+    EXPECT_EQ(after.iflag, before.iflag);
+    EXPECT_EQ(after.ospeed, before.ospeed);
+    SioDone(kPort);
+  }
+}
+
 TEST_F(SerTest, DefaultFormatAppliesToLaterOpens) {
   EXPECT_EQ(SioParms(-1, 0x103, 2, 0x108), 0);
   EXPECT_EQ(ParityDefault, 3);
   EXPECT_EQ(StopBitsDefault, 2);
   EXPECT_EQ(DataBitsDefault, 8);
   // Mark parity is more than a pseudo-terminal keeps: the open reports it
-  // and what it kept of the setting shows.
+  // and leaves the device as it found it.
+  const DeviceView found = viewDevice(pty_.masterFd());
   EXPECT_EQ(SioReset(kPort, 8192, 8192), SIO_WIN32_ERROR);
-  DeviceView v = viewDevice(pty_.masterFd());
-  EXPECT_EQ(v.cflag & (PARODD | CMSPAR | CSTOPB), tcflag_t(PARODD | CMSPAR | CSTOPB));
+  EXPECT_EQ(viewDevice(pty_.masterFd()).cflag, found.cflag);
   SioDone(kPort);
   SioParms(-1, 0, 2, 8);
   openPort();
