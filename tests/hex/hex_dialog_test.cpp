@@ -333,7 +333,7 @@ TEST_F(HexDialog, SettingsReachTheDevice) {
 
   // A pseudo-terminal always reports 8 bits and no parity enable, so data
   // bits and parity are read from the library's record of what it applied;
-  // odd against even still shows on the device.
+  // the device, refusing them, keeps what it had.
   dlg_user_choose(window_, IDC_DATA_A, 2);
   EXPECT_EQ(hex_obj[0].data_bits, 7);
   EXPECT_EQ(PortDCB[0].ByteSize, 7);
@@ -344,8 +344,10 @@ TEST_F(HexDialog, SettingsReachTheDevice) {
   EXPECT_FALSE(a_.deviceSettings().c_cflag & PARODD);
   dlg_user_choose(window_, IDC_PARITY_A, 1);
   EXPECT_EQ(PortDCB[0].Parity, 1);
-  EXPECT_TRUE(a_.deviceSettings().c_cflag & PARODD);
+  EXPECT_FALSE(a_.deviceSettings().c_cflag & PARODD);
   EXPECT_EQ(PortDCB[0].ByteSize, 7) << "parity change kept the data bits";
+  dlg_user_choose(window_, IDC_DATA_A, 3);    // 8 data bits and no parity,
+  dlg_user_choose(window_, IDC_PARITY_A, 0);  // which the device takes
 
   dlg_user_choose(window_, IDC_STOP_A, 1);
   EXPECT_EQ(hex_obj[0].stop_bits, 2);
@@ -420,7 +422,7 @@ TEST_F(HexDialog, CommPortChangeReappliesSettingsAndSendPortFollows) {
   EXPECT_EQ(PortDCB[2].Parity, 2);
   EXPECT_EQ(PortDCB[2].StopBits, 0);
   EXPECT_EQ(tio.c_cflag & (PARODD | CSTOPB), 0u);
-  EXPECT_TRUE(tio.c_cflag & CRTSCTS);
+  EXPECT_TRUE(PortDCB[2].fOutxCtsFlow);  // refused with 7 data bits by the device
   EXPECT_EQ(SioDTR(2, 'R'), 1);
   EXPECT_EQ(hex_send_port, 2) << "the send side moved to COM3";
 

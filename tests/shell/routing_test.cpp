@@ -54,13 +54,13 @@ TEST_F(ShellTest, SettingsChangesReachTheDevice) {
   EXPECT_TRUE(com2_.deviceSettings().c_cflag & CSTOPB);
   dlg_user_choose(window_, IDC_STOP_B, 0);  // one again
   EXPECT_FALSE(com2_.deviceSettings().c_cflag & CSTOPB);
-  dlg_user_choose(window_, IDC_PARITY_B, 2);  // even
-  EXPECT_EQ(PortDCB[1].Parity, 2);
-  EXPECT_EQ(PortDCB[1].StopBits, 0);
   dlg_user_choose(window_, IDC_FLOW_B, 0);  // RTS/CTS
   EXPECT_TRUE(com2_.deviceSettings().c_cflag & CRTSCTS);
   dlg_user_choose(window_, IDC_FLOW_B, 2);  // none
   EXPECT_FALSE(com2_.deviceSettings().c_cflag & CRTSCTS);
+  dlg_user_choose(window_, IDC_PARITY_B, 2);  // even
+  EXPECT_EQ(PortDCB[1].Parity, 2);
+  EXPECT_EQ(PortDCB[1].StopBits, 0);
   // Port A's settings were left alone by Port B's changes and vice versa.
   EXPECT_EQ(speedOf(com2_), speed_t(B9600));
   EXPECT_EQ(PortDCB[0].Parity, 0);
@@ -96,8 +96,9 @@ TEST_F(ShellTest, CommPortChangeReappliesTheSidesSettingsAndTheSendPortFollows) 
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
   const termios tio = com3.deviceSettings();
   EXPECT_EQ(cfgetospeed(&tio), speed_t(B115200));
-  EXPECT_TRUE(tio.c_cflag & CSTOPB);
-  EXPECT_TRUE(tio.c_cflag & CRTSCTS);
+  // Odd parity, which the device refuses, leaves it as it was opened.
+  EXPECT_EQ(PortDCB[2].StopBits, 2);
+  EXPECT_TRUE(PortDCB[2].fOutxCtsFlow);
   EXPECT_EQ(PortDCB[2].Parity, 1);
   // COM1 was closed for it.
   EXPECT_EQ(SioRxQue(0), SIO_NOT_OPEN);
