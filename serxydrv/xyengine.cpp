@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -47,25 +48,56 @@ int keepAboveZero(int fd) {
   return moved;
 }
 
-// Opens for reading; others may read it too but not write it.
-int openForReading(const char *name) {
-  if (name[0] == '\0')
-    return -1;
-  int fd = open(name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return -1;
-  if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
-    close(fd);
+// Reasons a file is refused, for the message that goes with -302.
+constexpr const char *NotRegular = "Not a regular file";
+constexpr const char *TooLarge = "File larger than 2147483647 bytes";
+static_assert(XY_LARGEST_FILE == 2147483647);
+
+// Opens name, which must be a regular file, without ever blocking: a FIFO
+// could wait for its other end for good and a device could act on its
+// hardware, so anything else is refused, before it is opened when it can be
+// told. A handle above 0, or -1 with the reason in *why.
+int openRegularFile(const char *name, int flags, const char **why) {
+  struct stat st {};
+  if (name[0] == '\0') {
+    *why = "No file name";
     return -1;
   }
-  return keepAboveZero(fd);
+  if (stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+    *why = NotRegular;
+    return -1;
+  }
+  int fd = open(name, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *why = strerror(errno);
+    return -1;
+  }
+  // The name may have been given to something else since it was looked at.
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    *why = NotRegular;
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  fd = keepAboveZero(fd);
+  if (fd < 0)
+    *why = strerror(errno);
+  return fd;
 }
 
-int createFile(const char *name) {
-  if (name[0] == '\0')
+// Opens for reading; others may read it too but not write it.
+int openForReading(const char *name, const char **why) {
+  int fd = openRegularFile(name, O_RDONLY, why);
+  if (fd > 0 && flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    close(fd);
+    *why = "In use by another program";
     return -1;
-  int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return fd < 0 ? -1 : keepAboveZero(fd);
+  }
+  return fd;
+}
+
+int createFile(const char *name, const char **why) {
+  return openRegularFile(name, O_WRONLY | O_CREAT | O_TRUNC, why);
 }
 
 // Reads up to size bytes, as many as the file still has.
@@ -97,6 +129,14 @@ bool writeFull(int fd, const uint8_t *buffer, int size) {
   return true;
 }
 
+// Ends the transfer with -302, after a message saying why the file of the
+// record was refused.
+Flow refuseFile(int port, const char *why) {
+  char base[XY_FILE_NAME_SIZE];
+  QueueMessage("!COM%d: %s: %s", port + 1, why, FileNameCopy(base, xyList.FileName));
+  return fail(port, XY_CANNOT_OPEN);
+}
+
 // A byte from GetChar, or: NoByte (-100, the state applies its own limit) or
 // a hard error that GetChar has already reported (the transfer has ended).
 bool isHardError(int c) { return c < 0 && c != SIO_NO_DATA; }
@@ -111,11 +151,17 @@ Flow sendOpenFile(int port) {
   if (x.EndOfBatch) {
     x.FileSize = 0;
   } else {
-    int fd = openForReading(x.FileName);
+    const char *why = nullptr;
+    int fd = openForReading(x.FileName, &why);
     if (fd <= 0)
-      return fail(port, XY_CANNOT_OPEN);
+      return refuseFile(port, why);
     x.FileHandle = fd;
-    x.FileSize = FileLength(fd);
+    // The size is announced in 32 signed bits: a larger file is refused
+    // whole rather than sent in part.
+    const int64_t length = FileLength(fd);
+    if (length > XY_LARGEST_FILE)
+      return refuseFile(port, TooLarge);
+    x.FileSize = int32_t(length);
   }
   x.NextState = XY_TX_FIRST_PACKET;
   x.TimeMark = SioTimer();
@@ -355,9 +401,10 @@ Flow receiveCreate(int port) {
     x.FirstPacket = 0;
   } else {
     x.FirstPacket = 1;
-    int fd = createFile(x.FileName);
+    const char *why = nullptr;
+    int fd = createFile(x.FileName, &why);
     if (fd <= 0)
-      return fail(port, XY_CANNOT_OPEN);
+      return refuseFile(port, why);
     x.FileHandle = fd;
   }
   x.State = XY_RX_FIRST_PACKET;
@@ -573,9 +620,10 @@ Flow receivePacketZero(int port) {
       return Pause;
     return succeed(port);
   }
-  int fd = createFile(x.FileName);
+  const char *why = nullptr;
+  int fd = createFile(x.FileName, &why);
   if (fd <= 0)
-    return fail(port, XY_CANNOT_OPEN);
+    return refuseFile(port, why);
   x.FileHandle = fd;
   size_t at = nameLength + 1;
   while (at < XY_PACKET_SIZE && x.Buffer[at] == ' ')

@@ -95,11 +95,11 @@ uint16_t UpdateCRC(uint16_t crc, uint8_t byte) {
 
 // --- Files ----------------------------------------------------------------
 
-int32_t FileLength(int handle) {
+int64_t FileLength(int handle) {
   off_t here = lseek(handle, 0, SEEK_CUR);
   off_t end = lseek(handle, 0, SEEK_END);
   lseek(handle, here, SEEK_SET);
-  return int32_t(end);
+  return end;
 }
 
 char *FileNameCopy(char *target, const char *path) {

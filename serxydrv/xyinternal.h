@@ -22,6 +22,7 @@ constexpr int XY_PACKET_SIZE_1K = 1024;          // after STX
 constexpr int XY_NAKS_BEFORE_SHORT_PACKETS = 3;  // then 128-byte packets only
 constexpr int XY_PACKET_TRY_LIMIT = 5;           // a packet goes out at most 4 times
 constexpr int XY_EOT_TRY_LIMIT = 10;             // EOTs sent without an ACK
+constexpr int64_t XY_LARGEST_FILE = INT32_MAX;   // the size packet 0 and FileSize hold
 constexpr int XY_CTS_BLOCK = 32;                 // CTS is looked at once per 32 data bytes
 
 // Time limits in milliseconds.
@@ -101,7 +102,8 @@ void InitCRC();
 uint16_t CalcTable(uint16_t index, uint16_t poly, uint16_t crc);
 uint16_t UpdateCRC(uint16_t crc, uint8_t byte);
 
-int32_t FileLength(int handle);
+// Length of the open file (it may exceed what a transfer can announce).
+int64_t FileLength(int handle);
 char *FileNameCopy(char *target, const char *path);
 void CloseFile();
 

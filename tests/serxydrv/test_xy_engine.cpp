@@ -17,27 +17,6 @@ struct WirePacket {
   Bytes check;
 };
 
-Bytes makePacket(uint8_t number, const Bytes &data, bool crc, uint8_t header = 0) {
-  Bytes p;
-  p.reserve(data.size() + 5);
-  p.push_back(header ? header : (data.size() == 1024 ? STX : SOH));
-  p.push_back(number);
-  p.push_back(uint8_t(255 - number));
-  for (uint8_t b : data)
-    p.push_back(b);
-  if (crc) {
-    uint16_t c = referenceCrc(data.data(), data.size());
-    p.push_back(uint8_t(c >> 8));
-    p.push_back(uint8_t(c));
-  } else {
-    uint8_t sum = 0;
-    for (uint8_t b : data)
-      sum = uint8_t(sum + b);
-    p.push_back(sum);
-  }
-  return p;
-}
-
 Bytes pad(Bytes data, size_t size, uint8_t fill = 0x1A) {
   data.resize(size, fill);
   return data;
@@ -301,12 +280,6 @@ TEST_F(XyEngine, EmptyFileCannotBeSentWithoutBatch) {
   EXPECT_EQ(xyDriver(kPort), 0);  // nothing to read for packet 1
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_DISK_READ);
   EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN}));
-}
-
-TEST_F(XyEngine, MissingFileCannotBeSent) {
-  ASSERT_EQ(xyStartTx(kPort, dir_.file("absent").c_str(), 0, 0), 1);
-  EXPECT_EQ(xyDriver(kPort), 0);
-  EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_CANNOT_OPEN);
 }
 
 TEST_F(XyEngine, ReceiverRepeatsItsStartCharacterForever) {

@@ -86,3 +86,27 @@ inline uint16_t referenceCrc(const uint8_t *data, size_t size) {
   }
   return crc;
 }
+
+// A packet as a sender puts it on the wire: SOH for 128 data bytes, STX for
+// 1024 (or `header`), number, complement, data, CRC-16 or checksum.
+inline std::vector<uint8_t> makePacket(uint8_t number, const std::vector<uint8_t> &data, bool crc,
+                                       uint8_t header = 0) {
+  std::vector<uint8_t> p;
+  p.reserve(data.size() + 5);
+  p.push_back(header ? header : (data.size() == 1024 ? STX : SOH));
+  p.push_back(number);
+  p.push_back(uint8_t(255 - number));
+  for (uint8_t b : data)
+    p.push_back(b);
+  if (crc) {
+    uint16_t c = referenceCrc(data.data(), data.size());
+    p.push_back(uint8_t(c >> 8));
+    p.push_back(uint8_t(c));
+  } else {
+    uint8_t sum = 0;
+    for (uint8_t b : data)
+      sum = uint8_t(sum + b);
+    p.push_back(sum);
+  }
+  return p;
+}
