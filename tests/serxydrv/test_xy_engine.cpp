@@ -254,6 +254,47 @@ TEST_F(XyEngine, SenderTimesOutWaitingForAReply) {
   EXPECT_LT(now() - start, 10000u + 1600u);
 }
 
+// A receiver repeats its start character until the first packet comes, so
+// several may be waiting when the sender takes the first, and more arrive
+// while the packet goes out: the sender drops them, right after the start
+// character and again before the check bytes, and reads the receiver's
+// answer to the packet, not a late start character.
+TEST_F(XyEngine, SenderDropsTheRepeatedStartCharacters) {
+  path_ = dir_.file("tx.bin");
+  Bytes content = xytest::randomBytes(300, 29);
+  writeFileBytes(path_, content);
+  ASSERT_EQ(xyStartTx(kPort, path_.c_str(), 0, 0), 1);
+  EXPECT_EQ(xyDriver(kPort), 1);
+  feed(Bytes{'C', 'C', 'C'});
+  EXPECT_EQ(xyDriver(kPort), 1);  // takes the first
+  EXPECT_EQ(SioRxQue(kPort), 0) << "repeats kept after the start character";
+  EXPECT_EQ(xyDriver(kPort), 1);  // header and data
+  feed(Bytes{'C', 'C'});
+  WirePacket p1 = readPacket(true, true);
+  EXPECT_EQ(p1.data, slice(content, 0, 128));
+  feed(ACK);
+  EXPECT_EQ(xyDriver(kPort), 1);
+  EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0) << ::testing::PrintToString(messages());
+  WirePacket p2 = readPacket(true);
+  EXPECT_EQ(p2.number, 2);
+}
+
+// What the receiver sends while the sender waits for the ACK of its EOT,
+// other than that ACK, is ignored.
+TEST_F(XyEngine, SenderIgnoresStrayBytesWhileItsEotAwaitsAnAck) {
+  startSend(xytest::randomBytes(100, 30), 'C');
+  feed(Bytes{ACK, 'C', NAK, 0x00, 'x'});  // the packet's ACK, then noise
+  EXPECT_EQ(xyDriver(kPort), 1);
+  EXPECT_EQ(xyDriver(kPort), 1);
+  EXPECT_EQ(param(XY_PARAM_STATE), XY_TX_AWAIT_EOT_ACK);
+  feed(ACK);
+  EXPECT_EQ(xyDriver(kPort), 0);
+  EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);
+  Bytes eots = wireRest();
+  EXPECT_GE(eots.size(), 1u);
+  EXPECT_EQ(eots, Bytes(eots.size(), EOT));
+}
+
 TEST_F(XyEngine, EotRepeatedTenTimesThenGivesUp) {
   startSend(xytest::randomBytes(100, 18), 'C');
   feed(ACK);
@@ -315,6 +356,22 @@ TEST_F(XyEngine, ReceiverRefusesABadCheckAndTakesTheResend) {
   auto texts = messages();
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].rfind("COM1: NAK 1: Bad CS ", 0), 0u) << texts[0];
+  EXPECT_EQ(deliver(makePacket(1, data, true)), Bytes{ACK});
+  EXPECT_EQ(deliver(Bytes{EOT}), Bytes{ACK});
+  EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);
+  EXPECT_EQ(readFileBytes(path_), data);
+}
+
+// Unlike the sender, the receiver has no retry limit: it refuses a bad
+// packet as often as it comes and still takes the good one.
+TEST_F(XyEngine, ReceiverRefusesBadPacketsWithoutLimit) {
+  startReceive('C');
+  Bytes data = xytest::randomBytes(128, 31);
+  Bytes bad = makePacket(1, data, true);
+  bad[3 + 99] ^= 0x01;
+  for (int i = 1; i <= 20; ++i)
+    ASSERT_EQ(deliver(bad), Bytes{NAK}) << "refusal " << i;
+  EXPECT_EQ(param(XY_PARAM_ERROR_COUNT), 20);
   EXPECT_EQ(deliver(makePacket(1, data, true)), Bytes{ACK});
   EXPECT_EQ(deliver(Bytes{EOT}), Bytes{ACK});
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);

@@ -101,9 +101,11 @@ TEST_F(XyNoise, CorruptedDataByteFromSxIsRefusedAndResent) {
   EXPECT_NE(ourMessages().find("COM1: NAK 1: Bad CS"), std::string::npos);
 }
 
+// Both directions through random noise: a run may fail (a corrupted header
+// byte cannot be told from a stray one), but one that reports success has
+// the right file, and most runs hit by noise still succeed.
 TEST_F(XyNoise, RandomNoiseNeverYieldsAWrongFileReportedAsSuccess) {
-  uint64_t corrupted = 0;
-  int successes = 0, failures = 0;
+  int noisyRuns = 0, noisySuccesses = 0;
   for (unsigned seed = 1; seed <= 4; ++seed) {
     SCOPED_TRACE(seed);
     std::vector<std::string> noise{"--random-ab", "5000",   "--random-ba",
@@ -111,18 +113,19 @@ TEST_F(XyNoise, RandomNoiseNeverYieldsAWrongFileReportedAsSuccess) {
     Bytes content = xytest::randomBytes(30000, seed);
     for (const Outcome &run : {sendToRx(content, noise), receiveFromSx(content, 'C', noise)}) {
       ASSERT_TRUE(run.drive.ended);
-      if (run.drive.lastError == 0) {
+      if (run.drive.lastError == 0)
         EXPECT_TRUE(run.identical) << "success reported for a wrong file";
-        ++successes;
-      } else {
+      else
         EXPECT_LT(run.drive.lastError, 0);
-        ++failures;
+      if (run.corrupted > 0) {
+        ++noisyRuns;
+        noisySuccesses += run.drive.lastError == 0;
       }
-      corrupted += run.corrupted;
     }
     peer_.stop();
   }
-  EXPECT_GT(corrupted, 0u);  // the noise was there
-  RecordProperty("successes", successes);
-  RecordProperty("failures", failures);
+  EXPECT_GE(noisyRuns, 6) << "the noise was there";
+  EXPECT_GE(noisySuccesses * 2, noisyRuns) << "runs through noise mostly recover";
+  RecordProperty("noisy_runs", noisyRuns);
+  RecordProperty("noisy_successes", noisySuccesses);
 }
