@@ -103,14 +103,15 @@ int VerifyPort(int port);
 // nullptr for a bad port number. Does not open anything.
 const char *SioDevicePath(int port);
 
-// Opens the port (exclusively, raw, receiver on, modem lines ignored) and
+// Opens the port (exclusively, raw, receiver on, modem lines ignored, a
+// received break dropped from the data and only counted for SioStatus) and
 // applies the defaults. DTR and RTS are down afterwards, whatever the kernel
-// did at the open; Flags keeps the levels SioDTR and SioRTS last set. 0 opened; -1; -103 (LastWinError set): ENOENT no such
-// device, ENOTTY not a terminal, EBUSY held by this or another process or
-// this port already open (it then stays open as it was), EINVAL defaults the
-// device does not keep. The device's settings found at open are put back by
-// SioDone. A failure after the device was opened leaves the port open.
-// Does not block.
+// did at the open; Flags keeps the levels SioDTR and SioRTS last set.
+// 0 opened; -1; -103 (LastWinError set): ENOENT no such device, ENOTTY not a
+// terminal, EBUSY held by this or another process or this port already open
+// (it then stays open as it was), EINVAL defaults the device does not keep.
+// The device's settings found at open are put back by SioDone. A failure
+// after the device was opened leaves the port open. Does not block.
 int SioReset(int port, int rxQueue, int txQueue);
 
 // Closes the port, restoring the settings found at open. Output still queued

@@ -125,11 +125,16 @@ int xyRelease(int port);
 // oneK: 1024-byte packets allowed; batch: packet 0 with name and size first.
 // 1; -315 for a port that does not hold the driver; -302 for a name longer
 // than 127 characters (the transfer is then recorded as ended with -302).
+// Only a regular file of at most 2147483647 bytes is sent: anything else
+// ends the transfer at the first xyDriver call with -302, nothing sent, and
+// a message saying why. Opening the file never blocks.
 int xyStartTx(int port, const char *name, int oneK, int batch);
 
 // Arms receiving into `name` (null, empty or starting with a blank: none;
 // batch mode takes the name from packet 0). startChar: 0x15 (NAK) checksum,
-// anything else CRC-16. Results as xyStartTx.
+// anything else CRC-16. Results as xyStartTx. An existing name that is not
+// a regular file (a FIFO, a device, a folder) ends the transfer with -302
+// and a message, before the start character is sent; opening never blocks.
 int xyStartRx(int port, const char *name, int startChar, int batch);
 
 // Runs the next protocol steps. 1 while the transfer goes on; 0 once it has
