@@ -1,5 +1,6 @@
-// Shared helpers of the XMODEM driver tests and benchmark: peer processes (lrzsz, socat, the line simulator) and the driver loop the
-// transfer window runs.
+// Shared helpers of the XMODEM driver tests and benchmark: peer processes
+// (lrzsz, socat, the line simulator) and the driver loop the transfer window
+// runs.
 #pragma once
 
 #include <cstdint>
