@@ -343,22 +343,3 @@ TEST(SerTime, TimerCountsMonotonicMilliseconds) {
   EXPECT_GE(passed, 60u);
   EXPECT_LT(passed, 5000u);
 }
-
-TEST(SerTime, ReplacedClockIsReadAndSleptOnUntilPutBack) {
-  static uint32_t fake = 7;
-  SioClock clock{[] { return fake; }, [](uint32_t ms) { fake += ms; }};
-  SioSetClock(&clock);
-  EXPECT_EQ(SioTimer(), 7u);
-  SioSleep(0xFFFFFFFFu);
-  EXPECT_EQ(SioTimer(), 6u) << "32-bit, wrapping";
-  // A clock missing a function is not taken: the system clock is back.
-  SioClock partial{clock.now, nullptr};
-  SioSetClock(&partial);
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  const uint32_t system = uint32_t(int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
-  EXPECT_LT(uint32_t(SioTimer() - system), 1000u);
-  SioSetClock(&clock);
-  SioSetClock(nullptr);
-  EXPECT_LT(uint32_t(SioTimer() - system), 1000u);
-}

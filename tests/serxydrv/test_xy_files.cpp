@@ -102,27 +102,6 @@ TEST_F(XyFiles, OnlyARegularFileIsReceivedInto) {
   }
 }
 
-TEST_F(XyFiles, BatchPacketZeroNamingAFifoIsRefused) {
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-  ASSERT_EQ(mkfifo("fifo", 0600), 0);
-  FifoPeer reader(dir_.file("fifo"), O_RDONLY);
-  ASSERT_EQ(xyStartRx(kPort, nullptr, 'C', 1), 1);
-  EXPECT_EQ(xyDriver(kPort), 1);
-  EXPECT_EQ(wire(1), Bytes{'C'});
-  Bytes data(128, 0);
-  memcpy(data.data(),
-         "dir/fifo\0"
-         "10",
-         11);
-  feed(makePacket(0, data, true));
-  for (int calls = 0; calls < 3 && param(XY_PARAM_STATE) != 0; ++calls)
-    xyDriver(kPort);
-  expectRefused(XY_RX_ACCEPT_PACKET, "Not a regular file");
-  ASSERT_EQ(chdir(cwd), 0);
-}
-
 // The size a transfer announces is signed 32-bit: a larger file is refused
 // whole rather than sent in part under a wrong size.
 TEST_F(XyFiles, FileLargerThanASignedSizeIsRefusedWhole) {
