@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "resources/keys.h"  // the key codes of WM_KEYDOWN and WM_CHAR
+
 class DisplayPane;
 struct DlgWindow;  // the main dialog; opaque to the core
 using HWND = DlgWindow *;
@@ -55,24 +57,6 @@ struct DlgNotify {
   unsigned code;  // EN_MSGFILTER
   unsigned msg;   // WM_KEYDOWN (wParam: virtual-key code) or WM_CHAR (wParam: character)
   uintptr_t wParam;
-};
-
-// Virtual-key codes the pane reports.
-enum : int {
-  VK_BACK = 8,
-  VK_TAB = 9,
-  VK_RETURN = 13,
-  VK_ESCAPE = 27,
-  VK_PRIOR = 33,
-  VK_NEXT = 34,
-  VK_END = 35,
-  VK_HOME = 36,
-  VK_LEFT = 37,
-  VK_UP = 38,
-  VK_RIGHT = 39,
-  VK_DOWN = 40,
-  VK_DELETE = 46,
-  VK_PROCESSKEY = 229,
 };
 
 // Button states.

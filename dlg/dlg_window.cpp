@@ -1,6 +1,6 @@
 #include "dlg/dlg_window.h"
 
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>

@@ -1,7 +1,7 @@
 // Output into the display pane and the pane's positioning.
 #include "hex/hex_internal.h"
 
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "resources/ids.h"
 
 #include <algorithm>

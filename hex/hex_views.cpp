@@ -1,7 +1,7 @@
 // View and frame-type choices, and whether the user has text selected.
 #include "hex/hex_internal.h"
 
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "resources/ids.h"
 
 namespace {

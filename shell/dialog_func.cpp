@@ -2,7 +2,7 @@
 // that handles it.
 #include "shell/shell.h"
 
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
 

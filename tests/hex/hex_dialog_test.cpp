@@ -3,7 +3,7 @@
 // reaching the device, port changes, views, pane output and message boxes.
 #include "hex/hex.h"
 #include "dlg/dlg_window.h"
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "support/dialog_reads.h"

@@ -1,4 +1,4 @@
-#include "dlg/pane/glyphs.h"
+#include "pane/glyphs.h"
 
 #include <gtest/gtest.h>
 

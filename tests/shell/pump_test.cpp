@@ -2,7 +2,7 @@
 #include "tests/shell/shell_fixture.h"
 
 #include "dlg/dlg_window.h"
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
 #include "ser/ser.h"

@@ -4,7 +4,7 @@
 #include "support/dialog_reads.h"
 
 #include "dlg/dlg_window.h"
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
 #include "ser/ser.h"

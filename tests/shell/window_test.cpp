@@ -3,7 +3,7 @@
 #include "support/dialog_reads.h"
 
 #include "dlg/dlg_window.h"
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/dialog_template.h"
 #include "resources/ids.h"
