@@ -339,8 +339,107 @@ void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text
     list->setItemData(index, fromBytes(text), Qt::ToolTipRole);
 }
 
-DisplayPane *dlg_pane(HWND window, int id) {
+// --- The display pane -----------------------------------------------------------------------
+
+namespace {
+
+DisplayPane *paneOf(HWND window, int id) {
   return window ? qobject_cast<DisplayPane *>(window->control(id)) : nullptr;
+}
+
+std::string_view bytesOf(const char *text, int length) {
+  return (text && length > 0) ? std::string_view(text, size_t(length)) : std::string_view();
+}
+
+}  // namespace
+
+void dlg_pane_replace_sel(HWND window, int id, const char *text, int length, uint32_t colour) {
+  if (DisplayPane *pane = paneOf(window, id)) {
+    pane->model().setSelectionColour(colour);
+    pane->model().replaceSelection(bytesOf(text, length));
+  }
+}
+
+void dlg_pane_append(HWND window, int id, const char *text, int length, uint32_t colour) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->model().appendKeepingSelection(bytesOf(text, length), colour);
+}
+
+void dlg_pane_set_sel_colour(HWND window, int id, uint32_t colour) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->model().setSelectionColour(colour);
+}
+
+void dlg_pane_get_sel(HWND window, int id, int64_t *start, int64_t *end) {
+  PaneSelection selection;
+  if (DisplayPane *pane = paneOf(window, id))
+    selection = pane->model().selection();
+  if (start)
+    *start = selection.start();
+  if (end)
+    *end = selection.end();
+}
+
+void dlg_pane_set_sel(HWND window, int id, int64_t anchor, int64_t caret) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->model().setSelection(anchor, caret);
+}
+
+int64_t dlg_pane_text_length(HWND window, int id) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().length() : 0;
+}
+
+int64_t dlg_pane_line_count(HWND window, int id) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().lineCount() : 0;
+}
+
+int64_t dlg_pane_line_from_char(HWND window, int id, int64_t position) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().lineFromPosition(position) : 0;
+}
+
+int64_t dlg_pane_line_index(HWND window, int id, int64_t line) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().lineStart(line) : 0;
+}
+
+int64_t dlg_pane_line_length(HWND window, int id, int64_t line) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().lineLength(line) : 0;
+}
+
+int64_t dlg_pane_first_visible_line(HWND window, int id) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->firstVisibleLine() : 0;
+}
+
+void dlg_pane_line_scroll(HWND window, int id, int64_t lines) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->scrollLines(lines);
+}
+
+void dlg_pane_set_text(HWND window, int id, const char *text, int length) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->model().setText(bytesOf(text, length));
+}
+
+void dlg_pane_set_default_colour(HWND window, int id, uint32_t colour) {
+  if (DisplayPane *pane = paneOf(window, id)) {
+    pane->model().setDefaultColour(colour);
+    pane->model().setSelectionColour(colour);
+  }
+}
+
+void dlg_pane_set_wrap(HWND window, int id, bool on) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->setWrap(on);
+}
+
+int dlg_pane_key_down(HWND window, int id, int virtualKey) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->sendKeyDown(virtualKey) : 0;
 }
 
 // --- Timers ---------------------------------------------------------------------------------

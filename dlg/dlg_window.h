@@ -12,6 +12,7 @@
 #include <map>
 #include <vector>
 
+class DisplayPane;
 class QButtonGroup;
 class QEventLoop;
 class QTimer;

@@ -3,8 +3,6 @@
 
 #include "hex/hex.h"
 
-class DisplayPane;
-
 // Control ids of a side (0 Port A, 1 Port B).
 int hex_side_port_list(int side);    // Comm Port list: 133 / 164
 int hex_side_indicator(int side);    // open indicator: 147 / 148

@@ -1,7 +1,6 @@
 // View and frame-type choices, and whether the user has text selected.
 #include "hex/hex_internal.h"
 
-#include "pane/pane_view.h"
 #include "resources/ids.h"
 
 namespace {
@@ -13,11 +12,7 @@ void set_local_echo(HWND window, bool on) {
 
 }  // namespace
 
-void hex_apply_view_layout(HWND window) {
-  DisplayPane *pane = dlg_pane(window, IDC_PANE);
-  if (pane)
-    pane->setWrap(hex_view_mode != 2);
-}
+void hex_apply_view_layout(HWND window) { dlg_pane_set_wrap(window, IDC_PANE, hex_view_mode != 2); }
 
 void hex_ViewSelChange(HWND window, unsigned, uintptr_t, intptr_t) {
   int view = dlg_combo_get_sel(window, IDC_VIEW);
@@ -50,6 +45,8 @@ void hex_frameChanged(HWND window) {
 }
 
 int hex_text_selected(HWND window) {
-  DisplayPane *pane = dlg_pane(window, IDC_PANE);
-  return (pane && pane->model().hasSelectedText()) ? 1 : 0;
+  int64_t start = 0;
+  int64_t end = 0;
+  dlg_pane_get_sel(window, IDC_PANE, &start, &end);
+  return start != end ? 1 : 0;
 }

@@ -2,7 +2,6 @@
 // that handles it.
 #include "shell/shell.h"
 
-#include "pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
 
@@ -163,8 +162,7 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
 
   case IDC_CLEAR:
-    if (DisplayPane *pane = dlg_pane(window, IDC_PANE))
-      pane->model().clear();
+    dlg_pane_set_text(window, IDC_PANE, "", 0);
     dlg_set_focus(window, IDC_PANE);
     return 1;
 
@@ -185,12 +183,9 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
 }  // namespace
 
 int InitializeApp(HWND window, uintptr_t, intptr_t) {
-  if (DisplayPane *pane = dlg_pane(window, IDC_PANE)) {
-    // Green text on the window colour; the pane's fixed-pitch font stands in
-    // for Fixedsys. The pane reports every key to the filter above.
-    pane->model().setDefaultColour(kPaneDefaultColour);
-    pane->model().setSelectionColour(kPaneDefaultColour);
-  }
+  // Green text on the window colour; the pane's fixed-pitch font stands in
+  // for Fixedsys. The pane reports every key to the filter above.
+  dlg_pane_set_default_colour(window, IDC_PANE, WIN_PANE_TEXT_COLOUR);
   win_init_periodic(window);
   dlg_set_focus(window, IDC_PANE);
   hex_init(window);

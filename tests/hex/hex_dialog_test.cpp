@@ -134,7 +134,7 @@ protected:
   void start() {
     window_ = dlg_create(test_proc);
     ASSERT_NE(window_, nullptr);
-    pane_ = dlg_pane(window_, IDC_PANE);
+    pane_ = window_->pane();
     ASSERT_NE(pane_, nullptr);
   }
 

@@ -3,6 +3,7 @@
 #include "tests/shell/shell_fixture.h"
 
 #include "dlg/dlg_window.h"
+#include "pane/pane_view.h"
 #include "resources/ids.h"
 
 #include <QApplication>
@@ -207,4 +208,78 @@ TEST_F(DlgLayerTest, EndingTheDialogClosesAMessageBoxStillOpen) {
             IDOK_RESULT);
   EXPECT_FALSE(answered) << "the box stayed until the safety timer closed it";
   EXPECT_TRUE(dlg_ended(window_, nullptr));
+}
+
+TEST_F(DlgLayerTest, PaneCallsActOnThePanesTextSelectionAndLines) {
+  const PaneModel &model = window_->pane()->model();
+  const char text[] = "ab\r\ncdef\nxyz";
+  dlg_pane_set_text(window_, IDC_PANE, text, int(sizeof text - 1));
+  EXPECT_EQ(dlg_pane_text_length(window_, IDC_PANE), 12);
+  EXPECT_EQ(dlg_pane_line_count(window_, IDC_PANE), 3);
+  struct Line {
+    int64_t index, length;
+  };
+  const Line lines[] = {{0, 2}, {4, 4}, {9, 3}};
+  for (int64_t line = 0; line < 3; ++line) {
+    EXPECT_EQ(dlg_pane_line_index(window_, IDC_PANE, line), lines[line].index) << line;
+    EXPECT_EQ(dlg_pane_line_length(window_, IDC_PANE, line), lines[line].length) << line;
+    EXPECT_EQ(dlg_pane_line_from_char(window_, IDC_PANE, lines[line].index + 1), line);
+  }
+  EXPECT_EQ(dlg_pane_line_index(window_, IDC_PANE, 3), -1);
+  EXPECT_EQ(dlg_pane_line_from_char(window_, IDC_PANE, 99), 2);
+
+  // The selection reads back first and last position whichever way it was
+  // made; -1 is the end.
+  int64_t start = -5, end = -5;
+  dlg_pane_set_sel(window_, IDC_PANE, 6, 1);
+  dlg_pane_get_sel(window_, IDC_PANE, &start, &end);
+  EXPECT_EQ(start, 1);
+  EXPECT_EQ(end, 6);
+  dlg_pane_set_sel(window_, IDC_PANE, 10, -1);
+  dlg_pane_get_sel(window_, IDC_PANE, &start, &end);
+  EXPECT_EQ(start, 10);
+  EXPECT_EQ(end, 12);
+
+  // Replacing the selection puts the text in the colour given; an empty text
+  // deletes it.
+  dlg_pane_replace_sel(window_, IDC_PANE, "Q\0R", 3, 0x0000FFu);
+  EXPECT_EQ(model.text(), std::string("ab\r\ncdef\nxQ\0R", 13));
+  EXPECT_EQ(model.colourAt(11), 0x0000FFu);
+  dlg_pane_get_sel(window_, IDC_PANE, &start, &end);
+  EXPECT_EQ(start, 13);
+  EXPECT_EQ(end, 13);
+  dlg_pane_set_sel(window_, IDC_PANE, 0, 4);
+  dlg_pane_replace_sel(window_, IDC_PANE, "", 0, 0x0000FFu);
+  EXPECT_EQ(model.text(), std::string("cdef\nxQ\0R", 9));
+
+  // A caret's colour is that of the next text.
+  dlg_pane_set_sel(window_, IDC_PANE, 0, 0);
+  dlg_pane_set_sel_colour(window_, IDC_PANE, 0x123456u);
+  dlg_pane_replace_sel(window_, IDC_PANE, nullptr, 0, 0x123456u);
+  EXPECT_EQ(model.insertionColour(), 0x123456u);
+
+  // Appending leaves a selection where it was.
+  const PaneColour selectedColour = model.colourAt(1);
+  dlg_pane_set_sel(window_, IDC_PANE, 1, 3);
+  dlg_pane_append(window_, IDC_PANE, "++", 2, 0xFF0000u);
+  EXPECT_EQ(model.text(), std::string("cdef\nxQ\0R++", 11));
+  EXPECT_EQ(model.selection(), (PaneSelection{1, 3}));
+  EXPECT_EQ(model.colourAt(10), 0xFF0000u);
+  EXPECT_EQ(model.colourAt(1), selectedColour) << "the selected text kept its colour";
+
+  // A key sent to the pane acts as typed once the filter has seen it.
+  dlg_pane_set_sel(window_, IDC_PANE, 3, 3);
+  g_messages.clear();
+  EXPECT_EQ(dlg_pane_key_down(window_, IDC_PANE, VK_LEFT), VK_LEFT);
+  EXPECT_EQ(model.selection().caret, 2);
+  ASSERT_EQ(g_messages.size(), 1u);
+  EXPECT_EQ(g_messages[0].message, unsigned(WM_NOTIFY));
+
+  // Wrapping off and on again; a control that is no pane answers 0.
+  dlg_pane_set_wrap(window_, IDC_PANE, false);
+  EXPECT_FALSE(window_->pane()->wrap());
+  dlg_pane_set_wrap(window_, IDC_PANE, true);
+  EXPECT_TRUE(window_->pane()->wrap());
+  EXPECT_EQ(dlg_pane_line_count(window_, IDC_SEND), 0);
+  EXPECT_EQ(dlg_pane_key_down(window_, IDC_SEND, VK_LEFT), 0);
 }

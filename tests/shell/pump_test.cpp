@@ -26,7 +26,7 @@ std::string hexOf(const std::vector<uint8_t> &bytes) {
 
 TEST_F(ShellTest, PumpShowsHexGroupsInTheReceivingPortsColourPortAFirst) {
   start();
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   com2_.send(std::vector<uint8_t>{0xFF, 0x00});
   com1_.send(std::vector<uint8_t>{0x41, 0x42, 0x0D});
   ASSERT_TRUE(waitForQueue(0, 3));

@@ -215,7 +215,7 @@ TEST_F(ShellTest, KeyFilterSwallowsWithEchoOffAndHandsOverTheEscapeCode) {
   EXPECT_EQ(filter(window_, WM_KEYDOWN, VK_PROCESSKEY), VK_HOME);
 
   // Through the real pane: typed keys show only with echo on.
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   pane->setFocus();
   QTest::keyClicks(pane, "xy");
   EXPECT_EQ(paneText(), "");
@@ -268,7 +268,7 @@ TEST_F(ShellTest, EnterInTheMessageFieldSendsInsteadOfEnding) {
   EXPECT_EQ(com1_.receive(3, 2000), (std::vector<uint8_t>{0x7E, 0xFF, 0x03}));
   EXPECT_EQ(history(window_), (std::vector<std::string>{"7e ff 03"}));
   // Echoed in the pane in COM1's sent colour.
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   const std::string text = paneText();
   ASSERT_NE(text.find(" 7E FF 03"), std::string::npos);
   EXPECT_EQ(pane->model().colourAt(int64_t(text.find(" 7E FF 03"))), hex_colour[0][1]);
@@ -290,7 +290,7 @@ TEST_F(ShellTest, EnterInOtherControlsNeitherSendsNorEnds) {
 
 TEST_F(ShellTest, EscapeOutsideThePaneExitsInsideItDoesNot) {
   start();
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   pane->setFocus();
   QTest::keyClick(pane, Qt::Key_Escape);
   QTest::keyClick(pane, Qt::Key_Return);
@@ -305,7 +305,7 @@ TEST_F(ShellTest, EscapeOutsideThePaneExitsInsideItDoesNot) {
 
 TEST_F(ShellTest, BytesFromTheFarEndOfCom1ShowInItsColourInHexAndAscii) {
   start();
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   // The pump runs from its own timer here.
   com1_.send(std::string("AB\r"));
   ASSERT_TRUE(processUntil([&] { return paneText() == " 41 42 0D"; }));

@@ -1,5 +1,6 @@
 #include "tests/shell/shell_fixture.h"
 
+#include "dlg/dlg_window.h"
 #include "pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
@@ -84,7 +85,7 @@ void ShellTest::TearDown() {
 }
 
 std::string ShellTest::paneText() const {
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   return pane ? pane->model().text() : std::string();
 }
 

@@ -119,7 +119,7 @@ TEST_F(ShellTest, DialogUnitsBecomePixelsFromTheFontAndThePaneGetsTheExtraRoom) 
 
 TEST_F(ShellTest, DefaultSizeShowsEightyColumnsAndTwentyFiveRows) {
   start();
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   ASSERT_NE(pane, nullptr);
   EXPECT_EQ(window_->size(), window_->defaultSize());
   EXPECT_GE(pane->visibleColumns(), 80);
@@ -141,7 +141,7 @@ TEST_F(ShellTest, StartUpStateOfEveryControl) {
   // The pump is armed, the pane has the focus and shows green on start.
   EXPECT_EQ(hex_timer, unsigned(TIMER_PUMP));
   EXPECT_EQ(window_->controlIdOf(QApplication::focusWidget()), IDC_PANE);
-  EXPECT_EQ(dlg_pane(window_, IDC_PANE)->model().insertionColour(), 0x00FF00u);
+  EXPECT_EQ(window_->pane()->model().insertionColour(), 0x00FF00u);
 
   // Each Comm Port entry's tooltip names its device.
   auto *portList = qobject_cast<QComboBox *>(window_->control(IDC_PORT_A));
