@@ -1,13 +1,10 @@
-// The monitor core's parts that need no dialog: hex text, the configuration
-// file's bytes, the tables.
-#include "hex/hex.h"
-#include "ser/ser.h"
+// The pure core: hex text, the configuration file's bytes, the tables.
+#include "hex/core/hexcore.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -205,13 +202,7 @@ TEST(HexConfigFile, ReadingRulesForOddFiles) {
   EXPECT_EQ(read_cfg(eleven_long).size(), 10u);
 }
 
-TEST(HexTables, ColoursOfComOneAndTwoAndDistinctPairs) {
-  EXPECT_EQ(hex_colour[0][0], 0xFF0000u);  // COM1 received: blue
-  EXPECT_EQ(hex_colour[0][1], 0x00FF00u);  // COM1 sent: green
-  EXPECT_EQ(hex_colour[1][0], 0x7F0000u);  // COM2 received: navy
-  EXPECT_EQ(hex_colour[1][1], 0x007F00u);  // COM2 sent: dark green
-  EXPECT_EQ(hex_rgb[0][0], 0x0000FFu);
-  EXPECT_EQ(hex_rgb[1][1], 0x007F00u);
+TEST(HexTables, PaneAndLogColoursAgreeAndNoTwoPortsShareOne) {
   std::set<uint32_t> seen;
   for (int port = 0; port < HEX_PORTS; ++port) {
     for (int dir = 0; dir < 2; ++dir) {
@@ -226,14 +217,6 @@ TEST(HexTables, ColoursOfComOneAndTwoAndDistinctPairs) {
   EXPECT_EQ(hex_port_colour(15, 1), hex_colour[15][1]);
   EXPECT_EQ(hex_port_colour(16, 0), hex_colour[0][0]);
   EXPECT_EQ(hex_port_colour(-1, 1), hex_colour[0][1]);
-}
-
-TEST(HexTables, SpeedListIndexIsTheLibrarysBaudCode) {
-  for (int i = 0; i < 10; ++i)
-    EXPECT_EQ(std::strtoul(hex_baudcode[i], nullptr, 10), BaudValue[i]) << "code " << i;
-  EXPECT_STREQ(hex_portnames[15], "COM16");
-  EXPECT_STREQ(hex_view[2], "ANSI");
-  EXPECT_STREQ(hex_protocol[3], "XModem 1K");
 }
 
 TEST(HexTables, FlowTextGivesTheModeLetter) {

@@ -1,5 +1,5 @@
 // Name tables of the drop-down lists and the port colours.
-#include "hex/hex.h"
+#include "hex/core/hexcore.h"
 
 const char hex_portnames[16][6] = {"COM1",  "COM2",  "COM3",  "COM4",  "COM5",  "COM6",
                                    "COM7",  "COM8",  "COM9",  "COM10", "COM11", "COM12",

@@ -1,0 +1,93 @@
+// The monitor core's pure part: everything of the monitor that needs neither
+// the window nor a port. The per-side record, the name and colour tables,
+// the hex text form and the configuration file's content.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// --- Sizes --------------------------------------------------------------------
+
+constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
+constexpr int HEX_PORTS = 16;           // COM1 .. COM16
+constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
+constexpr int HEX_CFG_LINE_MAX = 1024;  // bytes read per configuration line
+constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
+
+// --- The per-side record ------------------------------------------------------------
+// One per side: index 0 Port A, index 1 Port B. Its settings are the side's
+// port and line; its parser and decoder fields are the state the byte-fed
+// routines keep between chunks.
+struct hex_obj_t {
+  int32_t port;        // port index 0..15 (0 = COM1)
+  int32_t status;      // result of the last serial call made for the side
+  int32_t open;        // 1 when the side's port is open
+  int32_t baud;        // speed code 0..9 (5 = 9600 bit/s)
+  int32_t data_bits;   // 5..8
+  int32_t parity;      // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  int32_t stop_bits;   // 0 one, 2 two
+  char flow[3];        // "RT", "XO", "NO" or empty until chosen
+  int32_t ansi_intro;  // terminal parser
+  int32_t ansi_ch1;
+  int32_t ansi_ch2;
+  int32_t ansi_column;
+  int32_t ansi_line;
+  int32_t ansi_state;
+  int32_t icni_len;  // frame decoders
+  int32_t frame_len;
+  uint8_t frame_buf[HEX_BUF_SIZE + 1];
+  int32_t hdlc_bits;
+  uint8_t hdlc_byte;
+  int32_t hdlc_ones;
+};
+
+// --- Name tables (the drop-down lists' entries, in list order) -----------------
+
+extern const char hex_portnames[16][6];
+extern const char hex_baudcode[10][7];
+extern const char hex_data[4][2];
+extern const char hex_stop[2][2];
+extern const char hex_parity[5][6];
+extern const char hex_flow[3][5];
+extern const char hex_sum[4][6];
+extern const char hex_protocol[4][12];
+extern const char hex_view[6][12];
+extern const char hex_frame[4][8];
+
+// Flow list text -> SioFlow mode letter: 'H' for "R...", 'S' for "X...", else 'N'.
+char hex_flow_mode(const char *flow_text);
+
+// --- Port colours ------------------------------------------------------------------
+// [port index][0 received, 1 sent]. hex_colour: pane values
+// (blue << 16 | green << 8 | red); hex_rgb: log values (red << 16 | green << 8 | blue).
+extern const uint32_t hex_colour[HEX_PORTS][2];
+extern const uint32_t hex_rgb[HEX_PORTS][2];
+
+// Colour of a port's traffic, direction 0 received, 1 sent (row 0 for a port
+// outside 0..15).
+uint32_t hex_port_colour(int port, int direction);
+
+// --- Hex text -------------------------------------------------------------------------
+
+// Writes " %02X" per byte of the first count (at most 25344) source bytes into
+// destination, NUL-terminated; returns the text's length (3 x count). Source
+// and destination may be the same buffer; destination holds 3 x count + 1.
+int hex_to_hexstr(const void *source, char *destination, int count);
+
+// Reads bytes from hex text: up to two hex digits per byte, anything that is
+// not a hex digit is skipped. Stores at most `capacity` bytes; returns how
+// many were stored.
+int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity = HEX_BUF_SIZE);
+
+// --- Configuration file content ------------------------------------------------------
+
+// Reads one line (up to and including its line feed, at most `limit` bytes)
+// into buffer, which holds limit + 1 bytes, and ends it with a NUL. Bytes
+// stored, or -1 when the end of the file ended the read.
+int hex_rd_line(std::FILE *file, char *buffer, int limit);
+
+// Reading keeps the lines of the first ten that count as entries (more than
+// two bytes, the last two dropped) and returns how many; writing puts ten
+// lines, entry i (at most 1023 characters) or nothing, each followed by CR LF.
+int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX]);
+void hex_cfg_write(std::FILE *file, const char *const entries[], int count);
