@@ -103,6 +103,19 @@ int hex_text_selected(HWND window);
 // leaving the user's selection alone. Nothing happens for length < 1.
 void hex_display_msg(HWND dialog, int port, const char *text, int length);
 
+// The window's sink for the byte-fed routines: text received on a port goes
+// to hex_display_msg (into the pane and the log).
+class HexWindowSink final : public HexSink {
+public:
+  explicit HexWindowSink(HWND window) : window_(window) {}
+  void show(int port, const char *text, int length) override {
+    hex_display_msg(window_, port, text, length);
+  }
+
+private:
+  HWND window_;
+};
+
 // Pane positioning shared with the terminal.
 int hex_caretline(HWND dialog);                 // line of the selection's start
 void hex_scroll_bottom(HWND dialog, int line);  // first visible line = line - 25

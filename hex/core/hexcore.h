@@ -1,10 +1,32 @@
 // The monitor core's pure part: everything of the monitor that needs neither
 // the window nor a port. The per-side record, the name and colour tables,
-// the hex text form and the configuration file's content.
+// the hex text form, the configuration file's content, and the shape every
+// byte-fed routine of the core follows.
+//
+// Byte-fed routines. A routine that turns received bytes into something to
+// show (a view's text, a frame decoder, the terminal parser) is a function
+// of the state it keeps between chunks (a side's record), a span of bytes
+// and a sink. It never reaches the window, a port, a file or a clock by
+// itself: what it makes goes into the sink, in order. Whatever a chunk
+// leaves unfinished stays in the state, so the same bytes give the same
+// calls into the sink however they are split into chunks; its tests feed
+// every split. The window's side (hex/) carries the sink's calls out.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+// --- Views ---------------------------------------------------------------------
+
+// The views, in the View list's order; hex_view_mode holds one of them.
+enum HexView : int32_t {
+  HEX_VIEW_HEXADECIMAL = 0,
+  HEX_VIEW_ASCII = 1,
+  HEX_VIEW_ANSI = 2,
+  HEX_VIEW_HDLC = 3,
+  HEX_VIEW_PPP = 4,
+  HEX_VIEW_ICNI = 5,
+};
 
 // --- Sizes --------------------------------------------------------------------
 
@@ -91,3 +113,27 @@ int hex_rd_line(std::FILE *file, char *buffer, int limit);
 // lines, entry i (at most 1023 characters) or nothing, each followed by CR LF.
 int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX]);
 void hex_cfg_write(std::FILE *file, const char *const entries[], int count);
+
+// --- Byte-fed routines and their sink -------------------------------------------------
+
+// Where a byte-fed routine puts what it makes of the bytes. The window's side
+// shows text in the pane in the port's received colour and writes it to the
+// log; a test records the calls. Actions on the pane (the terminal's caret
+// moves and erasures) join as members of their own, carried out at once, in
+// order with the text.
+class HexSink {
+public:
+  // Text to show as received on `port`, as one piece.
+  virtual void show(int port, const char *text, int length) = 0;
+
+protected:
+  ~HexSink() = default;
+};
+
+// A chunk received on `port`, as the view shows it: the Hexadecimal view its
+// hex text, the ASCII view the bytes as they are, and so does the ANSI view
+// until it has its terminal. The frame views show only what their decoders
+// find, and there are none yet: their bytes are dropped, as are those of a
+// view outside 0..5. `buffer` holds the `count` bytes and room for the text
+// the view writes back into it (3 x count + 1 for the Hexadecimal view).
+void hex_show_received(int32_t view, int port, char *buffer, int count, HexSink &sink);

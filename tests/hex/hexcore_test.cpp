@@ -228,3 +228,66 @@ TEST(HexTables, FlowTextGivesTheModeLetter) {
   EXPECT_EQ(hex_flow_mode(nullptr), 'N');
   EXPECT_EQ(hex_flow_mode("rts"), 'N');
 }
+
+namespace {
+
+// Records what a byte-fed routine gives its sink.
+struct RecordingSink final : HexSink {
+  struct Shown {
+    int port;
+    std::string text;
+  };
+  std::vector<Shown> shown;
+  void show(int port, const char *text, int length) override {
+    shown.push_back({port, std::string(text, size_t(length))});
+  }
+  std::string joined() const {
+    std::string all;
+    for (const Shown &s : shown)
+      all += s.text;
+    return all;
+  }
+};
+
+// Feeds `bytes` to a view in two chunks split at `cut`, as the pump would.
+RecordingSink feed(int32_t view, const std::string &bytes, size_t cut) {
+  RecordingSink sink;
+  for (const std::string &chunk : {bytes.substr(0, cut), bytes.substr(cut)}) {
+    if (chunk.empty())
+      continue;
+    std::vector<char> buffer(3 * chunk.size() + 1);
+    std::copy(chunk.begin(), chunk.end(), buffer.begin());
+    hex_show_received(view, 1, buffer.data(), int(chunk.size()), sink);
+  }
+  return sink;
+}
+
+}  // namespace
+
+TEST(HexReceived, EachViewShowsTheSameTextHoweverTheBytesAreSplit) {
+  std::string bytes;
+  for (int i = 0; i < 40; ++i)
+    bytes += char(i * 37);  // NUL, CR, LF and high bytes among them
+  std::string hex(3 * bytes.size() + 1, '\0');
+  hex.resize(size_t(hex_to_hexstr(bytes.data(), hex.data(), int(bytes.size()))));
+  struct Row {
+    int32_t view;
+    std::string expected;
+  };
+  const Row rows[] = {{HEX_VIEW_HEXADECIMAL, hex},
+                      {HEX_VIEW_ASCII, bytes},
+                      {HEX_VIEW_ANSI, bytes},
+                      {HEX_VIEW_HDLC, ""},
+                      {HEX_VIEW_PPP, ""},
+                      {HEX_VIEW_ICNI, ""},
+                      {6, ""},
+                      {-1, ""}};
+  for (const Row &row : rows) {
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+      RecordingSink sink = feed(row.view, bytes, cut);
+      ASSERT_EQ(sink.joined(), row.expected) << "view " << row.view << " cut " << cut;
+      for (const RecordingSink::Shown &s : sink.shown)
+        EXPECT_EQ(s.port, 1);
+    }
+  }
+}
