@@ -22,7 +22,9 @@
 
 namespace {
 
-constexpr int kIdCancel = 2;  // the dialog manager's cancel command (Escape)
+// The pane's room at the window's default size: a terminal screen.
+constexpr int kDefaultColumns = 80;
+constexpr int kDefaultRows = PaneModel::kScreenLines;
 
 // Win32 rounds dialog-unit conversions the way MulDiv does.
 int mulDiv(int value, int numerator, int denominator) {
@@ -252,8 +254,8 @@ void DlgWindow::computeDefaultSize() {
   const int lineHeight = std::max(paneMetrics.height(), paneMetrics.lineSpacing());
   const int frame = 2 * pane_->frameWidth();
   const int scrollBar = pane_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pane_);
-  const int needWidth = 80 * charWidth + frame + scrollBar + charWidth;
-  const int needHeight = 25 * lineHeight + frame + lineHeight / 2;
+  const int needWidth = kDefaultColumns * charWidth + frame + scrollBar + charWidth;
+  const int needHeight = kDefaultRows * lineHeight + frame + lineHeight / 2;
   defaultSize_ +=
       QSize(std::max(0, needWidth - paneBase.width()), std::max(0, needHeight - paneBase.height()));
 }
@@ -384,7 +386,7 @@ void DlgWindow::closeEvent(QCloseEvent *event) {
   if (ended_)
     return;
   if (!send(WM_CLOSE, 0, 0))
-    command(kIdCancel, BN_CLICKED);
+    command(IDCANCEL, BN_CLICKED);
 }
 
 // --- Keys ---------------------------------------------------------------------------
@@ -394,7 +396,7 @@ bool DlgWindow::handleDialogKey(int key, QWidget *focus) {
   if (focusId == IDC_PANE)
     return false;  // the pane keeps Enter and Escape
   if (key == Qt::Key_Escape) {
-    command(kIdCancel, BN_CLICKED);
+    command(IDCANCEL, BN_CLICKED);
     return true;
   }
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -22,7 +22,7 @@ constexpr int HEX_MSGBOX_SIZE = 256;  // formatted message-box text, NUL include
 // --- Monitor state ---------------------------------------------------------------
 // All zero at program start; hex_init sets the start values.
 
-extern int32_t hex_view_mode;    // 0 Hexadecimal, 1 ASCII, 2 ANSI, 3 HDLC, 4 PPP, 5 ICNI
+extern int32_t hex_view_mode;    // the current view, a HexView
 extern int32_t hex_ascii;        // 1: the edited message is sent as text plus CR LF
 extern int32_t hex_local_echo;   // 1: sent messages and typed keys are shown too
 extern int32_t hex_run;          // 1: received bytes are shown, 0: dropped
@@ -47,6 +47,11 @@ extern int32_t hex_dump_cnt;      // bytes moved by the dump so far
 
 // One record per side: index 0 Port A, index 1 Port B.
 extern hex_obj_t hex_obj[2];
+
+// Control ids of a side's Comm Port list, open indicator and Send Port button.
+int hex_side_port_list(int side);
+int hex_side_indicator(int side);
+int hex_side_send_button(int side);
 
 // --- Start-up, exit, configuration file ------------------------------------------------
 

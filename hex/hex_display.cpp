@@ -6,7 +6,7 @@
 void hex_pane_put(HWND window, const char *text, int length, uint32_t colour) {
   if (length < 1)
     return;
-  if (hex_view_mode == 2) {
+  if (hex_view_mode == HEX_VIEW_ANSI) {
     // The caret is the terminal's cursor: text goes where it stands.
     dlg_pane_replace_sel(window, IDC_PANE, text, length, colour);
     return;
@@ -17,9 +17,9 @@ void hex_pane_put(HWND window, const char *text, int length, uint32_t colour) {
 void hex_display_msg(HWND dialog, int port, const char *text, int length) {
   if (length < 1)
     return;
-  hex_pane_put(dialog, text, length, hex_port_colour(port, 0));
+  hex_pane_put(dialog, text, length, hex_port_colour(port, HEX_RECEIVED));
   // Other views follow the end through the pane's follow mode.
-  if (hex_view_mode == 2)
+  if (hex_view_mode == HEX_VIEW_ANSI)
     hex_ansi_scroll(dialog);
   hex_save_rx_log(port, text, length);
 }

@@ -50,6 +50,6 @@ void hex_send_msg(HWND dialog) {
     echo_len = written < text_len ? written : text_len;
   }
   if (hex_local_echo)
-    hex_pane_put(dialog, echo, echo_len, hex_port_colour(hex_send_port, 1));
+    hex_pane_put(dialog, echo, echo_len, hex_port_colour(hex_send_port, HEX_SENT));
   hex_save_tx_log(hex_send_port, echo, echo_len);
 }

@@ -34,18 +34,17 @@ void send_edited(HWND window) {
 // Send Port buttons: a side whose port is not open cannot be chosen; the
 // send port is a port index, read from the side's Comm Port list now.
 void choose_send_port(HWND window, int side) {
-  const int clicked = side == 0 ? IDC_SEND_PORT_A : IDC_SEND_PORT_B;
-  const int commPort = side == 0 ? IDC_PORT_A : IDC_PORT_B;
-  const int otherCommPort = side == 0 ? IDC_PORT_B : IDC_PORT_A;
+  const int other = side == HEX_SIDE_A ? HEX_SIDE_B : HEX_SIDE_A;
   if (!hex_obj[side].open) {
-    dlg_check_button(window, IDC_SEND_PORT_A, side == 0 ? BST_UNCHECKED : BST_CHECKED);
-    dlg_check_button(window, IDC_SEND_PORT_B, side == 0 ? BST_CHECKED : BST_UNCHECKED);
+    // The click is undone: the other side's button is the chosen one.
+    dlg_check_button(window, hex_side_send_button(side), BST_UNCHECKED);
+    dlg_check_button(window, hex_side_send_button(other), BST_CHECKED);
     return;
   }
-  if (dlg_button_state(window, clicked) == BST_CHECKED)
-    hex_send_port = dlg_combo_get_sel(window, commPort);
+  if (dlg_button_state(window, hex_side_send_button(side)) == BST_CHECKED)
+    hex_send_port = dlg_combo_get_sel(window, hex_side_port_list(side));
   else
-    hex_send_port = dlg_combo_get_sel(window, otherCommPort);
+    hex_send_port = dlg_combo_get_sel(window, hex_side_port_list(other));
 }
 
 bool checked(HWND window, int id) { return dlg_button_state(window, id) == BST_CHECKED; }
@@ -148,17 +147,19 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
 
   case IDC_SEND_PORT_A:
-    choose_send_port(window, 0);
+    choose_send_port(window, HEX_SIDE_A);
     return 1;
   case IDC_SEND_PORT_B:
-    choose_send_port(window, 1);
+    choose_send_port(window, HEX_SIDE_B);
     return 1;
 
   case IDC_OPEN_A:
-    dlg_check_button(window, IDC_OPEN_A, hex_obj[0].open ? BST_CHECKED : BST_INDETERMINATE);
+    dlg_check_button(window, IDC_OPEN_A,
+                     hex_obj[HEX_SIDE_A].open ? BST_CHECKED : BST_INDETERMINATE);
     return 1;
   case IDC_OPEN_B:
-    dlg_check_button(window, IDC_OPEN_B, hex_obj[1].open ? BST_CHECKED : BST_INDETERMINATE);
+    dlg_check_button(window, IDC_OPEN_B,
+                     hex_obj[HEX_SIDE_B].open ? BST_CHECKED : BST_INDETERMINATE);
     return 1;
 
   case IDC_CLEAR:

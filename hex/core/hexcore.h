@@ -28,6 +28,33 @@ enum HexView : int32_t {
   HEX_VIEW_ICNI = 5,
 };
 
+// Frame types, in the Frame Type list's order.
+enum HexFrame : int32_t {
+  HEX_FRAME_NONE = 0,
+  HEX_FRAME_HDLC = 1,
+  HEX_FRAME_PPP = 2,
+  HEX_FRAME_ICNI = 3,
+};
+
+// Check kinds, in the checksum-kind list's order.
+enum HexCheck : int32_t {
+  HEX_CHECK_CRC16 = 0,
+  HEX_CHECK_CRC32 = 1,
+  HEX_CHECK_SUM = 2,
+  HEX_CHECK_XOR = 3,
+};
+
+// --- Sides, ports, directions -----------------------------------------------------
+
+enum HexSide : int { HEX_SIDE_A = 0, HEX_SIDE_B = 1 };  // index into hex_obj
+
+// Column of the colour tables.
+enum HexDirection : int { HEX_RECEIVED = 0, HEX_SENT = 1 };
+
+// Speed code of 9600 bit/s: its index in the Speed list and in the serial
+// library's table of rates.
+constexpr int32_t HEX_BAUD_9600 = 5;
+
 // --- Sizes --------------------------------------------------------------------
 
 constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
@@ -35,6 +62,9 @@ constexpr int HEX_PORTS = 16;           // COM1 .. COM16
 constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
 constexpr int HEX_CFG_LINE_MAX = 1024;  // bytes read per configuration line
 constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
+
+// ICNI decoder's length byte while none has been read.
+constexpr int32_t HEX_ICNI_NO_LENGTH = 255;
 
 // --- The per-side record ------------------------------------------------------------
 // One per side: index 0 Port A, index 1 Port B. Its settings are the side's
@@ -55,7 +85,7 @@ struct hex_obj_t {
   int32_t ansi_column;
   int32_t ansi_line;
   int32_t ansi_state;
-  int32_t icni_len;  // frame decoders
+  int32_t icni_len;  // frame decoders (HEX_ICNI_NO_LENGTH: none read)
   int32_t frame_len;
   uint8_t frame_buf[HEX_BUF_SIZE + 1];
   int32_t hdlc_bits;
@@ -80,14 +110,13 @@ extern const char hex_frame[4][8];
 char hex_flow_mode(const char *flow_text);
 
 // --- Port colours ------------------------------------------------------------------
-// [port index][0 received, 1 sent]. hex_colour: pane values
+// [port index][HexDirection]. hex_colour: pane values
 // (blue << 16 | green << 8 | red); hex_rgb: log values (red << 16 | green << 8 | blue).
 extern const uint32_t hex_colour[HEX_PORTS][2];
 extern const uint32_t hex_rgb[HEX_PORTS][2];
 
-// Colour of a port's traffic, direction 0 received, 1 sent (row 0 for a port
-// outside 0..15).
-uint32_t hex_port_colour(int port, int direction);
+// Colour of a port's traffic in a direction (row 0 for a port outside 0..15).
+uint32_t hex_port_colour(int port, HexDirection direction);
 
 // --- Hex text -------------------------------------------------------------------------
 

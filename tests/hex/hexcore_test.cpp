@@ -214,9 +214,9 @@ TEST(HexTables, PaneAndLogColoursAgreeAndNoTwoPortsShareOne) {
     }
   }
   EXPECT_EQ(seen.size(), size_t(2 * HEX_PORTS)) << "two ports share a colour";
-  EXPECT_EQ(hex_port_colour(15, 1), hex_colour[15][1]);
-  EXPECT_EQ(hex_port_colour(16, 0), hex_colour[0][0]);
-  EXPECT_EQ(hex_port_colour(-1, 1), hex_colour[0][1]);
+  EXPECT_EQ(hex_port_colour(15, HEX_SENT), hex_colour[15][1]);
+  EXPECT_EQ(hex_port_colour(16, HEX_RECEIVED), hex_colour[0][0]);
+  EXPECT_EQ(hex_port_colour(-1, HEX_SENT), hex_colour[0][1]);
 }
 
 TEST(HexTables, FlowTextGivesTheModeLetter) {
