@@ -1,5 +1,5 @@
 // The receive pump on pseudo-terminals, one run at a time.
-#include "tests/shell/shell_fixture.h"
+#include "support/window_fixture.h"
 
 #include "dlg/dlg_window.h"
 #include "pane/pane_view.h"
@@ -9,6 +9,8 @@
 #include "shell/shell.h"
 
 #include <cstdlib>
+
+using ShellTest = WindowTest;
 
 namespace {
 
@@ -128,7 +130,7 @@ class ShellFailedPortTest : public ShellTest {
 protected:
   void SetUp() override {
     ShellTest::SetUp();
-    setenv("KESTRELON_COM2", "/nonexistent/kestrelon-tty", 1);
+    mapMissing(1);
   }
 };
 

@@ -1,19 +1,33 @@
-// The stand-in dialog manager on its own: lists, timers, the hooks that
-// answer modal dialogs, and the way events become messages.
-#include "tests/shell/shell_fixture.h"
-
+// The stand-in dialog manager on its own: the window built from its
+// template, lists, timers, the pane's calls, the hooks that answer modal
+// dialogs, and the way events become messages.
+#include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
 #include "pane/pane_view.h"
+#include "resources/dialog_template.h"
 #include "resources/ids.h"
+#include "support/event_loop.h"
+
+#include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QTimer>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
-std::vector<RecordedMessage> g_messages;
+struct Message {
+  unsigned message;
+  uintptr_t wParam;
+};
+std::vector<Message> g_messages;
 
 int quietProc(HWND, unsigned message, uintptr_t wParam, intptr_t) {
   g_messages.push_back({message, wParam});
@@ -43,6 +57,110 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(DlgLayerTest, EveryTemplateControlIsBuiltAsItsKind) {
+  std::set<int> ids;
+  for (int i = 0; i < kMainDialog.controlCount; ++i) {
+    const DialogControl &entry = kMainDialog.controls[i];
+    EXPECT_TRUE(ids.insert(entry.id).second) << "id " << entry.id << " twice";
+    QWidget *widget = window_->control(entry.id);
+    ASSERT_NE(widget, nullptr) << entry.id;
+    switch (entry.kind) {
+    case ControlKind::DisplayPane:
+      EXPECT_NE(qobject_cast<DisplayPane *>(widget), nullptr);
+      break;
+    case ControlKind::DropDown: {
+      auto *combo = qobject_cast<QComboBox *>(widget);
+      ASSERT_NE(combo, nullptr) << entry.id;
+      EXPECT_TRUE(combo->isEditable());
+      EXPECT_EQ(combo->insertPolicy(), QComboBox::NoInsert);
+      break;
+    }
+    case ControlKind::PushRadio:
+    case ControlKind::PushCheck: {
+      auto *button = qobject_cast<QPushButton *>(widget);
+      ASSERT_NE(button, nullptr) << entry.id;
+      EXPECT_TRUE(button->isCheckable());
+      break;
+    }
+    case ControlKind::ThreeState: {
+      auto *box = qobject_cast<QCheckBox *>(widget);
+      ASSERT_NE(box, nullptr);
+      EXPECT_TRUE(box->isTristate());
+      break;
+    }
+    case ControlKind::GroupBox:
+      EXPECT_NE(qobject_cast<QGroupBox *>(widget), nullptr);
+      break;
+    case ControlKind::StatusField: {
+      auto *label = qobject_cast<QLabel *>(widget);
+      ASSERT_NE(label, nullptr);
+      EXPECT_EQ(label->frameShadow(), QFrame::Sunken);
+      break;
+    }
+    case ControlKind::Label:
+      EXPECT_NE(qobject_cast<QLabel *>(widget), nullptr);
+      break;
+    case ControlKind::PushButton:
+      EXPECT_FALSE(qobject_cast<QPushButton *>(widget)->isCheckable());
+      break;
+    }
+  }
+  EXPECT_EQ(ids.size(), 60u);
+  EXPECT_EQ(window_->windowTitle().toStdString(), "Kestrelon version 4.5, April 2003");
+  // Right-aligned labels unless the template says otherwise.
+  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_SPEED_A))->alignment() &
+              Qt::AlignRight);
+  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_MESSAGE))->alignment() &
+              Qt::AlignLeft);
+  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_XFER_STATUS))->alignment() &
+              Qt::AlignRight);
+  EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_FILE_NAME))->alignment() & Qt::AlignLeft);
+}
+
+TEST_F(DlgLayerTest, DialogUnitsBecomePixelsFromTheFontAndThePaneGetsTheExtraRoom) {
+  const int bx = window_->baseUnitX();
+  const int by = window_->baseUnitY();
+  ASSERT_GT(bx, 2);
+  ASSERT_GT(by, 6);
+  // At the template's size every control stands where its dialog units say.
+  window_->resize(window_->templateSize());
+  QApplication::processEvents();
+  const QRect exit = window_->control(IDC_EXIT)->geometry();
+  EXPECT_NEAR(exit.x(), 495 * bx / 4, 1);
+  EXPECT_NEAR(exit.y(), 296 * by / 8, 1);
+  EXPECT_NEAR(exit.width(), 40 * bx / 4, 1);
+  EXPECT_NEAR(exit.height(), 14 * by / 8, 1);
+  const QRect group = window_->control(IDC_GROUP_PORT_A)->geometry();
+  EXPECT_NEAR(group.x(), 366 * bx / 4, 1);
+  EXPECT_NEAR(group.y(), 7 * by / 8, 1);
+  EXPECT_EQ(window_->minimumSize(), window_->templateSize());
+
+  // Larger: the pane takes the room; the settings column keeps its distance
+  // to the right edge; the bottom row keeps its distance to the bottom.
+  const QRect paneBefore = window_->control(IDC_PANE)->geometry();
+  const QRect groupBefore = group;
+  const QRect exitBefore = exit;
+  const QRect messageBefore = window_->control(IDC_MESSAGE)->geometry();
+  window_->resize(window_->templateSize() + QSize(300, 200));
+  QApplication::processEvents();
+  const QRect paneAfter = window_->control(IDC_PANE)->geometry();
+  EXPECT_EQ(paneAfter.topLeft(), paneBefore.topLeft());
+  EXPECT_EQ(paneAfter.size(), paneBefore.size() + QSize(300, 200));
+  EXPECT_EQ(window_->control(IDC_GROUP_PORT_A)->geometry(), groupBefore.translated(300, 0));
+  EXPECT_EQ(window_->control(IDC_EXIT)->geometry(), exitBefore.translated(300, 200));
+  const QRect messageAfter = window_->control(IDC_MESSAGE)->geometry();
+  EXPECT_EQ(messageAfter.topLeft(), messageBefore.topLeft() + QPoint(0, 200));
+  EXPECT_EQ(messageAfter.width(), messageBefore.width() + 300);
+}
+
+TEST_F(DlgLayerTest, DefaultSizeShowsEightyColumnsAndTwentyFiveRows) {
+  DisplayPane *pane = window_->pane();
+  ASSERT_NE(pane, nullptr);
+  EXPECT_EQ(window_->size(), window_->defaultSize());
+  EXPECT_GE(pane->visibleColumns(), 80);
+  EXPECT_GE(pane->visibleRows(), 25);
+}
 
 TEST_F(DlgLayerTest, InitialisationComesFirstAndFocusGoesToTheFirstControl) {
   ASSERT_FALSE(g_messages.empty());
@@ -126,8 +244,7 @@ TEST_F(DlgLayerTest, TimersTickByIdUntilKilledAndSettingAgainRearms) {
   EXPECT_EQ(dlg_set_timer(window_, 3, 20), 3u);
   EXPECT_EQ(dlg_set_timer(window_, 7, 20), 7u);
   EXPECT_EQ(dlg_set_timer(window_, 0, 20), 0u);
-  ASSERT_TRUE(
-      processEventsUntilImpl([&] { return timerTicks(3) >= 2 && timerTicks(7) >= 2; }, 5000));
+  ASSERT_TRUE(processEventsUntil([&] { return timerTicks(3) >= 2 && timerTicks(7) >= 2; }, 5000));
   EXPECT_EQ(dlg_kill_timer(window_, 3), 1);
   EXPECT_EQ(dlg_kill_timer(window_, 3), 0);
   EXPECT_EQ(dlg_kill_timer(window_, 9), 0);
