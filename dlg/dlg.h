@@ -89,6 +89,11 @@ HWND dlg_create(DlgProc proc);
 bool dlg_ended(HWND window, int *result);
 void dlg_destroy(HWND window);
 
+// Hands a message to the dialog procedure at once, as the dialog manager
+// does for an event (SendMessage to the dialog); returns what it returned.
+// Nothing once the dialog has ended.
+int dlg_send_message(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
+
 // From now on SIGTERM, SIGINT and SIGHUP reach the running dialog as WM_CLOSE
 // on the GUI thread (needs a QApplication).
 void dlg_close_on_signals();

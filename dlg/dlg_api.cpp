@@ -110,6 +110,10 @@ void dlg_end(HWND window, int result) {
 
 HWND dlg_current() { return g_current; }
 
+int dlg_send_message(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  return window ? window->send(message, wParam, lParam) : 0;
+}
+
 HWND dlg_create(DlgProc proc) {
   DlgWindow *window = buildDialog(proc);
   if (!window->ended()) {

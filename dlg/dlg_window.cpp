@@ -38,17 +38,17 @@ int mulDiv(int value, int numerator, int denominator) {
 // --- DlgComboBox ------------------------------------------------------------------
 
 DlgComboBox::DlgComboBox(QWidget *parent) : QComboBox(parent) {
-  // Our own edit field, so that our handler of editing-finished runs before
-  // QComboBox's, which may pick the entry equal to the typed text: that is
-  // no choice of the user's and must not notify.
-  auto *edit = new QLineEdit(this);
-  connect(edit, &QLineEdit::editingFinished, this, [this] { finishingEdit_ = true; });
   setEditable(true);
-  setLineEdit(edit);
-  connect(edit, &QLineEdit::editingFinished, this, [this] { finishingEdit_ = false; });
   setInsertPolicy(QComboBox::NoInsert);
   setCompleter(nullptr);  // the list control never completes typed text
   setDuplicatesEnabled(true);
+  // When editing ends, QComboBox chooses the entry equal to the typed text
+  // without a word to anyone. What typed text means is the dialog
+  // procedure's to decide (it hears the focus go and Enter), so that choice
+  // is cut off: the selection changes only when the user picks an entry
+  // (CBN_SELCHANGE follows) or the program selects one.
+  if (!disconnect(lineEdit(), SIGNAL(editingFinished()), this, SLOT(_q_editingFinished())))
+    qWarning("DlgComboBox: QComboBox's own handling of typed text is still connected");
 }
 
 void DlgComboBox::showPopup() {
@@ -225,10 +225,7 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
 }
 
 void DlgWindow::connectCombo(int id, DlgComboBox *combo) {
-  connect(combo, &QComboBox::activated, this, [this, id, combo](int) {
-    if (!combo->finishingEdit())
-      command(id, CBN_SELCHANGE);
-  });
+  connect(combo, &QComboBox::activated, this, [this, id](int) { command(id, CBN_SELCHANGE); });
   connect(combo, &DlgComboBox::popupShown, this, [this, id] { command(id, CBN_DROPDOWN); });
   connect(combo, &DlgComboBox::popupHidden, this, [this, id] { command(id, CBN_CLOSEUP); });
   // Enter and Escape in the edit field are the dialog's keys.

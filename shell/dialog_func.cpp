@@ -5,10 +5,13 @@
 #include "hex/hex.h"
 #include "resources/ids.h"
 
+#include <cstring>
+
 namespace {
 
-constexpr int kHistoryKeep = 10;           // entries of the message history
-constexpr int kMessageMax = HEX_BUF_SIZE;  // message text with its NUL
+constexpr int kHistoryKeep = HEX_HISTORY_LINES;  // entries of the message history
+constexpr int kMessageMax = HEX_BUF_SIZE;        // message text with its NUL
+constexpr int kListTextMax = 256;                // typed into a settings list
 
 // Focus lost by the message field: the edited text joins the history unless
 // an entry already holds it (letter case ignored); with more than ten
@@ -90,9 +93,46 @@ constexpr ListRoute kListRoutes[] = {
     {IDC_VIEW, hex_ViewSelChange},
 };
 
+// What text typed into a list's field means once the field is left or
+// Enter is pressed there: the one place where a list gets a rule of its own.
+enum class TypedText {
+  Free,   // it stands as typed (the message field and its history)
+  Entry,  // it names an entry, or it goes
+};
+
+TypedText typed_text_rule(int list) {
+  return list == IDC_MESSAGE ? TypedText::Free : TypedText::Entry;
+}
+
+// Typed text that differs from the chosen entry's: equal to an entry (letter
+// case ignored), it chooses that entry and the list's handler runs as for a
+// click; any other text goes back to the chosen entry. So the selection, which
+// the pump and the handlers read, never changes without its handler.
+void settle_typed_entry(HWND window, int list) {
+  char typed[kListTextMax];
+  char chosen[kListTextMax] = "";
+  dlg_get_text(window, list, typed, sizeof typed);
+  const int selected = dlg_combo_get_sel(window, list);
+  if (selected != CB_ERR)
+    dlg_combo_item_text(window, list, selected, chosen, sizeof chosen);
+  if (std::strcmp(typed, chosen) == 0)
+    return;  // nothing typed
+  const int found = dlg_combo_find_exact(window, list, -1, typed);
+  if (found == CB_ERR) {
+    dlg_combo_set_sel(window, list, selected);
+    return;
+  }
+  dlg_combo_set_sel(window, list, found);
+  dlg_send_message(window, WM_COMMAND, MAKEWPARAM(unsigned(list), CBN_SELCHANGE), 0);
+}
+
+bool is_list(HWND window, int id) { return dlg_combo_count(window, id) != CB_ERR; }
+
 int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
   const int id = int(LOWORD(wParam));
   const unsigned notification = HIWORD(wParam);
+  if (notification == CBN_KILLFOCUS && typed_text_rule(id) == TypedText::Entry)
+    settle_typed_entry(window, id);
   for (const ListRoute &route : kListRoutes) {
     if (route.id != id)
       continue;
@@ -103,15 +143,20 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
   }
 
   switch (id) {
-  case IDOK:
+  case IDOK: {
     // Enter where no control takes it. In the message field it sends the
-    // message as the Send button does, after the field's history rule;
-    // elsewhere it does nothing (it never ends the program).
-    if (dlg_focus_id(window) == IDC_MESSAGE) {
+    // message as the Send button does, after the field's history rule; in
+    // another list it settles what was typed there; elsewhere it does
+    // nothing (it never ends the program).
+    const int focus = dlg_focus_id(window);
+    if (focus == IDC_MESSAGE) {
       history_add_edited(window);
       send_edited(window);
+    } else if (is_list(window, focus) && typed_text_rule(focus) == TypedText::Entry) {
+      settle_typed_entry(window, focus);
     }
     return 1;
+  }
   case IDC_EXIT:
     hex_quit(window);
     dlg_end(window, 0);

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
+#include <functional>
 #include <termios.h>
 
 using ShellTest = WindowTest;
@@ -85,11 +86,98 @@ TEST_F(ShellTest, SelectingByProgramNotifiesNothingChoosingDoes) {
   dlg_user_choose(window_, IDC_SPEED_A, 8);
   EXPECT_EQ(commandsFor(IDC_SPEED_A, CBN_SELCHANGE), 1);
   EXPECT_EQ(speedOf(com1_), speed_t(B57600));
-  // Text typed into a list's field that equals an entry is no choice.
-  dlg_user_type(window_, IDC_SPEED_A, "1200");
+}
+
+// Typing into a list's field and leaving it (Tab, a click elsewhere) or
+// pressing Enter there: text equal to an entry, letter case ignored, chooses
+// that entry, and its handler runs as for a click.
+TEST_F(ShellTest, TypedTextEqualToAnEntryChoosesItAsAClickDoes) {
+  PtyPair com3;
+  com3.mapTo(2);
+  start();
+  enum class End { Leave, Enter };
+  struct Typed {
+    int list;
+    const char *text;
+    End end;
+    const char *shown;
+    std::function<void()> handled;
+  };
+  const Typed typed[] = {
+      {IDC_PORT_A, "com3", End::Leave, "COM3",
+       [&] {
+         EXPECT_EQ(hex_obj[0].port, 2);
+         EXPECT_EQ(hex_obj[0].open, 1);
+         EXPECT_EQ(SioRxQue(0), SIO_NOT_OPEN) << "COM1 was not closed";
+       }},
+      {IDC_SPEED_A, "1200", End::Enter, "1200", [&] { EXPECT_EQ(speedOf(com3), speed_t(B1200)); }},
+      {IDC_PARITY_B, "Odd", End::Leave, "ODD", [] { EXPECT_EQ(PortDCB[1].Parity, 1); }},
+      {IDC_DATA_B, "7", End::Leave, "7", [] { EXPECT_EQ(hex_obj[1].data_bits, 7); }},
+      {IDC_FLOW_A, "rts", End::Enter, "RTS",
+       [&] { EXPECT_TRUE(com3.deviceSettings().c_cflag & CRTSCTS); }},
+      {IDC_VIEW, "ascii", End::Leave, "ASCII", [] { EXPECT_EQ(hex_view_mode, HEX_VIEW_ASCII); }},
+      {IDC_FRAME_TYPE, "icni", End::Enter, "ICNI",
+       [&] {
+         EXPECT_EQ(hex_view_mode, HEX_VIEW_ICNI);
+         EXPECT_EQ(controlText(window_, IDC_CHECK_KIND), "XOR");
+       }},
+      {IDC_CHECK_KIND, "sum", End::Leave, "SUM",
+       [&] { EXPECT_EQ(dlg_combo_get_sel(window_, IDC_CHECK_KIND), int(HEX_CHECK_SUM)); }},
+  };
+  for (const Typed &t : typed) {
+    SCOPED_TRACE(t.text);
+    const int clicks = commandsFor(t.list, CBN_SELCHANGE);
+    dlg_user_type(window_, t.list, t.text);
+    if (t.end == End::Leave)
+      dlg_user_focus(window_, IDC_PANE);
+    else
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(controlText(window_, t.list), t.shown);
+    EXPECT_EQ(commandsFor(t.list, CBN_SELCHANGE), clicks + 1);
+    t.handled();
+  }
+  // The send port chosen now is the port Port A opened.
+  dlg_user_click(window_, IDC_SEND_PORT_A);
+  EXPECT_EQ(hex_send_port, 2);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(ShellTest, TypedTextNamingNoEntryGoesBackAndPassingThroughChoosesNothing) {
+  start();
+  struct Typed {
+    int list;
+    const char *text;
+    const char *back;
+  };
+  const Typed typed[] = {
+      {IDC_PORT_A, "COM99", "COM1"},
+      {IDC_SPEED_A, "12000", "9600"},
+      {IDC_VIEW, "", "Hexadecimal"},
+      {IDC_FRAME_TYPE, "None at all", "None"},
+  };
+  for (const Typed &t : typed) {
+    SCOPED_TRACE(t.text);
+    dlg_user_type(window_, t.list, t.text);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(controlText(window_, t.list), t.back);
+    dlg_user_type(window_, t.list, t.text);
+    dlg_user_focus(window_, IDC_PANE);
+    EXPECT_EQ(controlText(window_, t.list), t.back);
+    EXPECT_EQ(commandsFor(t.list, CBN_SELCHANGE), 0);
+  }
+  // Passing through a list without typing chooses nothing, not even its own
+  // entry again (which would reopen the port).
+  dlg_user_focus(window_, IDC_PORT_A);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   dlg_user_focus(window_, IDC_PANE);
-  EXPECT_EQ(commandsFor(IDC_SPEED_A, CBN_SELCHANGE), 1);
-  EXPECT_EQ(speedOf(com1_), speed_t(B57600));
+  EXPECT_EQ(commandsFor(IDC_PORT_A, CBN_SELCHANGE), 0);
+  EXPECT_EQ(SioRxQue(0), 0) << "COM1 open throughout";
+  EXPECT_EQ(speedOf(com1_), speed_t(B9600));
+  EXPECT_EQ(hex_view_mode, HEX_VIEW_HEXADECIMAL);
+  // The message field keeps what was typed.
+  dlg_user_type(window_, IDC_MESSAGE, "com1");
+  dlg_user_focus(window_, IDC_PANE);
+  EXPECT_EQ(controlText(window_, IDC_MESSAGE), "com1");
 }
 
 TEST_F(ShellTest, ThePumpReadsTheCommPortChosenLast) {
