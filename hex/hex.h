@@ -132,7 +132,12 @@ void hex_caret_end(HWND dialog);                // caret to the end of the text
 
 // The Send command: the edited message to hex_send_port; what went out is
 // echoed (when local echo is on) and logged. A failed write shows nothing.
+// While the send side's own port is not open nothing is written, echoed or
+// logged, and the status field says so.
 void hex_send_msg(HWND dialog);
+
+// The send side: the side whose Send Port button is on.
+int hex_send_side(HWND window);
 
 // --- The log's entry points -------------------------------------------------------------------
 // The HTML log is not built yet: no log can be open, so these write nothing.

@@ -618,6 +618,33 @@ TEST_F(HexDialog, SendToAPortThatIsNotOpenShowsNothing) {
   EXPECT_EQ(pane()->model().length(), 0) << "an echo claims bytes that never went out";
 }
 
+TEST_F(HexDialog, SendWhileTheSendSidesPortIsNotOpenSendsNothingAnywhere) {
+  start();
+  // Port A, the send side, moves to COM2, which Port B holds: the open fails,
+  // and the send port names Port B's line.
+  dlg_user_choose(window_, IDC_PORT_A, 1);
+  ASSERT_EQ(hex_obj[0].open, 0);
+  for (int view : {HEX_VIEW_HEXADECIMAL, HEX_VIEW_ASCII}) {
+    SCOPED_TRACE(view);
+    dlg_user_choose(window_, IDC_VIEW, view);
+    dlg_user_type(window_, IDC_MESSAGE, "01 02");
+    dlg_user_click(window_, IDC_SEND);
+    EXPECT_TRUE(com2_.drain(30).empty()) << "sent on Port B's line";
+    EXPECT_EQ(paneText(), "") << "an echo of what never went out";
+    EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "Send port COM2 (Port A) is not open");
+  }
+  // With a port of its own again, Port A sends, and the refusal goes.
+  PtyPair com3;
+  com3.mapTo(2);
+  dlg_user_choose(window_, IDC_PORT_A, 2);
+  ASSERT_EQ(hex_obj[0].open, 1);
+  dlg_user_click(window_, IDC_SEND);
+  EXPECT_EQ(com3.receive(7), (std::vector<uint8_t>{'0', '1', ' ', '0', '2', '\r', '\n'}));
+  EXPECT_EQ(paneText(), "01 02\r\n");
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
+  EXPECT_TRUE(boxes_.empty());
+}
+
 TEST_F(HexDialog, LogEntryPointsKeepNoLog) {
   start();
   dlg_check_radio(window_, IDC_LOG, IDC_NO_LOG, IDC_LOG);
