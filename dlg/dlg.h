@@ -99,6 +99,10 @@ int dlg_send_message(HWND window, unsigned message, uintptr_t wParam, intptr_t l
 void dlg_close_on_signals();
 
 // --- Controls by id -------------------------------------------------------------
+// Texts are bytes, shown by the display pane's mapping (Windows-1252, control
+// bytes as control pictures) and read back as the same bytes; a character
+// typed that has no byte reads as '?'. Tooltips (they name devices) and the
+// file dialog's paths are in the file system's encoding.
 
 // Text of a control (combo box: its edit field; label/status/button:
 // caption). Copies at most size-1 characters plus NUL; returns the length
@@ -115,7 +119,7 @@ void dlg_check_radio(HWND window, int first, int last, int check);
 void dlg_set_focus(HWND window, int id);
 // Id of the control holding the keyboard focus; 0 when none of the dialog's.
 int dlg_focus_id(HWND window);
-void dlg_set_tooltip(HWND window, int id, const char *text);
+void dlg_set_tooltip(HWND window, int id, const char *text);  // file system's encoding
 
 // Drop-down lists. Entries stay in the order they were added; typed text is
 // never added by itself. Selecting by program sends no notification.

@@ -1,6 +1,7 @@
 // The dialog manager's calls by control id, over the stand-in window.
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
+#include "pane/glyphs.h"
 #include "pane/pane_view.h"
 
 #include <QAbstractButton>
@@ -9,6 +10,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -22,18 +24,34 @@ DlgWindow *g_current = nullptr;
 DlgMessageBoxHook g_messageBoxHook;
 DlgFileDialogHook g_fileDialogHook;
 
-// Texts are bytes, one character per byte, both ways.
-QString fromBytes(const char *text) { return QString::fromLatin1(text ? text : ""); }
+// Control texts are bytes, one character per byte both ways, by the display
+// pane's own mapping (Windows-1252, control bytes as control pictures): a
+// byte typed, loaded from the history or shown in a status field is the
+// byte the pane shows and the port sends. A character with no byte becomes
+// '?'.
+QString fromBytes(const char *text) {
+  QString out;
+  for (const char *p = text ? text : ""; *p; ++p)
+    out += QChar(char16_t(paneTextChar(static_cast<std::uint8_t>(*p))));
+  return out;
+}
 
 int copyOut(const QString &text, char *buffer, int size) {
   if (!buffer || size <= 0)
     return 0;
-  const QByteArray bytes = text.toLatin1();
-  const int length = std::min<int>(int(bytes.size()), size - 1);
-  std::memcpy(buffer, bytes.constData(), size_t(length));
+  int length = 0;
+  for (char32_t c : text.toUcs4()) {
+    if (length == size - 1)
+      break;
+    const int byte = paneByteFromGlyph(c);
+    buffer[length++] = byte >= 0 ? char(byte) : '?';
+  }
   buffer[length] = '\0';
   return length;
 }
+
+// Paths are the file system's bytes; device paths in tooltips too.
+QString fromPath(const char *path) { return QFile::decodeName(path ? path : ""); }
 
 QComboBox *combo(HWND window, int id) {
   return window ? qobject_cast<QComboBox *>(window->control(id)) : nullptr;
@@ -157,8 +175,14 @@ int dlg_get_text(HWND window, int id, char *buffer, int size) {
   else if (auto *box = qobject_cast<QGroupBox *>(widget))
     text = box->title();
   else if (auto *pane = qobject_cast<DisplayPane *>(widget)) {
+    // The pane holds bytes already.
+    if (!buffer || size <= 0)
+      return 0;
     const std::string bytes = pane->model().text();
-    text = QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    const size_t length = std::min(bytes.size(), size_t(size - 1));
+    std::memcpy(buffer, bytes.data(), length);
+    buffer[length] = '\0';
+    return int(length);
   }
   return copyOut(text, buffer, size);
 }
@@ -238,7 +262,7 @@ void dlg_set_tooltip(HWND window, int id, const char *text) {
   if (!window)
     return;
   if (QWidget *widget = window->control(id))
-    widget->setToolTip(fromBytes(text));
+    widget->setToolTip(fromPath(text));
 }
 
 // --- Drop-down lists ----------------------------------------------------------------------
@@ -340,7 +364,7 @@ void dlg_combo_reset(HWND window, int id) {
 void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text) {
   QComboBox *list = combo(window, id);
   if (list && index >= 0 && index < list->count())
-    list->setItemData(index, fromBytes(text), Qt::ToolTipRole);
+    list->setItemData(index, fromPath(text), Qt::ToolTipRole);
 }
 
 // --- The display pane -----------------------------------------------------------------------
@@ -487,12 +511,12 @@ int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *fil
     QWidget *parent = owner ? static_cast<QWidget *>(owner) : static_cast<QWidget *>(g_current);
     const QString caption = fromBytes(title);
     const QString filters = fromBytes(filter);
-    const QString start = fromBytes(chosen.c_str());
+    const QString start = fromPath(chosen.c_str());
     const QString result = forSave ? QFileDialog::getSaveFileName(parent, caption, start, filters)
                                    : QFileDialog::getOpenFileName(parent, caption, start, filters);
     accepted = !result.isEmpty();
     if (accepted)
-      chosen = result.toLocal8Bit().toStdString();
+      chosen = QFile::encodeName(result).toStdString();
   }
   if (!accepted)
     return 0;

@@ -856,15 +856,10 @@ void DisplayPane::paste() {
   const QString text = QGuiApplication::clipboard()->text();
   std::string bytes;
   for (char32_t c : text.toUcs4()) {
-    if (c >= 0x2400 && c < 0x2420) {  // control pictures go back to their bytes
-      bytes += static_cast<char>(c - 0x2400);
-    } else if (c == 0x2421) {
-      bytes += '\x7f';
-    } else {
-      const int byte = paneByteFromUnicode(c);
-      if (byte >= 0)
-        bytes += static_cast<char>(byte);
-    }
+    // Control pictures go back to their bytes.
+    const int byte = paneByteFromGlyph(c);
+    if (byte >= 0)
+      bytes += static_cast<char>(byte);
   }
   if (!bytes.empty())
     insertTyped(bytes);

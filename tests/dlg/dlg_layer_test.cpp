@@ -7,17 +7,23 @@
 #include "resources/dialog_template.h"
 #include "resources/ids.h"
 #include "support/event_loop.h"
+#include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdio>
+#include <functional>
 #include <set>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -211,11 +217,95 @@ TEST_F(DlgLayerTest, TextCopiesAreCutToTheBuffer) {
   char small[5];
   EXPECT_EQ(dlg_get_text(window_, IDC_XFER_STATUS, small, sizeof small), 4);
   EXPECT_STREQ(small, "Pack");
-  // Bytes above 0x7F survive the round trip.
-  dlg_set_text(window_, IDC_MESSAGE, "\xE9\xFF");
-  char back[8];
-  EXPECT_EQ(dlg_get_text(window_, IDC_MESSAGE, back, sizeof back), 2);
-  EXPECT_STREQ(back, "\xE9\xFF");
+}
+
+// Fields, list entries and status fields show bytes as the pane does and
+// give the same bytes back.
+TEST_F(DlgLayerTest, TextsAreBytesShownAsThePaneShowsThem) {
+  std::string every;
+  for (int b = 1; b < 256; ++b)
+    every += char(b);
+  struct Shown {
+    int id;
+    std::function<QString()> text;
+  };
+  auto *field = qobject_cast<QComboBox *>(window_->control(IDC_MESSAGE));
+  auto *status = qobject_cast<QLabel *>(window_->control(IDC_XFER_STATUS));
+  const Shown shown[] = {{IDC_MESSAGE, [&] { return field->currentText(); }},
+                         {IDC_XFER_STATUS, [&] { return status->text(); }}};
+  for (const Shown &control : shown) {
+    SCOPED_TRACE(control.id);
+    dlg_set_text(window_, control.id, "\x80 \x85 \x93\x94 \x1B \xE9");
+    EXPECT_EQ(control.text(), QString::fromUtf8("\u20AC \u2026 \u201C\u201D \u241B \u00E9"));
+    char back[512];
+    dlg_set_text(window_, control.id, every.c_str());
+    EXPECT_EQ(dlg_get_text(window_, control.id, back, sizeof back), 255);
+    EXPECT_EQ(std::string(back), every);
+  }
+  dlg_combo_add(window_, IDC_MESSAGE, every.c_str());
+  dlg_combo_add(window_, IDC_MESSAGE, "\x80");
+  char item[512];
+  EXPECT_EQ(dlg_combo_item_text(window_, IDC_MESSAGE, 0, item, sizeof item), 255);
+  EXPECT_EQ(std::string(item), every);
+  EXPECT_EQ(field->itemText(1), QString::fromUtf8("\u20AC"));
+  // Typed characters are the bytes they show; one without a byte is '?'.
+  dlg_user_type(window_, IDC_MESSAGE, "");
+  field->lineEdit()->insert(QString::fromUtf8("\u20AC\u2401\u4E00"));
+  char typed[8];
+  EXPECT_EQ(dlg_get_text(window_, IDC_MESSAGE, typed, sizeof typed), 3);
+  EXPECT_STREQ(typed, "\x80\x01?");
+  EXPECT_EQ(dlg_combo_find_exact(window_, IDC_MESSAGE, -1, "\x80"), 1);
+}
+
+// The file dialog starts where the path given says and gives back the chosen
+// file's path in the file system's encoding, so non-ASCII names open.
+TEST_F(DlgLayerTest, FileDialogPathsAreTheFileSystemsBytes) {
+  TempDir dir;
+  const std::string folder = dir.file("caf\xC3\xA9");  // UTF-8, as the file system has it
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string file = folder + "/\xC3\xBC.bin";  // the name typed below
+  writeFileBytes(file, {1, 2, 3});
+  // Answered as a person would; whatever else pops up (a warning that the
+  // folder is not there) is closed, and a dialog still open after 5 s is
+  // cancelled.
+  QString startedIn;
+  bool answered = false;
+  int ticks = 0;
+  QTimer answer;
+  answer.setInterval(20);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    QFileDialog *dialog = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+      if (auto *found = qobject_cast<QFileDialog *>(top); found && found->isVisible())
+        dialog = found;
+    if (QWidget *modal = QApplication::activeModalWidget(); modal && modal != dialog) {
+      modal->close();
+      return;
+    }
+    if (!dialog)
+      return;
+    if (++ticks > 250) {
+      static_cast<QDialog *>(dialog)->reject();
+      return;
+    }
+    if (answered)
+      return;
+    answered = true;
+    startedIn = dialog->directory().absolutePath();
+    // The name typed into the dialog's file-name field, as a person would.
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->setText(QString::fromUtf8("\u00FC.bin"));
+    // Queued, so that a warning it raises finds this timer free to close it.
+    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+  });
+  answer.start();
+  char path[512];
+  std::snprintf(path, sizeof path, "%s/", folder.c_str());
+  ASSERT_EQ(dlg_file_dialog(window_, false, "Select", "All Files (*)", path, sizeof path), 1);
+  EXPECT_EQ(startedIn.toStdString(), folder);
+  EXPECT_EQ(std::string(path), file);
+  EXPECT_EQ(readFileBytes(path), (std::vector<uint8_t>{1, 2, 3}));
 }
 
 TEST_F(DlgLayerTest, ThreeStateAndExclusiveRadioButtons) {

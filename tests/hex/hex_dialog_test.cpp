@@ -10,6 +10,7 @@
 #include "support/window_fixture.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 
 #include <cerrno>
 #include <cstdlib>
@@ -106,7 +107,9 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
 }
 
 TEST_F(HexDialog, DeviceTooltipsAndAPortThatDoesNotOpen) {
-  mapMissing(1);
+  // A device path in the file system's encoding (UTF-8 here), not ASCII.
+  const std::string missing = dir_.file("n\xC3\xB6-such-tty");
+  setenv("KESTRELON_COM2", missing.c_str(), 1);
   start();
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_INDETERMINATE);
@@ -116,17 +119,38 @@ TEST_F(HexDialog, DeviceTooltipsAndAPortThatDoesNotOpen) {
   // Why it failed, with the device the port stands for.
   std::string tip_b = tooltip(IDC_OPEN_B);
   EXPECT_NE(tip_b.find("COM2"), std::string::npos) << tip_b;
-  EXPECT_NE(tip_b.find(dir_.file("no-such-tty")), std::string::npos) << tip_b;
+  EXPECT_NE(tip_b.find(missing), std::string::npos) << tip_b;
   EXPECT_NE(tip_b.find("No such file"), std::string::npos) << tip_b;
   EXPECT_NE(tooltip(IDC_OPEN_A).find(com1_.slavePath()), std::string::npos);
   auto *list = qobject_cast<QComboBox *>(window_->control(IDC_PORT_A));
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->itemData(0, Qt::ToolTipRole).toString().toStdString(), com1_.slavePath());
-  EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), dir_.file("no-such-tty"));
+  EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), missing);
   EXPECT_TRUE(boxes_.empty()) << "a port that fails at start reports nothing";
 }
 
 // --- Configuration file ------------------------------------------------------------
+
+// The history's bytes show as the pane shows them (Windows-1252, control
+// pictures) and go back to the file unchanged.
+TEST_F(HexDialog, HistoryBytesShowAsThePaneShowsThemAndAreSavedUnchanged) {
+  const std::string cfg = "\x93quoted\x94\r\n\x80 41\r\n\x81\x01x\r\n";
+  writeFileBytes(HEX_CFG_NAME, std::vector<uint8_t>(cfg.begin(), cfg.end()));
+  start();
+  auto *list = qobject_cast<QComboBox *>(window_->control(IDC_MESSAGE));
+  ASSERT_EQ(list->count(), 3);
+  EXPECT_EQ(list->itemText(0), QString::fromUtf8("\u201Cquoted\u201D"));
+  EXPECT_EQ(list->currentText(), QString::fromUtf8("\u201Cquoted\u201D"));
+  EXPECT_EQ(list->itemText(1), QString::fromUtf8("\u20AC 41"));
+  EXPECT_EQ(list->itemText(2), QString::fromUtf8("\u0081\u2401x"));
+  hex_quit(window_);
+  std::vector<uint8_t> expected(cfg.begin(), cfg.end());
+  for (int i = 3; i < 10; ++i) {
+    expected.push_back('\r');
+    expected.push_back('\n');
+  }
+  EXPECT_EQ(configBytes(), expected);
+}
 
 TEST_F(HexDialog, HistoryIsLoadedIntoTheMessageList) {
   writeFileBytes(HEX_CFG_NAME, {'0',  '1',  ' ', '0',  '2', '\r', '\n', '\r', '\n', 'A',  'A',
@@ -616,6 +640,20 @@ TEST_F(HexDialog, SendToAPortThatIsNotOpenShowsNothing) {
   dlg_set_text(window_, IDC_MESSAGE, "AT");
   hex_send_msg(window_);
   EXPECT_EQ(pane()->model().length(), 0) << "an echo claims bytes that never went out";
+}
+
+TEST_F(HexDialog, TypedTextIsSentAsThePaneShowsIt) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+  dlg_user_type(window_, IDC_MESSAGE, "");
+  auto *field = qobject_cast<QComboBox *>(window_->control(IDC_MESSAGE));
+  field->lineEdit()->insert(QString::fromUtf8("\u20AC 41 \u201Cok\u201D \u2013 \u00E9 \u03A9"));
+  dlg_user_click(window_, IDC_SEND);
+  const std::string sent = "\x80 41 \x93ok\x94 \x96 \xE9 ?\r\n";
+  EXPECT_EQ(com1_.receive(sent.size()), std::vector<uint8_t>(sent.begin(), sent.end()));
+  EXPECT_EQ(paneText(), sent) << "the echo";
+  EXPECT_EQ(listEntries(window_, IDC_MESSAGE),
+            std::vector<std::string>{sent.substr(0, sent.size() - 2)});
 }
 
 TEST_F(HexDialog, SendWhileTheSendSidesPortIsNotOpenSendsNothingAnywhere) {
