@@ -432,12 +432,3 @@ TEST_F(PaneViewTest, PaintsEachCharacterInItsCellWithItsColourAndSelection) {
   EXPECT_EQ(count(12, reddish), 0);
   EXPECT_EQ(count(12, bluish), 0);
 }
-
-int main(int argc, char **argv) {
-  // Headless, also when CTest lists the tests.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
