@@ -1,7 +1,8 @@
-// The monitor core: the monitor state shared by the core and the shell, the
-// per-side records, the name and colour tables, start-up and exit, the
-// configuration file, the message boxes, the port-settings and view handlers,
-// the hex text form and output into the display pane.
+// The monitor core's window side: the monitor state shared by the core and
+// the shell, start-up and exit, the configuration file, the message boxes,
+// the port-settings and view handlers, and output into the display pane. The
+// parts that need no window and no port are the pure core (hex/core/hexcore.h),
+// which this header brings along.
 //
 // Everything runs on the dialog's thread; nothing here locks.
 #pragma once
@@ -10,22 +11,18 @@
 #include <cstdio>
 
 #include "dlg/dlg.h"
+#include "hex/core/hexcore.h"
 
 // --- Sizes --------------------------------------------------------------------
 
-constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
-constexpr int HEX_SCREEN_LINES = 25;    // one screen of the pane
-constexpr int HEX_PORT_QUEUE = 8192;    // receive and send queues of an open port
-constexpr int HEX_PORTS = 16;           // COM1 .. COM16
-constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
-constexpr int HEX_CFG_LINE_MAX = 1024;  // bytes read per configuration line
-constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
+constexpr int HEX_SCREEN_LINES = 25;  // one screen of the pane
+constexpr int HEX_PORT_QUEUE = 8192;  // receive and send queues of an open port
 constexpr int HEX_MSGBOX_SIZE = 256;  // formatted message-box text, NUL included
 
 // --- Monitor state ---------------------------------------------------------------
 // All zero at program start; hex_init sets the start values.
 
-extern int32_t hex_view_mode;    // 0 Hexadecimal, 1 ASCII, 2 ANSI, 3 HDLC, 4 PPP, 5 ICNI
+extern int32_t hex_view_mode;    // the current view, a HexView
 extern int32_t hex_ascii;        // 1: the edited message is sent as text plus CR LF
 extern int32_t hex_local_echo;   // 1: sent messages and typed keys are shown too
 extern int32_t hex_run;          // 1: received bytes are shown, 0: dropped
@@ -49,48 +46,12 @@ extern std::FILE *hex_dump_file;  // the dump's file
 extern int32_t hex_dump_cnt;      // bytes moved by the dump so far
 
 // One record per side: index 0 Port A, index 1 Port B.
-struct hex_obj_t {
-  int32_t port;        // port index 0..15 (0 = COM1)
-  int32_t status;      // result of the last serial call made for the side
-  int32_t open;        // 1 when the side's port is open
-  int32_t baud;        // speed code 0..9 (5 = 9600 bit/s)
-  int32_t data_bits;   // 5..8
-  int32_t parity;      // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  int32_t stop_bits;   // 0 one, 2 two
-  char flow[3];        // "RT", "XO", "NO" or empty until chosen
-  int32_t ansi_intro;  // terminal parser
-  int32_t ansi_ch1;
-  int32_t ansi_ch2;
-  int32_t ansi_column;
-  int32_t ansi_line;
-  int32_t ansi_state;
-  int32_t icni_len;  // frame decoders
-  int32_t frame_len;
-  uint8_t frame_buf[HEX_BUF_SIZE + 1];
-  int32_t hdlc_bits;
-  uint8_t hdlc_byte;
-  int32_t hdlc_ones;
-};
 extern hex_obj_t hex_obj[2];
 
-// --- Name tables (the drop-down lists' entries, in list order) -----------------
-
-extern const char hex_portnames[16][6];
-extern const char hex_baudcode[10][7];
-extern const char hex_data[4][2];
-extern const char hex_stop[2][2];
-extern const char hex_parity[5][6];
-extern const char hex_flow[3][5];
-extern const char hex_sum[4][6];
-extern const char hex_protocol[4][12];
-extern const char hex_view[6][12];
-extern const char hex_frame[4][8];
-
-// --- Port colours ------------------------------------------------------------------
-// [port index][0 received, 1 sent]. hex_colour: pane values
-// (blue << 16 | green << 8 | red); hex_rgb: log values (red << 16 | green << 8 | blue).
-extern const uint32_t hex_colour[HEX_PORTS][2];
-extern const uint32_t hex_rgb[HEX_PORTS][2];
+// Control ids of a side's Comm Port list, open indicator and Send Port button.
+int hex_side_port_list(int side);
+int hex_side_indicator(int side);
+int hex_side_send_button(int side);
 
 // --- Start-up, exit, configuration file ------------------------------------------------
 
@@ -101,18 +62,6 @@ void hex_init(HWND window);
 // Saves the history, lowers DTR and RTS, closes both ports and the log,
 // stops the receive pump.
 void hex_quit(HWND window);
-
-// Reads one line (up to and including its line feed, at most `limit` bytes)
-// into buffer, which holds limit + 1 bytes, and ends it with a NUL. Bytes
-// stored, or -1 when the end of the file ended the read.
-int hex_rd_line(std::FILE *file, char *buffer, int limit);
-
-// The configuration file's content, without the dialog: reading keeps the
-// lines of the first ten that count as entries (more than two bytes, the
-// last two dropped) and returns how many; writing puts ten lines, entry i
-// (at most 1023 characters) or nothing, each followed by CR LF.
-int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX]);
-void hex_cfg_write(std::FILE *file, const char *const entries[], int count);
 
 // --- Message boxes ----------------------------------------------------------------------
 // No owner, OK button, no icon. Texts longer than the 256-byte box are cut
@@ -143,9 +92,6 @@ void hex_flow2SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_
 void hex_PortASelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 void hex_PortBSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
-// Flow list text -> SioFlow mode letter: 'H' for "R...", 'S' for "X...", else 'N'.
-char hex_flow_mode(const char *flow_text);
-
 // --- Views, frame type, selection ------------------------------------------------------
 
 void hex_ViewSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -154,23 +100,26 @@ void hex_frameChanged(HWND window);
 // 1 when text is selected in the pane, 0 for a caret alone.
 int hex_text_selected(HWND window);
 
-// --- Hex text and display output -----------------------------------------------------------
-
-// Writes " %02X" per byte of the first count (at most 25344) source bytes into
-// destination, NUL-terminated; returns the text's length (3 x count). Source
-// and destination may be the same buffer; destination holds 3 x count + 1.
-int hex_to_hexstr(const void *source, char *destination, int count);
-
-// Reads bytes from hex text: up to two hex digits per byte, anything that is
-// not a hex digit is skipped. Stores at most `capacity` bytes; returns how
-// many were stored.
-int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity = HEX_BUF_SIZE);
+// --- Display output --------------------------------------------------------------------------
 
 // Shows `length` bytes of text received on port `port` in its received
 // colour and hands them to the receive log. ANSI view: at the caret (the
 // terminal's cursor), paged by screens; other views: appended at the end,
 // leaving the user's selection alone. Nothing happens for length < 1.
 void hex_display_msg(HWND dialog, int port, const char *text, int length);
+
+// The window's sink for the byte-fed routines: text received on a port goes
+// to hex_display_msg (into the pane and the log).
+class HexWindowSink final : public HexSink {
+public:
+  explicit HexWindowSink(HWND window) : window_(window) {}
+  void show(int port, const char *text, int length) override {
+    hex_display_msg(window_, port, text, length);
+  }
+
+private:
+  HWND window_;
+};
 
 // Pane positioning shared with the terminal.
 int hex_caretline(HWND dialog);                 // line of the selection's start
@@ -179,15 +128,16 @@ void hex_caretbottom(HWND dialog);              // hex_scroll_bottom(caret line)
 void hex_ansi_scroll(HWND dialog);              // show the caret's screen of 25 lines
 void hex_caret_end(HWND dialog);                // caret to the end of the text
 
-// Colour of a port's traffic, direction 0 received, 1 sent (row 0 for a port
-// outside 0..15).
-uint32_t hex_port_colour(int port, int direction);
-
 // --- Sending ------------------------------------------------------------------------------------
 
 // The Send command: the edited message to hex_send_port; what went out is
 // echoed (when local echo is on) and logged. A failed write shows nothing.
+// While the send side's own port is not open nothing is written, echoed or
+// logged, and the status field says so.
 void hex_send_msg(HWND dialog);
+
+// The send side: the side whose Send Port button is on.
+int hex_send_side(HWND window);
 
 // --- The log's entry points -------------------------------------------------------------------
 // The HTML log is not built yet: no log can be open, so these write nothing.

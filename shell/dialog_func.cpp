@@ -2,14 +2,16 @@
 // that handles it.
 #include "shell/shell.h"
 
-#include "dlg/pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
 
+#include <cstring>
+
 namespace {
 
-constexpr int kHistoryKeep = 10;           // entries of the message history
-constexpr int kMessageMax = HEX_BUF_SIZE;  // message text with its NUL
+constexpr int kHistoryKeep = HEX_HISTORY_LINES;  // entries of the message history
+constexpr int kMessageMax = HEX_BUF_SIZE;        // message text with its NUL
+constexpr int kListTextMax = 256;                // typed into a settings list
 
 // Focus lost by the message field: the edited text joins the history unless
 // an entry already holds it (letter case ignored); with more than ten
@@ -35,18 +37,17 @@ void send_edited(HWND window) {
 // Send Port buttons: a side whose port is not open cannot be chosen; the
 // send port is a port index, read from the side's Comm Port list now.
 void choose_send_port(HWND window, int side) {
-  const int clicked = side == 0 ? IDC_SEND_PORT_A : IDC_SEND_PORT_B;
-  const int commPort = side == 0 ? IDC_PORT_A : IDC_PORT_B;
-  const int otherCommPort = side == 0 ? IDC_PORT_B : IDC_PORT_A;
+  const int other = side == HEX_SIDE_A ? HEX_SIDE_B : HEX_SIDE_A;
   if (!hex_obj[side].open) {
-    dlg_check_button(window, IDC_SEND_PORT_A, side == 0 ? BST_UNCHECKED : BST_CHECKED);
-    dlg_check_button(window, IDC_SEND_PORT_B, side == 0 ? BST_CHECKED : BST_UNCHECKED);
+    // The click is undone: the other side's button is the chosen one.
+    dlg_check_button(window, hex_side_send_button(side), BST_UNCHECKED);
+    dlg_check_button(window, hex_side_send_button(other), BST_CHECKED);
     return;
   }
-  if (dlg_button_state(window, clicked) == BST_CHECKED)
-    hex_send_port = dlg_combo_get_sel(window, commPort);
+  if (dlg_button_state(window, hex_side_send_button(side)) == BST_CHECKED)
+    hex_send_port = dlg_combo_get_sel(window, hex_side_port_list(side));
   else
-    hex_send_port = dlg_combo_get_sel(window, otherCommPort);
+    hex_send_port = dlg_combo_get_sel(window, hex_side_port_list(other));
 }
 
 bool checked(HWND window, int id) { return dlg_button_state(window, id) == BST_CHECKED; }
@@ -92,9 +93,46 @@ constexpr ListRoute kListRoutes[] = {
     {IDC_VIEW, hex_ViewSelChange},
 };
 
+// What text typed into a list's field means once the field is left or
+// Enter is pressed there: the one place where a list gets a rule of its own.
+enum class TypedText {
+  Free,   // it stands as typed (the message field and its history)
+  Entry,  // it names an entry, or it goes
+};
+
+TypedText typed_text_rule(int list) {
+  return list == IDC_MESSAGE ? TypedText::Free : TypedText::Entry;
+}
+
+// Typed text that differs from the chosen entry's: equal to an entry (letter
+// case ignored), it chooses that entry and the list's handler runs as for a
+// click; any other text goes back to the chosen entry. So the selection, which
+// the pump and the handlers read, never changes without its handler.
+void settle_typed_entry(HWND window, int list) {
+  char typed[kListTextMax];
+  char chosen[kListTextMax] = "";
+  dlg_get_text(window, list, typed, sizeof typed);
+  const int selected = dlg_combo_get_sel(window, list);
+  if (selected != CB_ERR)
+    dlg_combo_item_text(window, list, selected, chosen, sizeof chosen);
+  if (std::strcmp(typed, chosen) == 0)
+    return;  // nothing typed
+  const int found = dlg_combo_find_exact(window, list, -1, typed);
+  if (found == CB_ERR) {
+    dlg_combo_set_sel(window, list, selected);
+    return;
+  }
+  dlg_combo_set_sel(window, list, found);
+  dlg_send_message(window, WM_COMMAND, MAKEWPARAM(unsigned(list), CBN_SELCHANGE), 0);
+}
+
+bool is_list(HWND window, int id) { return dlg_combo_count(window, id) != CB_ERR; }
+
 int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
   const int id = int(LOWORD(wParam));
   const unsigned notification = HIWORD(wParam);
+  if (notification == CBN_KILLFOCUS && typed_text_rule(id) == TypedText::Entry)
+    settle_typed_entry(window, id);
   for (const ListRoute &route : kListRoutes) {
     if (route.id != id)
       continue;
@@ -105,15 +143,20 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
   }
 
   switch (id) {
-  case IDOK:
+  case IDOK: {
     // Enter where no control takes it. In the message field it sends the
-    // message as the Send button does, after the field's history rule;
-    // elsewhere it does nothing (it never ends the program).
-    if (dlg_focus_id(window) == IDC_MESSAGE) {
+    // message as the Send button does, after the field's history rule; in
+    // another list it settles what was typed there; elsewhere it does
+    // nothing (it never ends the program).
+    const int focus = dlg_focus_id(window);
+    if (focus == IDC_MESSAGE) {
       history_add_edited(window);
       send_edited(window);
+    } else if (is_list(window, focus) && typed_text_rule(focus) == TypedText::Entry) {
+      settle_typed_entry(window, focus);
     }
     return 1;
+  }
   case IDC_EXIT:
     hex_quit(window);
     dlg_end(window, 0);
@@ -149,22 +192,23 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
 
   case IDC_SEND_PORT_A:
-    choose_send_port(window, 0);
+    choose_send_port(window, HEX_SIDE_A);
     return 1;
   case IDC_SEND_PORT_B:
-    choose_send_port(window, 1);
+    choose_send_port(window, HEX_SIDE_B);
     return 1;
 
   case IDC_OPEN_A:
-    dlg_check_button(window, IDC_OPEN_A, hex_obj[0].open ? BST_CHECKED : BST_INDETERMINATE);
+    dlg_check_button(window, IDC_OPEN_A,
+                     hex_obj[HEX_SIDE_A].open ? BST_CHECKED : BST_INDETERMINATE);
     return 1;
   case IDC_OPEN_B:
-    dlg_check_button(window, IDC_OPEN_B, hex_obj[1].open ? BST_CHECKED : BST_INDETERMINATE);
+    dlg_check_button(window, IDC_OPEN_B,
+                     hex_obj[HEX_SIDE_B].open ? BST_CHECKED : BST_INDETERMINATE);
     return 1;
 
   case IDC_CLEAR:
-    if (DisplayPane *pane = dlg_pane(window, IDC_PANE))
-      pane->model().clear();
+    dlg_pane_set_text(window, IDC_PANE, "", 0);
     dlg_set_focus(window, IDC_PANE);
     return 1;
 
@@ -185,12 +229,9 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
 }  // namespace
 
 int InitializeApp(HWND window, uintptr_t, intptr_t) {
-  if (DisplayPane *pane = dlg_pane(window, IDC_PANE)) {
-    // Green text on the window colour; the pane's fixed-pitch font stands in
-    // for Fixedsys. The pane reports every key to the filter above.
-    pane->model().setDefaultColour(kPaneDefaultColour);
-    pane->model().setSelectionColour(kPaneDefaultColour);
-  }
+  // Green text on the window colour; the pane's fixed-pitch font stands in
+  // for Fixedsys. The pane reports every key to the filter above.
+  dlg_pane_set_default_colour(window, IDC_PANE, WIN_PANE_TEXT_COLOUR);
   win_init_periodic(window);
   dlg_set_focus(window, IDC_PANE);
   hex_init(window);

@@ -20,6 +20,7 @@ void win_periodic(HWND window) {
   // The views write their text back into the buffer: the longest is a
   // decoded frame of 76044 characters.
   uint8_t buffer[WIN_RX_BUFFER];
+  HexWindowSink sink(window);
   for (int commPortList : {IDC_PORT_A, IDC_PORT_B}) {
     const int port = dlg_combo_get_sel(window, commPortList);
     int waiting = SioRxQue(port);
@@ -31,26 +32,7 @@ void win_periodic(HWND window) {
     if (hex_run == 0)
       continue;  // Stop: read and dropped
     buffer[count] = 0;
-    char *text = reinterpret_cast<char *>(buffer);
-    switch (hex_view_mode) {
-    case 0: {
-      const int length = hex_to_hexstr(buffer, text, count);
-      hex_display_msg(window, port, text, length);
-      break;
-    }
-    case 1:
-      hex_display_msg(window, port, text, count);
-      break;
-    case 2:
-      // The ANSI terminal is not there yet: the view shows the bytes as
-      // the ASCII view does.
-      hex_display_msg(window, port, text, count);
-      break;
-    default:
-      // HDLC, PPP and ICNI: their decoders show what they decode; without
-      // a decoder the bytes are dropped.
-      break;
-    }
+    hex_show_received(hex_view_mode, port, reinterpret_cast<char *>(buffer), count, sink);
   }
 
   hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);

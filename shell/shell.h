@@ -16,6 +16,9 @@ int WinMain(HINSTANCE instance, HINSTANCE previous, char *commandLine, int show)
 // gives the pane the focus and starts the monitor. Returns 1.
 int InitializeApp(HWND window, uintptr_t focusControl, intptr_t parameter);
 
+// Colour of the pane's text until a port's colour is given (green).
+constexpr uint32_t WIN_PANE_TEXT_COLOUR = 0x00FF00;
+
 // The dialog procedure: 1 for an event it handles, 0 for the others.
 int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 

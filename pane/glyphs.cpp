@@ -1,4 +1,4 @@
-#include "dlg/pane/glyphs.h"
+#include "pane/glyphs.h"
 
 namespace {
 
@@ -34,6 +34,21 @@ int paneByteFromUnicode(char32_t character) {
     if (kCp1252High[i] != 0 && kCp1252High[i] == character)
       return 0x80 + i;
   return -1;
+}
+
+int paneByteFromGlyph(char32_t character) {
+  if (character >= 0x2400 && character < 0x2420)
+    return static_cast<int>(character - 0x2400);
+  if (character == 0x2421)
+    return 0x7F;
+  if (character >= 0x80 && character < 0xA0 && kCp1252High[character - 0x80] == 0)
+    return static_cast<int>(character);
+  return paneByteFromUnicode(character);
+}
+
+char32_t paneTextChar(std::uint8_t byte) {
+  const char32_t glyph = paneGlyph(byte);
+  return glyph == kPaneUndefinedGlyph ? char32_t(byte) : glyph;
 }
 
 void paneAppendUtf8(std::string &out, char32_t c) {

@@ -1,5 +1,7 @@
-// How the display pane shows a byte. The HTML log uses the same mapping, so
-// the log reads exactly as the pane did.
+// How the display pane shows a byte. The HTML log and the texts of the
+// window's other controls (the message field and its history, the status
+// fields, message boxes) use the same mapping, so a byte reads the same
+// everywhere.
 //
 //  - printable ASCII 0x20..0x7E: itself;
 //  - LF, and CR (alone or in CR LF): a line break (paneGlyph gives U+000A and
@@ -29,6 +31,18 @@ inline int paneTabWidth(int column) { return kPaneTabStop - column % kPaneTabSto
 // -1 when Windows-1252 has no such character. Control characters below 0x20
 // map to themselves.
 int paneByteFromUnicode(char32_t character);
+
+// The byte a character of a text stands for: paneByteFromUnicode, and also
+// the control pictures back to their control bytes and the C1 control
+// characters of the five undefined bytes back to those bytes; -1 when none.
+int paneByteFromGlyph(char32_t character);
+
+// A byte as a character of a control's text (a field, a list entry, a status
+// line): its glyph, except that the five bytes Windows-1252 leaves undefined
+// are the C1 control characters of the same number, as the platform's
+// code-page conversion gives them, so that the text comes back as the same
+// bytes through paneByteFromGlyph.
+char32_t paneTextChar(std::uint8_t byte);
 
 // Renders bytes to UTF-8 text: glyphs, TABs expanded, every line break (LF,
 // CR LF, lone CR) as one '\n'. The state carries the column and a CR at the

@@ -94,6 +94,10 @@ public:
   // Appends at the end in the insertion colour; the selection keeps its
   // positions (it moves only if old text is dropped).
   void append(std::string_view bytes);
+  // Appends at the end in `colour`, which becomes the insertion colour; the
+  // selection stays on the text it covered and a caret at the end stays at
+  // the end. Received text goes in this way while the user reads or selects.
+  void appendKeepingSelection(std::string_view bytes, PaneColour colour);
   // Removes [from, to) (order free, clamped to the text). The selection
   // follows the text; a selection inside the range collapses to `from`.
   void deleteRange(std::int64_t from, std::int64_t to);
