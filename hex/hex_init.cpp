@@ -98,10 +98,8 @@ void hex_sio_error_text(int code, char *buffer, int size) {
   buffer[0] = '\0';
   if (code == SIO_WIN32_ERROR) {
     SioWinError(buffer, size);
-  } else if (code <= -1 && code >= -8) {
-    std::snprintf(buffer, size_t(size), "%s", PortErrors[-1 - code]);
-  } else if (code <= -100 && code >= -104) {
-    std::snprintf(buffer, size_t(size), "%s", SioErrors[-100 - code]);
+  } else if (const char *text = SioErrorText(code)) {
+    std::snprintf(buffer, size_t(size), "%s", text);
   }
   if (buffer[0] == '\0')
     std::snprintf(buffer, size_t(size), "error %d", code);
