@@ -13,6 +13,7 @@
 // every split. The window's side (hex/) carries the sink's calls out.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 
@@ -166,3 +167,52 @@ protected:
 // view outside 0..5. `buffer` holds the `count` bytes and room for the text
 // the view writes back into it (3 x count + 1 for the Hexadecimal view).
 void hex_show_received(int32_t view, int port, char *buffer, int count, HexSink &sink);
+
+// --- Checks ---------------------------------------------------------------------------
+
+// CRC-16 of X.25 (polynomial 8408 reflected, start FFFF), bit by bit, without
+// the final inversion: 6F91 for "123456789", F0B8 over a message followed by
+// its check bytes, 0000 for no bytes.
+uint16_t crc16(const uint8_t *data, int32_t length);
+
+// The reflected CRC-32 table of polynomial EDB88320 (IEEE 802.3).
+extern const std::array<uint32_t, 256> hex_crc_32_tab;
+
+// CRC-32 of IEEE 802.3 from hex_crc_32_tab, without the final inversion:
+// 340BC6D9 for "123456789", DEBB20E3 over a message followed by its check
+// bytes, 00000000 for no bytes.
+uint32_t hex_crc32(const uint8_t *data, int32_t length);
+
+// 8-bit arithmetic sum and exclusive-or of the bytes (0 for none).
+uint8_t hex_sum8(const uint8_t *data, int32_t length);
+uint8_t hex_xor8(const uint8_t *data, int32_t length);
+
+constexpr int HEX_CHECK_MAX = 4;  // check bytes of the longest kind (CRC32)
+
+// The check bytes a HexCheck kind adds behind a message: a CRC's complement,
+// least significant byte first, or the 8-bit sum. Returns how many were
+// written to `check`; 0 for a kind outside 0..3.
+int hex_check_bytes(int32_t kind, const uint8_t *message, int32_t length,
+                    uint8_t check[HEX_CHECK_MAX]);
+
+// CheckSum's report of a kind over a message, such as
+// "CRC 16 (ITU) = 6F91, != 906E"; "No check kind selected" for a kind outside
+// 0..3. Returns the text's length.
+int hex_checksum_text(int32_t kind, const uint8_t *message, int32_t length, char *text, int size);
+
+// --- Frames -----------------------------------------------------------------------------
+
+// The longest frame the builder makes of a message of at most HEX_BUF_SIZE
+// bytes: PPP escaping every byte and every check byte, between two flags.
+constexpr int HEX_FRAME_MAX = 2 * (HEX_BUF_SIZE + HEX_CHECK_MAX) + 2;
+
+// Wraps `length` (0..HEX_BUF_SIZE) message bytes with the check bytes of
+// `kind` into a frame of HexFrame `type`, written to `frame` (room for
+// HEX_FRAME_MAX bytes). HDLC: 7E, then the message and check bits with a zero
+// after every five ones, the closing flag and one bits up to a byte boundary.
+// PPP: 7E, message and check bytes with 7D, 7E and bytes below 20 escaped as
+// 7D and the byte xor 20, 7E. ICNI: EE, the message with its second byte set
+// to the number of bytes behind it (modulo 256), the check bytes of that.
+// Returns the frame's length; 0 when nothing is built: type None or unknown,
+// or ICNI without a check kind.
+int hex_build_frame(int32_t type, int32_t kind, const uint8_t *message, int length, uint8_t *frame);
