@@ -89,9 +89,11 @@ struct hex_obj_t {
   int32_t icni_len;  // frame decoders (HEX_ICNI_NO_LENGTH: none read)
   int32_t frame_len;
   uint8_t frame_buf[HEX_BUF_SIZE + 1];
-  int32_t hdlc_bits;
-  uint8_t hdlc_byte;
-  int32_t hdlc_ones;
+  int32_t hdlc_bits;  // HDLC: bits in hdlc_byte, 0..7
+  uint8_t hdlc_byte;  // HDLC: the byte being assembled, first bit lowest
+  int32_t hdlc_ones;  // HDLC: one bits held back, 0..7 (7: an abort)
+  int32_t hdlc_zero;  // HDLC: 1 while a zero bit is held back: it may open a flag
+  int32_t hdlc_hunt;  // HDLC: 1 after an abort: nothing is collected until a flag
 };
 
 // --- Name tables (the drop-down lists' entries, in list order) -----------------
@@ -162,11 +164,13 @@ protected:
 
 // A chunk received on `port`, as the view shows it: the Hexadecimal view its
 // hex text, the ASCII view the bytes as they are, and so does the ANSI view
-// until it has its terminal. The frame views show only what their decoders
-// find, and there are none yet: their bytes are dropped, as are those of a
-// view outside 0..5. `buffer` holds the `count` bytes and room for the text
+// until it has its terminal. The frame views hand the chunk to their
+// decoder, which keeps its state in `record`, the record of the side that
+// read the chunk, and heads each frame with `stamp`. A view outside 0..5
+// drops the bytes. `buffer` holds the `count` bytes and room for the text
 // the view writes back into it (3 x count + 1 for the Hexadecimal view).
-void hex_show_received(int32_t view, int port, char *buffer, int count, HexSink &sink);
+void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp, char *buffer,
+                       int count, HexSink &sink);
 
 // --- Checks ---------------------------------------------------------------------------
 
@@ -216,3 +220,20 @@ constexpr int HEX_FRAME_MAX = 2 * (HEX_BUF_SIZE + HEX_CHECK_MAX) + 2;
 // Returns the frame's length; 0 when nothing is built: type None or unknown,
 // or ICNI without a check kind.
 int hex_build_frame(int32_t type, int32_t kind, const uint8_t *message, int length, uint8_t *frame);
+
+// Frame decoders: byte-fed routines over a side's record. Each frame found
+// goes into the sink as one line, "\nRx<COM number> <stamp, 5 columns> "
+// and the frame's bytes as hex text, shown as received on `port`.
+// HDLC: a line holds the opening flag 7E and the bits between two flags with
+// inserted zeros removed, as bytes (a trailing part of a byte is dropped);
+// seven ones in a row abort the frame and nothing is collected until a flag.
+// PPP: a line holds the opening flag and the bytes up to the next flag,
+// unescaped; a 7D right before the flag stays 7D. ICNI: EE restarts a frame,
+// its third byte L gives its length, L + 4 bytes. A line needs at least two
+// bytes; frames are cut to HEX_BUF_SIZE bytes.
+void hex_parse_hdlc(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
+                    HexSink &sink);
+void hex_parse_ppp(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
+                   HexSink &sink);
+void hex_parse_icni(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
+                    HexSink &sink);
