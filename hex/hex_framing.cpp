@@ -13,7 +13,7 @@ constexpr int kCheckSumTextSize = 64;
 char g_text[HEX_BUF_SIZE];
 uint8_t g_message[HEX_BUF_SIZE];
 uint8_t g_frame[HEX_FRAME_MAX];
-char g_frame_text[3 * HEX_FRAME_MAX + 1];
+char g_frame_text[kMessageTextMax + 1];  // only frames whose text fits are written
 
 int read_message(HWND dialog) {
   dlg_get_text(dialog, IDC_MESSAGE, g_text, kMessageTextMax + 1);
