@@ -109,7 +109,7 @@ std::vector<size_t> chunk_sizes(size_t total, uint32_t split) {
   return sizes;
 }
 
-std::vector<Line> decode(Decoder decoder, const Bytes &stream, uint32_t split, int port = 0) {
+std::vector<Line> decode(Decoder decoder, const Bytes &stream, uint32_t split) {
   // Bytes behind the record tell a decoder that wrote past it.
   struct Guarded {
     hex_obj_t record;
@@ -121,7 +121,7 @@ std::vector<Line> decode(Decoder decoder, const Bytes &stream, uint32_t split, i
   LineSink sink;
   size_t at = 0;
   for (size_t size : chunk_sizes(stream.size(), split)) {
-    decoder(guarded->record, port, kStamp, stream.data() + at, int(size), sink);
+    decoder(guarded->record, 0, kStamp, stream.data() + at, int(size), sink);
     at += size;
   }
   EXPECT_TRUE(std::all_of(std::begin(guarded->behind), std::end(guarded->behind), [](uint8_t b) {
@@ -147,24 +147,14 @@ std::vector<Line> on_port(int port, const std::vector<Bytes> &frames) {
   return lines;
 }
 
-// Bits written as '0' and '1', packed least significant bit first; the last
-// byte is filled with ones.
-Bytes bits(const std::string &text) {
-  Bytes out;
-  int count = 0;
-  uint8_t byte = 0;
-  for (char c : text) {
-    if (c != '0' && c != '1')
-      continue;
-    byte = uint8_t(byte >> 1 | (c == '1' ? 0x80 : 0));
-    if (++count % 8 == 0)
-      out.push_back(byte);
-  }
-  while (count % 8 != 0) {
-    byte = uint8_t(byte >> 1 | 0x80);
-    if (++count % 8 == 0)
-      out.push_back(byte);
-  }
+// Bits written as '0' and '1' (blanks between them for the eye), packed
+// least significant bit first; the last byte is filled with ones.
+Bytes bits(std::string text) {
+  std::erase(text, ' ');
+  text.append((8 - text.size() % 8) % 8, '1');
+  Bytes out(text.size() / 8);
+  for (size_t i = 0; i < text.size(); ++i)
+    out[i / 8] = uint8_t(out[i / 8] | (text[i] == '1') << (i % 8));
   return out;
 }
 
