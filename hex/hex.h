@@ -139,6 +139,24 @@ void hex_send_msg(HWND dialog);
 // The send side: the side whose Send Port button is on.
 int hex_send_side(HWND window);
 
+// --- Checks and frames ------------------------------------------------------------------------
+
+// CheckSum: the chosen check kind over the edited message's bytes, shown in a
+// message box ("No check kind selected" when the kind list has no choice).
+void hex_checksum(HWND dialog);
+
+// Add Frame: the edited message wrapped in a frame of the chosen type with
+// the chosen kind's check bytes, written back into the message field as hex
+// text and recorded in its history. Type None (or no type chosen), and ICNI
+// without a check kind, keep the field's text. A frame whose text would not
+// fit the field (25343 characters) is refused with "Frame too long".
+void hex_frameit(HWND dialog);
+
+// The message history's rule: the text joins the list unless an entry holds
+// it already (letter case ignored); with more than ten entries the tenth goes,
+// so the first nine and the newest remain.
+void hex_history_add(HWND window, const char *text);
+
 // --- The log's entry points -------------------------------------------------------------------
 // The HTML log is not built yet: no log can be open, so these write nothing.
 // hex_log_open leaves "No Log" selected; hex_log_close keeps hex_log at 0.

@@ -43,6 +43,12 @@ void take_back_refusal(HWND dialog) {
   g_refusal[0] = '\0';
 }
 
+// Every byte Send puts on the line goes through here. Returns how many bytes
+// the port took, or the serial library's negative error code.
+int write_to_send_port(const uint8_t *bytes, int count) {
+  return SioPuts(hex_send_port, bytes, count);
+}
+
 }  // namespace
 
 int hex_send_side(HWND window) {
@@ -61,7 +67,7 @@ void hex_send_msg(HWND dialog) {
     int n = hex_hexstr_to_bin(g_text, g_bytes, HEX_BUF_SIZE);
     const char *shown = g_text;  // no bytes: the text is echoed as typed
     if (n >= 1) {
-      int written = SioPuts(hex_send_port, g_bytes, n);
+      int written = write_to_send_port(g_bytes, n);
       if (written <= 0)
         return;
       hex_to_hexstr(g_bytes, g_hex, written < n ? written : n);
@@ -75,7 +81,7 @@ void hex_send_msg(HWND dialog) {
     g_text[text_len] = '\r';
     g_text[text_len + 1] = '\n';
     text_len += 2;
-    int written = SioPuts(hex_send_port, reinterpret_cast<const uint8_t *>(g_text), text_len);
+    int written = write_to_send_port(reinterpret_cast<const uint8_t *>(g_text), text_len);
     if (written <= 0)
       return;
     echo = g_text;

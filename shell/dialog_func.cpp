@@ -13,16 +13,11 @@ constexpr int kHistoryKeep = HEX_HISTORY_LINES;  // entries of the message histo
 constexpr int kMessageMax = HEX_BUF_SIZE;        // message text with its NUL
 constexpr int kListTextMax = 256;                // typed into a settings list
 
-// Focus lost by the message field: the edited text joins the history unless
-// an entry already holds it (letter case ignored); with more than ten
-// entries the tenth goes, so the newest takes its place.
+// Focus lost by the message field: the edited text joins the history.
 void history_add_edited(HWND window) {
   static char text[kMessageMax];
   dlg_get_text(window, IDC_MESSAGE, text, kMessageMax);
-  if (dlg_combo_find_exact(window, IDC_MESSAGE, -1, text) == CB_ERR)
-    dlg_combo_add(window, IDC_MESSAGE, text);
-  if (dlg_combo_count(window, IDC_MESSAGE) > kHistoryKeep)
-    dlg_combo_delete(window, IDC_MESSAGE, kHistoryKeep - 1);
+  hex_history_add(window, text);
 }
 
 // Send: the oldest entry makes room first; the message goes out only while
@@ -219,6 +214,12 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
   case IDC_SEND:
     send_edited(window);
+    return 1;
+  case IDC_CHECKSUM:
+    hex_checksum(window);
+    return 1;
+  case IDC_ADD_FRAME:
+    hex_frameit(window);
     return 1;
 
   default:

@@ -17,12 +17,12 @@ void win_periodic(HWND window) {
   // runs never overlap and ticks never pile up behind a slow run.
   dlg_kill_timer(window, hex_timer);
 
-  // The views write their text back into the buffer: the longest is a
-  // decoded frame of 76044 characters.
+  // The Hexadecimal view writes its text back into the buffer, three
+  // characters a byte; the frame decoders make their lines elsewhere.
   uint8_t buffer[WIN_RX_BUFFER];
   HexWindowSink sink(window);
-  for (int commPortList : {IDC_PORT_A, IDC_PORT_B}) {
-    const int port = dlg_combo_get_sel(window, commPortList);
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    const int port = dlg_combo_get_sel(window, hex_side_port_list(side));
     int waiting = SioRxQue(port);
     if (waiting > WIN_RX_CHUNK)
       waiting = WIN_RX_CHUNK;
@@ -32,7 +32,10 @@ void win_periodic(HWND window) {
     if (hex_run == 0)
       continue;  // Stop: read and dropped
     buffer[count] = 0;
-    hex_show_received(hex_view_mode, port, reinterpret_cast<char *>(buffer), count, sink);
+    // Each side's decoder state is its own: the two directions of a link
+    // are delimited apart.
+    hex_show_received(hex_view_mode, hex_obj[side], port, hex_time_stamp,
+                      reinterpret_cast<char *>(buffer), count, sink);
   }
 
   hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);

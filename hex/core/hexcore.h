@@ -13,6 +13,7 @@
 // every split. The window's side (hex/) carries the sink's calls out.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 
@@ -88,9 +89,11 @@ struct hex_obj_t {
   int32_t icni_len;  // frame decoders (HEX_ICNI_NO_LENGTH: none read)
   int32_t frame_len;
   uint8_t frame_buf[HEX_BUF_SIZE + 1];
-  int32_t hdlc_bits;
-  uint8_t hdlc_byte;
-  int32_t hdlc_ones;
+  int32_t hdlc_bits;  // HDLC: bits in hdlc_byte, 0..7
+  uint8_t hdlc_byte;  // HDLC: the byte being assembled, first bit lowest
+  int32_t hdlc_ones;  // HDLC: one bits held back, 0..7 (7: an abort)
+  int32_t hdlc_zero;  // HDLC: 1 while a zero bit is held back: it may open a flag
+  int32_t hdlc_hunt;  // HDLC: 1 after an abort: nothing is collected until a flag
 };
 
 // --- Name tables (the drop-down lists' entries, in list order) -----------------
@@ -161,8 +164,76 @@ protected:
 
 // A chunk received on `port`, as the view shows it: the Hexadecimal view its
 // hex text, the ASCII view the bytes as they are, and so does the ANSI view
-// until it has its terminal. The frame views show only what their decoders
-// find, and there are none yet: their bytes are dropped, as are those of a
-// view outside 0..5. `buffer` holds the `count` bytes and room for the text
+// until it has its terminal. The frame views hand the chunk to their
+// decoder, which keeps its state in `record`, the record of the side that
+// read the chunk, and heads each frame with `stamp`. A view outside 0..5
+// drops the bytes. `buffer` holds the `count` bytes and room for the text
 // the view writes back into it (3 x count + 1 for the Hexadecimal view).
-void hex_show_received(int32_t view, int port, char *buffer, int count, HexSink &sink);
+void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp, char *buffer,
+                       int count, HexSink &sink);
+
+// --- Checks ---------------------------------------------------------------------------
+
+// CRC-16 of X.25 (polynomial 8408 reflected, start FFFF), bit by bit, without
+// the final inversion: 6F91 for "123456789", F0B8 over a message followed by
+// its check bytes, 0000 for no bytes.
+uint16_t crc16(const uint8_t *data, int32_t length);
+
+// The reflected CRC-32 table of polynomial EDB88320 (IEEE 802.3).
+extern const std::array<uint32_t, 256> hex_crc_32_tab;
+
+// CRC-32 of IEEE 802.3 from hex_crc_32_tab, without the final inversion:
+// 340BC6D9 for "123456789", DEBB20E3 over a message followed by its check
+// bytes, 00000000 for no bytes.
+uint32_t hex_crc32(const uint8_t *data, int32_t length);
+
+// 8-bit arithmetic sum and exclusive-or of the bytes (0 for none).
+uint8_t hex_sum8(const uint8_t *data, int32_t length);
+uint8_t hex_xor8(const uint8_t *data, int32_t length);
+
+constexpr int HEX_CHECK_MAX = 4;  // check bytes of the longest kind (CRC32)
+
+// The check bytes a HexCheck kind adds behind a message: a CRC's complement,
+// least significant byte first, or the 8-bit sum. Returns how many were
+// written to `check`; 0 for a kind outside 0..3.
+int hex_check_bytes(int32_t kind, const uint8_t *message, int32_t length,
+                    uint8_t check[HEX_CHECK_MAX]);
+
+// CheckSum's report of a kind over a message, such as
+// "CRC 16 (ITU) = 6F91, != 906E"; "No check kind selected" for a kind outside
+// 0..3. Returns the text's length.
+int hex_checksum_text(int32_t kind, const uint8_t *message, int32_t length, char *text, int size);
+
+// --- Frames -----------------------------------------------------------------------------
+
+// The longest frame the builder makes of a message of at most HEX_BUF_SIZE
+// bytes: PPP escaping every byte and every check byte, between two flags.
+constexpr int HEX_FRAME_MAX = 2 * (HEX_BUF_SIZE + HEX_CHECK_MAX) + 2;
+
+// Wraps `length` (0..HEX_BUF_SIZE) message bytes with the check bytes of
+// `kind` into a frame of HexFrame `type`, written to `frame` (room for
+// HEX_FRAME_MAX bytes). HDLC: 7E, then the message and check bits with a zero
+// after every five ones, the closing flag and one bits up to a byte boundary.
+// PPP: 7E, message and check bytes with 7D, 7E and bytes below 20 escaped as
+// 7D and the byte xor 20, 7E. ICNI: EE, the message with its second byte set
+// to the number of bytes behind it (modulo 256), the check bytes of that.
+// Returns the frame's length; 0 when nothing is built: type None or unknown,
+// or ICNI without a check kind.
+int hex_build_frame(int32_t type, int32_t kind, const uint8_t *message, int length, uint8_t *frame);
+
+// Frame decoders: byte-fed routines over a side's record. Each frame found
+// goes into the sink as one line, "\nRx<COM number> <stamp, 5 columns> "
+// and the frame's bytes as hex text, shown as received on `port`.
+// HDLC: a line holds the opening flag 7E and the bits between two flags with
+// inserted zeros removed, as bytes (a trailing part of a byte is dropped);
+// seven ones in a row abort the frame and nothing is collected until a flag.
+// PPP: a line holds the opening flag and the bytes up to the next flag,
+// unescaped; a 7D right before the flag stays 7D. ICNI: EE restarts a frame,
+// its third byte L gives its length, L + 4 bytes. A line needs at least two
+// bytes; frames are cut to HEX_BUF_SIZE bytes.
+void hex_parse_hdlc(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
+                    HexSink &sink);
+void hex_parse_ppp(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
+                   HexSink &sink);
+void hex_parse_icni(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
+                    HexSink &sink);

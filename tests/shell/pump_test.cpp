@@ -116,7 +116,7 @@ TEST_F(ShellTest, AsciiViewShowsTheWholeChunkAndUnknownViewsDropIt) {
   ASSERT_TRUE(waitForQueue(0, 2));
   win_periodic(window_);
   EXPECT_EQ(paneText().substr(8), "ok");
-  // A frame view without its decoder drops the bytes.
+  // A frame view shows nothing of bytes that hold no frame.
   dlg_user_choose(window_, IDC_VIEW, 3);
   com1_.send(std::string("zz"));
   ASSERT_TRUE(waitForQueue(0, 2));
