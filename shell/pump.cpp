@@ -21,8 +21,8 @@ void win_periodic(HWND window) {
   // decoded frame of 76044 characters.
   uint8_t buffer[WIN_RX_BUFFER];
   HexWindowSink sink(window);
-  for (int commPortList : {IDC_PORT_A, IDC_PORT_B}) {
-    const int port = dlg_combo_get_sel(window, commPortList);
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    const int port = dlg_combo_get_sel(window, hex_side_port_list(side));
     int waiting = SioRxQue(port);
     if (waiting > WIN_RX_CHUNK)
       waiting = WIN_RX_CHUNK;
@@ -32,7 +32,10 @@ void win_periodic(HWND window) {
     if (hex_run == 0)
       continue;  // Stop: read and dropped
     buffer[count] = 0;
-    hex_show_received(hex_view_mode, port, reinterpret_cast<char *>(buffer), count, sink);
+    // Each side's bytes go through its own record: a sequence one port left
+    // unfinished is never finished by the other port's bytes.
+    hex_show_received(hex_view_mode, hex_obj[side], port, reinterpret_cast<char *>(buffer), count,
+                      sink);
   }
 
   hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);

@@ -1,7 +1,8 @@
 // What each view makes of a received chunk.
 #include "hex/core/hexcore.h"
 
-void hex_show_received(int32_t view, int port, char *buffer, int count, HexSink &sink) {
+void hex_show_received(int32_t view, hex_obj_t &record, int port, char *buffer, int count,
+                       HexSink &sink) {
   switch (view) {
   case HEX_VIEW_HEXADECIMAL: {
     const int length = hex_to_hexstr(buffer, buffer, count);
@@ -9,8 +10,10 @@ void hex_show_received(int32_t view, int port, char *buffer, int count, HexSink 
     break;
   }
   case HEX_VIEW_ASCII:
-  case HEX_VIEW_ANSI:
     sink.show(port, buffer, count);
+    break;
+  case HEX_VIEW_ANSI:
+    hex_parse_ansi(record, port, buffer, buffer, count, sink);
     break;
   default:
     break;
