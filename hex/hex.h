@@ -109,13 +109,22 @@ int hex_text_selected(HWND window);
 void hex_display_msg(HWND dialog, int port, const char *text, int length);
 
 // The window's sink for the byte-fed routines: text received on a port goes
-// to hex_display_msg (into the pane and the log).
+// to hex_display_msg (into the pane and the log); the terminal's actions are
+// carried out on the pane by the screen routines below.
 class HexWindowSink final : public HexSink {
 public:
   explicit HexWindowSink(HWND window) : window_(window) {}
   void show(int port, const char *text, int length) override {
     hex_display_msg(window_, port, text, length);
   }
+  void ansi_key(int key) override;
+  void ansi_home() override;
+  void ansi_line_end() override;
+  void ansi_clear_to_end() override;
+  void ansi_clear_to_line_end() override;
+  void ansi_clear_line() override;
+  void ansi_clear_all() override;
+  void ansi_goto(int line, int column) override;
 
 private:
   HWND window_;
@@ -127,6 +136,29 @@ void hex_scroll_bottom(HWND dialog, int line);  // first visible line = line - 2
 void hex_caretbottom(HWND dialog);              // hex_scroll_bottom(caret line)
 void hex_ansi_scroll(HWND dialog);              // show the caret's screen of 25 lines
 void hex_caret_end(HWND dialog);                // caret to the end of the text
+
+// --- The ANSI terminal's screen -----------------------------------------------------------------
+// In the ANSI view the pane is a terminal screen of HEX_SCREEN_LINES lines
+// (the block of 25 lines holding the caret) and columns 0 to 80.
+
+constexpr int HEX_SCREEN_LAST_COLUMN = 80;  // a column above it is taken as it
+
+// Has the pane act on a navigation key as if it were typed: the key goes to
+// hex_escape_code and the pane gets the marker key, which its key filter
+// replaces by it. Nothing is sent on a port.
+void hex_screen_backdoor(HWND dialog, int virtualKey);
+void hex_ansi_go_home(HWND dialog);     // caret to the start of the pane's whole text
+void hex_ansi_go_end(HWND dialog);      // caret to the end of its line
+void hex_ansi_go_clr_eos(HWND dialog);  // erase from the selection's start to the end
+void hex_ansi_go_clr_eol(HWND dialog);  // erase from the selection's start to its line's end
+void hex_ansi_clr_line(HWND dialog);    // erase the caret's line; its break stays
+// Caret to a line of the caret's screen (0 = its first; beyond the last, 24,
+// the last) and to a column of the caret's line (0 = the first; above 80,
+// 80). A line the text does not reach yet is made with line feeds at its
+// end, a column beyond the line's end with blanks; the screen is shown.
+void hex_goto_line(HWND dialog, int line);
+void hex_goto_column(HWND dialog, int column);
+void hex_goto_line_column(HWND dialog, int line, int column);
 
 // --- Sending ------------------------------------------------------------------------------------
 

@@ -1,0 +1,264 @@
+// The ANSI view on the real window: received sequences acting on the pane,
+// the output of real programs through a pseudo-terminal, and the pane as the
+// keyboard of the send port.
+#include "dlg/dlg_window.h"
+#include "hex/hex.h"
+#include "pane/pane_view.h"
+#include "resources/ids.h"
+#include "ser/ser.h"
+#include "shell/shell.h"
+#include "support/window_fixture.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using AnsiTerminal = WindowTest;
+
+std::string esc(const std::string &rest) { return "\x1b" + rest; }
+
+std::string repeat(const std::string &piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i)
+    out += piece;
+  return out;
+}
+
+// The pane's text with '|' where the caret stands.
+std::string screen(DisplayPane *pane) {
+  std::string text = pane->model().text();
+  text.insert(size_t(pane->model().selection().caret), "|");
+  return text;
+}
+
+// Feeds bytes received on COM1 to the ANSI view in chunks ending at `cuts`,
+// as the pump hands them over.
+void receive_in_chunks(HWND window, const std::string &bytes, const std::vector<size_t> &cuts) {
+  HexWindowSink sink(window);
+  std::vector<size_t> ends = cuts;
+  ends.push_back(bytes.size());
+  size_t from = 0;
+  for (size_t end : ends) {
+    if (end <= from)
+      continue;
+    std::string chunk = bytes.substr(from, end - from);
+    chunk.push_back('\0');
+    hex_show_received(HEX_VIEW_ANSI, hex_obj[HEX_SIDE_A], 0, chunk.data(), int(end - from), sink);
+    from = end;
+  }
+}
+
+std::vector<std::vector<size_t>> splits_of(size_t size) {
+  std::vector<std::vector<size_t>> splits{{}};
+  std::vector<size_t> single;
+  for (size_t i = 1; i < size; ++i)
+    single.push_back(i);
+  splits.push_back(single);
+  std::mt19937 random(777);
+  for (int n = 0; n < 6; ++n) {
+    std::vector<size_t> cuts;
+    for (size_t i = 1; i < size; ++i)
+      if (random() % 4 == 0)
+        cuts.push_back(i);
+    splits.push_back(cuts);
+  }
+  return splits;
+}
+
+void empty_screen(HWND window) {
+  dlg_pane_set_text(window, IDC_PANE, "", 0);
+  hex_obj[HEX_SIDE_A].ansi_state = HEX_ANSI_TEXT;
+}
+
+}  // namespace
+
+// Each stream starts on an empty pane; the screen shows the caret as '|'.
+TEST_F(AnsiTerminal, SequencesGiveTheSameScreenInEveryChunkSplit) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ANSI);
+  const std::string thirty = repeat("x\r\n", 30);
+  struct Row {
+    const char *what;
+    std::string bytes;
+    std::string screen;
+    int firstVisible;
+  };
+  const Row rows[] = {
+      {"CR dropped", "AB\r\nCD", "AB\nCD|", 0},
+      {"a clear after text in the same run empties the screen", "ABC" + esc("[2J"), "|", 0},
+      {"position on an empty screen makes the line and the column",
+       esc("[05;10H"), "\n\n\n\n\n          |", 0},
+      {"bytes up to a letter dropped", esc("[05;10") + "12345Hello", "\n\n\n\n\n          ello|",
+       0},
+      {"a one-digit line is no position", esc("[5;10H"), "10H|", 0},
+      {"columns above 80 are 80", esc("[02;99"), "\n\n" + std::string(80, ' ') + "|", 0},
+      {"a short line is filled with blanks", "ab\r\ncd" + esc("[00;05H"), "ab   |\ncd", 0},
+      {"text goes in at the caret", "abcdef\r\nxy" + esc("[00;03H") + "Z", "abcZ|def\nxy", 0},
+      {"lines below the screen are its last line", esc("[30;00H") + "z",
+       std::string(24, '\n') + "z|", 0},
+      {"positions are within the caret's screen", thirty + esc("[00;00H"),
+       repeat("x\n", 25) + "|" + repeat("x\n", 5), 25},
+      {"BS moves left", "abc\bX", "abX|c", 0},
+      {"left, left, erase to line end", "abc" + esc("[D") + esc("[D") + esc("[K") + "\r\nz",
+       "a\nz|", 0},
+      {"erase to the end of the text", "one\r\ntwo\r\nthree" + esc("[01;01H") + esc("[J"),
+       "one\nt|", 0},
+      {"home is the start of the text", "one\r\ntwo" + esc("[H") + "X", "X|one\ntwo", 0},
+      {"erase a line, its break stays", "one\r\ntwo\r\nthree" + esc("[01;00H") + esc("[2K"),
+       "one\n|\nthree", 0},
+      {"up, right, down", "one\r\ntwo" + esc("[A") + esc("[D") + esc("[D") + esc("[C") +
+                              esc("[B"),
+       "one\ntw|o", 0},
+      {"up and down start from the column the caret was put in",
+       "abc\r\ndef" + esc("[A") + esc("[01;01H") + esc("[A"), "a|bc\ndef", 0},
+      {"end of the line", "abc\r\nd" + esc("[00;01H") + esc("OQ"), "abc|\nd", 0},
+      {"erases with a digit", "ab\r\ncd" + esc("[00;01H") + esc("[0K") + esc("[01;00H") +
+                                  esc("[0J"),
+       "a\n|", 0},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    for (const std::vector<size_t> &cuts : splits_of(row.bytes.size())) {
+      empty_screen(window_);
+      receive_in_chunks(window_, row.bytes, cuts);
+      ASSERT_EQ(screen(pane()), row.screen) << ::testing::PrintToString(cuts);
+      ASSERT_EQ(pane()->firstVisibleLine(), row.firstVisible);
+    }
+  }
+}
+
+TEST_F(AnsiTerminal, AMixedStreamGivesOneScreenWhateverTheChunks) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ANSI);
+  // Everything the terminal acts on, page keys and screens beyond the first
+  // included.
+  std::string bytes;
+  for (int i = 0; i < 40; ++i)
+    bytes += "line " + std::to_string(i) + "\r\n";
+  bytes += esc("OP") + "p" + esc("[03;07H") + "Q" + esc("OS") + "s\b\bT" + esc("[A") + esc("[K") +
+           esc("[10;70H") + "far" + esc("OQ") + esc("[2K") + "\tU" + esc("[B") + esc("[C") +
+           esc("[0J") + "\x80\x1b[1Jv" + esc("[12;3") + "4;5mw";
+  std::string expected;
+  std::int64_t expectedTop = -1;
+  for (const std::vector<size_t> &cuts : splits_of(bytes.size())) {
+    empty_screen(window_);
+    receive_in_chunks(window_, bytes, cuts);
+    if (expectedTop < 0) {
+      expected = screen(pane());
+      expectedTop = pane()->firstVisibleLine();
+      continue;
+    }
+    ASSERT_EQ(screen(pane()), expected) << ::testing::PrintToString(cuts);
+    ASSERT_EQ(pane()->firstVisibleLine(), expectedTop);
+  }
+  // Positions land within the caret's screen: line 3 of the first, line 12
+  // of the second (line 37).
+  EXPECT_NE(expected.find("\nline 3 Q\n"), std::string::npos) << expected;
+  EXPECT_EQ(expected.substr(expected.rfind('\n') + 1), "v" + std::string(33, ' ') + "w|");
+  EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 37);
+}
+
+// Port A leaves a sequence unfinished; Port B's bytes in between are its own
+// text and do not finish it.
+TEST_F(AnsiTerminal, EachPortKeepsItsOwnSequence) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ANSI);
+  auto run = [&](PtyPair &pty, int port, const std::string &bytes) {
+    pty.send(bytes);
+    ASSERT_TRUE(waitForQueue(port, int(bytes.size())));
+    win_periodic(window_);
+  };
+  run(com1_, 0, "abc" + esc("[D") + esc("[D") + esc("["));
+  run(com2_, 1, "2J");
+  EXPECT_EQ(screen(pane()), "a2J|bc");
+  run(com1_, 0, "K");
+  EXPECT_EQ(screen(pane()), "a2J|");
+  EXPECT_EQ(pane()->model().colourAt(1), hex_colour[1][0]);
+}
+
+// --- Real programs' output -------------------------------------------------------------
+
+namespace {
+
+// What the system's terminfo makes `tput <capability>` write for TERM=ansi.
+std::string tput(const char *capability) {
+  const std::string command = std::string("TERM=ansi tput ") + capability;
+  std::FILE *pipe = popen(command.c_str(), "r");
+  EXPECT_NE(pipe, nullptr);
+  std::string out;
+  if (!pipe)
+    return out;
+  char buffer[64];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    out.append(buffer, n);
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  EXPECT_FALSE(out.empty()) << command;
+  return out;
+}
+
+// The pane's lines with blanks at their ends left out, and no empty lines at
+// the end: what a terminal's screen shows of them.
+std::vector<std::string> shown_lines(const PaneModel &model) {
+  std::vector<std::string> lines;
+  for (std::int64_t line = 0; line < model.lineCount(); ++line) {
+    std::string text = model.text(model.lineStart(line), model.lineEnd(line));
+    text.erase(text.find_last_not_of(' ') + 1);
+    lines.push_back(text);
+  }
+  while (!lines.empty() && lines.back().empty())
+    lines.pop_back();
+  return lines;
+}
+
+}  // namespace
+
+// Each scenario is text and terminfo capabilities, written by a program to a
+// terminal; the screen and cursor are those a terminal shows for them.
+TEST_F(AnsiTerminal, TerminfoOutputForAnsiGivesTheScreenATerminalShows) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ANSI);
+  struct Scenario {
+    const char *what;
+    std::vector<std::string> steps;  // "tput:<cap>" or text
+    std::vector<std::string> lines;
+    int row, column;
+  };
+  const Scenario scenarios[] = {
+      {"clear, then text at the top", {"hello\r\nworld", "tput:clear", "top"}, {"top"}, 0, 3},
+      {"back three, erase to line end",
+       {"abcdef", "tput:cub1", "tput:cub1", "tput:cub1", "tput:el"},
+       {"abc"}, 0, 3},
+      {"back two on the last line, erase to the end of the screen",
+       {"one\r\ntwo\r\nthree", "tput:cub1", "tput:cub1", "tput:ed"},
+       {"one", "two", "thr"}, 2, 3},
+      {"home, erase to the end of the screen", {"one\r\ntwo", "tput:home", "tput:ed"}, {}, 0, 0},
+      {"home, erase the first line", {"one\r\ntwo", "tput:home", "tput:el"}, {"", "two"}, 0, 0},
+      {"home and new text on an empty screen", {"tput:clear", "tput:home", "hi\r\nthere"},
+       {"hi", "there"}, 1, 5},
+  };
+  for (const Scenario &s : scenarios) {
+    SCOPED_TRACE(s.what);
+    empty_screen(window_);
+    std::string bytes;
+    for (const std::string &step : s.steps)
+      bytes += step.rfind("tput:", 0) == 0 ? tput(step.c_str() + 5) : step;
+    com1_.send(bytes);
+    ASSERT_TRUE(waitForQueue(0, int(bytes.size())));
+    win_periodic(window_);
+    const PaneModel &model = pane()->model();
+    EXPECT_EQ(shown_lines(model), s.lines);
+    const std::int64_t caret = model.selection().caret;
+    const std::int64_t row = model.lineFromPosition(caret);
+    EXPECT_EQ(row, s.row);
+    EXPECT_EQ(caret - model.lineStart(row), s.column);
+  }
+}
