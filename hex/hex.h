@@ -160,6 +160,32 @@ void hex_goto_line(HWND dialog, int line);
 void hex_goto_column(HWND dialog, int column);
 void hex_goto_line_column(HWND dialog, int line, int column);
 
+// --- The pane as a keyboard ----------------------------------------------------------------------
+// Keys typed into the pane go to the send port (hex_send_port): the
+// navigation keys and Enter as terminal sequences in the ANSI view only, Esc
+// and Delete in every view, characters in every view. Every byte that goes
+// out is logged as sent. While the send side's own port is not open nothing
+// is written or logged. Each returns the number of bytes that went out, 0
+// when the key sends nothing in the current view, HEX_KEY_NOT_SENT when its
+// bytes should have gone out and did not.
+constexpr int HEX_KEY_NOT_SENT = -1;
+
+int hex_ansi_up(HWND dialog);       // Up: ESC [ A
+int hex_ansi_down(HWND dialog);     // Down: ESC [ B
+int hex_ansi_right(HWND dialog);    // Right: ESC [ C
+int hex_ansi_left(HWND dialog);     // Left: ESC [ D
+int hex_ansi_home(HWND dialog);     // Home: ESC O P, as Page Up
+int hex_ansi_end(HWND dialog);      // End: ESC O Q
+int hex_ansi_pg_up(HWND dialog);    // Page Up: ESC O P
+int hex_ansi_pg_dn(HWND dialog);    // Page Down: ESC O S
+int hex_ansi_return(HWND dialog);   // Enter: CR LF
+int hex_ansi_escape(HWND dialog);   // Esc: ESC, in every view
+int hex_ansi_back(HWND dialog);     // Delete: BS, in every view
+// A typed character, one byte, in every view. In the ANSI view the pane
+// shows the caret's screen first; what local echo shows of the key is in
+// the send port's sent colour.
+int hex_ansi_char(HWND dialog, int character);
+
 // --- Sending ------------------------------------------------------------------------------------
 
 // The Send command: the edited message to hex_send_port; what went out is
@@ -170,6 +196,8 @@ void hex_send_msg(HWND dialog);
 
 // The send side: the side whose Send Port button is on.
 int hex_send_side(HWND window);
+// 1 when the send side's own port is open, so what is sent can go out.
+int hex_send_side_open(HWND window);
 
 // --- The log's entry points -------------------------------------------------------------------
 // The HTML log is not built yet: no log can be open, so these write nothing.

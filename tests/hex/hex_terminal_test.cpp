@@ -262,3 +262,180 @@ TEST_F(AnsiTerminal, TerminfoOutputForAnsiGivesTheScreenATerminalShows) {
     EXPECT_EQ(caret - model.lineStart(row), s.column);
   }
 }
+
+// --- The pane as a keyboard ------------------------------------------------------------
+
+namespace {
+
+struct Key {
+  Qt::Key key;
+  Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+};
+
+const std::vector<Key> &every_key() {
+  static const std::vector<Key> keys{
+      {Qt::Key_Up},     {Qt::Key_Down},      {Qt::Key_Right},  {Qt::Key_Left},
+      {Qt::Key_Home},   {Qt::Key_End},       {Qt::Key_PageUp}, {Qt::Key_PageDown},
+      {Qt::Key_Return}, {Qt::Key_Escape},    {Qt::Key_Delete}, {Qt::Key_Backspace},
+      {Qt::Key_Tab},    {Qt::Key_A},         {Qt::Key_C, Qt::ControlModifier},
+      {Qt::Key_V, Qt::ControlModifier},      {Qt::Key_X, Qt::ControlModifier},
+  };
+  return keys;
+}
+
+void type_keys(DisplayPane *pane, const std::vector<Key> &keys) {
+  for (const Key &k : keys)
+    QTest::keyClick(pane, k.key, k.modifiers);
+}
+
+std::vector<uint8_t> bytes(const std::string &text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+}  // namespace
+
+TEST_F(AnsiTerminal, EveryKeyGoesOutOnceWithItsBytesAsTheViewSays) {
+  start();
+  struct Row {
+    int view;
+    std::string sent;
+  };
+  const Row rows[] = {
+      {HEX_VIEW_ANSI, esc("[A") + esc("[B") + esc("[C") + esc("[D") + esc("OP") + esc("OQ") +
+                          esc("OP") + esc("OS") + "\r\n" + esc("") + "\b\b\ta\x03\x16\x18"},
+      {HEX_VIEW_HEXADECIMAL, "\r" + esc("") + "\b\b\ta\x03\x16\x18"},
+      {HEX_VIEW_ASCII, "\r" + esc("") + "\b\b\ta\x03\x16\x18"},
+  };
+  DisplayPane *pane = this->pane();
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.view);
+    dlg_user_choose(window_, IDC_VIEW, row.view);
+    pane->setFocus();
+    pane->model().clear();
+    type_keys(pane, every_key());
+    EXPECT_EQ(com1_.receive(row.sent.size()), bytes(row.sent));
+    EXPECT_TRUE(com1_.drain(50).empty()) << "a key went out twice";
+    EXPECT_TRUE(com2_.drain(0).empty());
+  }
+}
+
+TEST_F(AnsiTerminal, WithoutEchoThePaneStaysAsItWasWithEchoKeysShowInTheSentColour) {
+  start();
+  DisplayPane *pane = this->pane();
+  PaneModel &model = pane->model();
+  dlg_user_click(window_, IDC_SEND_PORT_B);
+  ASSERT_EQ(hex_send_port, 1);
+  // ANSI: local echo off; the received text and the caret stay put.
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ANSI);
+  hex_display_msg(window_, 0, "received", 8);
+  model.setSelection(2, 5);
+  pane->setFocus();
+  type_keys(pane, {{Qt::Key_Q}, {Qt::Key_Left}, {Qt::Key_Return}, {Qt::Key_Delete}});
+  EXPECT_EQ(com2_.receive(7), bytes("q" + esc("[D") + "\r\n\b"));
+  EXPECT_EQ(model.text(), "received");
+  EXPECT_EQ(model.selection(), (PaneSelection{2, 5}));
+  for (std::int64_t i = 0; i < model.length(); ++i)
+    EXPECT_EQ(model.colourAt(i), hex_colour[0][0]) << "the selection took the sent colour";
+  // Echo on: typed text shows at the caret in COM2's sent colour.
+  dlg_user_click(window_, IDC_LOCAL_ECHO);
+  ASSERT_EQ(hex_local_echo, 1);
+  model.setCaret(8);
+  pane->setFocus();
+  type_keys(pane, {{Qt::Key_O}, {Qt::Key_K}});
+  EXPECT_EQ(com2_.receive(2), bytes("ok"));
+  EXPECT_EQ(model.text(), "receivedok");
+  EXPECT_EQ(model.colourAt(8), hex_colour[1][1]);
+  EXPECT_EQ(model.colourAt(9), hex_colour[1][1]);
+  // Outside the ANSI view the pane is not paged by screens: a key leaves the
+  // view where it follows the received text.
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+  const std::string lines = repeat("some line\r\n", 110);
+  hex_display_msg(window_, 0, lines.data(), int(lines.size()));
+  const std::int64_t top = pane->firstVisibleLine();
+  ASSERT_GT(top, 50);
+  pane->setFocus();
+  type_keys(pane, {{Qt::Key_Z}});
+  EXPECT_EQ(com2_.receive(1), bytes("z"));
+  EXPECT_EQ(pane->firstVisibleLine(), top);
+  EXPECT_TRUE(com1_.drain(0).empty());
+}
+
+// Copy, paste and cut of a selection belong to the pane, in every view and
+// whatever the echo; without a selection the keys are characters to send.
+TEST_F(AnsiTerminal, ClipboardKeysActOnASelectionAndSendNothing) {
+  start();
+  DisplayPane *pane = this->pane();
+  PaneModel &model = pane->model();
+  for (int view : {HEX_VIEW_ANSI, HEX_VIEW_ASCII}) {
+    SCOPED_TRACE(view);
+    dlg_user_choose(window_, IDC_VIEW, view);
+    model.setText("copy me");
+    model.setSelection(0, 4);
+    pane->setFocus();
+    QTest::keyClick(pane, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "copy");
+    model.setSelection(4, 7);
+    QTest::keyClick(pane, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(model.text(), "copy");
+    model.setSelection(0, 2);
+    QTest::keyClick(pane, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(model.text(), " mepy");
+    EXPECT_TRUE(com1_.drain(50).empty()) << "a clipboard key was sent";
+  }
+}
+
+TEST_F(AnsiTerminal, KeysWhileTheSendSidesPortIsNotOpenGoNowhereAndShowNothing) {
+  start();
+  // Port A, the send side, moves to COM2, which Port B holds: the open fails,
+  // and the send port names Port B's line.
+  dlg_user_choose(window_, IDC_PORT_A, 1);
+  ASSERT_EQ(hex_obj[HEX_SIDE_A].open, 0);
+  DisplayPane *pane = this->pane();
+  PaneModel &model = pane->model();
+  // Outside the ANSI view the navigation keys are the pane's own.
+  std::vector<Key> sending(every_key().begin() + 8, every_key().end());
+  struct Row {
+    int view;
+    std::vector<Key> keys;
+  };
+  for (const Row &row : {Row{HEX_VIEW_ANSI, every_key()}, Row{HEX_VIEW_ASCII, sending}}) {
+    SCOPED_TRACE(row.view);
+    dlg_user_choose(window_, IDC_VIEW, row.view);
+    if (!hex_local_echo)
+      dlg_user_click(window_, IDC_LOCAL_ECHO);
+    model.setText("abc");
+    model.setCaret(2);
+    pane->setFocus();
+    type_keys(pane, row.keys);
+    EXPECT_TRUE(com2_.drain(50).empty()) << "sent on Port B's line";
+    EXPECT_EQ(screen(pane), "ab|c") << "a key that went nowhere acted on the pane";
+  }
+}
+
+// Two monitors on one cable: what the pane types on COM1 arrives at COM2 and
+// moves that side's caret. Here the cable runs from COM1's far end to COM2's.
+TEST_F(AnsiTerminal, KeysTypedOnOneSideMoveTheOtherSidesCaret) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ANSI);
+  DisplayPane *pane = this->pane();
+  auto cable = [&](size_t count) {
+    const std::vector<uint8_t> crossing = com1_.receive(count);
+    ASSERT_EQ(crossing.size(), count);
+    com2_.send(crossing);
+    ASSERT_TRUE(waitForQueue(1, int(count)));
+    win_periodic(window_);
+  };
+  com2_.send(std::string("abc"));
+  ASSERT_TRUE(waitForQueue(1, 3));
+  win_periodic(window_);
+  pane->setFocus();
+  type_keys(pane, {{Qt::Key_Left}, {Qt::Key_Left}});
+  cable(6);
+  EXPECT_EQ(screen(pane), "a|bc");
+  type_keys(pane, {{Qt::Key_X}, {Qt::Key_Return}, {Qt::Key_End}});
+  cable(6);
+  EXPECT_EQ(screen(pane), "ax\nbc|");
+  type_keys(pane, {{Qt::Key_Up}, {Qt::Key_Left}});
+  cable(6);
+  EXPECT_EQ(screen(pane), "a|x\nbc");
+}
