@@ -1,10 +1,10 @@
 // The terminal's parser: what it gives its sink for each sequence, the same
 // however the bytes are split into chunks.
 #include "hex/core/hexcore.h"
+#include "support/chunk_splits.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -39,44 +39,17 @@ std::string parse_in_chunks(const std::string &bytes, const std::vector<size_t> 
                             int port = 1) {
   ScriptSink sink;
   hex_obj_t record{};
-  size_t from = 0;
   int shown = 0;
-  std::vector<size_t> ends = cuts;
-  ends.push_back(bytes.size());
-  for (size_t end : ends) {
-    if (end <= from)
-      continue;
-    std::string chunk = bytes.substr(from, end - from);
-    chunk.push_back('\0');
-    shown += hex_parse_ansi(record, port, chunk.data(), chunk.data(), int(end - from), sink);
-    from = end;
-  }
+  for_each_chunk(bytes, cuts, [&](char *chunk, int count) {
+    shown += hex_parse_ansi(record, port, chunk, chunk, count, sink);
+  });
   EXPECT_EQ(shown, sink.text_bytes);
   for (int p : sink.ports)
     EXPECT_EQ(p, port);
   return sink.script;
 }
 
-// The splits every stream is fed in: whole, one byte at a time, every cut in
-// two, and random cuts.
-std::vector<std::vector<size_t>> splits_of(size_t size) {
-  std::vector<std::vector<size_t>> splits{{}};
-  std::vector<size_t> single;
-  for (size_t i = 1; i < size; ++i)
-    single.push_back(i);
-  splits.push_back(single);
-  for (size_t i = 1; i < size; ++i)
-    splits.push_back({i});
-  std::mt19937 random(12345);
-  for (int n = 0; n < 20; ++n) {
-    std::vector<size_t> cuts;
-    for (size_t i = 1; i < size; ++i)
-      if (random() % 3 == 0)
-        cuts.push_back(i);
-    splits.push_back(cuts);
-  }
-  return splits;
-}
+std::vector<std::vector<size_t>> splits_of(size_t size) { return chunk_splits(size, true, 20); }
 
 struct Case {
   const char *what;

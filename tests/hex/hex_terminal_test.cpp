@@ -7,6 +7,7 @@
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
+#include "support/chunk_splits.h"
 #include "support/window_fixture.h"
 
 #include <QApplication>
@@ -15,7 +16,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -43,35 +43,12 @@ std::string screen(DisplayPane *pane) {
 // as the pump hands them over.
 void receive_in_chunks(HWND window, const std::string &bytes, const std::vector<size_t> &cuts) {
   HexWindowSink sink(window);
-  std::vector<size_t> ends = cuts;
-  ends.push_back(bytes.size());
-  size_t from = 0;
-  for (size_t end : ends) {
-    if (end <= from)
-      continue;
-    std::string chunk = bytes.substr(from, end - from);
-    chunk.push_back('\0');
-    hex_show_received(HEX_VIEW_ANSI, hex_obj[HEX_SIDE_A], 0, chunk.data(), int(end - from), sink);
-    from = end;
-  }
+  for_each_chunk(bytes, cuts, [&](char *chunk, int count) {
+    hex_show_received(HEX_VIEW_ANSI, hex_obj[HEX_SIDE_A], 0, chunk, count, sink);
+  });
 }
 
-std::vector<std::vector<size_t>> splits_of(size_t size) {
-  std::vector<std::vector<size_t>> splits{{}};
-  std::vector<size_t> single;
-  for (size_t i = 1; i < size; ++i)
-    single.push_back(i);
-  splits.push_back(single);
-  std::mt19937 random(777);
-  for (int n = 0; n < 6; ++n) {
-    std::vector<size_t> cuts;
-    for (size_t i = 1; i < size; ++i)
-      if (random() % 4 == 0)
-        cuts.push_back(i);
-    splits.push_back(cuts);
-  }
-  return splits;
-}
+std::vector<std::vector<size_t>> splits_of(size_t size) { return chunk_splits(size, false, 6); }
 
 void empty_screen(HWND window) {
   dlg_pane_set_text(window, IDC_PANE, "", 0);
