@@ -124,27 +124,3 @@ TEST(AnsiParser, AllSequencesInOneStreamInEveryChunkSplit) {
   for (const std::vector<size_t> &cuts : splits_of(bytes.size()))
     ASSERT_EQ(parse_in_chunks(bytes, cuts), script) << ::testing::PrintToString(cuts);
 }
-
-TEST(AnsiParser, TextIsGatheredInPlaceAndCounted) {
-  hex_obj_t record{};
-  ScriptSink sink;
-  std::string buffer = "A\rB" + esc("[K") + "C\x90" + std::string(1, '\0');
-  const int count = int(buffer.size()) - 1;
-  EXPECT_EQ(hex_parse_ansi(record, 0, buffer.data(), buffer.data(), count, sink), 3);
-  EXPECT_EQ(sink.script, "AB<eol>C");
-  EXPECT_STREQ(buffer.data() + 2, "C") << "the last text ends with a NUL";
-  EXPECT_EQ(record.ansi_state, HEX_ANSI_TEXT);
-}
-
-TEST(AnsiParser, EachRecordKeepsItsOwnUnfinishedSequence) {
-  hex_obj_t a{}, b{};
-  ScriptSink sink_a, sink_b;
-  auto feed = [](hex_obj_t &record, ScriptSink &sink, std::string bytes) {
-    hex_parse_ansi(record, 0, bytes.data(), bytes.data(), int(bytes.size()), sink);
-  };
-  feed(a, sink_a, "xy" + esc("["));
-  feed(b, sink_b, "2J");
-  feed(a, sink_a, "K");
-  EXPECT_EQ(sink_a.script, "xy<eol>");
-  EXPECT_EQ(sink_b.script, "2J");
-}

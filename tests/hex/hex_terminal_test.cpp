@@ -14,7 +14,6 @@
 #include <QClipboard>
 #include <QTest>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -110,37 +109,6 @@ TEST_F(AnsiTerminal, SequencesGiveTheSameScreenInEveryChunkSplit) {
       ASSERT_EQ(pane()->firstVisibleLine(), row.firstVisible);
     }
   }
-}
-
-TEST_F(AnsiTerminal, AMixedStreamGivesOneScreenWhateverTheChunks) {
-  start();
-  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ANSI);
-  // Everything the terminal acts on, page keys and screens beyond the first
-  // included.
-  std::string bytes;
-  for (int i = 0; i < 40; ++i)
-    bytes += "line " + std::to_string(i) + "\r\n";
-  bytes += esc("OP") + "p" + esc("[03;07H") + "Q" + esc("OS") + "s\b\bT" + esc("[A") + esc("[K") +
-           esc("[10;70H") + "far" + esc("OQ") + esc("[2K") + "\tU" + esc("[B") + esc("[C") +
-           esc("[0J") + "\x80\x1b[1Jv" + esc("[12;3") + "4;5mw";
-  std::string expected;
-  std::int64_t expectedTop = -1;
-  for (const std::vector<size_t> &cuts : splits_of(bytes.size())) {
-    empty_screen(window_);
-    receive_in_chunks(window_, bytes, cuts);
-    if (expectedTop < 0) {
-      expected = screen(pane());
-      expectedTop = pane()->firstVisibleLine();
-      continue;
-    }
-    ASSERT_EQ(screen(pane()), expected) << ::testing::PrintToString(cuts);
-    ASSERT_EQ(pane()->firstVisibleLine(), expectedTop);
-  }
-  // Positions land within the caret's screen: line 3 of the first, line 12
-  // of the second (line 37).
-  EXPECT_NE(expected.find("\nline 3 Q\n"), std::string::npos) << expected;
-  EXPECT_EQ(expected.substr(expected.rfind('\n') + 1), "v" + std::string(33, ' ') + "w|");
-  EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 37);
 }
 
 // Port A leaves a sequence unfinished; Port B's bytes in between are its own
