@@ -120,7 +120,7 @@ void key_filter(HWND window, DlgNotify *notify) {
     g_key_down_character = 0;
     if (is_clipboard_key(code) && hex_text_selected(window))
       return;  // copy, paste and cut of the selection, echo or not
-    if (code == sentByKeyDown)
+    if (sentByKeyDown != 0 && code == sentByKeyDown)
       refused = g_key_down_refused;
     else
       refused = hex_ansi_char(window, code) < 0;
