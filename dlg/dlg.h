@@ -155,6 +155,9 @@ void dlg_pane_append(HWND window, int id, const char *text, int length, uint32_t
 // Colour of the selected text; for a caret alone, of what is inserted there
 // next (EM_SETCHARFORMAT on the selection).
 void dlg_pane_set_sel_colour(HWND window, int id, uint32_t colour);
+// Colour of what is inserted at the caret next (EM_GETCHARFORMAT on the
+// selection).
+uint32_t dlg_pane_sel_colour(HWND window, int id);
 // The selection's first and last position, equal for a caret (EM_EXGETSEL).
 void dlg_pane_get_sel(HWND window, int id, int64_t *start, int64_t *end);
 // Selects from anchor to caret, -1 standing for the end of the text

@@ -398,6 +398,11 @@ void dlg_pane_set_sel_colour(HWND window, int id, uint32_t colour) {
     pane->model().setSelectionColour(colour);
 }
 
+uint32_t dlg_pane_sel_colour(HWND window, int id) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().insertionColour() : 0;
+}
+
 void dlg_pane_get_sel(HWND window, int id, int64_t *start, int64_t *end) {
   PaneSelection selection;
   if (DisplayPane *pane = paneOf(window, id))

@@ -109,13 +109,22 @@ int hex_text_selected(HWND window);
 void hex_display_msg(HWND dialog, int port, const char *text, int length);
 
 // The window's sink for the byte-fed routines: text received on a port goes
-// to hex_display_msg (into the pane and the log).
+// to hex_display_msg (into the pane and the log); the terminal's actions are
+// carried out on the pane by the screen routines below.
 class HexWindowSink final : public HexSink {
 public:
   explicit HexWindowSink(HWND window) : window_(window) {}
   void show(int port, const char *text, int length) override {
     hex_display_msg(window_, port, text, length);
   }
+  void ansi_key(int key) override;
+  void ansi_home() override;
+  void ansi_line_end() override;
+  void ansi_clear_to_end() override;
+  void ansi_clear_to_line_end() override;
+  void ansi_clear_line() override;
+  void ansi_clear_all() override;
+  void ansi_goto(int line, int column) override;
 
 private:
   HWND window_;
@@ -128,6 +137,55 @@ void hex_caretbottom(HWND dialog);              // hex_scroll_bottom(caret line)
 void hex_ansi_scroll(HWND dialog);              // show the caret's screen of 25 lines
 void hex_caret_end(HWND dialog);                // caret to the end of the text
 
+// --- The ANSI terminal's screen -----------------------------------------------------------------
+// In the ANSI view the pane is a terminal screen of HEX_SCREEN_LINES lines
+// (the block of 25 lines holding the caret) and columns 0 to 80.
+
+constexpr int HEX_SCREEN_LAST_COLUMN = 80;  // a column above it is taken as it
+
+// Has the pane act on a navigation key as if it were typed: the key goes to
+// hex_escape_code and the pane gets the marker key, which its key filter
+// replaces by it. Nothing is sent on a port.
+void hex_screen_backdoor(HWND dialog, int virtualKey);
+void hex_ansi_go_home(HWND dialog);     // caret to the start of the pane's whole text
+void hex_ansi_go_end(HWND dialog);      // caret to the end of its line
+void hex_ansi_go_clr_eos(HWND dialog);  // erase from the selection's start to the end
+void hex_ansi_go_clr_eol(HWND dialog);  // erase from the selection's start to its line's end
+void hex_ansi_clr_line(HWND dialog);    // erase the caret's line; its break stays
+// Caret to a line of the caret's screen (0 = its first; beyond the last, 24,
+// the last) and to a column of the caret's line (0 = the first; above 80,
+// 80). A line the text does not reach yet is made with line feeds at its
+// end, a column beyond the line's end with blanks; the screen is shown.
+void hex_goto_line(HWND dialog, int line);
+void hex_goto_column(HWND dialog, int column);
+void hex_goto_line_column(HWND dialog, int line, int column);
+
+// --- The pane as a keyboard ----------------------------------------------------------------------
+// Keys typed into the pane go to the send port (hex_send_port): the
+// navigation keys and Enter as terminal sequences in the ANSI view only, Esc
+// and Delete in every view, characters in every view. Every byte that goes
+// out is logged as sent. While the send side's own port is not open nothing
+// is written or logged. Each returns the number of bytes that went out, 0
+// when the key sends nothing in the current view, HEX_KEY_NOT_SENT when its
+// bytes should have gone out and did not.
+constexpr int HEX_KEY_NOT_SENT = -1;
+
+int hex_ansi_up(HWND dialog);       // Up: ESC [ A
+int hex_ansi_down(HWND dialog);     // Down: ESC [ B
+int hex_ansi_right(HWND dialog);    // Right: ESC [ C
+int hex_ansi_left(HWND dialog);     // Left: ESC [ D
+int hex_ansi_home(HWND dialog);     // Home: ESC O P, as Page Up
+int hex_ansi_end(HWND dialog);      // End: ESC O Q
+int hex_ansi_pg_up(HWND dialog);    // Page Up: ESC O P
+int hex_ansi_pg_dn(HWND dialog);    // Page Down: ESC O S
+int hex_ansi_return(HWND dialog);   // Enter: CR LF
+int hex_ansi_escape(HWND dialog);   // Esc: ESC, in every view
+int hex_ansi_back(HWND dialog);     // Delete: BS, in every view
+// A typed character, one byte, in every view. In the ANSI view the pane
+// shows the caret's screen first; what local echo shows of the key is in
+// the send port's sent colour.
+int hex_ansi_char(HWND dialog, int character);
+
 // --- Sending ------------------------------------------------------------------------------------
 
 // The Send command: the edited message to hex_send_port; what went out is
@@ -138,6 +196,8 @@ void hex_send_msg(HWND dialog);
 
 // The send side: the side whose Send Port button is on.
 int hex_send_side(HWND window);
+// 1 when the send side's own port is open, so what is sent can go out.
+int hex_send_side_open(HWND window);
 
 // --- Checks and frames ------------------------------------------------------------------------
 

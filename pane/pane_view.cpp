@@ -478,6 +478,9 @@ void DisplayPane::scrollContentsBy(int, int) {
 
 void DisplayPane::onModelChange(const PaneChange &change) {
   ++revision_;
+  // The column Up and Down keep holds only while they alone move the caret:
+  // text, a click or a move by program start from the caret's own column.
+  preferredColumn_ = -1;
   if (change.kind == PaneChange::Kind::Dropped) {
     if (topLine_ < change.lines) {
       topLine_ = 0;

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev
   socat lrzsz
+  ncurses-bin ncurses-base
   xvfb xauth
   fonts-dejavu-core
 )

@@ -47,27 +47,80 @@ void choose_send_port(HWND window, int side) {
 
 bool checked(HWND window, int id) { return dlg_button_state(window, id) == BST_CHECKED; }
 
+// Keys whose key-down goes to a key routine, and the code the pane then acts
+// on. Esc and, where the routine sends it, Enter make a character as well:
+// the key-down has sent the key already, so that character is not sent again.
+struct KeyRoute {
+  int key;
+  int (*routine)(HWND);
+  int passOn;     // what the pane acts on: Esc nothing, Delete as Backspace
+  int character;  // the character message the same key press makes, 0: none
+};
+constexpr KeyRoute kKeyRoutes[] = {
+    {VK_ESCAPE, hex_ansi_escape, 0, CHAR_ESCAPE},
+    {VK_PRIOR, hex_ansi_pg_up, VK_PRIOR, 0},
+    {VK_NEXT, hex_ansi_pg_dn, VK_NEXT, 0},
+    {VK_END, hex_ansi_end, VK_END, 0},
+    {VK_HOME, hex_ansi_home, VK_HOME, 0},
+    {VK_LEFT, hex_ansi_left, VK_LEFT, 0},
+    {VK_UP, hex_ansi_up, VK_UP, 0},
+    {VK_RIGHT, hex_ansi_right, VK_RIGHT, 0},
+    {VK_DOWN, hex_ansi_down, VK_DOWN, 0},
+    {VK_DELETE, hex_ansi_back, VK_BACK, 0},
+    {VK_RETURN, hex_ansi_return, VK_RETURN, CHAR_RETURN},
+};
+
+// The character of the last key-down that went to a routine, and whether its
+// bytes could not go out.
+int g_key_down_character = 0;
+bool g_key_down_refused = false;
+
+bool is_clipboard_key(int character) {
+  return character == CHAR_COPY || character == CHAR_PASTE || character == CHAR_CUT;
+}
+
 // The pane reports each key before acting on it; the code left in the
-// notification is what it acts on (0: nothing).
-void key_filter(DlgNotify *notify) {
-  const unsigned message = notify->msg;
-  const bool marker = message == WM_KEYDOWN && notify->wParam == uintptr_t(VK_PROCESSKEY);
-  if (message == WM_KEYDOWN) {
-    switch (int(notify->wParam)) {
-    case VK_ESCAPE:
-      notify->wParam = 0;
-      break;
-    case VK_DELETE:
-      notify->wParam = uintptr_t(VK_BACK);  // the pane treats Delete as Backspace
-      break;
-    case VK_PROCESSKEY:
+// notification is what it acts on (0: nothing). A key whose bytes should have
+// gone out and did not (the send side's port is not open) does not act on
+// the pane either.
+void key_filter(HWND window, DlgNotify *notify) {
+  const int code = int(notify->wParam);
+  bool refused = false;
+  if (notify->msg == WM_KEYDOWN) {
+    if (code == VK_PROCESSKEY) {
+      // The terminal's key: the pane acts on it whatever the echo.
       notify->wParam = uintptr_t(unsigned(hex_escape_code));
-      break;
-    default:
+      return;
+    }
+    g_key_down_character = 0;
+    g_key_down_refused = false;
+    for (const KeyRoute &route : kKeyRoutes) {
+      if (route.key != code)
+        continue;
+      const int result = route.routine(window);
+      notify->wParam = uintptr_t(route.passOn);
+      if (result != 0) {
+        g_key_down_character = route.character;
+        g_key_down_refused = result < 0;
+      }
+      refused = result < 0;
       break;
     }
+    // Backspace goes out by its character, after the pane has acted on the
+    // key-down.
+    if (code == VK_BACK)
+      refused = !hex_send_side_open(window);
+  } else if (notify->msg == WM_CHAR) {
+    const int sentByKeyDown = g_key_down_character;
+    g_key_down_character = 0;
+    if (is_clipboard_key(code) && hex_text_selected(window))
+      return;  // copy, paste and cut of the selection, echo or not
+    if (sentByKeyDown != 0 && code == sentByKeyDown)
+      refused = g_key_down_refused;
+    else
+      refused = hex_ansi_char(window, code) < 0;
   }
-  if (hex_local_echo == 0 && !marker)
+  if (refused || hex_local_echo == 0)
     notify->wParam = 0;
 }
 
@@ -258,7 +311,7 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
   case WM_NOTIFY: {
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {
-      key_filter(notify);
+      key_filter(window, notify);
       return 1;
     }
     return 0;

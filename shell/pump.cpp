@@ -32,8 +32,8 @@ void win_periodic(HWND window) {
     if (hex_run == 0)
       continue;  // Stop: read and dropped
     buffer[count] = 0;
-    // Each side's decoder state is its own: the two directions of a link
-    // are delimited apart.
+    // Each side's bytes go through its own record: a frame or a sequence
+    // one port left unfinished is never finished by the other port's bytes.
     hex_show_received(hex_view_mode, hex_obj[side], port, hex_time_stamp,
                       reinterpret_cast<char *>(buffer), count, sink);
   }

@@ -11,8 +11,10 @@ void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp
     break;
   }
   case HEX_VIEW_ASCII:
-  case HEX_VIEW_ANSI:
     sink.show(port, buffer, count);
+    break;
+  case HEX_VIEW_ANSI:
+    hex_parse_ansi(record, port, buffer, buffer, count, sink);
     break;
   case HEX_VIEW_HDLC:
     hex_parse_hdlc(record, port, stamp, bytes, count, sink);

@@ -158,15 +158,31 @@ public:
   // Text to show as received on `port`, as one piece.
   virtual void show(int port, const char *text, int length) = 0;
 
+  // The terminal's actions on the pane (the ANSI view), each carried out
+  // before whatever comes after it. A sink that only shows text ignores them.
+  // The pane acts on a navigation key (HexAnsiKey) as if it were typed, and
+  // the screen holding the caret is shown.
+  virtual void ansi_key(int /*key*/) {}
+  virtual void ansi_home() {}               // caret to the start of the text
+  virtual void ansi_line_end() {}           // caret to the end of its line
+  virtual void ansi_clear_to_end() {}       // erase from the caret to the end of the text
+  virtual void ansi_clear_to_line_end() {}  // erase from the caret to the end of its line
+  virtual void ansi_clear_line() {}         // erase the caret's line; its break stays
+  virtual void ansi_clear_all() {}          // empty the pane
+  // Caret to a line (0 = the first of the caret's screen) and a column (0 =
+  // the first), each as received: 00 to 99.
+  virtual void ansi_goto(int /*line*/, int /*column*/) {}
+
 protected:
   ~HexSink() = default;
 };
 
-// A chunk received on `port`, as the view shows it: the Hexadecimal view its
-// hex text, the ASCII view the bytes as they are, and so does the ANSI view
-// until it has its terminal. The frame views hand the chunk to their
-// decoder, which keeps its state in `record`, the record of the side that
-// read the chunk, and heads each frame with `stamp`. A view outside 0..5
+// A chunk received on `port`, the port of the side whose record is
+// `record`, as the view shows it: the Hexadecimal view its hex text, the
+// ASCII view the bytes as they are, the ANSI view what its terminal makes of
+// them (hex_parse_ansi). The frame views hand the chunk to their decoder and
+// head each frame with `stamp`. Every parser and decoder keeps its state in
+// `record`, so the two directions of a link never mix. A view outside 0..5
 // drops the bytes. `buffer` holds the `count` bytes and room for the text
 // the view writes back into it (3 x count + 1 for the Hexadecimal view).
 void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp, char *buffer,
@@ -237,3 +253,40 @@ void hex_parse_ppp(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *b
                    HexSink &sink);
 void hex_parse_icni(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
                     HexSink &sink);
+
+// --- The ANSI terminal ------------------------------------------------------------
+
+// Navigation keys the terminal has the pane act on, by their virtual-key codes.
+enum HexAnsiKey : int {
+  HEX_ANSI_KEY_PAGE_UP = 33,
+  HEX_ANSI_KEY_PAGE_DOWN = 34,
+  HEX_ANSI_KEY_LEFT = 37,
+  HEX_ANSI_KEY_UP = 38,
+  HEX_ANSI_KEY_RIGHT = 39,
+  HEX_ANSI_KEY_DOWN = 40,
+};
+
+// States of the terminal's parser (hex_obj_t::ansi_state), by what the next
+// byte is taken as.
+enum HexAnsiState : int32_t {
+  HEX_ANSI_TEXT = 0,           // text; ESC starts a sequence
+  HEX_ANSI_INTRODUCER = 2,     // the byte after ESC
+  HEX_ANSI_FIRST = 3,          // the final character or a line's first digit
+  HEX_ANSI_SECOND_DIGIT = 5,   // a line's second digit, or an erase's final
+  HEX_ANSI_SEPARATOR = 6,      // ';' between line and column
+  HEX_ANSI_COLUMN_FIRST = 7,   // the column's first digit
+  HEX_ANSI_COLUMN_SECOND = 8,  // the column's second digit
+  HEX_ANSI_TRAILER = 9,        // dropped up to and including a letter
+};
+
+// The ANSI view's terminal. Interprets `count` received bytes of `port` with
+// the parser state kept in `record` (an unfinished sequence waits there for
+// the next chunk) and puts into the sink, in the order the bytes came, the
+// text to show (printable bytes 0x20 to 0x7F, LF and TAB; CR, other controls
+// and bytes 0x80 to 0xFF are dropped) and the actions of the escape
+// sequences; a received BS acts as ESC [ D. So the same bytes give the same
+// calls however they are split into chunks. The text is gathered in
+// `destination`, which may be the source itself and holds count + 1 bytes;
+// it ends with a NUL. Returns the number of text bytes shown.
+int hex_parse_ansi(hex_obj_t &record, int port, const char *source, char *destination, int count,
+                   HexSink &sink);
