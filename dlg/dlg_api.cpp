@@ -1,7 +1,7 @@
 // The dialog manager's calls by control id, over the stand-in window.
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
-#include "pane/glyphs.h"
+#include "resources/glyphs.h"
 #include "pane/pane_view.h"
 
 #include <QAbstractButton>
