@@ -10,6 +10,7 @@ packages=(
   socat lrzsz
   xvfb xauth
   fonts-dejavu-core
+  chromium python3  # a real browser reads a finished HTML log in the tests
 )
 
 missing=()

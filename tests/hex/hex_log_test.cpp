@@ -283,6 +283,10 @@ TEST_F(HexLog, TheFileDialogTakesAnyNameAndAddsItsExtension) {
     bool questioned = false;
     int tries = 0;  // a dialog that will not take the name is cancelled
   } answer;
+  auto willType = [&answer](const std::string &typed) {
+    answer = Answer();
+    answer.typed = typed;
+  };
   QTimer answering;
   answering.setInterval(20);
   QObject::connect(&answering, &QTimer::timeout, [&] {
@@ -310,21 +314,21 @@ TEST_F(HexLog, TheFileDialogTakesAnyNameAndAddsItsExtension) {
   answering.start();
 
   // It starts in the current directory: the fixture's.
-  answer = {"session"};
+  willType("session");
   dlg_user_click(window_, IDC_LOG);
   EXPECT_EQ(answer.title.toStdString(), "Select or enter a Log File name");
   const std::string log = dir_.file("session.htm");
   expectLogging(log);
   dlg_user_click(window_, IDC_NO_LOG);
 
-  answer = {"session.htm"};
+  willType("session.htm");
   dlg_user_click(window_, IDC_LOG);
   expectLogging(log);
   EXPECT_FALSE(answer.questioned);
   EXPECT_EQ(fileText(log), HEX_LOG_HEADER);  // emptied and begun again
 
   // The file transfer's use: a name for a file that is not there yet.
-  answer = {"image"};
+  willType("image");
   char path[HEX_PATH_SIZE];
   ASSERT_NE(hex_file_dlg("bin", "Select or enter a File to transfer", path, sizeof path), 0);
   EXPECT_EQ(answer.title.toStdString(), "Select or enter a File to transfer");
@@ -332,6 +336,101 @@ TEST_F(HexLog, TheFileDialogTakesAnyNameAndAddsItsExtension) {
   EXPECT_NE(access(path, F_OK), 0);
   EXPECT_FALSE(answer.questioned);
   answering.stop();
+}
+
+
+// --- A real browser -------------------------------------------------------------------------
+
+// The program's path when it is on PATH, else empty.
+std::string onPath(const std::string &program) {
+  const char *path = std::getenv("PATH");
+  std::string dirs = path ? path : "";
+  for (size_t start = 0; start <= dirs.size();) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos)
+      end = dirs.size();
+    const std::string candidate = dirs.substr(start, end - start) + "/" + program;
+    if (end > start && access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+std::string quoted(const std::string &text) { return "'" + text + "'"; }
+
+// Headless Chromium opens the finished log; what it made of the document is
+// compared with what the pane showed: the text line by line, the elements,
+// each record's colour and characters.
+TEST_F(HexLog, ABrowserReadsTheLogAsThePaneShowedIt) {
+  const std::string browser = onPath("chromium");
+  if (browser.empty()) {
+    if (std::getenv("CI"))
+      FAIL() << "chromium is missing; scripts/setup.sh installs it";
+    GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it): "
+                    "no browser reads the log here";
+  }
+  start();
+  const std::string log = dir_.file("browser.htm");
+  chooseLog(log);
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+  std::string everyByte;
+  for (int value = 0; value < 256; ++value)
+    everyByte += char(value);
+  const std::string markup =
+      "<script>document.body.textContent='run'</script></font><!-- hidden &amp; -->\"end\"";
+  pumpRun(everyByte, markup);
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_HEXADECIMAL);
+  pumpRun("<&", "\n");
+  dlg_user_type(window_, IDC_MESSAGE, "01 FF");
+  dlg_user_click(window_, IDC_SEND);
+  ASSERT_EQ(com1_.receive(2).size(), 2u);
+  dlg_user_click(window_, IDC_NO_LOG);
+
+  // The records as the pane got them, in order.
+  const std::string pane = paneText();
+  const size_t lengths[] = {256, markup.size(), 6, 3};
+  const char *colours[] = {"#0000FF", "#00007F", "#0000FF", "#00007F", "#00FF00"};
+  std::vector<std::string> pieces;
+  size_t at = 0;
+  for (size_t length : lengths) {
+    pieces.push_back(pane.substr(at, length));
+    at += length;
+  }
+  pieces.push_back(pane.substr(at));  // the sent message's echo
+  ASSERT_EQ(pieces[0], everyByte);
+  ASSERT_EQ(pieces[1], markup);
+
+  const std::string profile = dir_.file("profile");
+  const std::string dump = dir_.file("dom.html");
+  const std::string errors = dir_.file("chromium.err");
+  ASSERT_EQ(mkdir(profile.c_str(), 0700), 0);
+  const std::string run =
+      "timeout 120 " + quoted(browser) +
+      " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+      " --disable-background-networking --disable-component-update --disable-sync"
+      " --user-data-dir=" + quoted(profile) + " --dump-dom " + quoted("file://" + log) + " > " +
+      quoted(dump) + " 2> " + quoted(errors);
+  ASSERT_EQ(std::system(run.c_str()), 0) << fileText(errors);
+  const std::string body = dir_.file("body.txt");
+  const std::string rewrite =
+      "python3 " + quoted(LOG_DOM_SCRIPT) + " " + quoted(dump) + " > " + quoted(body);
+  ASSERT_EQ(std::system(rewrite.c_str()), 0);
+
+  const LogReading reading = readLogBody(fileText(body));
+  ASSERT_EQ(reading.fault, "");
+  // Nothing but the format's elements: the header's paragraph, fonts, breaks.
+  ASSERT_FALSE(reading.elements.empty());
+  EXPECT_EQ(reading.elements[0], "p");
+  for (size_t i = 1; i < reading.elements.size(); ++i)
+    EXPECT_TRUE(reading.elements[i] == "font" || reading.elements[i] == "br")
+        << "element " << reading.elements[i];
+  ASSERT_EQ(reading.records.size(), pieces.size());
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    EXPECT_EQ(reading.records[i].colour, colours[i]) << "record " << i;
+    EXPECT_EQ(reading.records[i].shown, shownCharacters(paneShows(pieces[i]))) << "record " << i;
+  }
+  EXPECT_EQ(reading.text, paneShows(pane));
 }
 
 }  // namespace
