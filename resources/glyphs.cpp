@@ -74,7 +74,10 @@ std::string paneBytesToUtf8(std::string_view bytes, PaneRenderState &state) {
     std::string text;
     void lineBreak() { text += '\n'; }
     void blanks(int count) { text.append(static_cast<std::size_t>(count), ' '); }
-    void glyph(char32_t character) { paneAppendUtf8(text, character); }
+    void characters(const char *run, std::size_t count) {
+      for (std::size_t i = 0; i < count; ++i)
+        paneAppendUtf8(text, paneGlyph(static_cast<std::uint8_t>(run[i])));
+    }
   } out;
   out.text.reserve(bytes.size());
   paneLayOut(bytes, state, out);

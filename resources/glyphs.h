@@ -14,6 +14,7 @@
 //    Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,22 +45,39 @@ int paneByteFromGlyph(char32_t character);
 // bytes through paneByteFromGlyph.
 char32_t paneTextChar(std::uint8_t byte);
 
-// Where the layout of bytes stands between pieces of text: the column and a
+// Where the layout of bytes stands between pieces of text: the column
+// within its tab stop (all a TAB needs, so a line may run on for ever) and a
 // CR at the end of one piece, whose break a LF at the start of the next
 // shares. Bytes laid out piece by piece with one state come out as if laid
 // out whole.
 struct PaneRenderState {
-  int column = 0;
+  int column = 0;          // 0 .. kPaneTabStop - 1
   bool pendingCr = false;  // last byte was CR: a following LF adds no break
 };
 
 // Lays bytes out as the pane shows them, step by step into `out`:
-// out.lineBreak() where a line ends (LF, lone CR, the CR of CR LF; the LF of
-// CR LF adds nothing), out.blanks(n) for a TAB, out.glyph(c) for every other
-// byte.
+// out.characters(run, count) for a run of bytes that each take one column,
+// shown as their glyphs (no LF, CR or TAB among them); out.lineBreak() where
+// a line ends (LF, lone CR, the CR of CR LF; the LF of CR LF adds nothing);
+// out.blanks(n) for a TAB.
 template <class Out>
 void paneLayOut(std::string_view bytes, PaneRenderState &state, Out &out) {
-  for (unsigned char byte : bytes) {
+  auto special = [](char c) { return c == '\n' || c == '\r' || c == '\t'; };
+  const char *p = bytes.data();
+  const char *const end = p + bytes.size();
+  while (p < end) {
+    if (!special(*p)) {
+      const char *const run = p;
+      do
+        ++p;
+      while (p < end && !special(*p));
+      const std::size_t count = static_cast<std::size_t>(p - run);
+      out.characters(run, count);
+      state.column = static_cast<int>((std::size_t(state.column) + count) % kPaneTabStop);
+      state.pendingCr = false;
+      continue;
+    }
+    const char byte = *p++;
     const bool afterCr = state.pendingCr;
     state.pendingCr = false;
     if (byte == '\n') {
@@ -70,13 +88,10 @@ void paneLayOut(std::string_view bytes, PaneRenderState &state, Out &out) {
       out.lineBreak();
       state.column = 0;
       state.pendingCr = true;
-    } else if (byte == '\t') {
+    } else {
       const int width = paneTabWidth(state.column);
       out.blanks(width);
-      state.column += width;
-    } else {
-      out.glyph(paneGlyph(byte));
-      ++state.column;
+      state.column = (state.column + width) % kPaneTabStop;
     }
   }
 }

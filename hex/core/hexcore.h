@@ -13,6 +13,7 @@
 // every split. The window's side (hex/) carries the sink's calls out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -197,12 +198,24 @@ struct HexLogState {
 // outside 0..15).
 uint32_t hex_port_rgb(int port, HexDirection direction);
 
-// Appends one record to `out`: <font color="#RRGGBB">, the `length` bytes of
-// text as the pane lays them out, </font>. In the text, '&', '<', '>' and '"'
-// are entities and every other byte outside printable ASCII is the numeric
+// Where a record goes, in pieces as they are made (the log file; a string).
+class HexLogOut {
+public:
+  virtual void write(const char *bytes, std::size_t count) = 0;
+
+protected:
+  ~HexLogOut() = default;
+};
+
+// Writes one record: <font color="#RRGGBB">, the `length` bytes of text as
+// the pane lays them out, </font>. In the text, '&', '<', '>' and '"' are
+// entities and every other byte outside printable ASCII is the numeric
 // character reference of the pane's glyph for it. A line break of the pane
 // is "<br>" and a line feed; a blank keeps its width (a plain blank only
 // between shown characters, &nbsp; wherever a browser would drop or merge
 // it). The record is whole however long the text.
+void hex_log_record(HexLogOut &out, uint32_t rgb, const char *text, int length,
+                    HexLogState &state);
+// The same, appended to a string.
 void hex_log_record(std::string &out, uint32_t rgb, const char *text, int length,
                     HexLogState &state);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace {
@@ -30,11 +31,22 @@ std::string paneShows(const std::string &bytes) {
   return text;
 }
 
-bool plainAscii(const std::string &text) {
-  for (char c : text)
+// Printable ASCII and line feeds only, and outside the tags no '<', '>' or
+// '"' of its own: the file needs no charset, and no reader can take text for
+// markup.
+bool plainAscii(const std::string &html) {
+  bool inTag = false;
+  for (char c : html) {
     if (c != '\n' && (c < 0x20 || c > 0x7E))
       return false;
-  return true;
+    if (c == '<' && !inTag)
+      inTag = true;
+    else if (c == '>' && inTag)
+      inTag = false;
+    else if (!inTag && (c == '<' || c == '>' || c == '"'))
+      return false;
+  }
+  return !inTag;
 }
 
 TEST(HexLogFile, HeaderRecordsInEachColourAndTrailerByteForByte) {
@@ -70,14 +82,26 @@ TEST(HexLogRecord, EveryByteValueIsPlainAsciiAndReadsAsThePaneShowsIt) {
     const char *html;
   };
   const Row rows[] = {
-      {0x00, "&#9216;"},  // control picture
+      {0x00, "&#9216;"},                                // control picture
       {0x09, " &nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;"},  // to column 8
-      {0x0A, "<br>\n"},  {0x0D, "<br>\n"},  {0x1B, "&#9243;"}, {0x20, " "},
-      {0x22, "&quot;"},  {0x26, "&amp;"},   {0x27, "'"},       {0x3C, "&lt;"},
-      {0x3E, "&gt;"},    {0x41, "A"},       {0x7E, "~"},       {0x7F, "&#9249;"},
-      {0x80, "&#8364;"},  // Windows-1252
+      {0x0A, "<br>\n"},
+      {0x0D, "<br>\n"},
+      {0x1B, "&#9243;"},
+      {0x20, " "},
+      {0x22, "&quot;"},
+      {0x26, "&amp;"},
+      {0x27, "'"},
+      {0x3C, "&lt;"},
+      {0x3E, "&gt;"},
+      {0x41, "A"},
+      {0x7E, "~"},
+      {0x7F, "&#9249;"},
+      {0x80, "&#8364;"},   // Windows-1252
       {0x81, "&#65533;"},  // undefined there
-      {0x9F, "&#376;"},  {0xA0, "&#160;"}, {0xE9, "&#233;"},  {0xFF, "&#255;"},
+      {0x9F, "&#376;"},
+      {0xA0, "&#160;"},
+      {0xE9, "&#233;"},
+      {0xFF, "&#255;"},
   };
   for (const Row &row : rows)
     EXPECT_EQ(record(std::string("x") + char(row.byte) + "y"),
@@ -114,8 +138,7 @@ TEST(HexLogRecord, TextCutIntoRecordsAnywhereReadsAsThePaneShowsItWhole) {
       HexLogState state;
       std::string log = HEX_LOG_HEADER;
       const std::string pieces[3] = {traffic.substr(0, first),
-                                     traffic.substr(first, second - first),
-                                     traffic.substr(second)};
+                                     traffic.substr(first, second - first), traffic.substr(second)};
       for (int i = 0; i < 3; ++i)
         log += record(pieces[i], colours[i % 2], state);
       log += HEX_LOG_TRAILER;
@@ -131,6 +154,54 @@ TEST(HexLogRecord, TextCutIntoRecordsAnywhereReadsAsThePaneShowsItWhole) {
     }
   }
   EXPECT_EQ(cuts, int((n + 1) * (n + 2) / 2));
+}
+
+// Mostly plain text, as typed or printed, with blanks single and in runs,
+// entities, line breaks, TABs and bytes outside ASCII at every offset, short
+// and far longer than a record's buffer; whole and cut into three records.
+TEST(HexLogRecord, TextOfAnyShapeAndLengthReadsAsThePaneShowsIt) {
+  std::mt19937 random(20240607);
+  const std::string plain = "abcXYZ0189.,;:!?()[]{}/'=+-*_|~`^$#@%";
+  const std::string rare = std::string("&<>\"\t\r\n\x01\x7F\x80\xA0\xFF", 13);
+  auto pick = [&](const std::string &from) { return from[random() % from.size()]; };
+  int texts = 0;
+  for (size_t length : {1, 2, 15, 16, 17, 18, 31, 33, 47, 64, 65, 100, 255, 1000, 40000}) {
+    for (int variant = 0; variant < 12; ++variant) {
+      std::string text;
+      while (text.size() < length) {
+        const unsigned roll = random() % 100;
+        if (roll < 14)
+          text.append(1 + (roll % 7 == 0 ? random() % 4 : 0), ' ');
+        else if (roll < 14 + unsigned(variant % 4))
+          text += pick(rare);
+        else
+          text += pick(plain);
+      }
+      text.resize(length);
+      const std::string shown = paneShows(text);
+      const size_t first = random() % (length + 1);
+      const size_t second = first + random() % (length - first + 1);
+      for (bool cut : {false, true}) {
+        HexLogState state;
+        std::string log = HEX_LOG_HEADER;
+        if (cut) {
+          log += record(text.substr(0, first), hex_port_rgb(0, HEX_RECEIVED), state);
+          log += record(text.substr(first, second - first), hex_port_rgb(1, HEX_RECEIVED), state);
+          log += record(text.substr(second), hex_port_rgb(0, HEX_SENT), state);
+        } else {
+          log += record(text, hex_port_rgb(0, HEX_RECEIVED), state);
+        }
+        log += HEX_LOG_TRAILER;
+        ASSERT_TRUE(plainAscii(log)) << "length " << length << " variant " << variant;
+        const LogReading reading = readLogBody(log);
+        ASSERT_EQ(reading.fault, "") << "length " << length << " variant " << variant;
+        ASSERT_EQ(reading.text, shown)
+            << "length " << length << " variant " << variant << (cut ? " cut" : " whole");
+        ++texts;
+      }
+    }
+  }
+  EXPECT_EQ(texts, 15 * 12 * 2);
 }
 
 TEST(HexLogRecord, LongTextIsWrittenWhole) {

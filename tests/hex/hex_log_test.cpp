@@ -200,8 +200,7 @@ TEST_F(HexLog, ASecondLogFinishesTheFirst) {
   pumpRun("\x22");
   dlg_user_click(window_, IDC_NO_LOG);
   // The second starts a new page: its first blank opens a line again.
-  EXPECT_EQ(fileText(second),
-            std::string(HEX_LOG_HEADER) + received("&nbsp;22") + HEX_LOG_TRAILER);
+  EXPECT_EQ(fileText(second), std::string(HEX_LOG_HEADER) + received("&nbsp;22") + HEX_LOG_TRAILER);
   EXPECT_TRUE(boxes_.empty());
 }
 
@@ -245,7 +244,7 @@ TEST_F(HexLog, AWriteFailureEndsTheLogOnce) {
     std::string box;
   };
   const Case cases[] = {
-      {"/dev/full", RLIM_INFINITY, "Log File write error = 28"},  // at the header
+      {"/dev/full", RLIM_INFINITY, "Log File write error = 28"},     // at the header
       {dir_.file("limited.htm"), 700, "Log File write error = 27"},  // in a record
   };
   rlimit saved{};
@@ -338,7 +337,6 @@ TEST_F(HexLog, TheFileDialogTakesAnyNameAndAddsItsExtension) {
   answering.stop();
 }
 
-
 // --- A real browser -------------------------------------------------------------------------
 
 // The program's path when it is on PATH, else empty.
@@ -409,8 +407,9 @@ TEST_F(HexLog, ABrowserReadsTheLogAsThePaneShowedIt) {
       "timeout 120 " + quoted(browser) +
       " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
       " --disable-background-networking --disable-component-update --disable-sync"
-      " --user-data-dir=" + quoted(profile) + " --dump-dom " + quoted("file://" + log) + " > " +
-      quoted(dump) + " 2> " + quoted(errors);
+      " --user-data-dir=" +
+      quoted(profile) + " --dump-dom " + quoted("file://" + log) + " > " + quoted(dump) + " 2> " +
+      quoted(errors);
   ASSERT_EQ(std::system(run.c_str()), 0) << fileText(errors);
   const std::string body = dir_.file("body.txt");
   const std::string rewrite =

@@ -144,7 +144,8 @@ private:
       if (i >= rest.size() || rest[i] == '/')
         return "";
       const size_t nameStart = i;
-      while (i < rest.size() && rest[i] != '=' && !std::isspace(static_cast<unsigned char>(rest[i])))
+      while (i < rest.size() && rest[i] != '=' &&
+             !std::isspace(static_cast<unsigned char>(rest[i])))
         ++i;
       const std::string name = lower(rest.substr(nameStart, i - nameStart));
       skipSpace();
