@@ -5,7 +5,6 @@
 #include "resources/ids.h"
 
 #include <cerrno>
-#include <string>
 
 namespace {
 
@@ -14,9 +13,12 @@ constexpr char kLogTitle[] = "Select or enter a Log File name";
 // Any file: names on this system need not have an extension.
 constexpr char kAllFiles[] = "All Files (*)";
 
+// Records go to the file in large writes: one pump run's text is a few
+// hundred kilobytes at most.
+constexpr size_t kFileBuffer = 64 * 1024;
+
 HWND g_log_window = nullptr;  // whose controls show the open log
 HexLogState g_log_state;      // where the log's text stands after the last record
-std::string g_record;         // a record is built here whole, then written
 
 // The controls and the flag of "No Log".
 void show_no_log(HWND window) {
@@ -38,6 +40,19 @@ void write_failed() {
   hex_err_msg("Log File write error");
 }
 
+// A record's pieces into the file; after a failed piece the rest is dropped.
+class FileOut final : public HexLogOut {
+public:
+  void write(const char *bytes, size_t count) override {
+    if (written_ && std::fwrite(bytes, 1, count, hex_logfile) != count)
+      written_ = false;
+  }
+  bool written() const { return written_; }
+
+private:
+  bool written_ = true;
+};
+
 bool write_log(const char *data, size_t size) {
   if (std::fwrite(data, 1, size, hex_logfile) == size)
     return true;
@@ -55,9 +70,10 @@ bool flush_log() {
 void save_record(int port, HexDirection direction, const char *text, int length) {
   if (hex_log == 0 || !hex_logfile || length < 1)
     return;
-  g_record.clear();
-  hex_log_record(g_record, hex_port_rgb(port, direction), text, length, g_log_state);
-  write_log(g_record.data(), g_record.size());
+  FileOut file;
+  hex_log_record(file, hex_port_rgb(port, direction), text, length, g_log_state);
+  if (!file.written())
+    write_failed();
 }
 
 }  // namespace
@@ -75,6 +91,7 @@ void hex_log_open(HWND window) {
     show_no_log(window);
     return;
   }
+  std::setvbuf(hex_logfile, nullptr, _IOFBF, kFileBuffer);
   g_log_window = window;
   g_log_state = HexLogState{};
   hex_log = 1;
