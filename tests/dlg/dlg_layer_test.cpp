@@ -7,6 +7,7 @@
 #include "resources/dialog_template.h"
 #include "resources/ids.h"
 #include "support/event_loop.h"
+#include "support/file_dialog_person.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -266,44 +267,12 @@ TEST_F(DlgLayerTest, FileDialogPathsAreTheFileSystemsBytes) {
   const std::string file = folder + "/\xC3\xBC.bin";  // the name typed below
   writeFileBytes(file, {1, 2, 3});
   // Answered as a person would; whatever else pops up (a warning that the
-  // folder is not there) is closed, and a dialog still open after 5 s is
-  // cancelled.
-  QString startedIn;
-  bool answered = false;
-  int ticks = 0;
-  QTimer answer;
-  answer.setInterval(20);
-  QObject::connect(&answer, &QTimer::timeout, [&] {
-    QFileDialog *dialog = nullptr;
-    for (QWidget *top : QApplication::topLevelWidgets())
-      if (auto *found = qobject_cast<QFileDialog *>(top); found && found->isVisible())
-        dialog = found;
-    if (QWidget *modal = QApplication::activeModalWidget(); modal && modal != dialog) {
-      modal->close();
-      return;
-    }
-    if (!dialog)
-      return;
-    if (++ticks > 250) {
-      static_cast<QDialog *>(dialog)->reject();
-      return;
-    }
-    if (answered)
-      return;
-    answered = true;
-    startedIn = dialog->directory().absolutePath();
-    // The name typed into the dialog's file-name field, as a person would.
-    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(name, nullptr);
-    name->setText(QString::fromUtf8("\u00FC.bin"));
-    // Queued, so that a warning it raises finds this timer free to close it.
-    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-  });
-  answer.start();
+  // folder is not there) is closed.
+  FileDialogPerson person(QString::fromUtf8("\u00FC.bin"));
   char path[512];
   std::snprintf(path, sizeof path, "%s/", folder.c_str());
   ASSERT_EQ(dlg_file_dialog(window_, false, "Select", "All Files (*)", path, sizeof path), 1);
-  EXPECT_EQ(startedIn.toStdString(), folder);
+  EXPECT_EQ(person.folder().toStdString(), folder);
   EXPECT_EQ(std::string(path), file);
   EXPECT_EQ(readFileBytes(path), (std::vector<uint8_t>{1, 2, 3}));
 }

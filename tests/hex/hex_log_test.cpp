@@ -9,12 +9,8 @@
 #include "shell/shell.h"
 #include "support/dialog_reads.h"
 #include "support/event_loop.h"
+#include "support/file_dialog_person.h"
 #include "support/window_fixture.h"
-
-#include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -276,65 +272,27 @@ TEST_F(HexLog, AWriteFailureEndsTheLogOnce) {
 // existing file without a question, the extension added to a bare name.
 TEST_F(HexLog, TheFileDialogTakesAnyNameAndAddsItsExtension) {
   start();
-  struct Answer {
-    std::string typed;
-    QString title;
-    bool questioned = false;
-    int tries = 0;  // a dialog that will not take the name is cancelled
-  } answer;
-  auto willType = [&answer](const std::string &typed) {
-    answer = Answer();
-    answer.typed = typed;
-  };
-  QTimer answering;
-  answering.setInterval(20);
-  QObject::connect(&answering, &QTimer::timeout, [&] {
-    QFileDialog *dialog = nullptr;
-    for (QWidget *top : QApplication::topLevelWidgets())
-      if (auto *found = qobject_cast<QFileDialog *>(top); found && found->isVisible())
-        dialog = found;
-    if (!dialog)
-      return;
-    if (QWidget *modal = QApplication::activeModalWidget(); modal && modal != dialog) {
-      answer.questioned = true;
-      modal->close();
-      return;
-    }
-    if (++answer.tries > 100) {
-      dialog->reject();
-      return;
-    }
-    answer.title = dialog->windowTitle();
-    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(name, nullptr);
-    name->setText(QString::fromStdString(answer.typed));
-    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-  });
-  answering.start();
-
+  FileDialogPerson person(QStringLiteral("session"));
   // It starts in the current directory: the fixture's.
-  willType("session");
   dlg_user_click(window_, IDC_LOG);
-  EXPECT_EQ(answer.title.toStdString(), "Select or enter a Log File name");
+  EXPECT_EQ(person.title().toStdString(), "Select or enter a Log File name");
   const std::string log = dir_.file("session.htm");
   expectLogging(log);
   dlg_user_click(window_, IDC_NO_LOG);
 
-  willType("session.htm");
+  person.willType(QStringLiteral("session.htm"));
   dlg_user_click(window_, IDC_LOG);
   expectLogging(log);
-  EXPECT_FALSE(answer.questioned);
   EXPECT_EQ(fileText(log), HEX_LOG_HEADER);  // emptied and begun again
 
   // The file transfer's use: a name for a file that is not there yet.
-  willType("image");
+  person.willType(QStringLiteral("image"));
   char path[HEX_PATH_SIZE];
   ASSERT_NE(hex_file_dlg("bin", "Select or enter a File to transfer", path, sizeof path), 0);
-  EXPECT_EQ(answer.title.toStdString(), "Select or enter a File to transfer");
+  EXPECT_EQ(person.title().toStdString(), "Select or enter a File to transfer");
   EXPECT_EQ(std::string(path), dir_.file("image.bin"));
   EXPECT_NE(access(path, F_OK), 0);
-  EXPECT_FALSE(answer.questioned);
-  answering.stop();
+  EXPECT_EQ(person.windowsClosed(), 0);  // not even over the existing file
 }
 
 // --- A real browser -------------------------------------------------------------------------
