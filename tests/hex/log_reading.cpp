@@ -89,30 +89,18 @@ private:
     line_.clear();
   }
 
+  // Attribute values hold no '>' here: the log writes none, and the
+  // browser's document comes re-written with '>' as an entity.
   size_t tag(std::string_view html, size_t at, size_t end) {
-    size_t close = at + 1;
-    char quote = 0;
-    for (; close < end; ++close) {
-      const char c = html[close];
-      if (quote) {
-        if (c == quote)
-          quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '>') {
-        break;
-      }
-    }
-    if (close >= end) {
+    const size_t close = html.find('>', at);
+    if (close == std::string_view::npos || close >= end) {
       fail("a tag without its end at " + std::to_string(at));
       return end;
     }
-    const std::string_view inside = html.substr(at + 1, close - at - 1);
+    const std::string inside = lower(html.substr(at + 1, close - at - 1));
     const bool endTag = !inside.empty() && inside[0] == '/';
-    size_t nameEnd = endTag ? 1 : 0;
-    while (nameEnd < inside.size() && !std::isspace(static_cast<unsigned char>(inside[nameEnd])))
-      ++nameEnd;
-    const std::string name = lower(inside.substr(endTag ? 1 : 0, nameEnd - (endTag ? 1 : 0)));
+    const size_t nameStart = endTag ? 1 : 0;
+    const std::string name = inside.substr(nameStart, inside.find(' ') - nameStart);
     if (endTag) {
       if (name == "font")
         inRecord_ = false;
@@ -126,48 +114,15 @@ private:
     } else if (name == "p") {
       endLine(false);
     } else if (name == "font") {
-      reading_.records.push_back({attribute(inside.substr(nameEnd), "color"), ""});
+      const size_t value = inside.find("color=\"");
+      const size_t valueEnd = value == std::string::npos ? value : inside.find('"', value + 7);
+      std::string colour;
+      if (valueEnd != std::string::npos)
+        colour = std::string(html.substr(at + 1 + value + 7, valueEnd - value - 7));
+      reading_.records.push_back({colour, ""});
       inRecord_ = true;
     }
     return close + 1;
-  }
-
-  // The value of a named attribute in the rest of a start tag.
-  std::string attribute(std::string_view rest, std::string_view wanted) {
-    size_t i = 0;
-    auto skipSpace = [&] {
-      while (i < rest.size() && std::isspace(static_cast<unsigned char>(rest[i])))
-        ++i;
-    };
-    while (true) {
-      skipSpace();
-      if (i >= rest.size() || rest[i] == '/')
-        return "";
-      const size_t nameStart = i;
-      while (i < rest.size() && rest[i] != '=' &&
-             !std::isspace(static_cast<unsigned char>(rest[i])))
-        ++i;
-      const std::string name = lower(rest.substr(nameStart, i - nameStart));
-      skipSpace();
-      std::string value;
-      if (i < rest.size() && rest[i] == '=') {
-        ++i;
-        skipSpace();
-        if (i < rest.size() && (rest[i] == '"' || rest[i] == '\'')) {
-          const char quote = rest[i++];
-          const size_t valueEnd = rest.find(quote, i);
-          value = std::string(rest.substr(i, valueEnd - i));
-          i = valueEnd == std::string_view::npos ? rest.size() : valueEnd + 1;
-        } else {
-          const size_t valueStart = i;
-          while (i < rest.size() && !std::isspace(static_cast<unsigned char>(rest[i])))
-            ++i;
-          value = std::string(rest.substr(valueStart, i - valueStart));
-        }
-      }
-      if (name == wanted)
-        return value;
-    }
   }
 
   size_t entity(std::string_view html, size_t at, size_t end) {
