@@ -350,6 +350,29 @@ TEST_F(DlgLayerTest, HooksAnswerTheModalDialogs) {
   dlg_set_file_dialog_hook(nullptr);
 }
 
+// A chosen file's path is given whole or not at all: cut short it would name
+// another file. Shown in a status field, it reads as the file system spells it.
+TEST_F(DlgLayerTest, AChosenPathIsWholeOrNothingAndShowsAsSpelt) {
+  const std::string chosen = "/tmp/caf\xC3\xA9/session.htm";  // UTF-8, as the file system has it
+  dlg_set_file_dialog_hook([&](bool, std::string &path) {
+    path = chosen;
+    return true;
+  });
+  char small[16] = "unchanged";
+  EXPECT_EQ(dlg_choose_file(window_, "Log", "All Files (*)", "htm", small, sizeof small), 0);
+  EXPECT_STREQ(small, "");
+  char whole[64];
+  EXPECT_EQ(dlg_choose_file(window_, "Log", "All Files (*)", "htm", whole, sizeof whole), 1);
+  EXPECT_EQ(std::string(whole), chosen);
+  dlg_set_file_dialog_hook(nullptr);
+
+  dlg_set_path_text(window_, IDC_FILE_NAME, whole);
+  const auto *field = qobject_cast<QLabel *>(window_->control(IDC_FILE_NAME));
+  ASSERT_NE(field, nullptr);
+  EXPECT_EQ(field->text(), QString::fromUtf8("/tmp/caf\u00E9/session.htm"));
+  EXPECT_EQ(field->toolTip(), field->text());
+}
+
 TEST_F(DlgLayerTest, UnhandledCloseRequestBecomesTheCancelCommand) {
   window_->close();
   bool sawClose = false;
