@@ -207,6 +207,22 @@ int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned 
 int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *filter, char *path,
                     int size);
 
+// The file-choice dialog that serves files to read and files to write
+// alike: any name may be chosen or typed (the file need not exist), and
+// choosing one that exists asks nothing. A name typed without an extension
+// gets `defaultExtension`. It lists the files that `filter` (in Qt form)
+// lets through and starts in the current directory. On OK copies the chosen path (file system's encoding) into
+// `path` and returns 1; returns 0 with `path` empty when cancelled, or when
+// the path does not fit in `size` bytes (a path cut short names another
+// file). The file-dialog hook answers it too, with forSave true (the file
+// may be created).
+int dlg_choose_file(HWND owner, const char *title, const char *filter,
+                    const char *defaultExtension, char *path, int size);
+
+// Shows a path (file system's encoding) in a status field, and as its
+// tooltip, so a path too long for the field can still be read.
+void dlg_set_path_text(HWND window, int id, const char *path);
+
 // Tests answer the modal dialogs without a person: while a hook is set the
 // dialog is not shown and the hook gives the answer. A null hook restores
 // the real dialogs.

@@ -1,13 +1,14 @@
 // The dialog manager's calls by control id, over the stand-in window.
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
-#include "pane/glyphs.h"
+#include "resources/glyphs.h"
 #include "pane/pane_view.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -531,6 +532,43 @@ int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *fil
     path[length] = '\0';
   }
   return 1;
+}
+
+int dlg_choose_file(HWND owner, const char *title, const char *filter,
+                    const char *defaultExtension, char *path, int size) {
+  if (path && size > 0)
+    path[0] = '\0';
+  std::string chosen;
+  bool accepted = false;
+  if (g_fileDialogHook) {
+    accepted = g_fileDialogHook(true, chosen);
+  } else {
+    QWidget *parent = owner ? static_cast<QWidget *>(owner) : static_cast<QWidget *>(g_current);
+    QFileDialog dialog(parent, fromBytes(title), QDir::currentPath(), fromBytes(filter));
+    // Qt's own dialog: a platform's open dialog may insist on an existing file.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setDefaultSuffix(fromBytes(defaultExtension));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    if (accepted)
+      chosen = QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+  }
+  if (!accepted || chosen.empty() || !path || chosen.size() >= size_t(size))
+    return 0;
+  std::memcpy(path, chosen.c_str(), chosen.size() + 1);
+  return 1;
+}
+
+void dlg_set_path_text(HWND window, int id, const char *path) {
+  if (!window)
+    return;
+  if (auto *label = qobject_cast<QLabel *>(window->control(id))) {
+    label->setText(fromPath(path));
+    label->setToolTip(fromPath(path));
+  }
 }
 
 // --- Acting as the user ---------------------------------------------------------------------

@@ -4,7 +4,7 @@
 // Characters. Every byte put into the pane is stored as one character, and
 // positions are offsets in that sequence (0 .. length()). Nothing is
 // translated on the way in; how a byte looks is decided when it is shown
-// (glyphs.h). A line ends at a LF, at a CR followed by LF (the pair is one
+// (resources/glyphs.h). A line ends at a LF, at a CR followed by LF (the pair is one
 // break: the CR and the LF both belong to the break) or at a lone CR. A CR at
 // the very end of the text ends its line until a LF arrives behind it.
 // lineLength() counts the characters of a line without its break, so

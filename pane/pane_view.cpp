@@ -1,6 +1,6 @@
 #include "pane/pane_view.h"
 
-#include "pane/glyphs.h"
+#include "resources/glyphs.h"
 
 #include <QApplication>
 #include <QClipboard>

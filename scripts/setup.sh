@@ -11,6 +11,7 @@ packages=(
   ncurses-bin ncurses-base
   xvfb xauth
   fonts-dejavu-core
+  chromium python3  # a real browser reads a finished HTML log in the tests
 )
 
 missing=()

@@ -37,6 +37,8 @@ void win_periodic(HWND window) {
     hex_show_received(hex_view_mode, hex_obj[side], port, hex_time_stamp,
                       reinterpret_cast<char *>(buffer), count, sink);
   }
+  // What this run logged reaches the file now: a crash loses at most one run.
+  hex_log_flush();
 
   hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);
   hex_timer = dlg_set_timer(window, TIMER_PUMP, WIN_PUMP_PERIOD_MS);

@@ -32,7 +32,8 @@ constexpr int WIN_TIME_STEP = 50;     // hex_time_stamp per run
 // Arms timer 1 (50 ms) and keeps its handle in hex_timer.
 void win_init_periodic(HWND window);
 // One run: kills timer 1, reads Port A then Port B and shows what came in
-// the current view, advances hex_time_stamp, arms timer 1 again.
+// the current view, flushes the log, advances hex_time_stamp, arms timer 1
+// again.
 void win_periodic(HWND window);
 
 // --- Entry helpers ----------------------------------------------------------------

@@ -63,10 +63,22 @@ constexpr uint32_t log_value(Rgb c) {
 const uint32_t hex_colour[HEX_PORTS][2] = HEX_TABLE(pane_value);
 const uint32_t hex_rgb[HEX_PORTS][2] = HEX_TABLE(log_value);
 
-uint32_t hex_port_colour(int port, HexDirection direction) {
+namespace {
+
+uint32_t table_colour(const uint32_t (&table)[HEX_PORTS][2], int port, HexDirection direction) {
   if (port < 0 || port >= HEX_PORTS)
     port = 0;
-  return hex_colour[port][direction == HEX_SENT ? HEX_SENT : HEX_RECEIVED];
+  return table[port][direction == HEX_SENT ? HEX_SENT : HEX_RECEIVED];
+}
+
+}  // namespace
+
+uint32_t hex_port_colour(int port, HexDirection direction) {
+  return table_colour(hex_colour, port, direction);
+}
+
+uint32_t hex_port_rgb(int port, HexDirection direction) {
+  return table_colour(hex_rgb, port, direction);
 }
 
 char hex_flow_mode(const char *flow_text) {

@@ -1,7 +1,7 @@
 // The monitor core's pure part: everything of the monitor that needs neither
 // the window nor a port. The per-side record, the name and colour tables,
-// the hex text form, the configuration file's content, and the shape every
-// byte-fed routine of the core follows.
+// the hex text form, the configuration file's content, the HTML log's
+// records, and the shape every byte-fed routine of the core follows.
 //
 // Byte-fed routines. A routine that turns received bytes into something to
 // show (a view's text, a frame decoder, the terminal parser) is a function
@@ -14,8 +14,12 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+
+#include "resources/glyphs.h"  // the pane's layout of bytes, which the log follows
 
 // --- Views ---------------------------------------------------------------------
 
@@ -290,3 +294,51 @@ enum HexAnsiState : int32_t {
 // it ends with a NUL. Returns the number of text bytes shown.
 int hex_parse_ansi(hex_obj_t &record, int port, const char *source, char *destination, int count,
                    HexSink &sink);
+
+// --- HTML log ---------------------------------------------------------------------------
+// The log file is the header, the records in the order written, and the
+// trailer. It is plain ASCII: a browser shows it as the pane showed the
+// traffic, in the ports' colours, with nothing the traffic holds read as
+// markup.
+
+inline constexpr char HEX_LOG_HEADER[] =
+    "<!doctype html public \"-//w3c//dtd html 4.0 transitional//en\"><html>\n"
+    "<head>\n"
+    "<meta name=\"Written by Kestrelon, a monitor and terminal for two serial ports\" "
+    "content=\"Kestrelon Log File\">\n"
+    "</head>\n"
+    "<body><p>\n";
+inline constexpr char HEX_LOG_TRAILER[] = "</p></body>\n</html>\n";
+
+// Where the log's text stands after the records so far: the pane's layout
+// (column, a CR whose break a following LF shares) and whether the current
+// line shows anything yet. A new log starts from a zero state.
+struct HexLogState {
+  PaneRenderState layout;
+  bool lineShown = false;
+};
+
+// Log colour (hex_rgb) of a port's traffic in a direction (row 0 for a port
+// outside 0..15).
+uint32_t hex_port_rgb(int port, HexDirection direction);
+
+// Where a record goes, in pieces as they are made (the log file; a string).
+class HexLogOut {
+public:
+  virtual void write(const char *bytes, std::size_t count) = 0;
+
+protected:
+  ~HexLogOut() = default;
+};
+
+// Writes one record: <font color="#RRGGBB">, the `length` bytes of text as
+// the pane lays them out, </font>. In the text, '&', '<', '>' and '"' are
+// entities and every other byte outside printable ASCII is the numeric
+// character reference of the pane's glyph for it. A line break of the pane
+// is "<br>" and a line feed; a blank keeps its width (a plain blank only
+// between shown characters, &nbsp; wherever a browser would drop or merge
+// it). The record is whole however long the text.
+void hex_log_record(HexLogOut &out, uint32_t rgb, const char *text, int length, HexLogState &state);
+// The same, appended to a string.
+void hex_log_record(std::string &out, uint32_t rgb, const char *text, int length,
+                    HexLogState &state);

@@ -7,6 +7,7 @@
 #include "resources/dialog_template.h"
 #include "resources/ids.h"
 #include "support/event_loop.h"
+#include "support/file_dialog_person.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -266,44 +267,12 @@ TEST_F(DlgLayerTest, FileDialogPathsAreTheFileSystemsBytes) {
   const std::string file = folder + "/\xC3\xBC.bin";  // the name typed below
   writeFileBytes(file, {1, 2, 3});
   // Answered as a person would; whatever else pops up (a warning that the
-  // folder is not there) is closed, and a dialog still open after 5 s is
-  // cancelled.
-  QString startedIn;
-  bool answered = false;
-  int ticks = 0;
-  QTimer answer;
-  answer.setInterval(20);
-  QObject::connect(&answer, &QTimer::timeout, [&] {
-    QFileDialog *dialog = nullptr;
-    for (QWidget *top : QApplication::topLevelWidgets())
-      if (auto *found = qobject_cast<QFileDialog *>(top); found && found->isVisible())
-        dialog = found;
-    if (QWidget *modal = QApplication::activeModalWidget(); modal && modal != dialog) {
-      modal->close();
-      return;
-    }
-    if (!dialog)
-      return;
-    if (++ticks > 250) {
-      static_cast<QDialog *>(dialog)->reject();
-      return;
-    }
-    if (answered)
-      return;
-    answered = true;
-    startedIn = dialog->directory().absolutePath();
-    // The name typed into the dialog's file-name field, as a person would.
-    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(name, nullptr);
-    name->setText(QString::fromUtf8("\u00FC.bin"));
-    // Queued, so that a warning it raises finds this timer free to close it.
-    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-  });
-  answer.start();
+  // folder is not there) is closed.
+  FileDialogPerson person(QString::fromUtf8("\u00FC.bin"));
   char path[512];
   std::snprintf(path, sizeof path, "%s/", folder.c_str());
   ASSERT_EQ(dlg_file_dialog(window_, false, "Select", "All Files (*)", path, sizeof path), 1);
-  EXPECT_EQ(startedIn.toStdString(), folder);
+  EXPECT_EQ(person.folder().toStdString(), folder);
   EXPECT_EQ(std::string(path), file);
   EXPECT_EQ(readFileBytes(path), (std::vector<uint8_t>{1, 2, 3}));
 }
@@ -379,6 +348,29 @@ TEST_F(DlgLayerTest, HooksAnswerTheModalDialogs) {
   EXPECT_EQ(dlg_file_dialog(window_, false, "Open", "", kept, sizeof kept), 0);
   EXPECT_STREQ(kept, "unchanged");
   dlg_set_file_dialog_hook(nullptr);
+}
+
+// A chosen file's path is given whole or not at all: cut short it would name
+// another file. Shown in a status field, it reads as the file system spells it.
+TEST_F(DlgLayerTest, AChosenPathIsWholeOrNothingAndShowsAsSpelt) {
+  const std::string chosen = "/tmp/caf\xC3\xA9/session.htm";  // UTF-8, as the file system has it
+  dlg_set_file_dialog_hook([&](bool, std::string &path) {
+    path = chosen;
+    return true;
+  });
+  char small[16] = "unchanged";
+  EXPECT_EQ(dlg_choose_file(window_, "Log", "All Files (*)", "htm", small, sizeof small), 0);
+  EXPECT_STREQ(small, "");
+  char whole[64];
+  EXPECT_EQ(dlg_choose_file(window_, "Log", "All Files (*)", "htm", whole, sizeof whole), 1);
+  EXPECT_EQ(std::string(whole), chosen);
+  dlg_set_file_dialog_hook(nullptr);
+
+  dlg_set_path_text(window_, IDC_FILE_NAME, whole);
+  const auto *field = qobject_cast<QLabel *>(window_->control(IDC_FILE_NAME));
+  ASSERT_NE(field, nullptr);
+  EXPECT_EQ(field->text(), QString::fromUtf8("/tmp/caf\u00E9/session.htm"));
+  EXPECT_EQ(field->toolTip(), field->text());
 }
 
 TEST_F(DlgLayerTest, UnhandledCloseRequestBecomesTheCancelCommand) {

@@ -685,14 +685,4 @@ TEST_F(HexDialog, SendWhileTheSendSidesPortIsNotOpenSendsNothingAnywhere) {
   EXPECT_TRUE(boxes_.empty());
 }
 
-TEST_F(HexDialog, LogEntryPointsKeepNoLog) {
-  start();
-  dlg_check_radio(window_, IDC_LOG, IDC_NO_LOG, IDC_LOG);
-  hex_log_open(window_);
-  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
-  hex_log_close(window_);
-  EXPECT_EQ(hex_log, 0);
-}
-
 }  // namespace

@@ -1,4 +1,4 @@
-#include "pane/glyphs.h"
+#include "resources/glyphs.h"
 
 #include <gtest/gtest.h>
 

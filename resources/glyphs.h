@@ -1,7 +1,7 @@
-// How the display pane shows a byte. The HTML log and the texts of the
-// window's other controls (the message field and its history, the status
-// fields, message boxes) use the same mapping, so a byte reads the same
-// everywhere.
+// How the display pane shows a byte: the character set of every text of the
+// window. The HTML log and the texts of the window's other controls (the
+// message field and its history, the status fields, message boxes) use the
+// same mapping, so a byte reads the same everywhere.
 //
 //  - printable ASCII 0x20..0x7E: itself;
 //  - LF, and CR (alone or in CR LF): a line break (paneGlyph gives U+000A and
@@ -14,6 +14,7 @@
 //    Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,14 +45,59 @@ int paneByteFromGlyph(char32_t character);
 // bytes through paneByteFromGlyph.
 char32_t paneTextChar(std::uint8_t byte);
 
-// Renders bytes to UTF-8 text: glyphs, TABs expanded, every line break (LF,
-// CR LF, lone CR) as one '\n'. The state carries the column and a CR at the
-// end of one piece into the next, so text rendered piece by piece comes out
-// as if rendered whole.
+// Where the layout of bytes stands between pieces of text: the column
+// within its tab stop (all a TAB needs, so a line may run on for ever) and a
+// CR at the end of one piece, whose break a LF at the start of the next
+// shares. Bytes laid out piece by piece with one state come out as if laid
+// out whole.
 struct PaneRenderState {
-  int column = 0;
+  int column = 0;          // 0 .. kPaneTabStop - 1
   bool pendingCr = false;  // last byte was CR: a following LF adds no break
 };
+
+// Lays bytes out as the pane shows them, step by step into `out`:
+// out.characters(run, count) for a run of bytes that each take one column,
+// shown as their glyphs (no LF, CR or TAB among them); out.lineBreak() where
+// a line ends (LF, lone CR, the CR of CR LF; the LF of CR LF adds nothing);
+// out.blanks(n) for a TAB.
+template <class Out>
+void paneLayOut(std::string_view bytes, PaneRenderState &state, Out &out) {
+  auto special = [](char c) { return c == '\n' || c == '\r' || c == '\t'; };
+  const char *p = bytes.data();
+  const char *const end = p + bytes.size();
+  while (p < end) {
+    if (!special(*p)) {
+      const char *const run = p;
+      do
+        ++p;
+      while (p < end && !special(*p));
+      const std::size_t count = static_cast<std::size_t>(p - run);
+      out.characters(run, count);
+      state.column = static_cast<int>((std::size_t(state.column) + count) % kPaneTabStop);
+      state.pendingCr = false;
+      continue;
+    }
+    const char byte = *p++;
+    const bool afterCr = state.pendingCr;
+    state.pendingCr = false;
+    if (byte == '\n') {
+      if (!afterCr)
+        out.lineBreak();
+      state.column = 0;
+    } else if (byte == '\r') {
+      out.lineBreak();
+      state.column = 0;
+      state.pendingCr = true;
+    } else {
+      const int width = paneTabWidth(state.column);
+      out.blanks(width);
+      state.column = (state.column + width) % kPaneTabStop;
+    }
+  }
+}
+
+// Renders bytes to UTF-8 text: glyphs, TABs as blanks, every line break as
+// one '\n'.
 std::string paneBytesToUtf8(std::string_view bytes, PaneRenderState &state);
 std::string paneBytesToUtf8(std::string_view bytes);
 

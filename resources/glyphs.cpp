@@ -1,4 +1,4 @@
-#include "pane/glyphs.h"
+#include "resources/glyphs.h"
 
 namespace {
 
@@ -70,29 +70,18 @@ void paneAppendUtf8(std::string &out, char32_t c) {
 }
 
 std::string paneBytesToUtf8(std::string_view bytes, PaneRenderState &state) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char byte : bytes) {
-    const bool afterCr = state.pendingCr;
-    state.pendingCr = false;
-    if (byte == '\n') {
-      if (!afterCr)
-        out += '\n';  // the LF of CR LF: the CR gave the break
-      state.column = 0;
-    } else if (byte == '\r') {
-      out += '\n';
-      state.column = 0;
-      state.pendingCr = true;
-    } else if (byte == '\t') {
-      int width = paneTabWidth(state.column);
-      out.append(static_cast<std::size_t>(width), ' ');
-      state.column += width;
-    } else {
-      paneAppendUtf8(out, paneGlyph(byte));
-      ++state.column;
+  struct Utf8Out {
+    std::string text;
+    void lineBreak() { text += '\n'; }
+    void blanks(int count) { text.append(static_cast<std::size_t>(count), ' '); }
+    void characters(const char *run, std::size_t count) {
+      for (std::size_t i = 0; i < count; ++i)
+        paneAppendUtf8(text, paneGlyph(static_cast<std::uint8_t>(run[i])));
     }
-  }
-  return out;
+  } out;
+  out.text.reserve(bytes.size());
+  paneLayOut(bytes, state, out);
+  return std::move(out.text);
 }
 
 std::string paneBytesToUtf8(std::string_view bytes) {
