@@ -41,6 +41,8 @@ struct PortRecord {
   bool OldTimeoutsSaved = false;
   ErrorCounters Counters;      // error counts at the last SioStatus (or open)
   bool CountersValid = false;  // false when the driver keeps no counts
+  ErrorCounters OpenCounters;      // error counts when the port was opened
+  bool OpenCountersValid = false;  // false when the driver keeps no counts
 };
 
 extern PortRecord PortData[SIO_MAX_PORTS];

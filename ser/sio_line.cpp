@@ -162,6 +162,29 @@ int SioStatus(int port, int mask) {
   return bits & mask;
 }
 
+int SioCounts(int port, SioLineCounts *counts) {
+  if (int r = SioPrologue(port))
+    return r;
+  SioLineCounts none;
+  if (counts)
+    *counts = none;
+  PortRecord &rec = PortData[port];
+  ErrorCounters now;
+  if (!rec.OpenCountersValid || devErrorCounters(rec.Handle, &now) != 0)
+    return 0;
+  if (counts) {
+    // The driver's counts run on from its own start; the port's share is
+    // the difference, modulo 2^32 as the counters wrap.
+    const ErrorCounters &was = rec.OpenCounters;
+    counts->overrun = uint32_t(now.overrun) - uint32_t(was.overrun);
+    counts->parity = uint32_t(now.parity) - uint32_t(was.parity);
+    counts->framing = uint32_t(now.frame) - uint32_t(was.frame);
+    counts->breaks = uint32_t(now.brk) - uint32_t(was.brk);
+    counts->overflow = uint32_t(now.bufOverrun) - uint32_t(was.bufOverrun);
+  }
+  return 1;
+}
+
 int SioInfo(int letter) {
   switch (char(letter)) {
   case 'V':
