@@ -87,6 +87,14 @@ void hex_parity2SelChange(HWND window, unsigned message, uintptr_t wParam, intpt
 void hex_flow1SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 void hex_flow2SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
+// A number typed into a Speed list (`id`) that names none of its entries:
+// a rate in bit/s, applied to the side's port as the serial library does
+// (the driver must keep it). Taken, it becomes the list's last entry;
+// refused (by the driver, or below 10: those are speed codes), the status
+// field says "COM1 refused 12 bit/s" and the list and the port keep the
+// last rate. Any other text goes back to the chosen entry.
+void hex_speed_typed(HWND window, int id);
+
 // Comm Port choice: closes the side's port, opens the chosen one and applies
 // the side's settings; the send port follows when this side is the send side.
 void hex_PortASelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
