@@ -160,6 +160,7 @@ void port_changed(HWND window, int side) {
   // Messages go where the send side's port now is, not to the port it left.
   if (dlg_button_state(window, hex_side_send_button(side)) == BST_CHECKED)
     hex_send_port = record.port;
+  hex_capture_sync(window);
 }
 
 }  // namespace

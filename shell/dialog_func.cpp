@@ -240,6 +240,9 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     hex_local_echo = checked(window, IDC_LOCAL_ECHO) ? 1 : 0;
     dlg_set_focus(window, IDC_PANE);
     return 1;
+  case IDC_TIME:
+    hex_timeChanged(window);
+    return 1;
   case IDC_XFER_SEND:
     hex_send_file = checked(window, IDC_XFER_SEND) ? 1 : 0;
     return 1;
@@ -316,6 +319,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
       return 1;
     }
     return 0;
+  case HEX_PORT_READY:
+    hex_capture_ready(window, int(wParam));
+    return 1;
   case WM_NOTIFY: {
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {
