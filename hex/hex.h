@@ -168,13 +168,19 @@ void hex_display_msg(HWND dialog, int port, const char *text, int length);
 
 // The window's sink for the byte-fed routines: text received on a port goes
 // to hex_display_msg (into the pane and the log); the terminal's actions are
-// carried out on the pane by the screen routines below.
+// carried out on the pane by the screen routines below. A gathering sink
+// (the pump's) joins the texts of one port that follow one another and
+// shows them as one piece when another port's text or a terminal action
+// comes, at flush() and at its end: the pane lays out and the log writes
+// once per piece, not once per frame or line. One gathers at a time.
 class HexWindowSink final : public HexSink {
 public:
-  explicit HexWindowSink(HWND window) : window_(window) {}
-  void show(int port, const char *text, int length) override {
-    hex_display_msg(window_, port, text, length);
-  }
+  explicit HexWindowSink(HWND window, bool gather = false) : window_(window), gather_(gather) {}
+  ~HexWindowSink() { flush(); }
+  HexWindowSink(const HexWindowSink &) = delete;
+  HexWindowSink &operator=(const HexWindowSink &) = delete;
+  void show(int port, const char *text, int length) override;
+  void flush();
   void ansi_key(int key) override;
   void ansi_home() override;
   void ansi_line_end() override;
@@ -186,6 +192,7 @@ public:
 
 private:
   HWND window_;
+  bool gather_;
 };
 
 // Pane positioning shared with the terminal.

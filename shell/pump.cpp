@@ -23,7 +23,7 @@ void win_periodic(HWND window) {
   // Hexadecimal view writes its text back into the buffer, three characters
   // a byte, and the frame decoders make their lines elsewhere.
   static uint8_t buffer[WIN_RX_BUFFER];
-  HexWindowSink sink(window);
+  HexWindowSink sink(window, true);
   const uint64_t arrived = hex_capture_run_begin(window);
   if (hex_run == 0) {
     hex_capture_drop_all();  // Stop: read and dropped
@@ -40,6 +40,7 @@ void win_periodic(HWND window) {
                      piece.ms, reinterpret_cast<char *>(buffer), piece.count, sink);
     }
   }
+  sink.flush();
   hex_capture_run_end(window);
   // What this run logged reaches the file now: a crash loses at most one run.
   hex_log_flush();
