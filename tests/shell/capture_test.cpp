@@ -83,8 +83,12 @@ std::string pattern(size_t count, uint32_t seed) {
 class CaptureTest : public WindowTest {
 protected:
   void TearDown() override {
-    if (writer_.joinable())
+    if (writer_.joinable()) {
+      // A test that failed may have left the writer waiting on a full line.
+      if (HasFailure())
+        com1_.closeMaster();
       writer_.join();
+    }
     hex_xmodem_busy = 0;
     SteppedClock::uninstall();
     WindowTest::TearDown();

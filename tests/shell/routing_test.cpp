@@ -219,8 +219,11 @@ TEST_F(ShellTest, RatesTypedIntoTheSpeedListsReachThePort) {
     number.erase(number.find_last_not_of(' ') + 1);
     EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "COM1 refused " + number + " bit/s");
   }
-  // A rate taken clears the refusal.
+  // The refused rates are gone from the port: settings applied later keep
+  // the last rate taken.
   dlg_user_choose(window_, IDC_DATA_A, 3);  // "8"
+  EXPECT_EQ(rate(), 3000000u);
+  // A rate taken clears the refusal.
   type("460800");
   EXPECT_EQ(rate(), 460800u);
   EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
