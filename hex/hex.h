@@ -63,6 +63,11 @@ int hex_side_send_button(int side);
 // buttons and loads the message history from "kestrelon.cfg".
 void hex_init(HWND window);
 
+// The Comm Port entries (0 = COM1) hex_init opens for Port A and Port B:
+// COM1 and COM2 unless set before the window is made (the command line).
+// The send port starts on Port A's.
+extern int32_t hex_start_port[2];
+
 // Saves the history, lowers DTR and RTS, closes both ports and the log,
 // stops the receive pump.
 void hex_quit(HWND window);
@@ -73,6 +78,10 @@ void hex_quit(HWND window);
 
 // "text = errno" (errno read first thing), caption "Kestrelon Windows Error".
 void hex_err_msg(const char *text);
+// While held (calls nest), hex_err_msg shows nothing: settings chosen at
+// start-up for a side whose port did not open are kept without a report, as
+// its greyed indicator already says why.
+void hex_hold_err_msg(bool hold);
 // "text = code", caption "Kestrelon Internal Error".
 void hex_errcode_msg(const char *text, int code);
 // The text alone, caption "Kestrelon".
@@ -300,6 +309,9 @@ constexpr int HEX_PATH_SIZE = 4096;
 // file that does not open shows "Log File open error"; either way "No Log"
 // stays selected.
 void hex_log_open(HWND window);
+// Logging into `path` as if "Log" were chosen and that file picked (the
+// command line's log).
+void hex_log_open_file(HWND window, const char *path);
 // "No Log", exit, and the start of every file transfer (transfers are never
 // logged): an open log gets its trailer and is closed; in every case the
 // status field 170 is emptied, "No Log" selected and hex_log set to 0.

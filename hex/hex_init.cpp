@@ -26,10 +26,16 @@ void fill_list(HWND window, int id, const char (&table)[N][W], int selection) {
   dlg_combo_set_sel(window, id, selection);
 }
 
-// The start values of a side's record; the port index is the side's own.
+// The entry a side starts on: its own (COM1, COM2) unless another was set.
+int start_port(int side) {
+  const int port = hex_start_port[side];
+  return port >= 0 && port < HEX_PORTS ? port : side;
+}
+
+// The start values of a side's record.
 void reset_record(hex_obj_t &record, int side) {
   std::memset(&record, 0, sizeof record);
-  record.port = side;
+  record.port = start_port(side);
   record.baud = HEX_BAUD_9600;
   record.data_bits = 8;
   record.parity = 0;
@@ -100,6 +106,8 @@ void save_history(HWND window) {
 
 }  // namespace
 
+int32_t hex_start_port[2] = {HEX_SIDE_A, HEX_SIDE_B};  // COM1, COM2
+
 int hex_side_port_list(int side) { return side == HEX_SIDE_A ? IDC_PORT_A : IDC_PORT_B; }
 int hex_side_indicator(int side) { return side == HEX_SIDE_A ? IDC_OPEN_A : IDC_OPEN_B; }
 int hex_side_send_button(int side) {
@@ -146,7 +154,7 @@ void hex_init(HWND window) {
   hex_run = 1;
   hex_ascii = 0;
   hex_log = 0;
-  hex_send_port = 0;
+  hex_send_port = hex_obj[HEX_SIDE_A].port;
   hex_send_file = 1;
   hex_xmodem_busy = 0;
   hex_view_mode = HEX_VIEW_HEXADECIMAL;
@@ -169,8 +177,8 @@ void hex_init(HWND window) {
   fill_list(window, IDC_FLOW_B, hex_flow, kFlowNone);
   fill_list(window, IDC_CHECK_KIND, hex_sum, HEX_CHECK_CRC16);
   fill_list(window, IDC_PROTOCOL, hex_protocol, kProtocolDump);
-  fill_list(window, IDC_PORT_A, hex_portnames, HEX_SIDE_A);  // COM1
-  fill_list(window, IDC_PORT_B, hex_portnames, HEX_SIDE_B);  // COM2
+  fill_list(window, IDC_PORT_A, hex_portnames, hex_obj[HEX_SIDE_A].port);
+  fill_list(window, IDC_PORT_B, hex_portnames, hex_obj[HEX_SIDE_B].port);
   fill_list(window, IDC_VIEW, hex_view, HEX_VIEW_HEXADECIMAL);
   fill_list(window, IDC_FRAME_TYPE, hex_frame, HEX_FRAME_NONE);
   // Each Comm Port entry tells which device it stands for.

@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   fonts-dejavu-core
   chromium python3  # a real browser reads a finished HTML log in the tests
+  desktop-file-utils libxml2-utils groff-base  # the installed desktop entry, icon and manual are checked
 )
 
 missing=()

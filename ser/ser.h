@@ -103,6 +103,11 @@ int VerifyPort(int port);
 // nullptr for a bad port number. Does not open anything.
 const char *SioDevicePath(int port);
 
+// Points a port at a device from now on, as KESTRELON_COM<n+1> does (it sets
+// that variable). 0; -1 for a bad port number or an empty path; -103 when
+// the environment cannot take it.
+int SioMapDevice(int port, const char *path);
+
 // Opens the port (exclusively, raw, receiver on, modem lines ignored, a
 // received break dropped from the data and only counted for SioStatus) and
 // applies the defaults. DTR and RTS are down afterwards, whatever the kernel

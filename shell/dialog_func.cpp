@@ -4,6 +4,7 @@
 
 #include "hex/hex.h"
 #include "resources/ids.h"
+#include "shell/options.h"
 
 #include <cstring>
 
@@ -178,8 +179,7 @@ void settle_typed_entry(HWND window, int list) {
       dlg_combo_set_sel(window, list, selected);
     return;
   }
-  dlg_combo_set_sel(window, list, found);
-  dlg_send_message(window, WM_COMMAND, MAKEWPARAM(unsigned(list), CBN_SELCHANGE), 0);
+  win_choose_entry(window, list, found);
 }
 
 bool is_list(HWND window, int id) { return dlg_combo_count(window, id) != CB_ERR; }
@@ -293,6 +293,11 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
 
 }  // namespace
 
+void win_choose_entry(HWND window, int list, int entry) {
+  dlg_combo_set_sel(window, list, entry);
+  dlg_send_message(window, WM_COMMAND, MAKEWPARAM(unsigned(list), CBN_SELCHANGE), 0);
+}
+
 int InitializeApp(HWND window, uintptr_t, intptr_t) {
   // Green text on the window colour; the pane's fixed-pitch font stands in
   // for Fixedsys. The pane reports every key to the filter above.
@@ -300,6 +305,7 @@ int InitializeApp(HWND window, uintptr_t, intptr_t) {
   win_init_periodic(window);
   dlg_set_focus(window, IDC_PANE);
   hex_init(window);
+  win_apply_start_options(window);  // the command line's choices
   return 1;
 }
 

@@ -22,6 +22,11 @@ constexpr uint32_t WIN_PANE_TEXT_COLOUR = 0x00FF00;
 // The dialog procedure: 1 for an event it handles, 0 for the others.
 int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
+// Chooses entry `entry` of a drop-down list as a user's choice does: the
+// entry is selected and the list's selection change goes to the dialog
+// procedure.
+void win_choose_entry(HWND window, int list, int entry);
+
 // --- Receive pump -------------------------------------------------------------
 
 constexpr unsigned WIN_PUMP_PERIOD_MS = 50;
