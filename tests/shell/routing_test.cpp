@@ -230,6 +230,27 @@ TEST_F(ShellTest, RatesTypedIntoTheSpeedListsReachThePort) {
   EXPECT_TRUE(boxes_.empty());
 }
 
+// A real driver's refusal: a 16550 UART makes no rate above its clock's
+// 115200 bit/s. Runs on the UART named by KESTRELON_TEST_UART.
+TEST_F(ShellTest, ARateTheUartCannotMakeIsRefusedAndTheLastOneStays) {
+  const char *uart = getenv("KESTRELON_TEST_UART");
+  if (!uart || !*uart)
+    GTEST_SKIP() << "set KESTRELON_TEST_UART to a UART to run";
+  setenv("KESTRELON_COM1", uart, 1);
+  start();
+  ASSERT_EQ(hex_obj[HEX_SIDE_A].open, 1);
+  dlg_user_type(window_, IDC_SPEED_A, "57600");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  ASSERT_EQ(PortDCB[0].BaudRate, 57600u);
+  dlg_user_type(window_, IDC_SPEED_A, "3000000");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  if (controlText(window_, IDC_SPEED_A) == "3000000")
+    GTEST_SKIP() << "this UART makes 3000000 bit/s";
+  EXPECT_EQ(controlText(window_, IDC_SPEED_A), "57600");
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "COM1 refused 3000000 bit/s");
+  EXPECT_EQ(PortDCB[0].BaudRate, 57600u);
+}
+
 TEST_F(ShellTest, ThePumpReadsTheCommPortChosenLast) {
   PtyPair com3;
   com3.mapTo(2);
