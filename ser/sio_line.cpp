@@ -146,15 +146,15 @@ int SioStatus(int port, int mask) {
   int bits = 0;
   if (rec.CountersValid) {
     const ErrorCounters &was = rec.Counters;
-    if (now.bufOverrun != was.bufOverrun)
+    if (now.overflow != was.overflow)
       bits |= 0x1;
     if (now.overrun != was.overrun)
       bits |= 0x2;
     if (now.parity != was.parity)
       bits |= 0x4;
-    if (now.frame != was.frame)
+    if (now.framing != was.framing)
       bits |= 0x8;
-    if (now.brk != was.brk)
+    if (now.breaks != was.breaks)
       bits |= 0x10;
   }
   rec.Counters = now;
@@ -176,11 +176,11 @@ int SioCounts(int port, SioLineCounts *counts) {
     // The driver's counts run on from its own start; the port's share is
     // the difference, modulo 2^32 as the counters wrap.
     const ErrorCounters &was = rec.OpenCounters;
-    counts->overrun = uint32_t(now.overrun) - uint32_t(was.overrun);
-    counts->parity = uint32_t(now.parity) - uint32_t(was.parity);
-    counts->framing = uint32_t(now.frame) - uint32_t(was.frame);
-    counts->breaks = uint32_t(now.brk) - uint32_t(was.brk);
-    counts->overflow = uint32_t(now.bufOverrun) - uint32_t(was.bufOverrun);
+    counts->overrun = now.overrun - was.overrun;
+    counts->parity = now.parity - was.parity;
+    counts->framing = now.framing - was.framing;
+    counts->breaks = now.breaks - was.breaks;
+    counts->overflow = now.overflow - was.overflow;
   }
   return 1;
 }

@@ -3,6 +3,7 @@
 // views' text with heads and breaks, and the rings' order of arrival,
 // pieces, and bytes dropped when full (counted, never silently).
 #include "hex/core/hexcore.h"
+#include "support/random_text.h"
 
 #include <gtest/gtest.h>
 
@@ -230,14 +231,6 @@ std::vector<Captured> take_all(HexCapture &capture, uint64_t before = UINT64_MAX
   return out;
 }
 
-std::string pattern(size_t count, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string out(count, '\0');
-  for (char &c : out)
-    c = char(random());
-  return out;
-}
-
 }  // namespace
 
 TEST(Capture, BothSidesComeOutInTheOrderTheyArrivedJoiningOnlyDirectFollowers) {
@@ -272,7 +265,7 @@ TEST(Capture, BothSidesComeOutInTheOrderTheyArrivedJoiningOnlyDirectFollowers) {
 
 TEST(Capture, AChunkLargerThanAPieceComesInPiecesOfItsTime) {
   auto capture = empty_capture();
-  const std::string bytes = pattern(20000, 1);
+  const std::string bytes = random_text(20000, 1);
   put(*capture, 1, 4, 77, bytes);
   const std::vector<Captured> got = take_all(*capture, UINT64_MAX, 8192);
   ASSERT_EQ(got.size(), 3u);
@@ -289,8 +282,8 @@ TEST(Capture, AChunkLargerThanAPieceComesInPiecesOfItsTime) {
 // comes out is the newest bytes in order, and taken plus dropped is read.
 TEST(Capture, AFullRingDropsItsOldestBytesAndCountsThem) {
   auto capture = empty_capture();
-  const std::string old = pattern(10, 4), first = pattern(HEX_CAPTURE_BYTES - 110, 2);
-  const std::string x(50, 'x'), more = pattern(1000, 3);
+  const std::string old = random_text(10, 4), first = random_text(HEX_CAPTURE_BYTES - 110, 2);
+  const std::string x(50, 'x'), more = random_text(1000, 3);
   put(*capture, 0, 0, 0, old);
   hex_capture_breaks(*capture, 0, 0, 1, 1);  // dropped with the bytes around it
   put(*capture, 0, 0, 2, first);
@@ -340,7 +333,7 @@ TEST(Capture, RandomReadsAndTakesLoseNothingUncounted) {
   for (int step = 0; step < 1500; ++step) {
     const int side = int(random() % 2);
     const size_t size = random() % 4 == 0 ? random() % 300000 : random() % 2000;
-    const std::string bytes = pattern(size, uint32_t(step));
+    const std::string bytes = random_text(size, uint32_t(step));
     const uint32_t ms = uint32_t(step / 3);
     put(*capture, side, side + 2, ms, bytes);
     const uint64_t dropped = capture->sides[side].dropped - dropped_seen[side];

@@ -4,6 +4,7 @@
 // held rather than dropped, what a run that cannot end drops counted, line
 // events, and rates typed into the Speed lists.
 #include "support/dialog_reads.h"
+#include "support/random_text.h"
 #include "support/stepped_clock.h"
 #include "support/window_fixture.h"
 
@@ -72,14 +73,6 @@ std::vector<std::string> lines(const std::string &text) {
   return out;
 }
 
-std::string pattern(size_t count, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string out(count, '\0');
-  for (char &c : out)
-    c = char(random());
-  return out;
-}
-
 class CaptureTest : public WindowTest {
 protected:
   void TearDown() override {
@@ -120,6 +113,24 @@ protected:
     }
   }
 
+  // Logging from now on into a file of the test's directory; its path.
+  std::string startLogging(const char *name) {
+    const std::string path = dir_.file(name);
+    dlg_set_file_dialog_hook([path](bool, std::string &chosen) {
+      chosen = path;
+      return true;
+    });
+    dlg_user_click(window_, IDC_LOG);
+    EXPECT_EQ(hex_log, 1);
+    return path;
+  }
+
+  // A finished log as a browser shows it.
+  static LogReading logOf(const std::string &path) {
+    const std::vector<uint8_t> html = readFileBytes(path);
+    return readLogBody(std::string(html.begin(), html.end()));
+  }
+
   void floodFromAnotherThread(PtyPair &far, std::string bytes) {
     writer_ = std::thread([&far, bytes = std::move(bytes)] { far.send(bytes); });
   }
@@ -135,14 +146,8 @@ protected:
 // fall into.
 TEST_F(CaptureTest, EveryAnswerOnPortBIsShownAfterTheBurstOnPortAItAnswers) {
   constexpr int kBursts = 10000;
-  const std::string logPath = dir_.file("order.htm");
-  dlg_set_file_dialog_hook([&](bool, std::string &path) {
-    path = logPath;
-    return true;
-  });
   startIn(HEX_VIEW_ASCII, false);
-  dlg_user_click(window_, IDC_LOG);
-  ASSERT_EQ(hex_log, 1);
+  const std::string logPath = startLogging("order.htm");
   std::string expected;
   for (int k = 0; k < kBursts; ++k) {
     const std::string burst = "a" + std::to_string(k) + ";";
@@ -156,10 +161,7 @@ TEST_F(CaptureTest, EveryAnswerOnPortBIsShownAfterTheBurstOnPortAItAnswers) {
   showAll();
   dlg_user_click(window_, IDC_NO_LOG);
   const std::string shown = paneText();
-  const LogReading log = readLogBody([&] {
-    const std::vector<uint8_t> bytes = readFileBytes(logPath);
-    return std::string(bytes.begin(), bytes.end());
-  }());
+  const LogReading log = logOf(logPath);
   ASSERT_EQ(log.fault, "");
   for (const std::string *text : {&shown, &log.text}) {
     int inPlace = 0;
@@ -181,13 +183,8 @@ TEST_F(CaptureTest, EveryAnswerOnPortBIsShownAfterTheBurstOnPortAItAnswers) {
 // another port, and across the clock's wrap; the same text is logged.
 TEST_F(CaptureTest, TimeViewStartsLinesExactlyAtPausesLongerThanTheGap) {
   SteppedClock::install();
-  const std::string logPath = dir_.file("time.htm");
-  dlg_set_file_dialog_hook([&](bool, std::string &path) {
-    path = logPath;
-    return true;
-  });
   startIn(HEX_VIEW_ASCII, true);
-  dlg_user_click(window_, IDC_LOG);
+  const std::string logPath = startLogging("time.htm");
   dlg_kill_timer(window_, TIMER_PUMP);  // no run until the end
   hex_time.face = HexClockFace{SteppedClock::now, 0};
   struct Burst {
@@ -217,9 +214,7 @@ TEST_F(CaptureTest, TimeViewStartsLinesExactlyAtPausesLongerThanTheGap) {
   dlg_user_click(window_, IDC_SEND);
   EXPECT_EQ(lines(paneText()).back(), "00:00:01.156 +1000 Tx1  01 02");
   dlg_user_click(window_, IDC_NO_LOG);
-  const std::vector<uint8_t> html = readFileBytes(logPath);
-  const LogReading log = readLogBody(std::string(html.begin(), html.end()));
-  EXPECT_EQ(lines(log.text), lines(paneText()));
+  EXPECT_EQ(lines(logOf(logPath).text), lines(paneText()));
 }
 
 // The same on the real clock, sparingly: the lines start where the pauses
@@ -295,7 +290,7 @@ TEST_F(CaptureTest, TimeViewDeltasOnTheRealClockAreWithinTwoMillisecondsOfThePau
 TEST_F(CaptureTest, APortFasterThanThePumpIsHeldNotDropped) {
   startIn(HEX_VIEW_ASCII, false);
   dlg_kill_timer(window_, TIMER_PUMP);
-  const std::string bytes = pattern(5 * HEX_RUN_SHARE, 5);
+  const std::string bytes = random_text(5 * HEX_RUN_SHARE, 5);
   floodFromAnotherThread(com1_, bytes);
   ASSERT_TRUE(runUntil([&] { return hex_capture_read_total(HEX_SIDE_A) > 0; }));
   uint64_t seen = 0;
@@ -330,7 +325,7 @@ TEST_F(CaptureTest, WhatARunThatCannotEndMakesDropIsCountedAndShown) {
   startIn(HEX_VIEW_ASCII, false);
   dlg_kill_timer(window_, TIMER_PUMP);
   hex_capture_run_begin(window_);
-  const std::string bytes = pattern(HEX_CAPTURE_BYTES + 3 * HEX_RUN_SHARE, 6);
+  const std::string bytes = random_text(HEX_CAPTURE_BYTES + 3 * HEX_RUN_SHARE, 6);
   floodFromAnotherThread(com1_, bytes);
   ASSERT_TRUE(runUntil([&] { return hex_capture_read_total(HEX_SIDE_A) == bytes.size(); }, 30000));
   const uint64_t dropped = hex_capture_dropped(HEX_SIDE_A);
