@@ -25,7 +25,7 @@ struct Watch {
   int fd = kNoDescriptor;
   bool watched = false;         // the dialog is told when fd has bytes
   bool held = false;            // a run's share waits: not read until the run
-  bool failed = false;          // its reads failed (the device went): not read again until reopened
+  bool failed = false;          // its reads failed (the device went): tried once a run only
   bool counted = false;         // its driver counts line events
   SioLineCounts counts;         // since the port was opened
   uint64_t dropped_before = 0;  // the ring's dropped count when this port's watch began
@@ -108,6 +108,7 @@ int read_side(HWND window, int side, bool may_hold) {
     watch.failed = true;
     return -1;
   }
+  watch.failed = false;  // opened again, maybe with the same descriptor
   watch.read_total += uint64_t(count);
   return count;
 }
@@ -263,7 +264,7 @@ uint64_t hex_capture_run_begin(HWND window) {
   g_in_run = true;
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     Watch &watch = g_watch[side];
-    if (watch.fd == kNoDescriptor || watch.failed || !capturing())
+    if (watch.fd == kNoDescriptor || !capturing())
       continue;
     for (int reads = 0; reads < kRunReadsMax; ++reads) {
       if (hex_capture_pending(g_capture, side) >= HEX_RUN_SHARE)

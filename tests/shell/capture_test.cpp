@@ -369,6 +369,16 @@ TEST_F(CaptureTest, APortWhoseDeviceWentAwayIsNotReadInALoop) {
   sendAndWaitRead(com1_, HEX_SIDE_A, "\x11");
   showAll();
   EXPECT_EQ(paneText(), " 11");
+  // Its Comm Port chosen again on another device (the descriptor's number
+  // is likely the old one): read again.
+  PtyPair again;
+  again.mapTo(1);
+  dlg_user_choose(window_, IDC_PORT_B, 1);
+  ASSERT_EQ(hex_obj[HEX_SIDE_B].open, 1);
+  win_periodic(window_);
+  sendAndWaitRead(again, HEX_SIDE_B, "\x22");
+  showAll();
+  EXPECT_EQ(paneText(), " 11 22");
 }
 
 // Under Stop the bytes are read as they come and dropped; Run shows only
