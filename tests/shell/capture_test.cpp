@@ -213,6 +213,15 @@ TEST_F(CaptureTest, TimeViewStartsLinesExactlyAtPausesLongerThanTheGap) {
   dlg_user_type(window_, IDC_MESSAGE, "01 02");
   dlg_user_click(window_, IDC_SEND);
   EXPECT_EQ(lines(paneText()).back(), "00:00:01.156 +1000 Tx1  01 02");
+  // Keys typed into the pane go on the line of what was sent just before,
+  // and start one of their own after a pause.
+  DisplayPane *pane = window_->pane();
+  pane->setFocus();
+  QTest::keyClicks(pane, "k");
+  SteppedClock::advance(30);
+  QTest::keyClicks(pane, "ey");
+  EXPECT_EQ(lines(paneText()).back(), "00:00:01.186 +30 Tx1 ey");
+  EXPECT_EQ(lines(paneText()).end()[-2], "00:00:01.156 +1000 Tx1  01 02k");
   dlg_user_click(window_, IDC_NO_LOG);
   EXPECT_EQ(lines(logOf(logPath).text), lines(paneText()));
 }
