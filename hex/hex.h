@@ -48,6 +48,10 @@ extern int32_t hex_dump_cnt;      // bytes moved by the dump so far
 // One record per side: index 0 Port A, index 1 Port B.
 extern hex_obj_t hex_obj[2];
 
+// The Time view's state: the Time check box, the idle gap that starts a
+// line (KESTRELON_TIME_GAP_MS, else 20 ms) and where the lines stand.
+extern HexTimeLines hex_time;
+
 // Control ids of a side's Comm Port list, open indicator and Send Port button.
 int hex_side_port_list(int side);
 int hex_side_indicator(int side);
@@ -96,6 +100,14 @@ void hex_parity2SelChange(HWND window, unsigned message, uintptr_t wParam, intpt
 void hex_flow1SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 void hex_flow2SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
+// A number typed into a Speed list (`id`) that names none of its entries:
+// a rate in bit/s, applied to the side's port as the serial library does
+// (the driver must keep it). Taken, it becomes the list's last entry;
+// refused (by the driver, or below 10: those are speed codes), the status
+// field says "COM1 refused 12 bit/s" and the list and the port keep the
+// last rate. Any other text goes back to the chosen entry.
+void hex_speed_typed(HWND window, int id);
+
 // Comm Port choice: closes the side's port, opens the chosen one and applies
 // the side's settings; the send port follows when this side is the send side.
 void hex_PortASelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -109,6 +121,52 @@ void hex_frameChanged(HWND window);
 // 1 when text is selected in the pane, 0 for a caret alone.
 int hex_text_selected(HWND window);
 
+// The Time check box: heads lines with the time from now on, or stops.
+void hex_timeChanged(HWND window);
+
+// --- Capture: bytes read as they arrive ---------------------------------------------------
+// While the receive pump runs, the port each side's Comm Port list names is
+// watched, and whatever arrives is read at once into the side's capture ring
+// (hexcore.h), stamped with the serial library's clock (SioTimer); the pump
+// shows it in the order of arrival across both sides. A side with a run's
+// share of bytes waiting is not read until the pump has shown them: its
+// port holds the rest (a pseudo-terminal's writer, a line with flow control
+// wait; a line without flow control fills the driver's buffer). Only while
+// a run cannot end (a message box it opened) is reading never held back: a
+// full ring then drops its oldest bytes not shown and counts them.
+
+// A watched port has bytes to read (wParam: its descriptor).
+constexpr unsigned HEX_PORT_READY = WM_USER + 1;
+constexpr uint32_t HEX_RUN_SHARE = 64 * 1024;  // a side's bytes waiting for one run
+constexpr uint32_t HEX_READ_MAX = 16 * 1024;   // bytes one read takes at most
+
+// The pump starts capture when the dialog starts (from nothing read, with
+// the Time view's clock face set) and stops it at exit; a transfer holds it
+// (nothing is read while hex_xmodem_busy or hex_dump_busy is set, and what
+// was read stays for the first run after).
+void hex_capture_start(HWND window);
+void hex_capture_stop(HWND window);
+// Watches what the sides' lists name now (after a port change, each run).
+void hex_capture_sync(HWND window);
+// HEX_PORT_READY: reads what arrived on the port with that descriptor.
+void hex_capture_ready(HWND window, int descriptor);
+// A run: reads what waits on each side and returns the place in the order
+// of arrival before which the run shows chunks (hex_capture_take); at its
+// end held ports are watched again and the line state is shown; between,
+// hex_capture_next hands the chunks over.
+uint64_t hex_capture_run_begin(HWND window);
+void hex_capture_run_end(HWND window);
+// The oldest chunk, or its first `max` bytes, read before place `before`:
+// 1 with `piece`, 0 when none is left.
+int hex_capture_next(uint64_t before, uint8_t *out, int max, HexCapturePiece *piece);
+// Stop: whatever was read and not shown is dropped (not counted).
+void hex_capture_drop_all();
+// Bytes read from a side's port since start, bytes waiting to be shown, and
+// bytes dropped because the display fell behind (since its port was opened).
+uint64_t hex_capture_read_total(int side);
+uint32_t hex_capture_waiting(int side);
+uint64_t hex_capture_dropped(int side);
+
 // --- Display output --------------------------------------------------------------------------
 
 // Shows `length` bytes of text received on port `port` in its received
@@ -119,13 +177,19 @@ void hex_display_msg(HWND dialog, int port, const char *text, int length);
 
 // The window's sink for the byte-fed routines: text received on a port goes
 // to hex_display_msg (into the pane and the log); the terminal's actions are
-// carried out on the pane by the screen routines below.
+// carried out on the pane by the screen routines below. A gathering sink
+// (the pump's) joins the texts of one port that follow one another and
+// shows them as one piece when another port's text or a terminal action
+// comes, at flush() and at its end: the pane lays out and the log writes
+// once per piece, not once per frame or line. One gathers at a time.
 class HexWindowSink final : public HexSink {
 public:
-  explicit HexWindowSink(HWND window) : window_(window) {}
-  void show(int port, const char *text, int length) override {
-    hex_display_msg(window_, port, text, length);
-  }
+  explicit HexWindowSink(HWND window, bool gather = false) : window_(window), gather_(gather) {}
+  ~HexWindowSink() { flush(); }
+  HexWindowSink(const HexWindowSink &) = delete;
+  HexWindowSink &operator=(const HexWindowSink &) = delete;
+  void show(int port, const char *text, int length) override;
+  void flush();
   void ansi_key(int key) override;
   void ansi_home() override;
   void ansi_line_end() override;
@@ -137,6 +201,7 @@ public:
 
 private:
   HWND window_;
+  bool gather_;
 };
 
 // Pane positioning shared with the terminal.

@@ -263,6 +263,8 @@ int SioReset(int port, int rxQueue, int txQueue) {
   // Queue sizes, the line escape with no action and the event mask have no
   // counterpart on a terminal. Error counts start from here.
   rec.CountersValid = devErrorCounters(fd, &rec.Counters) == 0;
+  rec.OpenCounters = rec.Counters;
+  rec.OpenCountersValid = rec.CountersValid;
   return 0;
 }
 
@@ -350,6 +352,12 @@ int SioGets(int port, uint8_t *buffer, int length) {
   if (hungUp(rec.Handle))
     return SioFail(EIO);
   return 0;
+}
+
+int SioHandle(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  return PortData[port].Handle;
 }
 
 int SioUnGetc(int port, int byte) {

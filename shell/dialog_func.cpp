@@ -147,10 +147,15 @@ constexpr ListRoute kListRoutes[] = {
 enum class TypedText {
   Free,   // it stands as typed (the message field and its history)
   Entry,  // it names an entry, or it goes
+  Rate,   // it names an entry, or it is a rate (the Speed lists)
 };
 
 TypedText typed_text_rule(int list) {
-  return list == IDC_MESSAGE ? TypedText::Free : TypedText::Entry;
+  if (list == IDC_MESSAGE)
+    return TypedText::Free;
+  if (list == IDC_SPEED_A || list == IDC_SPEED_B)
+    return TypedText::Rate;
+  return TypedText::Entry;
 }
 
 // Typed text that differs from the chosen entry's: equal to an entry (letter
@@ -168,7 +173,10 @@ void settle_typed_entry(HWND window, int list) {
     return;  // nothing typed
   const int found = dlg_combo_find_exact(window, list, -1, typed);
   if (found == CB_ERR) {
-    dlg_combo_set_sel(window, list, selected);
+    if (typed_text_rule(list) == TypedText::Rate)
+      hex_speed_typed(window, list);  // a rate, or back to the last one
+    else
+      dlg_combo_set_sel(window, list, selected);
     return;
   }
   win_choose_entry(window, list, found);
@@ -179,7 +187,7 @@ bool is_list(HWND window, int id) { return dlg_combo_count(window, id) != CB_ERR
 int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
   const int id = int(LOWORD(wParam));
   const unsigned notification = HIWORD(wParam);
-  if (notification == CBN_KILLFOCUS && typed_text_rule(id) == TypedText::Entry)
+  if (notification == CBN_KILLFOCUS && typed_text_rule(id) != TypedText::Free)
     settle_typed_entry(window, id);
   for (const ListRoute &route : kListRoutes) {
     if (route.id != id)
@@ -200,7 +208,7 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     if (focus == IDC_MESSAGE) {
       history_add_edited(window);
       send_edited(window);
-    } else if (is_list(window, focus) && typed_text_rule(focus) == TypedText::Entry) {
+    } else if (is_list(window, focus) && typed_text_rule(focus) != TypedText::Free) {
       settle_typed_entry(window, focus);
     }
     return 1;
@@ -231,6 +239,9 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
   case IDC_LOCAL_ECHO:
     hex_local_echo = checked(window, IDC_LOCAL_ECHO) ? 1 : 0;
     dlg_set_focus(window, IDC_PANE);
+    return 1;
+  case IDC_TIME:
+    hex_timeChanged(window);
     return 1;
   case IDC_XFER_SEND:
     hex_send_file = checked(window, IDC_XFER_SEND) ? 1 : 0;
@@ -314,6 +325,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
       return 1;
     }
     return 0;
+  case HEX_PORT_READY:
+    hex_capture_ready(window, int(wParam));
+    return 1;
   case WM_NOTIFY: {
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {

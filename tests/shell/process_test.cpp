@@ -335,7 +335,13 @@ TEST(KestrelonCommandLine, StartsWatchingAndLoggingTheDevicesGiven) {
                                  "--log", log, a.slavePath(), b.slavePath()});
   QElapsedTimer clock;
   clock.start();
-  while (!deviceHeld(a.slavePath()) && clock.elapsed() < 15000)
+  // Held as soon as opened; the speed follows a moment later.
+  auto speedOf = [](const PtyPair &pty) {
+    termios tio = pty.deviceSettings();
+    return cfgetospeed(&tio);
+  };
+  while ((!deviceHeld(a.slavePath()) || speedOf(b) != speed_t(B115200)) &&
+         clock.elapsed() < 15000)
     QThread::msleep(20);
   ASSERT_TRUE(deviceHeld(a.slavePath())) << readAll(run.stderrFd);
   for (const PtyPair *pty : {&a, &b}) {
