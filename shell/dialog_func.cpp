@@ -324,6 +324,10 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
       win_periodic(window);
       return 1;
     }
+    if (wParam == uintptr_t(TIMER_RECONNECT)) {
+      hex_reconnect_tick(window);
+      return 1;
+    }
     return 0;
   case HEX_PORT_READY:
     hex_capture_ready(window, int(wParam));
