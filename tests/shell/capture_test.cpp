@@ -113,18 +113,6 @@ protected:
     }
   }
 
-  // Logging from now on into a file of the test's directory; its path.
-  std::string startLogging(const char *name) {
-    const std::string path = dir_.file(name);
-    dlg_set_file_dialog_hook([path](bool, std::string &chosen) {
-      chosen = path;
-      return true;
-    });
-    dlg_user_click(window_, IDC_LOG);
-    EXPECT_EQ(hex_log, 1);
-    return path;
-  }
-
   // A finished log as a browser shows it.
   static LogReading logOf(const std::string &path) {
     const std::vector<uint8_t> html = readFileBytes(path);

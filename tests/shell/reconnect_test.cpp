@@ -79,17 +79,6 @@ protected:
     ASSERT_TRUE(paneShows(line(side, "reconnected"), times)) << paneText();
   }
 
-  std::string startLogging(const char *name) {
-    const std::string path = dir_.file(name);
-    dlg_set_file_dialog_hook([path](bool, std::string &chosen) {
-      chosen = path;
-      return true;
-    });
-    dlg_user_click(window_, IDC_LOG);
-    EXPECT_EQ(hex_log, 1);
-    return path;
-  }
-
   std::unique_ptr<SocatLink> links_[2];
 };
 
