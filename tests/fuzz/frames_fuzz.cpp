@@ -95,6 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int checks = hex_check_bytes(kind, message_bytes, length, check);
     line =
         kind_view->opening + message + std::string(reinterpret_cast<char *>(check), size_t(checks));
+    // A message followed by its CRC leaves the CRC's residue.
+    const auto *body = reinterpret_cast<const uint8_t *>(line.data() + 1);
+    const auto body_length = int32_t(line.size() - 1);
+    FUZZ_CHECK(kind != HEX_CHECK_CRC16 || crc16(body, body_length) == 0xF0B8, "CRC-16 residue");
+    FUZZ_CHECK(kind != HEX_CHECK_CRC32 || hex_crc32(body, body_length) == 0xDEBB20E3u,
+               "CRC-32 residue");
     line.resize(std::min(line.size(), size_t(HEX_BUF_SIZE)));
   }
   std::vector<std::string> expected;
