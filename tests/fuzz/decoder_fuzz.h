@@ -6,6 +6,7 @@
 #include "fuzz_support.h"
 #include "hex/core/hexcore.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -81,6 +82,18 @@ inline std::vector<std::string> decode(Decoder decoder, const ChunkedInput &inpu
   return sink.lines;
 }
 
+// The stream cut in front of every `marker` byte: the bytes before the first
+// marker (if any), then each marker with the bytes up to the next.
+inline std::vector<std::string> cut_before(const std::string &stream, char marker) {
+  std::vector<std::string> pieces;
+  for (size_t start = 0; start < stream.size();) {
+    const size_t next = std::min(stream.find(marker, start + 1), stream.size());
+    pieces.push_back(stream.substr(start, next - start));
+    start = next;
+  }
+  return pieces;
+}
+
 // Fails unless two readings of a stream give the same lines, naming the
 // first line that differs.
 inline void check_same_lines(const std::vector<std::string> &got, const char *got_name,
@@ -96,12 +109,13 @@ inline void check_same_lines(const std::vector<std::string> &got, const char *go
                                   (first < expected.size() ? fuzz_hex(expected[first]) : " none"));
 }
 
-// Checks the decoder on the input; returns the input and the lines of its
-// stream for the decoder's own checks.
-inline std::vector<std::string> fuzz_decoder(Decoder decoder, const uint8_t *data, size_t size,
-                                             ChunkedInput &input) {
-  input = chunked_input(data, size);
+// Checks the decoder on the input, and its lines against those a plain
+// reading of the stream (`reference`, named `reading`) gives.
+inline int fuzz_decoder(Decoder decoder, std::vector<std::string> (*reference)(const std::string &),
+                        const char *reading, const uint8_t *data, size_t size) {
+  const ChunkedInput input = chunked_input(data, size);
   const std::vector<std::string> whole = decode(decoder, input, true);
   check_same_lines(decode(decoder, input, false), "in chunks", whole, "whole");
-  return whole;
+  check_same_lines(whole, "decoded", reference(input.stream), reading);
+  return 0;
 }
