@@ -29,7 +29,6 @@ constexpr FrameView kViews[] = {{HEX_FRAME_HDLC, HEX_VIEW_HDLC, 0x7E},
                                 {HEX_FRAME_PPP, HEX_VIEW_PPP, 0x7E},
                                 {HEX_FRAME_ICNI, HEX_VIEW_ICNI, char(0xEE)}};
 
-constexpr size_t kIcniLengthAt = 2;
 constexpr size_t kIcniOverhead = 4;
 constexpr size_t kIcniLongestMessage = 255 + 2;
 constexpr size_t kIcniLongest = 255 + kIcniOverhead;
@@ -74,35 +73,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(built > 0 && frame[0] == kind_view->opening, "frame" + fuzz_hex(frame));
   const std::vector<std::string> lines = received(*kind_view, port, twice ? frame + frame : frame);
 
-  std::string line;              // the line of one frame
-  std::string collected_behind;  // and a second one, if any
+  // What the frame carries: the opening, the message (an ICNI message with
+  // its length byte set) and its check bytes.
+  std::string sent = message;
+  if (type == HEX_FRAME_ICNI && sent.size() >= 2)
+    sent[1] = char(sent.size() - 2);
+  uint8_t check[HEX_CHECK_MAX];
+  const int checks = hex_check_bytes(kind, reinterpret_cast<const uint8_t *>(sent.data()),
+                                     int32_t(sent.size()), check);
+  const std::string carried =
+      kind_view->opening + sent + std::string(reinterpret_cast<char *>(check), size_t(checks));
+  // A message followed by its CRC leaves the CRC's residue (the empty
+  // message has no CRC: its check bytes are all ones).
+  const auto *body = reinterpret_cast<const uint8_t *>(carried.data() + 1);
+  const auto body_length = int32_t(carried.size() - 1);
+  const bool crc16_kept = kind != HEX_CHECK_CRC16 || crc16(body, body_length) == 0xF0B8;
+  const bool crc32_kept = kind != HEX_CHECK_CRC32 || hex_crc32(body, body_length) == 0xDEBB20E3u;
+  FUZZ_CHECK(sent.empty() || (crc16_kept && crc32_kept), "no CRC residue" + fuzz_hex(carried));
+
+  std::string line = carried.substr(0, size_t(HEX_BUF_SIZE));  // the line of one frame
+  std::string collected_behind;                                // and a second one, if any
   if (type == HEX_FRAME_ICNI) {
-    const bool fits = message.size() >= 2 && message.size() <= kIcniLongestMessage;
-    const size_t line_length = fits ? uint8_t(frame[kIcniLengthAt]) + kIcniOverhead : 0;
-    const bool carried = fits && frame.find(char(0xEE), 1) == std::string::npos;
-    if (!carried) {
+    if (sent.size() < 2 || sent.size() > kIcniLongestMessage ||
+        carried.find(char(0xEE), 1) != std::string::npos) {
       const std::string stream = twice ? frame + frame : frame;
       for (const std::string &shown : lines)
         FUZZ_CHECK(stream.find(shown) != std::string::npos, "not sent:" + fuzz_hex(shown));
       return 0;
     }
-    FUZZ_CHECK(line_length <= frame.size(), "frame" + fuzz_hex(frame));
-    line = frame.substr(0, line_length);
-    if (line_length < kIcniLongest && frame.size() >= kIcniLongest)
-      collected_behind = frame.substr(0, kIcniLongest);
-  } else {
-    uint8_t check[HEX_CHECK_MAX];
-    const int checks = hex_check_bytes(kind, message_bytes, length, check);
-    line =
-        kind_view->opening + message + std::string(reinterpret_cast<char *>(check), size_t(checks));
-    // A message followed by its CRC leaves the CRC's residue (the empty
-    // message has no CRC: its check bytes are all ones).
-    const auto *body = reinterpret_cast<const uint8_t *>(line.data() + 1);
-    const auto body_length = int32_t(line.size() - 1);
-    const bool crc16_kept = kind != HEX_CHECK_CRC16 || crc16(body, body_length) == 0xF0B8;
-    const bool crc32_kept = kind != HEX_CHECK_CRC32 || hex_crc32(body, body_length) == 0xDEBB20E3u;
-    FUZZ_CHECK(message.empty() || (crc16_kept && crc32_kept), "no CRC residue" + fuzz_hex(line));
-    line.resize(std::min(line.size(), size_t(HEX_BUF_SIZE)));
+    line = carried.substr(0, uint8_t(sent[1]) + kIcniOverhead);
+    if (line.size() < kIcniLongest && carried.size() >= kIcniLongest)
+      collected_behind = carried.substr(0, kIcniLongest);
   }
   std::vector<std::string> expected;
   for (int frames = twice ? 2 : 1; frames > 0; --frames) {
