@@ -3,16 +3,17 @@
 // message boxes and the file dialog, on Qt 6 Widgets.
 //
 // The monitor core and the shell use only these calls and never see a Qt
-// type (the display pane excepted, which they reach through dlg_pane). Events
-// reach the dialog procedure as Win32-style messages, one at a time, on the
-// GUI thread.
+// type or the display pane's own classes: the pane is reached by the calls
+// below that mirror the rich-edit control's operations. Events reach the
+// dialog procedure as Win32-style messages, one at a time, on the GUI thread.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
-class DisplayPane;
+#include "resources/keys.h"  // the key codes of WM_KEYDOWN and WM_CHAR
+
 struct DlgWindow;  // the main dialog; opaque to the core
 using HWND = DlgWindow *;
 
@@ -57,24 +58,6 @@ struct DlgNotify {
   uintptr_t wParam;
 };
 
-// Virtual-key codes the pane reports.
-enum : int {
-  VK_BACK = 8,
-  VK_TAB = 9,
-  VK_RETURN = 13,
-  VK_ESCAPE = 27,
-  VK_PRIOR = 33,
-  VK_NEXT = 34,
-  VK_END = 35,
-  VK_HOME = 36,
-  VK_LEFT = 37,
-  VK_UP = 38,
-  VK_RIGHT = 39,
-  VK_DOWN = 40,
-  VK_DELETE = 46,
-  VK_PROCESSKEY = 229,
-};
-
 // Button states.
 enum : int { BST_UNCHECKED = 0, BST_CHECKED = 1, BST_INDETERMINATE = 2 };
 
@@ -106,11 +89,20 @@ HWND dlg_create(DlgProc proc);
 bool dlg_ended(HWND window, int *result);
 void dlg_destroy(HWND window);
 
+// Hands a message to the dialog procedure at once, as the dialog manager
+// does for an event (SendMessage to the dialog); returns what it returned.
+// Nothing once the dialog has ended.
+int dlg_send_message(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
+
 // From now on SIGTERM, SIGINT and SIGHUP reach the running dialog as WM_CLOSE
 // on the GUI thread (needs a QApplication).
 void dlg_close_on_signals();
 
 // --- Controls by id -------------------------------------------------------------
+// Texts are bytes, shown by the display pane's mapping (Windows-1252, control
+// bytes as control pictures) and read back as the same bytes; a character
+// typed that has no byte reads as '?'. Tooltips (they name devices) and the
+// file dialog's paths are in the file system's encoding.
 
 // Text of a control (combo box: its edit field; label/status/button:
 // caption). Copies at most size-1 characters plus NUL; returns the length
@@ -127,7 +119,7 @@ void dlg_check_radio(HWND window, int first, int last, int check);
 void dlg_set_focus(HWND window, int id);
 // Id of the control holding the keyboard focus; 0 when none of the dialog's.
 int dlg_focus_id(HWND window);
-void dlg_set_tooltip(HWND window, int id, const char *text);
+void dlg_set_tooltip(HWND window, int id, const char *text);  // file system's encoding
 
 // Drop-down lists. Entries stay in the order they were added; typed text is
 // never added by itself. Selecting by program sends no notification.
@@ -146,8 +138,55 @@ int dlg_combo_item_text(HWND window, int id, int index, char *buffer, int size);
 void dlg_combo_reset(HWND window, int id);  // removes all entries and the text
 void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text);
 
-// The display pane with this id (101), or nullptr.
-DisplayPane *dlg_pane(HWND window, int id);
+// --- The display pane ----------------------------------------------------------------
+// The rich-edit control's operations, on the pane with this id (101). The
+// pane's text is bytes, one character each; positions count characters from
+// 0 and lines count from 0. A line ends at LF, CR LF or a lone CR; its length
+// leaves the break out. Colours are pane values (blue * 65536 + green * 256 +
+// red). Without such a pane the calls do nothing and return 0.
+
+// Replaces the selection with `length` bytes of text in a colour
+// (EM_SETCHARFORMAT on the selection, then EM_REPLACESEL); the caret stands
+// behind them afterwards. An empty text deletes the selection (WM_CLEAR).
+void dlg_pane_replace_sel(HWND window, int id, const char *text, int length, uint32_t colour);
+// Appends text in a colour at the end; the selection stays on the text it
+// covered and a caret at the end stays at the end.
+void dlg_pane_append(HWND window, int id, const char *text, int length, uint32_t colour);
+// Colour of the selected text; for a caret alone, of what is inserted there
+// next (EM_SETCHARFORMAT on the selection).
+void dlg_pane_set_sel_colour(HWND window, int id, uint32_t colour);
+// Colour of what is inserted at the caret next (EM_GETCHARFORMAT on the
+// selection).
+uint32_t dlg_pane_sel_colour(HWND window, int id);
+// The selection's first and last position, equal for a caret (EM_EXGETSEL).
+void dlg_pane_get_sel(HWND window, int id, int64_t *start, int64_t *end);
+// Selects from anchor to caret, -1 standing for the end of the text
+// (EM_EXSETSEL).
+void dlg_pane_set_sel(HWND window, int id, int64_t anchor, int64_t caret);
+int64_t dlg_pane_text_length(HWND window, int id);  // WM_GETTEXTLENGTH
+int64_t dlg_pane_line_count(HWND window, int id);   // at least 1 (EM_GETLINECOUNT)
+// Line holding a position; past the end, the last line (EM_LINEFROMCHAR).
+int64_t dlg_pane_line_from_char(HWND window, int id, int64_t position);
+// First position of a line; -1 when there is no such line (EM_LINEINDEX).
+int64_t dlg_pane_line_index(HWND window, int id, int64_t line);
+// Characters of a line without its break (EM_LINELENGTH of the line).
+int64_t dlg_pane_line_length(HWND window, int id, int64_t line);
+int64_t dlg_pane_first_visible_line(HWND window, int id);  // EM_GETFIRSTVISIBLELINE
+// Scrolls by whole text lines, negative up, as far as the text goes
+// (EM_LINESCROLL).
+void dlg_pane_line_scroll(HWND window, int id, int64_t lines);
+// Replaces the whole text (an empty one clears the pane); the caret goes to
+// the end (WM_SETTEXT).
+void dlg_pane_set_text(HWND window, int id, const char *text, int length);
+// The default character colour: what the pane's text starts in once emptied,
+// and what is put in next.
+void dlg_pane_set_default_colour(HWND window, int id, uint32_t colour);
+// Long lines wrap at the pane's width, or run on with horizontal scrolling.
+void dlg_pane_set_wrap(HWND window, int id, bool on);
+// A key-down sent to the pane as if typed (WM_KEYDOWN): the key filter
+// (WM_NOTIFY, EN_MSGFILTER) sees it first. Returns the key the pane acted on,
+// 0 for none.
+int dlg_pane_key_down(HWND window, int id, int virtualKey);
 
 // --- Timers ---------------------------------------------------------------------
 
@@ -167,6 +206,22 @@ int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned 
 // cancelled.
 int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *filter, char *path,
                     int size);
+
+// The file-choice dialog that serves files to read and files to write
+// alike: any name may be chosen or typed (the file need not exist), and
+// choosing one that exists asks nothing. A name typed without an extension
+// gets `defaultExtension`. It lists the files that `filter` (in Qt form)
+// lets through and starts in the current directory. On OK copies the chosen path (file system's encoding) into
+// `path` and returns 1; returns 0 with `path` empty when cancelled, or when
+// the path does not fit in `size` bytes (a path cut short names another
+// file). The file-dialog hook answers it too, with forSave true (the file
+// may be created).
+int dlg_choose_file(HWND owner, const char *title, const char *filter,
+                    const char *defaultExtension, char *path, int size);
+
+// Shows a path (file system's encoding) in a status field, and as its
+// tooltip, so a path too long for the field can still be read.
+void dlg_set_path_text(HWND window, int id, const char *path);
 
 // Tests answer the modal dialogs without a person: while a hook is set the
 // dialog is not shown and the hook gives the answer. A null hook restores

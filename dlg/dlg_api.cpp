@@ -1,14 +1,17 @@
 // The dialog manager's calls by control id, over the stand-in window.
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
-#include "dlg/pane/pane_view.h"
+#include "resources/glyphs.h"
+#include "pane/pane_view.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -22,18 +25,34 @@ DlgWindow *g_current = nullptr;
 DlgMessageBoxHook g_messageBoxHook;
 DlgFileDialogHook g_fileDialogHook;
 
-// Texts are bytes, one character per byte, both ways.
-QString fromBytes(const char *text) { return QString::fromLatin1(text ? text : ""); }
+// Control texts are bytes, one character per byte both ways, by the display
+// pane's own mapping (Windows-1252, control bytes as control pictures): a
+// byte typed, loaded from the history or shown in a status field is the
+// byte the pane shows and the port sends. A character with no byte becomes
+// '?'.
+QString fromBytes(const char *text) {
+  QString out;
+  for (const char *p = text ? text : ""; *p; ++p)
+    out += QChar(char16_t(paneTextChar(static_cast<std::uint8_t>(*p))));
+  return out;
+}
 
 int copyOut(const QString &text, char *buffer, int size) {
   if (!buffer || size <= 0)
     return 0;
-  const QByteArray bytes = text.toLatin1();
-  const int length = std::min<int>(int(bytes.size()), size - 1);
-  std::memcpy(buffer, bytes.constData(), size_t(length));
+  int length = 0;
+  for (char32_t c : text.toUcs4()) {
+    if (length == size - 1)
+      break;
+    const int byte = paneByteFromGlyph(c);
+    buffer[length++] = byte >= 0 ? char(byte) : '?';
+  }
   buffer[length] = '\0';
   return length;
 }
+
+// Paths are the file system's bytes; device paths in tooltips too.
+QString fromPath(const char *path) { return QFile::decodeName(path ? path : ""); }
 
 QComboBox *combo(HWND window, int id) {
   return window ? qobject_cast<QComboBox *>(window->control(id)) : nullptr;
@@ -110,6 +129,10 @@ void dlg_end(HWND window, int result) {
 
 HWND dlg_current() { return g_current; }
 
+int dlg_send_message(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  return window ? window->send(message, wParam, lParam) : 0;
+}
+
 HWND dlg_create(DlgProc proc) {
   DlgWindow *window = buildDialog(proc);
   if (!window->ended()) {
@@ -153,8 +176,14 @@ int dlg_get_text(HWND window, int id, char *buffer, int size) {
   else if (auto *box = qobject_cast<QGroupBox *>(widget))
     text = box->title();
   else if (auto *pane = qobject_cast<DisplayPane *>(widget)) {
+    // The pane holds bytes already.
+    if (!buffer || size <= 0)
+      return 0;
     const std::string bytes = pane->model().text();
-    text = QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    const size_t length = std::min(bytes.size(), size_t(size - 1));
+    std::memcpy(buffer, bytes.data(), length);
+    buffer[length] = '\0';
+    return int(length);
   }
   return copyOut(text, buffer, size);
 }
@@ -234,7 +263,7 @@ void dlg_set_tooltip(HWND window, int id, const char *text) {
   if (!window)
     return;
   if (QWidget *widget = window->control(id))
-    widget->setToolTip(fromBytes(text));
+    widget->setToolTip(fromPath(text));
 }
 
 // --- Drop-down lists ----------------------------------------------------------------------
@@ -336,11 +365,115 @@ void dlg_combo_reset(HWND window, int id) {
 void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text) {
   QComboBox *list = combo(window, id);
   if (list && index >= 0 && index < list->count())
-    list->setItemData(index, fromBytes(text), Qt::ToolTipRole);
+    list->setItemData(index, fromPath(text), Qt::ToolTipRole);
 }
 
-DisplayPane *dlg_pane(HWND window, int id) {
+// --- The display pane -----------------------------------------------------------------------
+
+namespace {
+
+DisplayPane *paneOf(HWND window, int id) {
   return window ? qobject_cast<DisplayPane *>(window->control(id)) : nullptr;
+}
+
+std::string_view bytesOf(const char *text, int length) {
+  return (text && length > 0) ? std::string_view(text, size_t(length)) : std::string_view();
+}
+
+}  // namespace
+
+void dlg_pane_replace_sel(HWND window, int id, const char *text, int length, uint32_t colour) {
+  if (DisplayPane *pane = paneOf(window, id)) {
+    pane->model().setSelectionColour(colour);
+    pane->model().replaceSelection(bytesOf(text, length));
+  }
+}
+
+void dlg_pane_append(HWND window, int id, const char *text, int length, uint32_t colour) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->model().appendKeepingSelection(bytesOf(text, length), colour);
+}
+
+void dlg_pane_set_sel_colour(HWND window, int id, uint32_t colour) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->model().setSelectionColour(colour);
+}
+
+uint32_t dlg_pane_sel_colour(HWND window, int id) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().insertionColour() : 0;
+}
+
+void dlg_pane_get_sel(HWND window, int id, int64_t *start, int64_t *end) {
+  PaneSelection selection;
+  if (DisplayPane *pane = paneOf(window, id))
+    selection = pane->model().selection();
+  if (start)
+    *start = selection.start();
+  if (end)
+    *end = selection.end();
+}
+
+void dlg_pane_set_sel(HWND window, int id, int64_t anchor, int64_t caret) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->model().setSelection(anchor, caret);
+}
+
+int64_t dlg_pane_text_length(HWND window, int id) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().length() : 0;
+}
+
+int64_t dlg_pane_line_count(HWND window, int id) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().lineCount() : 0;
+}
+
+int64_t dlg_pane_line_from_char(HWND window, int id, int64_t position) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().lineFromPosition(position) : 0;
+}
+
+int64_t dlg_pane_line_index(HWND window, int id, int64_t line) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().lineStart(line) : 0;
+}
+
+int64_t dlg_pane_line_length(HWND window, int id, int64_t line) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->model().lineLength(line) : 0;
+}
+
+int64_t dlg_pane_first_visible_line(HWND window, int id) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->firstVisibleLine() : 0;
+}
+
+void dlg_pane_line_scroll(HWND window, int id, int64_t lines) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->scrollLines(lines);
+}
+
+void dlg_pane_set_text(HWND window, int id, const char *text, int length) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->model().setText(bytesOf(text, length));
+}
+
+void dlg_pane_set_default_colour(HWND window, int id, uint32_t colour) {
+  if (DisplayPane *pane = paneOf(window, id)) {
+    pane->model().setDefaultColour(colour);
+    pane->model().setSelectionColour(colour);
+  }
+}
+
+void dlg_pane_set_wrap(HWND window, int id, bool on) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->setWrap(on);
+}
+
+int dlg_pane_key_down(HWND window, int id, int virtualKey) {
+  DisplayPane *pane = paneOf(window, id);
+  return pane ? pane->sendKeyDown(virtualKey) : 0;
 }
 
 // --- Timers ---------------------------------------------------------------------------------
@@ -384,12 +517,12 @@ int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *fil
     QWidget *parent = owner ? static_cast<QWidget *>(owner) : static_cast<QWidget *>(g_current);
     const QString caption = fromBytes(title);
     const QString filters = fromBytes(filter);
-    const QString start = fromBytes(chosen.c_str());
+    const QString start = fromPath(chosen.c_str());
     const QString result = forSave ? QFileDialog::getSaveFileName(parent, caption, start, filters)
                                    : QFileDialog::getOpenFileName(parent, caption, start, filters);
     accepted = !result.isEmpty();
     if (accepted)
-      chosen = result.toLocal8Bit().toStdString();
+      chosen = QFile::encodeName(result).toStdString();
   }
   if (!accepted)
     return 0;
@@ -399,6 +532,43 @@ int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *fil
     path[length] = '\0';
   }
   return 1;
+}
+
+int dlg_choose_file(HWND owner, const char *title, const char *filter,
+                    const char *defaultExtension, char *path, int size) {
+  if (path && size > 0)
+    path[0] = '\0';
+  std::string chosen;
+  bool accepted = false;
+  if (g_fileDialogHook) {
+    accepted = g_fileDialogHook(true, chosen);
+  } else {
+    QWidget *parent = owner ? static_cast<QWidget *>(owner) : static_cast<QWidget *>(g_current);
+    QFileDialog dialog(parent, fromBytes(title), QDir::currentPath(), fromBytes(filter));
+    // Qt's own dialog: a platform's open dialog may insist on an existing file.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setDefaultSuffix(fromBytes(defaultExtension));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    if (accepted)
+      chosen = QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+  }
+  if (!accepted || chosen.empty() || !path || chosen.size() >= size_t(size))
+    return 0;
+  std::memcpy(path, chosen.c_str(), chosen.size() + 1);
+  return 1;
+}
+
+void dlg_set_path_text(HWND window, int id, const char *path) {
+  if (!window)
+    return;
+  if (auto *label = qobject_cast<QLabel *>(window->control(id))) {
+    label->setText(fromPath(path));
+    label->setToolTip(fromPath(path));
+  }
 }
 
 // --- Acting as the user ---------------------------------------------------------------------

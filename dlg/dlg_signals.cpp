@@ -36,7 +36,7 @@ void dlg_close_on_signals() {
     }
     if (DlgWindow *window = dlg_current(); window && !window->ended()) {
       if (!window->send(WM_CLOSE, 0, 0))
-        window->command(2, BN_CLICKED);
+        window->command(IDCANCEL, BN_CLICKED);
     }
   });
   struct sigaction action {};

@@ -1,6 +1,6 @@
 #include "dlg/dlg_window.h"
 
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -22,7 +22,9 @@
 
 namespace {
 
-constexpr int kIdCancel = 2;  // the dialog manager's cancel command (Escape)
+// The pane's room at the window's default size: a terminal screen.
+constexpr int kDefaultColumns = 80;
+constexpr int kDefaultRows = PaneModel::kScreenLines;
 
 // Win32 rounds dialog-unit conversions the way MulDiv does.
 int mulDiv(int value, int numerator, int denominator) {
@@ -36,17 +38,17 @@ int mulDiv(int value, int numerator, int denominator) {
 // --- DlgComboBox ------------------------------------------------------------------
 
 DlgComboBox::DlgComboBox(QWidget *parent) : QComboBox(parent) {
-  // Our own edit field, so that our handler of editing-finished runs before
-  // QComboBox's, which may pick the entry equal to the typed text: that is
-  // no choice of the user's and must not notify.
-  auto *edit = new QLineEdit(this);
-  connect(edit, &QLineEdit::editingFinished, this, [this] { finishingEdit_ = true; });
   setEditable(true);
-  setLineEdit(edit);
-  connect(edit, &QLineEdit::editingFinished, this, [this] { finishingEdit_ = false; });
   setInsertPolicy(QComboBox::NoInsert);
   setCompleter(nullptr);  // the list control never completes typed text
   setDuplicatesEnabled(true);
+  // When editing ends, QComboBox chooses the entry equal to the typed text
+  // without a word to anyone. What typed text means is the dialog
+  // procedure's to decide (it hears the focus go and Enter), so that choice
+  // is cut off: the selection changes only when the user picks an entry
+  // (CBN_SELCHANGE follows) or the program selects one.
+  if (!disconnect(lineEdit(), SIGNAL(editingFinished()), this, SLOT(_q_editingFinished())))
+    qWarning("DlgComboBox: QComboBox's own handling of typed text is still connected");
 }
 
 void DlgComboBox::showPopup() {
@@ -223,10 +225,7 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
 }
 
 void DlgWindow::connectCombo(int id, DlgComboBox *combo) {
-  connect(combo, &QComboBox::activated, this, [this, id, combo](int) {
-    if (!combo->finishingEdit())
-      command(id, CBN_SELCHANGE);
-  });
+  connect(combo, &QComboBox::activated, this, [this, id](int) { command(id, CBN_SELCHANGE); });
   connect(combo, &DlgComboBox::popupShown, this, [this, id] { command(id, CBN_DROPDOWN); });
   connect(combo, &DlgComboBox::popupHidden, this, [this, id] { command(id, CBN_CLOSEUP); });
   // Enter and Escape in the edit field are the dialog's keys.
@@ -252,8 +251,8 @@ void DlgWindow::computeDefaultSize() {
   const int lineHeight = std::max(paneMetrics.height(), paneMetrics.lineSpacing());
   const int frame = 2 * pane_->frameWidth();
   const int scrollBar = pane_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pane_);
-  const int needWidth = 80 * charWidth + frame + scrollBar + charWidth;
-  const int needHeight = 25 * lineHeight + frame + lineHeight / 2;
+  const int needWidth = kDefaultColumns * charWidth + frame + scrollBar + charWidth;
+  const int needHeight = kDefaultRows * lineHeight + frame + lineHeight / 2;
   defaultSize_ +=
       QSize(std::max(0, needWidth - paneBase.width()), std::max(0, needHeight - paneBase.height()));
 }
@@ -384,7 +383,7 @@ void DlgWindow::closeEvent(QCloseEvent *event) {
   if (ended_)
     return;
   if (!send(WM_CLOSE, 0, 0))
-    command(kIdCancel, BN_CLICKED);
+    command(IDCANCEL, BN_CLICKED);
 }
 
 // --- Keys ---------------------------------------------------------------------------
@@ -394,7 +393,7 @@ bool DlgWindow::handleDialogKey(int key, QWidget *focus) {
   if (focusId == IDC_PANE)
     return false;  // the pane keeps Enter and Escape
   if (key == Qt::Key_Escape) {
-    command(kIdCancel, BN_CLICKED);
+    command(IDCANCEL, BN_CLICKED);
     return true;
   }
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -12,27 +12,25 @@
 #include <map>
 #include <vector>
 
+class DisplayPane;
 class QButtonGroup;
 class QEventLoop;
 class QTimer;
 
-// An editable drop-down list that reports its list opening and closing.
+// An editable drop-down list that reports its list opening and closing and
+// never chooses an entry by itself.
 class DlgComboBox : public QComboBox {
   Q_OBJECT
 public:
   explicit DlgComboBox(QWidget *parent);
   void showPopup() override;
   void hidePopup() override;
-  // True while the edit field's editing-finished handling of QComboBox runs:
-  // a choice it makes is not the user's.
-  bool finishingEdit() const { return finishingEdit_; }
 
 signals:
   void popupShown();
   void popupHidden();
 
 private:
-  bool finishingEdit_ = false;
   bool popupOpen_ = false;
 };
 

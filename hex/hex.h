@@ -1,7 +1,8 @@
-// The monitor core: the monitor state shared by the core and the shell, the
-// per-side records, the name and colour tables, start-up and exit, the
-// configuration file, the message boxes, the port-settings and view handlers,
-// the hex text form and output into the display pane.
+// The monitor core's window side: the monitor state shared by the core and
+// the shell, start-up and exit, the configuration file, the message boxes,
+// the port-settings and view handlers, and output into the display pane. The
+// parts that need no window and no port are the pure core (hex/core/hexcore.h),
+// which this header brings along.
 //
 // Everything runs on the dialog's thread; nothing here locks.
 #pragma once
@@ -10,22 +11,18 @@
 #include <cstdio>
 
 #include "dlg/dlg.h"
+#include "hex/core/hexcore.h"
 
 // --- Sizes --------------------------------------------------------------------
 
-constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
-constexpr int HEX_SCREEN_LINES = 25;    // one screen of the pane
-constexpr int HEX_PORT_QUEUE = 8192;    // receive and send queues of an open port
-constexpr int HEX_PORTS = 16;           // COM1 .. COM16
-constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
-constexpr int HEX_CFG_LINE_MAX = 1024;  // bytes read per configuration line
-constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
+constexpr int HEX_SCREEN_LINES = 25;  // one screen of the pane
+constexpr int HEX_PORT_QUEUE = 8192;  // receive and send queues of an open port
 constexpr int HEX_MSGBOX_SIZE = 256;  // formatted message-box text, NUL included
 
 // --- Monitor state ---------------------------------------------------------------
 // All zero at program start; hex_init sets the start values.
 
-extern int32_t hex_view_mode;    // 0 Hexadecimal, 1 ASCII, 2 ANSI, 3 HDLC, 4 PPP, 5 ICNI
+extern int32_t hex_view_mode;    // the current view, a HexView
 extern int32_t hex_ascii;        // 1: the edited message is sent as text plus CR LF
 extern int32_t hex_local_echo;   // 1: sent messages and typed keys are shown too
 extern int32_t hex_run;          // 1: received bytes are shown, 0: dropped
@@ -49,48 +46,12 @@ extern std::FILE *hex_dump_file;  // the dump's file
 extern int32_t hex_dump_cnt;      // bytes moved by the dump so far
 
 // One record per side: index 0 Port A, index 1 Port B.
-struct hex_obj_t {
-  int32_t port;        // port index 0..15 (0 = COM1)
-  int32_t status;      // result of the last serial call made for the side
-  int32_t open;        // 1 when the side's port is open
-  int32_t baud;        // speed code 0..9 (5 = 9600 bit/s)
-  int32_t data_bits;   // 5..8
-  int32_t parity;      // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  int32_t stop_bits;   // 0 one, 2 two
-  char flow[3];        // "RT", "XO", "NO" or empty until chosen
-  int32_t ansi_intro;  // terminal parser
-  int32_t ansi_ch1;
-  int32_t ansi_ch2;
-  int32_t ansi_column;
-  int32_t ansi_line;
-  int32_t ansi_state;
-  int32_t icni_len;  // frame decoders
-  int32_t frame_len;
-  uint8_t frame_buf[HEX_BUF_SIZE + 1];
-  int32_t hdlc_bits;
-  uint8_t hdlc_byte;
-  int32_t hdlc_ones;
-};
 extern hex_obj_t hex_obj[2];
 
-// --- Name tables (the drop-down lists' entries, in list order) -----------------
-
-extern const char hex_portnames[16][6];
-extern const char hex_baudcode[10][7];
-extern const char hex_data[4][2];
-extern const char hex_stop[2][2];
-extern const char hex_parity[5][6];
-extern const char hex_flow[3][5];
-extern const char hex_sum[4][6];
-extern const char hex_protocol[4][12];
-extern const char hex_view[6][12];
-extern const char hex_frame[4][8];
-
-// --- Port colours ------------------------------------------------------------------
-// [port index][0 received, 1 sent]. hex_colour: pane values
-// (blue << 16 | green << 8 | red); hex_rgb: log values (red << 16 | green << 8 | blue).
-extern const uint32_t hex_colour[HEX_PORTS][2];
-extern const uint32_t hex_rgb[HEX_PORTS][2];
+// Control ids of a side's Comm Port list, open indicator and Send Port button.
+int hex_side_port_list(int side);
+int hex_side_indicator(int side);
+int hex_side_send_button(int side);
 
 // --- Start-up, exit, configuration file ------------------------------------------------
 
@@ -101,18 +62,6 @@ void hex_init(HWND window);
 // Saves the history, lowers DTR and RTS, closes both ports and the log,
 // stops the receive pump.
 void hex_quit(HWND window);
-
-// Reads one line (up to and including its line feed, at most `limit` bytes)
-// into buffer, which holds limit + 1 bytes, and ends it with a NUL. Bytes
-// stored, or -1 when the end of the file ended the read.
-int hex_rd_line(std::FILE *file, char *buffer, int limit);
-
-// The configuration file's content, without the dialog: reading keeps the
-// lines of the first ten that count as entries (more than two bytes, the
-// last two dropped) and returns how many; writing puts ten lines, entry i
-// (at most 1023 characters) or nothing, each followed by CR LF.
-int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX]);
-void hex_cfg_write(std::FILE *file, const char *const entries[], int count);
 
 // --- Message boxes ----------------------------------------------------------------------
 // No owner, OK button, no icon. Texts longer than the 256-byte box are cut
@@ -143,9 +92,6 @@ void hex_flow2SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_
 void hex_PortASelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 void hex_PortBSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
-// Flow list text -> SioFlow mode letter: 'H' for "R...", 'S' for "X...", else 'N'.
-char hex_flow_mode(const char *flow_text);
-
 // --- Views, frame type, selection ------------------------------------------------------
 
 void hex_ViewSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -154,23 +100,35 @@ void hex_frameChanged(HWND window);
 // 1 when text is selected in the pane, 0 for a caret alone.
 int hex_text_selected(HWND window);
 
-// --- Hex text and display output -----------------------------------------------------------
-
-// Writes " %02X" per byte of the first count (at most 25344) source bytes into
-// destination, NUL-terminated; returns the text's length (3 x count). Source
-// and destination may be the same buffer; destination holds 3 x count + 1.
-int hex_to_hexstr(const void *source, char *destination, int count);
-
-// Reads bytes from hex text: up to two hex digits per byte, anything that is
-// not a hex digit is skipped. Stores at most `capacity` bytes; returns how
-// many were stored.
-int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity = HEX_BUF_SIZE);
+// --- Display output --------------------------------------------------------------------------
 
 // Shows `length` bytes of text received on port `port` in its received
 // colour and hands them to the receive log. ANSI view: at the caret (the
 // terminal's cursor), paged by screens; other views: appended at the end,
 // leaving the user's selection alone. Nothing happens for length < 1.
 void hex_display_msg(HWND dialog, int port, const char *text, int length);
+
+// The window's sink for the byte-fed routines: text received on a port goes
+// to hex_display_msg (into the pane and the log); the terminal's actions are
+// carried out on the pane by the screen routines below.
+class HexWindowSink final : public HexSink {
+public:
+  explicit HexWindowSink(HWND window) : window_(window) {}
+  void show(int port, const char *text, int length) override {
+    hex_display_msg(window_, port, text, length);
+  }
+  void ansi_key(int key) override;
+  void ansi_home() override;
+  void ansi_line_end() override;
+  void ansi_clear_to_end() override;
+  void ansi_clear_to_line_end() override;
+  void ansi_clear_line() override;
+  void ansi_clear_all() override;
+  void ansi_goto(int line, int column) override;
+
+private:
+  HWND window_;
+};
 
 // Pane positioning shared with the terminal.
 int hex_caretline(HWND dialog);                 // line of the selection's start
@@ -179,20 +137,122 @@ void hex_caretbottom(HWND dialog);              // hex_scroll_bottom(caret line)
 void hex_ansi_scroll(HWND dialog);              // show the caret's screen of 25 lines
 void hex_caret_end(HWND dialog);                // caret to the end of the text
 
-// Colour of a port's traffic, direction 0 received, 1 sent (row 0 for a port
-// outside 0..15).
-uint32_t hex_port_colour(int port, int direction);
+// --- The ANSI terminal's screen -----------------------------------------------------------------
+// In the ANSI view the pane is a terminal screen of HEX_SCREEN_LINES lines
+// (the block of 25 lines holding the caret) and columns 0 to 80.
+
+constexpr int HEX_SCREEN_LAST_COLUMN = 80;  // a column above it is taken as it
+
+// Has the pane act on a navigation key as if it were typed: the key goes to
+// hex_escape_code and the pane gets the marker key, which its key filter
+// replaces by it. Nothing is sent on a port.
+void hex_screen_backdoor(HWND dialog, int virtualKey);
+void hex_ansi_go_home(HWND dialog);     // caret to the start of the pane's whole text
+void hex_ansi_go_end(HWND dialog);      // caret to the end of its line
+void hex_ansi_go_clr_eos(HWND dialog);  // erase from the selection's start to the end
+void hex_ansi_go_clr_eol(HWND dialog);  // erase from the selection's start to its line's end
+void hex_ansi_clr_line(HWND dialog);    // erase the caret's line; its break stays
+// Caret to a line of the caret's screen (0 = its first; beyond the last, 24,
+// the last) and to a column of the caret's line (0 = the first; above 80,
+// 80). A line the text does not reach yet is made with line feeds at its
+// end, a column beyond the line's end with blanks; the screen is shown.
+void hex_goto_line(HWND dialog, int line);
+void hex_goto_column(HWND dialog, int column);
+void hex_goto_line_column(HWND dialog, int line, int column);
+
+// --- The pane as a keyboard ----------------------------------------------------------------------
+// Keys typed into the pane go to the send port (hex_send_port): the
+// navigation keys and Enter as terminal sequences in the ANSI view only, Esc
+// and Delete in every view, characters in every view. Every byte that goes
+// out is logged as sent. While the send side's own port is not open nothing
+// is written or logged. Each returns the number of bytes that went out, 0
+// when the key sends nothing in the current view, HEX_KEY_NOT_SENT when its
+// bytes should have gone out and did not.
+constexpr int HEX_KEY_NOT_SENT = -1;
+
+int hex_ansi_up(HWND dialog);       // Up: ESC [ A
+int hex_ansi_down(HWND dialog);     // Down: ESC [ B
+int hex_ansi_right(HWND dialog);    // Right: ESC [ C
+int hex_ansi_left(HWND dialog);     // Left: ESC [ D
+int hex_ansi_home(HWND dialog);     // Home: ESC O P, as Page Up
+int hex_ansi_end(HWND dialog);      // End: ESC O Q
+int hex_ansi_pg_up(HWND dialog);    // Page Up: ESC O P
+int hex_ansi_pg_dn(HWND dialog);    // Page Down: ESC O S
+int hex_ansi_return(HWND dialog);   // Enter: CR LF
+int hex_ansi_escape(HWND dialog);   // Esc: ESC, in every view
+int hex_ansi_back(HWND dialog);     // Delete: BS, in every view
+// A typed character, one byte, in every view. In the ANSI view the pane
+// shows the caret's screen first; what local echo shows of the key is in
+// the send port's sent colour.
+int hex_ansi_char(HWND dialog, int character);
 
 // --- Sending ------------------------------------------------------------------------------------
 
 // The Send command: the edited message to hex_send_port; what went out is
 // echoed (when local echo is on) and logged. A failed write shows nothing.
+// While the send side's own port is not open nothing is written, echoed or
+// logged, and the status field says so.
 void hex_send_msg(HWND dialog);
 
-// --- The log's entry points -------------------------------------------------------------------
-// The HTML log is not built yet: no log can be open, so these write nothing.
-// hex_log_open leaves "No Log" selected; hex_log_close keeps hex_log at 0.
+// The send side: the side whose Send Port button is on.
+int hex_send_side(HWND window);
+// 1 when the send side's own port is open, so what is sent can go out.
+int hex_send_side_open(HWND window);
+
+// --- Checks and frames ------------------------------------------------------------------------
+
+// CheckSum: the chosen check kind over the edited message's bytes, shown in a
+// message box ("No check kind selected" when the kind list has no choice).
+void hex_checksum(HWND dialog);
+
+// Add Frame: the edited message wrapped in a frame of the chosen type with
+// the chosen kind's check bytes, written back into the message field as hex
+// text and recorded in its history. Type None (or no type chosen), and ICNI
+// without a check kind, keep the field's text. A frame whose text would not
+// fit the field (25343 characters) is refused with "Frame too long".
+void hex_frameit(HWND dialog);
+
+// The message history's rule: the text joins the list unless an entry holds
+// it already (letter case ignored); with more than ten entries the tenth goes,
+// so the first nine and the newest remain.
+void hex_history_add(HWND window, const char *text);
+
+// --- The HTML log --------------------------------------------------------------------------
+// While a log is open (hex_log 1, hex_logfile open), every text the pane is
+// given as received and every text sent goes into it as one record in its
+// port's colour (the file's format: hex/core/hexcore.h). Records are flushed
+// at the end of every receive-pump run and after every sent record, so a
+// crash loses at most one pump run's traffic. The first write that fails
+// shows "Log File write error", closes the file with what was written and
+// selects "No Log".
+
+// Longest path of a chosen file, with its NUL (the system's PATH_MAX).
+constexpr int HEX_PATH_SIZE = 4096;
+
+// "Log": closes an open log with its trailer, then asks for a file ("htm").
+// The chosen path shows in the status field 170 and the file is emptied or
+// created and starts with the header. A cancelled dialog shows nothing; a
+// file that does not open shows "Log File open error"; either way "No Log"
+// stays selected.
 void hex_log_open(HWND window);
+// "No Log", exit, and the start of every file transfer (transfers are never
+// logged): an open log gets its trailer and is closed; in every case the
+// status field 170 is emptied, "No Log" selected and hex_log set to 0.
 void hex_log_close(HWND window);
+// One record of `length` bytes of text in the port's received colour: the
+// very text hex_display_msg put into the pane. Nothing while no log is open.
 void hex_save_rx_log(int port, const char *text, int length);
+// One record in the port's sent colour (messages sent, keys typed in the
+// terminal), flushed at once. Nothing while no log is open.
 void hex_save_tx_log(int port, const char *text, int length);
+// Hands what the records wrote to the file: the receive pump calls it at the
+// end of every run.
+void hex_log_flush();
+
+// The file-choice dialog of the log and of file transfers: `title` over it,
+// any file chosen or typed (it need not exist; an existing one is not
+// questioned), `default_extension` ("htm", "bin") added to a name typed
+// without one. Returns non-zero with the chosen path in `path` (`size`
+// bytes, HEX_PATH_SIZE for any path), or 0 with `path` empty when the user
+// cancelled.
+int hex_file_dlg(const char *default_extension, const char *title, char *path, int size);

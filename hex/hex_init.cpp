@@ -10,6 +10,13 @@
 
 namespace {
 
+// Start entries of the lists that have no name of their own elsewhere.
+constexpr int kParityNone = 0;    // "NONE"
+constexpr int kDataBits8 = 3;     // "8"
+constexpr int kStopBits1 = 0;     // "1"
+constexpr int kFlowNone = 2;      // "NONE"
+constexpr int kProtocolDump = 0;  // "Dump"
+
 template <size_t N, size_t W>
 void fill_list(HWND window, int id, const char (&table)[N][W], int selection) {
   for (size_t i = 0; i < N; ++i)
@@ -21,11 +28,11 @@ void fill_list(HWND window, int id, const char (&table)[N][W], int selection) {
 void reset_record(hex_obj_t &record, int side) {
   std::memset(&record, 0, sizeof record);
   record.port = side;
-  record.baud = 5;
+  record.baud = HEX_BAUD_9600;
   record.data_bits = 8;
   record.parity = 0;
   record.stop_bits = 0;
-  record.icni_len = 255;
+  record.icni_len = HEX_ICNI_NO_LENGTH;
 }
 
 void open_side_at_start(HWND window, int side) {
@@ -39,8 +46,8 @@ void open_side_at_start(HWND window, int side) {
     hex_show_port_state(window, side, reason);
   } else {
     record.open = 1;
-    record.status = SioBaud(record.port, 5);
-    record.status = SioParms(record.port, 0, 0, 8);
+    record.status = SioBaud(record.port, HEX_BAUD_9600);
+    record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
     SioDTR(record.port, 'S');
     SioRTS(record.port, 'C');
     hex_show_port_state(window, side, nullptr);
@@ -79,9 +86,11 @@ void save_history(HWND window) {
 
 }  // namespace
 
-int hex_side_port_list(int side) { return side == 0 ? IDC_PORT_A : IDC_PORT_B; }
-int hex_side_indicator(int side) { return side == 0 ? IDC_OPEN_A : IDC_OPEN_B; }
-int hex_side_send_button(int side) { return side == 0 ? IDC_SEND_PORT_A : IDC_SEND_PORT_B; }
+int hex_side_port_list(int side) { return side == HEX_SIDE_A ? IDC_PORT_A : IDC_PORT_B; }
+int hex_side_indicator(int side) { return side == HEX_SIDE_A ? IDC_OPEN_A : IDC_OPEN_B; }
+int hex_side_send_button(int side) {
+  return side == HEX_SIDE_A ? IDC_SEND_PORT_A : IDC_SEND_PORT_B;
+}
 
 void hex_sio_error_text(int code, char *buffer, int size) {
   if (size <= 0)
@@ -89,10 +98,8 @@ void hex_sio_error_text(int code, char *buffer, int size) {
   buffer[0] = '\0';
   if (code == SIO_WIN32_ERROR) {
     SioWinError(buffer, size);
-  } else if (code <= -1 && code >= -8) {
-    std::snprintf(buffer, size_t(size), "%s", PortErrors[-1 - code]);
-  } else if (code <= -100 && code >= -104) {
-    std::snprintf(buffer, size_t(size), "%s", SioErrors[-100 - code]);
+  } else if (const char *text = SioErrorText(code)) {
+    std::snprintf(buffer, size_t(size), "%s", text);
   }
   if (buffer[0] == '\0')
     std::snprintf(buffer, size_t(size), "error %d", code);
@@ -116,8 +123,8 @@ void hex_show_port_state(HWND window, int side, const char *reason) {
 }
 
 void hex_init(HWND window) {
-  open_side_at_start(window, 0);
-  open_side_at_start(window, 1);
+  open_side_at_start(window, HEX_SIDE_A);
+  open_side_at_start(window, HEX_SIDE_B);
 
   hex_run = 1;
   hex_ascii = 0;
@@ -125,26 +132,26 @@ void hex_init(HWND window) {
   hex_send_port = 0;
   hex_send_file = 1;
   hex_xmodem_busy = 0;
-  hex_view_mode = 0;
+  hex_view_mode = HEX_VIEW_HEXADECIMAL;
   hex_local_echo = 1;
   hex_time_stamp = 0;
 
-  fill_list(window, IDC_PARITY_A, hex_parity, 0);
-  fill_list(window, IDC_PARITY_B, hex_parity, 0);
-  fill_list(window, IDC_SPEED_A, hex_baudcode, 5);
-  fill_list(window, IDC_SPEED_B, hex_baudcode, 5);
-  fill_list(window, IDC_DATA_A, hex_data, 3);
-  fill_list(window, IDC_DATA_B, hex_data, 3);
-  fill_list(window, IDC_STOP_A, hex_stop, 0);
-  fill_list(window, IDC_STOP_B, hex_stop, 0);
-  fill_list(window, IDC_FLOW_A, hex_flow, 2);
-  fill_list(window, IDC_FLOW_B, hex_flow, 2);
-  fill_list(window, IDC_CHECK_KIND, hex_sum, 0);
-  fill_list(window, IDC_PROTOCOL, hex_protocol, 0);
-  fill_list(window, IDC_PORT_A, hex_portnames, 0);
-  fill_list(window, IDC_PORT_B, hex_portnames, 1);
-  fill_list(window, IDC_VIEW, hex_view, 0);
-  fill_list(window, IDC_FRAME_TYPE, hex_frame, 0);
+  fill_list(window, IDC_PARITY_A, hex_parity, kParityNone);
+  fill_list(window, IDC_PARITY_B, hex_parity, kParityNone);
+  fill_list(window, IDC_SPEED_A, hex_baudcode, HEX_BAUD_9600);
+  fill_list(window, IDC_SPEED_B, hex_baudcode, HEX_BAUD_9600);
+  fill_list(window, IDC_DATA_A, hex_data, kDataBits8);
+  fill_list(window, IDC_DATA_B, hex_data, kDataBits8);
+  fill_list(window, IDC_STOP_A, hex_stop, kStopBits1);
+  fill_list(window, IDC_STOP_B, hex_stop, kStopBits1);
+  fill_list(window, IDC_FLOW_A, hex_flow, kFlowNone);
+  fill_list(window, IDC_FLOW_B, hex_flow, kFlowNone);
+  fill_list(window, IDC_CHECK_KIND, hex_sum, HEX_CHECK_CRC16);
+  fill_list(window, IDC_PROTOCOL, hex_protocol, kProtocolDump);
+  fill_list(window, IDC_PORT_A, hex_portnames, HEX_SIDE_A);  // COM1
+  fill_list(window, IDC_PORT_B, hex_portnames, HEX_SIDE_B);  // COM2
+  fill_list(window, IDC_VIEW, hex_view, HEX_VIEW_HEXADECIMAL);
+  fill_list(window, IDC_FRAME_TYPE, hex_frame, HEX_FRAME_NONE);
   // Each Comm Port entry tells which device it stands for.
   for (int port = 0; port < HEX_PORTS; ++port) {
     const char *path = SioDevicePath(port);
@@ -165,7 +172,7 @@ void hex_init(HWND window) {
 
 void hex_quit(HWND window) {
   save_history(window);
-  for (int side = 0; side < 2; ++side) {
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     hex_obj_t &record = hex_obj[side];
     // A side whose open failed may name the other side's port: leave it.
     if (!record.open)

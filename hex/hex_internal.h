@@ -3,13 +3,6 @@
 
 #include "hex/hex.h"
 
-class DisplayPane;
-
-// Control ids of a side (0 Port A, 1 Port B).
-int hex_side_port_list(int side);    // Comm Port list: 133 / 164
-int hex_side_indicator(int side);    // open indicator: 147 / 148
-int hex_side_send_button(int side);  // Send Port button: 134 / 135
-
 // Shows a side's open state on its indicator, with the device path and, when
 // the port did not open, the reason in the indicator's tooltip.
 void hex_show_port_state(HWND window, int side, const char *reason);

@@ -134,34 +134,38 @@ void port_changed(HWND window, int side) {
 }  // namespace
 
 void hex_speed1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  speed_changed(window, 0, IDC_SPEED_A);
+  speed_changed(window, HEX_SIDE_A, IDC_SPEED_A);
 }
 void hex_speed2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  speed_changed(window, 1, IDC_SPEED_B);
+  speed_changed(window, HEX_SIDE_B, IDC_SPEED_B);
 }
 void hex_data1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  data_changed(window, 0, IDC_DATA_A);
+  data_changed(window, HEX_SIDE_A, IDC_DATA_A);
 }
 void hex_data2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  data_changed(window, 1, IDC_DATA_B);
+  data_changed(window, HEX_SIDE_B, IDC_DATA_B);
 }
 void hex_stop1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  stop_changed(window, 0, IDC_STOP_A);
+  stop_changed(window, HEX_SIDE_A, IDC_STOP_A);
 }
 void hex_stop2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  stop_changed(window, 1, IDC_STOP_B);
+  stop_changed(window, HEX_SIDE_B, IDC_STOP_B);
 }
 void hex_parity1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  parity_changed(window, 0, IDC_PARITY_A);
+  parity_changed(window, HEX_SIDE_A, IDC_PARITY_A);
 }
 void hex_parity2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  parity_changed(window, 1, IDC_PARITY_B);
+  parity_changed(window, HEX_SIDE_B, IDC_PARITY_B);
 }
 void hex_flow1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  flow_changed(window, 0, IDC_FLOW_A);
+  flow_changed(window, HEX_SIDE_A, IDC_FLOW_A);
 }
 void hex_flow2SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
-  flow_changed(window, 1, IDC_FLOW_B);
+  flow_changed(window, HEX_SIDE_B, IDC_FLOW_B);
 }
-void hex_PortASelChange(HWND window, unsigned, uintptr_t, intptr_t) { port_changed(window, 0); }
-void hex_PortBSelChange(HWND window, unsigned, uintptr_t, intptr_t) { port_changed(window, 1); }
+void hex_PortASelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  port_changed(window, HEX_SIDE_A);
+}
+void hex_PortBSelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  port_changed(window, HEX_SIDE_B);
+}

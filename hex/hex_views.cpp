@@ -1,7 +1,6 @@
 // View and frame-type choices, and whether the user has text selected.
 #include "hex/hex_internal.h"
 
-#include "dlg/pane/pane_view.h"
 #include "resources/ids.h"
 
 namespace {
@@ -14,33 +13,38 @@ void set_local_echo(HWND window, bool on) {
 }  // namespace
 
 void hex_apply_view_layout(HWND window) {
-  DisplayPane *pane = dlg_pane(window, IDC_PANE);
-  if (pane)
-    pane->setWrap(hex_view_mode != 2);
+  dlg_pane_set_wrap(window, IDC_PANE, hex_view_mode != HEX_VIEW_ANSI);
 }
 
 void hex_ViewSelChange(HWND window, unsigned, uintptr_t, intptr_t) {
   int view = dlg_combo_get_sel(window, IDC_VIEW);
-  if (view >= 0 && view <= 5) {
+  if (view >= HEX_VIEW_HEXADECIMAL && view <= HEX_VIEW_ICNI) {
     hex_view_mode = view;
-    hex_ascii = (view == 1 || view == 2) ? 1 : 0;  // ASCII and ANSI send typed text
-    set_local_echo(window, view != 2);             // the terminal echoes for itself
+    // ASCII and ANSI send typed text; the terminal echoes for itself.
+    hex_ascii = (view == HEX_VIEW_ASCII || view == HEX_VIEW_ANSI) ? 1 : 0;
+    set_local_echo(window, view != HEX_VIEW_ANSI);
     hex_apply_view_layout(window);
   }
   dlg_set_focus(window, IDC_PANE);
 }
 
 void hex_frameChanged(HWND window) {
-  // Frame type -> checksum kind and view: None, HDLC, PPP, ICNI.
-  static const int kCheckKind[4] = {0, 0, 0, 3};
-  static const int kView[4] = {0, 3, 4, 5};
+  // Frame type -> checksum kind and view; no frame type chosen is None.
+  struct FrameSettings {
+    HexCheck kind;
+    HexView view;
+  };
+  static const FrameSettings kFrameSettings[] = {
+      {HEX_CHECK_CRC16, HEX_VIEW_HEXADECIMAL},  // None
+      {HEX_CHECK_CRC16, HEX_VIEW_HDLC},
+      {HEX_CHECK_CRC16, HEX_VIEW_PPP},
+      {HEX_CHECK_XOR, HEX_VIEW_ICNI},
+  };
   int frame = dlg_combo_get_sel(window, IDC_FRAME_TYPE);
-  int kind = 0;
-  int view = 0;
-  if (frame >= 1 && frame <= 3) {
-    kind = kCheckKind[frame];
-    view = kView[frame];
-  }
+  if (frame < HEX_FRAME_NONE || frame > HEX_FRAME_ICNI)
+    frame = HEX_FRAME_NONE;
+  const int kind = kFrameSettings[frame].kind;
+  const int view = kFrameSettings[frame].view;
   dlg_combo_set_sel(window, IDC_CHECK_KIND, kind);
   dlg_combo_set_sel(window, IDC_VIEW, view);
   hex_ascii = 0;
@@ -50,6 +54,8 @@ void hex_frameChanged(HWND window) {
 }
 
 int hex_text_selected(HWND window) {
-  DisplayPane *pane = dlg_pane(window, IDC_PANE);
-  return (pane && pane->model().hasSelectedText()) ? 1 : 0;
+  int64_t start = 0;
+  int64_t end = 0;
+  dlg_pane_get_sel(window, IDC_PANE, &start, &end);
+  return start != end ? 1 : 0;
 }

@@ -7,7 +7,8 @@ enum ControlId : int {
   IDD_MAIN = 100,  // the dialog itself
 
   IDOK = 1,      // the dialog manager's default command (Enter)
-  IDC_EXIT = 2,  // "Exit" (also Escape outside the pane)
+  IDCANCEL = 2,  // the dialog manager's cancel command (Escape, an unhandled close)
+  IDC_EXIT = 2,  // "Exit": the cancel command's button
 
   IDC_PANE = 101,  // display pane
 

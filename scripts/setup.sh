@@ -8,8 +8,10 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev
   socat lrzsz
+  ncurses-bin ncurses-base
   xvfb xauth
   fonts-dejavu-core
+  chromium python3  # a real browser reads a finished HTML log in the tests
 )
 
 missing=()

@@ -17,11 +17,12 @@ void win_periodic(HWND window) {
   // runs never overlap and ticks never pile up behind a slow run.
   dlg_kill_timer(window, hex_timer);
 
-  // The views write their text back into the buffer: the longest is a
-  // decoded frame of 76044 characters.
+  // The Hexadecimal view writes its text back into the buffer, three
+  // characters a byte; the frame decoders make their lines elsewhere.
   uint8_t buffer[WIN_RX_BUFFER];
-  for (int commPortList : {IDC_PORT_A, IDC_PORT_B}) {
-    const int port = dlg_combo_get_sel(window, commPortList);
+  HexWindowSink sink(window);
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    const int port = dlg_combo_get_sel(window, hex_side_port_list(side));
     int waiting = SioRxQue(port);
     if (waiting > WIN_RX_CHUNK)
       waiting = WIN_RX_CHUNK;
@@ -31,27 +32,13 @@ void win_periodic(HWND window) {
     if (hex_run == 0)
       continue;  // Stop: read and dropped
     buffer[count] = 0;
-    char *text = reinterpret_cast<char *>(buffer);
-    switch (hex_view_mode) {
-    case 0: {
-      const int length = hex_to_hexstr(buffer, text, count);
-      hex_display_msg(window, port, text, length);
-      break;
-    }
-    case 1:
-      hex_display_msg(window, port, text, count);
-      break;
-    case 2:
-      // The ANSI terminal is not there yet: the view shows the bytes as
-      // the ASCII view does.
-      hex_display_msg(window, port, text, count);
-      break;
-    default:
-      // HDLC, PPP and ICNI: their decoders show what they decode; without
-      // a decoder the bytes are dropped.
-      break;
-    }
+    // Each side's bytes go through its own record: a frame or a sequence
+    // one port left unfinished is never finished by the other port's bytes.
+    hex_show_received(hex_view_mode, hex_obj[side], port, hex_time_stamp,
+                      reinterpret_cast<char *>(buffer), count, sink);
   }
+  // What this run logged reaches the file now: a crash loses at most one run.
+  hex_log_flush();
 
   hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);
   hex_timer = dlg_set_timer(window, TIMER_PUMP, WIN_PUMP_PERIOD_MS);

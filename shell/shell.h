@@ -16,6 +16,9 @@ int WinMain(HINSTANCE instance, HINSTANCE previous, char *commandLine, int show)
 // gives the pane the focus and starts the monitor. Returns 1.
 int InitializeApp(HWND window, uintptr_t focusControl, intptr_t parameter);
 
+// Colour of the pane's text until a port's colour is given (green).
+constexpr uint32_t WIN_PANE_TEXT_COLOUR = 0x00FF00;
+
 // The dialog procedure: 1 for an event it handles, 0 for the others.
 int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
@@ -29,7 +32,8 @@ constexpr int WIN_TIME_STEP = 50;     // hex_time_stamp per run
 // Arms timer 1 (50 ms) and keeps its handle in hex_timer.
 void win_init_periodic(HWND window);
 // One run: kills timer 1, reads Port A then Port B and shows what came in
-// the current view, advances hex_time_stamp, arms timer 1 again.
+// the current view, flushes the log, advances hex_time_stamp, arms timer 1
+// again.
 void win_periodic(HWND window);
 
 // --- Entry helpers ----------------------------------------------------------------

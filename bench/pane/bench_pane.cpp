@@ -18,7 +18,7 @@
 // (the worst of the two shapes; ratios of the medians, which a busy machine
 // disturbs less than the means, printed as well). Targets: ratios <= 1.5,
 // <= 4 bytes/char, median tick under 5 ms.
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 
 #include <QApplication>
 #include <QImage>

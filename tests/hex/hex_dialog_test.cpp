@@ -1,18 +1,16 @@
 // The monitor core against the real dialog, offscreen, with pseudo-terminals
 // as COM ports: start-up state, the configuration file, exit, settings
 // reaching the device, port changes, views, pane output and message boxes.
-#include "hex/hex.h"
 #include "dlg/dlg_window.h"
-#include "dlg/pane/pane_view.h"
+#include "hex/hex.h"
+#include "pane/pane_view.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "support/dialog_reads.h"
-#include "support/pty_pair.h"
+#include "support/window_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 
 #include <cerrno>
 #include <cstdlib>
@@ -24,161 +22,30 @@
 
 namespace {
 
-struct Box {
-  std::string text, caption;
-};
-
-// Routes the lists' notifications to the handlers, as the shell does, so a
-// user's choice reaches them with the dialog in the state it leaves.
-int test_proc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
-  if (message == WM_INITDIALOG) {
-    hex_init(window);
-    return 1;
-  }
-  if (message != WM_COMMAND)
-    return 0;
-  unsigned id = LOWORD(wParam);
-  unsigned code = HIWORD(wParam);
-  if (id == IDC_FRAME_TYPE) {
-    hex_frameChanged(window);
-    return 1;
-  }
-  if (code != CBN_SELCHANGE)
-    return 0;
-  using Handler = void (*)(HWND, unsigned, uintptr_t, intptr_t);
-  Handler handler = nullptr;
-  switch (id) {
-  case IDC_SPEED_A:
-    handler = hex_speed1SelChange;
-    break;
-  case IDC_DATA_A:
-    handler = hex_data1SelChange;
-    break;
-  case IDC_STOP_A:
-    handler = hex_stop1SelChange;
-    break;
-  case IDC_PARITY_A:
-    handler = hex_parity1SelChange;
-    break;
-  case IDC_SPEED_B:
-    handler = hex_speed2SelChange;
-    break;
-  case IDC_DATA_B:
-    handler = hex_data2SelChange;
-    break;
-  case IDC_STOP_B:
-    handler = hex_stop2SelChange;
-    break;
-  case IDC_PARITY_B:
-    handler = hex_parity2SelChange;
-    break;
-  case IDC_FLOW_A:
-    handler = hex_flow1SelChange;
-    break;
-  case IDC_FLOW_B:
-    handler = hex_flow2SelChange;
-    break;
-  case IDC_PORT_A:
-    handler = hex_PortASelChange;
-    break;
-  case IDC_PORT_B:
-    handler = hex_PortBSelChange;
-    break;
-  case IDC_VIEW:
-    handler = hex_ViewSelChange;
-    break;
-  default:
-    return 0;
-  }
-  handler(window, message, wParam, lParam);
-  return 1;
-}
-
-class HexDialog : public ::testing::Test {
-protected:
-  void SetUp() override {
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    old_cwd_ = cwd;
-    // The configuration file goes where the program runs: never the repo.
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-    dlg_set_message_box_hook([this](const std::string &text, const std::string &caption) {
-      boxes_.push_back({text, caption});
-    });
-    a_.mapTo(0);
-    b_.mapTo(1);
-    // Every other port names a device that is not there.
-    for (int port = 2; port < HEX_PORTS; ++port)
-      map_missing(port);
-  }
-
-  void TearDown() override {
-    if (window_) {
-      // Hidden first: the window lets go of the focus while still whole.
-      window_->hide();
-      dlg_destroy(window_);
-    }
-    for (int port = 0; port < HEX_PORTS; ++port)
-      SioDone(port);
-    for (int port = 2; port < HEX_PORTS; ++port)
-      unsetenv(("KESTRELON_COM" + std::to_string(port + 1)).c_str());
-    dlg_set_message_box_hook(nullptr);
-    ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
-  }
-
-  void map_missing(int port) {
-    setenv(("KESTRELON_COM" + std::to_string(port + 1)).c_str(), dir_.file("no-such-tty").c_str(),
-           1);
-  }
-
-  void start() {
-    window_ = dlg_create(test_proc);
-    ASSERT_NE(window_, nullptr);
-    pane_ = dlg_pane(window_, IDC_PANE);
-    ASSERT_NE(pane_, nullptr);
-  }
-
-  std::string tooltip(int id) { return window_->control(id)->toolTip().toStdString(); }
-
-  TempDir dir_;
-  std::string old_cwd_;
-  PtyPair a_, b_;
-  HWND window_ = nullptr;
-  DisplayPane *pane_ = nullptr;
-  std::vector<Box> boxes_;
-};
+using HexDialog = WindowTest;
 
 // --- Start-up -------------------------------------------------------------------
 
 TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
   start();
+  // Each list holds its name table in order, with its start entry chosen.
   struct List {
     int id;
     std::vector<std::string> items;
     int selection;
   };
-  std::vector<std::string> ports;
-  for (auto &name : hex_portnames)
-    ports.emplace_back(name);
-  const std::vector<std::string> speeds{"110",  "300",   "1200",  "2400",  "4800",
-                                        "9600", "19200", "38400", "57600", "115200"};
+  auto table = [](const auto &names) {
+    return std::vector<std::string>(std::begin(names), std::end(names));
+  };
   const std::vector<List> lists{
-      {IDC_PORT_A, ports, 0},
-      {IDC_PORT_B, ports, 1},
-      {IDC_SPEED_A, speeds, 5},
-      {IDC_SPEED_B, speeds, 5},
-      {IDC_DATA_A, {"5", "6", "7", "8"}, 3},
-      {IDC_DATA_B, {"5", "6", "7", "8"}, 3},
-      {IDC_STOP_A, {"1", "2"}, 0},
-      {IDC_STOP_B, {"1", "2"}, 0},
-      {IDC_PARITY_A, {"NONE", "ODD", "EVEN", "MARK", "SPACE"}, 0},
-      {IDC_PARITY_B, {"NONE", "ODD", "EVEN", "MARK", "SPACE"}, 0},
-      {IDC_FLOW_A, {"RTS", "XON", "NONE"}, 2},
-      {IDC_FLOW_B, {"RTS", "XON", "NONE"}, 2},
-      {IDC_CHECK_KIND, {"CRC16", "CRC32", "SUM", "XOR"}, 0},
-      {IDC_PROTOCOL, {"Dump", "XModem", "XModem CRC", "XModem 1K"}, 0},
-      {IDC_VIEW, {"Hexadecimal", "ASCII", "ANSI", "HDLC", "PPP", "ICNI"}, 0},
-      {IDC_FRAME_TYPE, {"None", "HDLC", "PPP", "ICNI"}, 0},
+      {IDC_PORT_A, table(hex_portnames), 0}, {IDC_PORT_B, table(hex_portnames), 1},
+      {IDC_SPEED_A, table(hex_baudcode), 5}, {IDC_SPEED_B, table(hex_baudcode), 5},
+      {IDC_DATA_A, table(hex_data), 3},      {IDC_DATA_B, table(hex_data), 3},
+      {IDC_STOP_A, table(hex_stop), 0},      {IDC_STOP_B, table(hex_stop), 0},
+      {IDC_PARITY_A, table(hex_parity), 0},  {IDC_PARITY_B, table(hex_parity), 0},
+      {IDC_FLOW_A, table(hex_flow), 2},      {IDC_FLOW_B, table(hex_flow), 2},
+      {IDC_CHECK_KIND, table(hex_sum), 0},   {IDC_PROTOCOL, table(hex_protocol), 0},
+      {IDC_VIEW, table(hex_view), 0},        {IDC_FRAME_TYPE, table(hex_frame), 0},
   };
   for (const List &list : lists) {
     EXPECT_EQ(listEntries(window_, list.id), list.items) << "list " << list.id;
@@ -186,6 +53,9 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
     EXPECT_EQ(controlText(window_, list.id), list.items[size_t(list.selection)])
         << "list " << list.id;
   }
+  EXPECT_EQ(controlText(window_, IDC_SPEED_A), "9600");
+  EXPECT_EQ(controlText(window_, IDC_DATA_A), "8");
+  EXPECT_EQ(controlText(window_, IDC_FLOW_A), "NONE");
   EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_RUN), BST_CHECKED);
@@ -209,7 +79,7 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
   EXPECT_EQ(hex_view_mode, 0);
   EXPECT_EQ(hex_log, 0);
   EXPECT_EQ(hex_time_stamp, 0);
-  EXPECT_TRUE(pane_->wrap());
+  EXPECT_TRUE(pane()->wrap());
   for (int side = 0; side < 2; ++side) {
     const hex_obj_t &r = hex_obj[side];
     EXPECT_EQ(r.port, side);
@@ -226,7 +96,7 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
     EXPECT_EQ(SioDTR(side, 'R'), 1) << "DTR raised";
     EXPECT_EQ(SioRTS(side, 'R'), 0) << "RTS lowered";
   }
-  for (const PtyPair *pty : {&a_, &b_}) {
+  for (const PtyPair *pty : {&com1_, &com2_}) {
     termios tio = pty->deviceSettings();
     EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
     EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
@@ -237,7 +107,9 @@ TEST_F(HexDialog, StartStateOfListsButtonsAndRecords) {
 }
 
 TEST_F(HexDialog, DeviceTooltipsAndAPortThatDoesNotOpen) {
-  map_missing(1);
+  // A device path in the file system's encoding (UTF-8 here), not ASCII.
+  const std::string missing = dir_.file("n\xC3\xB6-such-tty");
+  setenv("KESTRELON_COM2", missing.c_str(), 1);
   start();
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
   EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_B), BST_INDETERMINATE);
@@ -247,17 +119,38 @@ TEST_F(HexDialog, DeviceTooltipsAndAPortThatDoesNotOpen) {
   // Why it failed, with the device the port stands for.
   std::string tip_b = tooltip(IDC_OPEN_B);
   EXPECT_NE(tip_b.find("COM2"), std::string::npos) << tip_b;
-  EXPECT_NE(tip_b.find(dir_.file("no-such-tty")), std::string::npos) << tip_b;
+  EXPECT_NE(tip_b.find(missing), std::string::npos) << tip_b;
   EXPECT_NE(tip_b.find("No such file"), std::string::npos) << tip_b;
-  EXPECT_NE(tooltip(IDC_OPEN_A).find(a_.slavePath()), std::string::npos);
+  EXPECT_NE(tooltip(IDC_OPEN_A).find(com1_.slavePath()), std::string::npos);
   auto *list = qobject_cast<QComboBox *>(window_->control(IDC_PORT_A));
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->itemData(0, Qt::ToolTipRole).toString().toStdString(), a_.slavePath());
-  EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), dir_.file("no-such-tty"));
+  EXPECT_EQ(list->itemData(0, Qt::ToolTipRole).toString().toStdString(), com1_.slavePath());
+  EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), missing);
   EXPECT_TRUE(boxes_.empty()) << "a port that fails at start reports nothing";
 }
 
 // --- Configuration file ------------------------------------------------------------
+
+// The history's bytes show as the pane shows them (Windows-1252, control
+// pictures) and go back to the file unchanged.
+TEST_F(HexDialog, HistoryBytesShowAsThePaneShowsThemAndAreSavedUnchanged) {
+  const std::string cfg = "\x93quoted\x94\r\n\x80 41\r\n\x81\x01x\r\n";
+  writeFileBytes(HEX_CFG_NAME, std::vector<uint8_t>(cfg.begin(), cfg.end()));
+  start();
+  auto *list = qobject_cast<QComboBox *>(window_->control(IDC_MESSAGE));
+  ASSERT_EQ(list->count(), 3);
+  EXPECT_EQ(list->itemText(0), QString::fromUtf8("\u201Cquoted\u201D"));
+  EXPECT_EQ(list->currentText(), QString::fromUtf8("\u201Cquoted\u201D"));
+  EXPECT_EQ(list->itemText(1), QString::fromUtf8("\u20AC 41"));
+  EXPECT_EQ(list->itemText(2), QString::fromUtf8("\u0081\u2401x"));
+  hex_quit(window_);
+  std::vector<uint8_t> expected(cfg.begin(), cfg.end());
+  for (int i = 3; i < 10; ++i) {
+    expected.push_back('\r');
+    expected.push_back('\n');
+  }
+  EXPECT_EQ(configBytes(), expected);
+}
 
 TEST_F(HexDialog, HistoryIsLoadedIntoTheMessageList) {
   writeFileBytes(HEX_CFG_NAME, {'0',  '1',  ' ', '0',  '2', '\r', '\n', '\r', '\n', 'A',  'A',
@@ -329,7 +222,7 @@ TEST_F(HexDialog, SettingsReachTheDevice) {
   start();
   dlg_user_choose(window_, IDC_SPEED_A, 9);
   EXPECT_EQ(hex_obj[0].baud, 9);
-  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(a_.deviceSettings())), speed_t(B115200));
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(com1_.deviceSettings())), speed_t(B115200));
 
   // A pseudo-terminal always reports 8 bits and no parity enable, so data
   // bits and parity are read from the library's record of what it applied;
@@ -341,43 +234,43 @@ TEST_F(HexDialog, SettingsReachTheDevice) {
   dlg_user_choose(window_, IDC_PARITY_A, 2);
   EXPECT_EQ(hex_obj[0].parity, 2);
   EXPECT_EQ(PortDCB[0].Parity, 2);
-  EXPECT_FALSE(a_.deviceSettings().c_cflag & PARODD);
+  EXPECT_FALSE(com1_.deviceSettings().c_cflag & PARODD);
   dlg_user_choose(window_, IDC_PARITY_A, 1);
   EXPECT_EQ(PortDCB[0].Parity, 1);
-  EXPECT_FALSE(a_.deviceSettings().c_cflag & PARODD);
+  EXPECT_FALSE(com1_.deviceSettings().c_cflag & PARODD);
   EXPECT_EQ(PortDCB[0].ByteSize, 7) << "parity change kept the data bits";
   dlg_user_choose(window_, IDC_DATA_A, 3);    // 8 data bits and no parity,
   dlg_user_choose(window_, IDC_PARITY_A, 0);  // which the device takes
 
   dlg_user_choose(window_, IDC_STOP_A, 1);
   EXPECT_EQ(hex_obj[0].stop_bits, 2);
-  EXPECT_TRUE(a_.deviceSettings().c_cflag & CSTOPB);
+  EXPECT_TRUE(com1_.deviceSettings().c_cflag & CSTOPB);
   dlg_user_choose(window_, IDC_STOP_A, 0);
   EXPECT_EQ(hex_obj[0].stop_bits, 0);
-  EXPECT_FALSE(a_.deviceSettings().c_cflag & CSTOPB);
+  EXPECT_FALSE(com1_.deviceSettings().c_cflag & CSTOPB);
 
   dlg_user_choose(window_, IDC_FLOW_B, 0);
   EXPECT_STREQ(hex_obj[1].flow, "RT");
-  EXPECT_TRUE(b_.deviceSettings().c_cflag & CRTSCTS);
+  EXPECT_TRUE(com2_.deviceSettings().c_cflag & CRTSCTS);
   dlg_user_choose(window_, IDC_FLOW_B, 1);
   EXPECT_STREQ(hex_obj[1].flow, "XO");
-  termios tio = b_.deviceSettings();
+  termios tio = com2_.deviceSettings();
   EXPECT_FALSE(tio.c_cflag & CRTSCTS);
   EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
   dlg_user_choose(window_, IDC_FLOW_B, 2);
   EXPECT_STREQ(hex_obj[1].flow, "NO");
-  EXPECT_EQ(b_.deviceSettings().c_iflag & (IXON | IXOFF), 0u);
+  EXPECT_EQ(com2_.deviceSettings().c_iflag & (IXON | IXOFF), 0u);
 
   dlg_user_choose(window_, IDC_SPEED_B, 0);
-  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(b_.deviceSettings())), speed_t(B110));
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(com2_.deviceSettings())), speed_t(B110));
   // Port A kept its own settings.
-  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(a_.deviceSettings())), speed_t(B115200));
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(com1_.deviceSettings())), speed_t(B115200));
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(hex_obj[0].status, 0);
 }
 
 TEST_F(HexDialog, SettingOnAClosedSideIsReportedKeptAndAppliedLater) {
-  map_missing(1);
+  mapMissing(1);
   PtyPair d;
   d.mapTo(3);
   start();
@@ -452,7 +345,7 @@ TEST_F(HexDialog, ChoosingAPortThatCannotOpen) {
   EXPECT_EQ(SioRxQue(1), SIO_NOT_OPEN) << "the previous port was closed";
   EXPECT_EQ(SioRxQue(0), 0) << "Port A keeps COM1";
   EXPECT_NE(tooltip(IDC_OPEN_B)
-                .find("COM1 (" + a_.slavePath() + ") did not open: Device or resource busy"),
+                .find("COM1 (" + com1_.slavePath() + ") did not open: Device or resource busy"),
             std::string::npos)
       << tooltip(IDC_OPEN_B);
   dlg_user_choose(window_, IDC_PORT_A, 7);  // a device that is not there
@@ -471,7 +364,7 @@ TEST_F(HexDialog, ASideWhoseOpenFailedLeavesTheOtherSidesPortAlone) {
   dlg_user_choose(window_, IDC_PORT_A, 2);  // moving on must not close COM2
   EXPECT_EQ(hex_obj[0].open, 1);
   EXPECT_EQ(hex_obj[1].open, 1);
-  b_.send("B");
+  com2_.send("B");
   uint8_t got[4] = {};
   for (int i = 0; i < 200 && SioRxQue(1) < 1; ++i)
     usleep(5000);
@@ -501,7 +394,7 @@ TEST_F(HexDialog, ViewChoiceSetsModeTextSendingEchoAndWrapping) {
     EXPECT_EQ(hex_ascii, row.ascii) << "view " << row.view;
     EXPECT_EQ(hex_local_echo, row.echo) << "view " << row.view;
     EXPECT_EQ(dlg_button_state(window_, IDC_LOCAL_ECHO), row.echo ? BST_CHECKED : BST_UNCHECKED);
-    EXPECT_EQ(pane_->wrap(), row.view != 2) << "view " << row.view;
+    EXPECT_EQ(pane()->wrap(), row.view != 2) << "view " << row.view;
     EXPECT_EQ(dlg_combo_get_sel(window_, IDC_FRAME_TYPE), 0) << "the frame type stays";
   }
 }
@@ -522,7 +415,7 @@ TEST_F(HexDialog, FrameTypeSetsCheckKindAndView) {
     EXPECT_EQ(hex_ascii, 0);
     EXPECT_EQ(hex_local_echo, 1);
     EXPECT_EQ(dlg_button_state(window_, IDC_LOCAL_ECHO), BST_CHECKED);
-    EXPECT_TRUE(pane_->wrap());
+    EXPECT_TRUE(pane()->wrap());
   }
   // No frame type selected: checksum kind 0, view 0.
   dlg_combo_set_sel(window_, IDC_FRAME_TYPE, -1);
@@ -537,12 +430,12 @@ TEST_F(HexDialog, FrameTypeSetsCheckKindAndView) {
 TEST_F(HexDialog, TextSelectedOnlyForANonEmptySelection) {
   start();
   EXPECT_EQ(hex_text_selected(window_), 0);
-  pane_->model().setText("some text");
-  pane_->model().setCaret(4);
+  pane()->model().setText("some text");
+  pane()->model().setCaret(4);
   EXPECT_EQ(hex_text_selected(window_), 0);
-  pane_->model().setSelection(4, 5);
+  pane()->model().setSelection(4, 5);
   EXPECT_EQ(hex_text_selected(window_), 1);
-  pane_->model().setSelection(9, 0);
+  pane()->model().setSelection(9, 0);
   EXPECT_EQ(hex_text_selected(window_), 1);
 }
 
@@ -550,7 +443,7 @@ TEST_F(HexDialog, TextSelectedOnlyForANonEmptySelection) {
 
 TEST_F(HexDialog, ReceivedTextInItsPortsColour) {
   start();
-  PaneModel &m = pane_->model();
+  PaneModel &m = pane()->model();
   hex_display_msg(window_, 0, " 41", 3);
   hex_display_msg(window_, 1, " 42", 3);
   hex_display_msg(window_, 2, "c", 1);
@@ -567,12 +460,12 @@ TEST_F(HexDialog, WholeChunkIsShownNulIncluded) {
   dlg_user_choose(window_, IDC_VIEW, 1);
   const char chunk[] = {'A', '\0', 'B', '\r', '\n'};
   hex_display_msg(window_, 0, chunk, 5);
-  EXPECT_EQ(pane_->model().text(), std::string(chunk, 5));
+  EXPECT_EQ(pane()->model().text(), std::string(chunk, 5));
 }
 
 TEST_F(HexDialog, OutsideAnsiTextIsAppendedAndTheUsersSelectionStays) {
   start();
-  PaneModel &m = pane_->model();
+  PaneModel &m = pane()->model();
   hex_display_msg(window_, 1, "hello world", 11);
   m.setSelection(6, 2);
   hex_display_msg(window_, 0, " 7E", 3);
@@ -591,7 +484,7 @@ TEST_F(HexDialog, OutsideAnsiTextIsAppendedAndTheUsersSelectionStays) {
 
 TEST_F(HexDialog, SelectionKeepsItsTextWhenOldTextIsDropped) {
   start();
-  PaneModel &m = pane_->model();
+  PaneModel &m = pane()->model();
   std::string chunk;
   for (int i = 0; i < (1 << 20) / 8; ++i)
     chunk += " 41 42\r\n";
@@ -612,29 +505,29 @@ TEST_F(HexDialog, OutsideAnsiTheViewFollowsTheEndUnlessScrolledUp) {
   for (int i = 0; i < 200; ++i)
     lines += " 41 42\r\n";
   hex_display_msg(window_, 0, lines.data(), int(lines.size()));
-  EXPECT_TRUE(pane_->showsEnd());
-  EXPECT_GT(pane_->firstVisibleLine(), 100);
+  EXPECT_TRUE(pane()->showsEnd());
+  EXPECT_GT(pane()->firstVisibleLine(), 100);
   // The user scrolls up and selects: new text leaves both where they are.
-  pane_->scrollLines(-80);
-  std::int64_t top = pane_->firstVisibleLine();
-  PaneModel &m = pane_->model();
+  pane()->scrollLines(-80);
+  std::int64_t top = pane()->firstVisibleLine();
+  PaneModel &m = pane()->model();
   m.setSelection(m.lineStart(top), m.lineStart(top) + 3);
   PaneSelection chosen = m.selection();
   hex_display_msg(window_, 1, lines.data(), int(lines.size()));
-  EXPECT_EQ(pane_->firstVisibleLine(), top);
+  EXPECT_EQ(pane()->firstVisibleLine(), top);
   EXPECT_EQ(m.selection(), chosen);
-  EXPECT_FALSE(pane_->showsEnd());
+  EXPECT_FALSE(pane()->showsEnd());
   // Back at the end, it follows again.
-  pane_->scrollToEnd();
+  pane()->scrollToEnd();
   hex_display_msg(window_, 1, lines.data(), int(lines.size()));
-  EXPECT_TRUE(pane_->showsEnd());
+  EXPECT_TRUE(pane()->showsEnd());
   EXPECT_EQ(m.selection(), chosen);
 }
 
 TEST_F(HexDialog, AnsiTextGoesToTheCaretAndPagesByScreens) {
   start();
   dlg_user_choose(window_, IDC_VIEW, 2);
-  PaneModel &m = pane_->model();
+  PaneModel &m = pane()->model();
   hex_display_msg(window_, 0, "abcdef", 6);
   m.setSelection(2, 4);
   hex_display_msg(window_, 1, "XY", 2);
@@ -647,10 +540,10 @@ TEST_F(HexDialog, AnsiTextGoesToTheCaretAndPagesByScreens) {
     lines += "\r\n";
   hex_display_msg(window_, 0, lines.data(), int(lines.size()));
   EXPECT_EQ(hex_caretline(window_), 30);
-  EXPECT_EQ(pane_->firstVisibleLine(), 25);
+  EXPECT_EQ(pane()->firstVisibleLine(), 25);
   m.setCaret(m.lineStart(3));
   hex_ansi_scroll(window_);
-  EXPECT_EQ(pane_->firstVisibleLine(), 0);
+  EXPECT_EQ(pane()->firstVisibleLine(), 0);
 }
 
 TEST_F(HexDialog, ScrollBottomShowsTheLineAtTheBottomOfAScreen) {
@@ -658,18 +551,18 @@ TEST_F(HexDialog, ScrollBottomShowsTheLineAtTheBottomOfAScreen) {
   std::string text;
   for (int i = 0; i < 120; ++i)
     text += "line\n";
-  pane_->model().setText(text);
-  pane_->scrollLines(-1000);
+  pane()->model().setText(text);
+  pane()->scrollLines(-1000);
   hex_scroll_bottom(window_, 100);
-  EXPECT_EQ(pane_->firstVisibleLine(), 75);
+  EXPECT_EQ(pane()->firstVisibleLine(), 75);
   hex_scroll_bottom(window_, 10);  // as far as the top allows
-  EXPECT_EQ(pane_->firstVisibleLine(), 0);
-  pane_->model().setCaret(pane_->model().lineStart(60));
+  EXPECT_EQ(pane()->firstVisibleLine(), 0);
+  pane()->model().setCaret(pane()->model().lineStart(60));
   hex_caretbottom(window_);
-  EXPECT_EQ(pane_->firstVisibleLine(), 35);
+  EXPECT_EQ(pane()->firstVisibleLine(), 35);
   hex_caret_end(window_);
   const auto end = std::int64_t(text.size());
-  EXPECT_EQ(pane_->model().selection(), (PaneSelection{end, end}));
+  EXPECT_EQ(pane()->model().selection(), (PaneSelection{end, end}));
 }
 
 // --- Message boxes -----------------------------------------------------------------------------
@@ -706,8 +599,8 @@ TEST_F(HexDialog, SendHexTextWritesBytesAndEchoesTheHeader) {
   hex_time_stamp = 1250;
   dlg_set_text(window_, IDC_MESSAGE, "7e ff 03");
   hex_send_msg(window_);
-  EXPECT_EQ(a_.receive(3), (std::vector<uint8_t>{0x7E, 0xFF, 0x03}));
-  PaneModel &m = pane_->model();
+  EXPECT_EQ(com1_.receive(3), (std::vector<uint8_t>{0x7E, 0xFF, 0x03}));
+  PaneModel &m = pane()->model();
   EXPECT_EQ(m.text(), "\nTx1  1250  7E FF 03");
   EXPECT_EQ(m.colourAt(5), 0x00FF00u) << "COM1 sent: green";
 
@@ -715,7 +608,7 @@ TEST_F(HexDialog, SendHexTextWritesBytesAndEchoesTheHeader) {
   hex_send_port = 1;
   dlg_set_text(window_, IDC_MESSAGE, "zz -- yy");
   hex_send_msg(window_);
-  EXPECT_TRUE(b_.drain(100).empty());
+  EXPECT_TRUE(com2_.drain(100).empty());
   EXPECT_EQ(m.text().substr(20), "\nTx2  1250 zz -- yy");
   EXPECT_EQ(m.colourAt(25), 0x007F00u) << "COM2 sent: dark green";
 }
@@ -725,22 +618,22 @@ TEST_F(HexDialog, SendTextAddsCrLfAndEchoesItUnchanged) {
   dlg_user_choose(window_, IDC_VIEW, 1);
   dlg_set_text(window_, IDC_MESSAGE, "AT");
   hex_send_msg(window_);
-  EXPECT_EQ(a_.receive(4), (std::vector<uint8_t>{'A', 'T', '\r', '\n'}));
-  EXPECT_EQ(pane_->model().text(), "AT\r\n");
+  EXPECT_EQ(com1_.receive(4), (std::vector<uint8_t>{'A', 'T', '\r', '\n'}));
+  EXPECT_EQ(pane()->model().text(), "AT\r\n");
   dlg_set_text(window_, IDC_MESSAGE, "");
   hex_send_msg(window_);
-  EXPECT_EQ(a_.receive(2), (std::vector<uint8_t>{'\r', '\n'}));
+  EXPECT_EQ(com1_.receive(2), (std::vector<uint8_t>{'\r', '\n'}));
   // ANSI: echo is off, nothing is shown.
   dlg_user_choose(window_, IDC_VIEW, 2);
-  pane_->model().clear();
+  pane()->model().clear();
   dlg_set_text(window_, IDC_MESSAGE, "ls");
   hex_send_msg(window_);
-  EXPECT_EQ(a_.receive(4), (std::vector<uint8_t>{'l', 's', '\r', '\n'}));
-  EXPECT_EQ(pane_->model().length(), 0);
+  EXPECT_EQ(com1_.receive(4), (std::vector<uint8_t>{'l', 's', '\r', '\n'}));
+  EXPECT_EQ(pane()->model().length(), 0);
 }
 
 TEST_F(HexDialog, SendToAPortThatIsNotOpenShowsNothing) {
-  map_missing(1);
+  mapMissing(1);
   start();
   hex_send_port = 1;  // Port B did not open
   dlg_set_text(window_, IDC_MESSAGE, "01 02");
@@ -748,24 +641,48 @@ TEST_F(HexDialog, SendToAPortThatIsNotOpenShowsNothing) {
   dlg_user_choose(window_, IDC_VIEW, 1);
   dlg_set_text(window_, IDC_MESSAGE, "AT");
   hex_send_msg(window_);
-  EXPECT_EQ(pane_->model().length(), 0) << "an echo claims bytes that never went out";
+  EXPECT_EQ(pane()->model().length(), 0) << "an echo claims bytes that never went out";
 }
 
-TEST_F(HexDialog, LogEntryPointsKeepNoLog) {
+TEST_F(HexDialog, TypedTextIsSentAsThePaneShowsIt) {
   start();
-  dlg_check_radio(window_, IDC_LOG, IDC_NO_LOG, IDC_LOG);
-  hex_log_open(window_);
-  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
-  EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
-  hex_log_close(window_);
-  EXPECT_EQ(hex_log, 0);
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+  dlg_user_type(window_, IDC_MESSAGE, "");
+  auto *field = qobject_cast<QComboBox *>(window_->control(IDC_MESSAGE));
+  field->lineEdit()->insert(QString::fromUtf8("\u20AC 41 \u201Cok\u201D \u2013 \u00E9 \u03A9"));
+  dlg_user_click(window_, IDC_SEND);
+  const std::string sent = "\x80 41 \x93ok\x94 \x96 \xE9 ?\r\n";
+  EXPECT_EQ(com1_.receive(sent.size()), std::vector<uint8_t>(sent.begin(), sent.end()));
+  EXPECT_EQ(paneText(), sent) << "the echo";
+  EXPECT_EQ(listEntries(window_, IDC_MESSAGE),
+            std::vector<std::string>{sent.substr(0, sent.size() - 2)});
+}
+
+TEST_F(HexDialog, SendWhileTheSendSidesPortIsNotOpenSendsNothingAnywhere) {
+  start();
+  // Port A, the send side, moves to COM2, which Port B holds: the open fails,
+  // and the send port names Port B's line.
+  dlg_user_choose(window_, IDC_PORT_A, 1);
+  ASSERT_EQ(hex_obj[0].open, 0);
+  for (int view : {HEX_VIEW_HEXADECIMAL, HEX_VIEW_ASCII}) {
+    SCOPED_TRACE(view);
+    dlg_user_choose(window_, IDC_VIEW, view);
+    dlg_user_type(window_, IDC_MESSAGE, "01 02");
+    dlg_user_click(window_, IDC_SEND);
+    EXPECT_TRUE(com2_.drain(30).empty()) << "sent on Port B's line";
+    EXPECT_EQ(paneText(), "") << "an echo of what never went out";
+    EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "Send port COM2 (Port A) is not open");
+  }
+  // With a port of its own again, Port A sends, and the refusal goes.
+  PtyPair com3;
+  com3.mapTo(2);
+  dlg_user_choose(window_, IDC_PORT_A, 2);
+  ASSERT_EQ(hex_obj[0].open, 1);
+  dlg_user_click(window_, IDC_SEND);
+  EXPECT_EQ(com3.receive(7), (std::vector<uint8_t>{'0', '1', ' ', '0', '2', '\r', '\n'}));
+  EXPECT_EQ(paneText(), "01 02\r\n");
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
+  EXPECT_TRUE(boxes_.empty());
 }
 
 }  // namespace
-
-int main(int argc, char **argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

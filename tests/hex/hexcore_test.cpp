@@ -1,13 +1,10 @@
-// The monitor core's parts that need no dialog: hex text, the configuration
-// file's bytes, the tables.
-#include "hex/hex.h"
-#include "ser/ser.h"
+// The pure core: hex text, the configuration file's bytes, the tables.
+#include "hex/core/hexcore.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -205,13 +202,7 @@ TEST(HexConfigFile, ReadingRulesForOddFiles) {
   EXPECT_EQ(read_cfg(eleven_long).size(), 10u);
 }
 
-TEST(HexTables, ColoursOfComOneAndTwoAndDistinctPairs) {
-  EXPECT_EQ(hex_colour[0][0], 0xFF0000u);  // COM1 received: blue
-  EXPECT_EQ(hex_colour[0][1], 0x00FF00u);  // COM1 sent: green
-  EXPECT_EQ(hex_colour[1][0], 0x7F0000u);  // COM2 received: navy
-  EXPECT_EQ(hex_colour[1][1], 0x007F00u);  // COM2 sent: dark green
-  EXPECT_EQ(hex_rgb[0][0], 0x0000FFu);
-  EXPECT_EQ(hex_rgb[1][1], 0x007F00u);
+TEST(HexTables, PaneAndLogColoursAgreeAndNoTwoPortsShareOne) {
   std::set<uint32_t> seen;
   for (int port = 0; port < HEX_PORTS; ++port) {
     for (int dir = 0; dir < 2; ++dir) {
@@ -223,17 +214,9 @@ TEST(HexTables, ColoursOfComOneAndTwoAndDistinctPairs) {
     }
   }
   EXPECT_EQ(seen.size(), size_t(2 * HEX_PORTS)) << "two ports share a colour";
-  EXPECT_EQ(hex_port_colour(15, 1), hex_colour[15][1]);
-  EXPECT_EQ(hex_port_colour(16, 0), hex_colour[0][0]);
-  EXPECT_EQ(hex_port_colour(-1, 1), hex_colour[0][1]);
-}
-
-TEST(HexTables, SpeedListIndexIsTheLibrarysBaudCode) {
-  for (int i = 0; i < 10; ++i)
-    EXPECT_EQ(std::strtoul(hex_baudcode[i], nullptr, 10), BaudValue[i]) << "code " << i;
-  EXPECT_STREQ(hex_portnames[15], "COM16");
-  EXPECT_STREQ(hex_view[2], "ANSI");
-  EXPECT_STREQ(hex_protocol[3], "XModem 1K");
+  EXPECT_EQ(hex_port_colour(15, HEX_SENT), hex_colour[15][1]);
+  EXPECT_EQ(hex_port_colour(16, HEX_RECEIVED), hex_colour[0][0]);
+  EXPECT_EQ(hex_port_colour(-1, HEX_SENT), hex_colour[0][1]);
 }
 
 TEST(HexTables, FlowTextGivesTheModeLetter) {
@@ -244,4 +227,61 @@ TEST(HexTables, FlowTextGivesTheModeLetter) {
   EXPECT_EQ(hex_flow_mode(""), 'N');
   EXPECT_EQ(hex_flow_mode(nullptr), 'N');
   EXPECT_EQ(hex_flow_mode("rts"), 'N');
+}
+
+namespace {
+
+// Records what a byte-fed routine gives its sink.
+struct RecordingSink final : HexSink {
+  struct Shown {
+    int port;
+    std::string text;
+  };
+  std::vector<Shown> shown;
+  void show(int port, const char *text, int length) override {
+    shown.push_back({port, std::string(text, size_t(length))});
+  }
+  std::string joined() const {
+    std::string all;
+    for (const Shown &s : shown)
+      all += s.text;
+    return all;
+  }
+};
+
+// Feeds `bytes` to a view in two chunks split at `cut`, as the pump would.
+RecordingSink feed(int32_t view, const std::string &bytes, size_t cut) {
+  RecordingSink sink;
+  hex_obj_t record{};
+  for (const std::string &chunk : {bytes.substr(0, cut), bytes.substr(cut)}) {
+    if (chunk.empty())
+      continue;
+    std::vector<char> buffer(3 * chunk.size() + 1);
+    std::copy(chunk.begin(), chunk.end(), buffer.begin());
+    hex_show_received(view, record, 1, 0, buffer.data(), int(chunk.size()), sink);
+  }
+  return sink;
+}
+
+}  // namespace
+
+TEST(HexReceived, EachViewShowsTheSameTextHoweverTheBytesAreSplit) {
+  std::string bytes;
+  for (int i = 0; i < 40; ++i)
+    bytes += char(i * 37);  // NUL, CR, LF and high bytes among them
+  std::string hex(3 * bytes.size() + 1, '\0');
+  hex.resize(size_t(hex_to_hexstr(bytes.data(), hex.data(), int(bytes.size()))));
+  struct Row {
+    int32_t view;
+    std::string expected;
+  };
+  const Row rows[] = {{HEX_VIEW_HEXADECIMAL, hex}, {HEX_VIEW_ASCII, bytes}, {6, ""}, {-1, ""}};
+  for (const Row &row : rows) {
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+      RecordingSink sink = feed(row.view, bytes, cut);
+      ASSERT_EQ(sink.joined(), row.expected) << "view " << row.view << " cut " << cut;
+      for (const RecordingSink::Shown &s : sink.shown)
+        EXPECT_EQ(s.port, 1);
+    }
+  }
 }

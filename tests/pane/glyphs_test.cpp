@@ -1,4 +1,4 @@
-#include "dlg/pane/glyphs.h"
+#include "resources/glyphs.h"
 
 #include <gtest/gtest.h>
 
@@ -49,4 +49,20 @@ TEST(PaneGlyphs, PiecesRenderAsTheWhole) {
   out += paneBytesToUtf8("e", state);
   EXPECT_EQ(out, paneBytesToUtf8("ab\r\ncd\te"));
   EXPECT_EQ(out, "ab\ncd      e");
+}
+
+TEST(PaneGlyphs, ControlTextsShowEveryByteAsThePaneDoesAndGiveItBack) {
+  for (int b = 0; b < 256; ++b) {
+    const auto byte = static_cast<std::uint8_t>(b);
+    const char32_t shown = paneTextChar(byte);
+    if (paneGlyph(byte) == kPaneUndefinedGlyph)
+      EXPECT_EQ(shown, char32_t(b)) << b;  // the platform's C1 character
+    else
+      EXPECT_EQ(shown, paneGlyph(byte)) << b;
+    EXPECT_EQ(paneByteFromGlyph(shown), b) << b;
+  }
+  EXPECT_EQ(paneByteFromGlyph(U'\u20AC'), 0x80);
+  EXPECT_EQ(paneByteFromGlyph(U'\u201C'), 0x93);
+  EXPECT_EQ(paneByteFromGlyph(U'\u0080'), -1) << "0x80 is the euro sign";
+  EXPECT_EQ(paneByteFromGlyph(U'\u4E00'), -1);
 }

@@ -1,4 +1,4 @@
-#include "dlg/pane/pane_model.h"
+#include "pane/pane_model.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 
 #include <gtest/gtest.h>
 
@@ -74,9 +74,9 @@ TEST_F(PaneViewTest, FilterCanSwallowAndReplaceKeys) {
 
   // The monitor's filter: Delete acts as Backspace, Escape is swallowed.
   pane.setKeyFilter([](PaneKeyKind kind, int code) {
-    if (kind == PaneKeyKind::KeyDown && code == PaneVk::Delete)
-      return int(PaneVk::Back);
-    if (kind == PaneKeyKind::KeyDown && code == PaneVk::Escape)
+    if (kind == PaneKeyKind::KeyDown && code == VK_DELETE)
+      return int(VK_BACK);
+    if (kind == PaneKeyKind::KeyDown && code == VK_ESCAPE)
       return 0;
     if (kind == PaneKeyKind::Char && code == 'q')
       return int('Q');
@@ -114,25 +114,25 @@ TEST_F(PaneViewTest, BackdoorKeyGoesThroughTheFilterAndMovesTheCaret) {
   pane.setWrap(false);
   pane.model().append("first line\nsecond\nthird line");
   pane.model().setCaret(pane.model().lineStart(2) + 4);
-  int stored = PaneVk::Up;
+  int stored = VK_UP;
   pane.setKeyFilter([&](PaneKeyKind kind, int code) {
     seen.emplace_back(kind, code);
-    return (kind == PaneKeyKind::KeyDown && code == PaneVk::ProcessKey) ? stored : code;
+    return (kind == PaneKeyKind::KeyDown && code == VK_PROCESSKEY) ? stored : code;
   });
-  EXPECT_EQ(pane.sendKeyDown(PaneVk::ProcessKey), PaneVk::Up);
+  EXPECT_EQ(pane.sendKeyDown(VK_PROCESSKEY), VK_UP);
   EXPECT_EQ(seen, (Seen{{PaneKeyKind::KeyDown, 229}}));
   EXPECT_EQ(pane.model().selection().caret, pane.model().lineStart(1) + 4);
-  stored = PaneVk::Right;
-  pane.sendKeyDown(PaneVk::ProcessKey);
+  stored = VK_RIGHT;
+  pane.sendKeyDown(VK_PROCESSKEY);
   EXPECT_EQ(pane.model().selection().caret, pane.model().lineStart(1) + 5);
   // Up on a shorter line keeps the column where it fits.
   pane.model().setCaret(pane.model().lineStart(0) + 9);
-  pane.actOnKey(PaneVk::Down);
+  pane.actOnKey(VK_DOWN);
   EXPECT_EQ(pane.model().selection().caret, pane.model().lineEnd(1));
   EXPECT_EQ(seen.size(), 2u);  // actOnKey bypasses the filter
-  pane.actOnKey(PaneVk::End);
+  pane.actOnKey(VK_END);
   EXPECT_EQ(pane.model().selection().caret, pane.model().lineEnd(1));
-  pane.actOnKey(PaneVk::Home);
+  pane.actOnKey(VK_HOME);
   EXPECT_EQ(pane.model().selection().caret, pane.model().lineStart(1));
 }
 
@@ -142,10 +142,10 @@ TEST_F(PaneViewTest, PageKeysMoveByAScreen) {
   pane.model().setCaret(0);
   pane.scrollLines(-1000);
   const int rows = pane.visibleRows();
-  pane.actOnKey(PaneVk::Next);
+  pane.actOnKey(VK_NEXT);
   EXPECT_EQ(pane.model().lineFromPosition(pane.model().selection().caret), rows);
   EXPECT_EQ(pane.firstVisibleLine(), rows);
-  pane.actOnKey(PaneVk::Prior);
+  pane.actOnKey(VK_PRIOR);
   EXPECT_EQ(pane.model().lineFromPosition(pane.model().selection().caret), 0);
   EXPECT_EQ(pane.firstVisibleLine(), 0);
 }
@@ -208,13 +208,13 @@ TEST_F(PaneViewTest, EndOfAnEndlessLineShowsAtOnce) {
   // Rows break at blanks: every row but the first starts with the digits.
   const std::int64_t caretBefore = pane.model().selection().caret;
   pane.model().setCaret(-1);
-  pane.actOnKey(PaneVk::Home);
+  pane.actOnKey(VK_HOME);
   const std::int64_t rowStart = pane.model().selection().caret;
   EXPECT_EQ(pane.model().charAt(rowStart), '3');
   EXPECT_NE(caretBefore, rowStart);
   // Across many rows (and layout stretches) no group is split.
   for (int i = 0; i < 300; ++i) {
-    pane.actOnKey(PaneVk::Up);
+    pane.actOnKey(VK_UP);
     const std::int64_t caret = pane.model().selection().caret;
     ASSERT_EQ(pane.model().charAt(caret), '3') << i;
     ASSERT_EQ(pane.model().charAt(caret - 1), ' ') << i;
@@ -335,7 +335,7 @@ TEST_F(PaneViewTest, RowsWalkedDownAndUpAgree) {
   pane.model().setCaret(0);
   std::vector<std::int64_t> down{0};
   for (;;) {
-    pane.actOnKey(PaneVk::Down);
+    pane.actOnKey(VK_DOWN);
     const std::int64_t caret = pane.model().selection().caret;
     if (caret == down.back())
       break;
@@ -345,7 +345,7 @@ TEST_F(PaneViewTest, RowsWalkedDownAndUpAgree) {
   ASSERT_GT(down.size(), 300u);
   std::vector<std::int64_t> up{down.back()};
   for (;;) {
-    pane.actOnKey(PaneVk::Up);
+    pane.actOnKey(VK_UP);
     const std::int64_t caret = pane.model().selection().caret;
     if (caret == up.back())
       break;
@@ -375,7 +375,7 @@ TEST_F(PaneViewTest, EndlessLineWithoutWrappingScrollsSideways) {
     text += "abcde";
   pane.model().append(text);
   pane.model().setCaret(-1);
-  pane.actOnKey(PaneVk::Left);  // brings the caret, near the end, into view
+  pane.actOnKey(VK_LEFT);  // brings the caret, near the end, into view
   const std::int64_t caret = pane.model().selection().caret;
   EXPECT_EQ(caret, pane.model().length() - 1);
   EXPECT_GT(pane.horizontalScrollBar()->value(), 900000);
@@ -387,7 +387,7 @@ TEST_F(PaneViewTest, EndlessLineWithoutWrappingScrollsSideways) {
   EXPECT_EQ(pane.model().selection().caret, pane.horizontalScrollBar()->value());
   QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, QPoint(3 * w + 1, metrics.height() / 2));
   EXPECT_EQ(pane.model().selection().caret, pane.horizontalScrollBar()->value() + 3);
-  pane.actOnKey(PaneVk::Home);
+  pane.actOnKey(VK_HOME);
   EXPECT_EQ(pane.model().selection().caret, 0);
   EXPECT_EQ(pane.horizontalScrollBar()->value(), 0);
 }
@@ -431,13 +431,4 @@ TEST_F(PaneViewTest, PaintsEachCharacterInItsCellWithItsColourAndSelection) {
   EXPECT_GT(count(11, reddish), 0);  // x behind the pictures
   EXPECT_EQ(count(12, reddish), 0);
   EXPECT_EQ(count(12, bluish), 0);
-}
-
-int main(int argc, char **argv) {
-  // Headless, also when CTest lists the tests.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
 }

@@ -1,14 +1,16 @@
 // The receive pump on pseudo-terminals, one run at a time.
-#include "tests/shell/shell_fixture.h"
+#include "support/window_fixture.h"
 
 #include "dlg/dlg_window.h"
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
 
 #include <cstdlib>
+
+using ShellTest = WindowTest;
 
 namespace {
 
@@ -26,7 +28,7 @@ std::string hexOf(const std::vector<uint8_t> &bytes) {
 
 TEST_F(ShellTest, PumpShowsHexGroupsInTheReceivingPortsColourPortAFirst) {
   start();
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   com2_.send(std::vector<uint8_t>{0xFF, 0x00});
   com1_.send(std::vector<uint8_t>{0x41, 0x42, 0x0D});
   ASSERT_TRUE(waitForQueue(0, 3));
@@ -114,7 +116,7 @@ TEST_F(ShellTest, AsciiViewShowsTheWholeChunkAndUnknownViewsDropIt) {
   ASSERT_TRUE(waitForQueue(0, 2));
   win_periodic(window_);
   EXPECT_EQ(paneText().substr(8), "ok");
-  // A frame view without its decoder drops the bytes.
+  // A frame view shows nothing of bytes that hold no frame.
   dlg_user_choose(window_, IDC_VIEW, 3);
   com1_.send(std::string("zz"));
   ASSERT_TRUE(waitForQueue(0, 2));
@@ -128,7 +130,7 @@ class ShellFailedPortTest : public ShellTest {
 protected:
   void SetUp() override {
     ShellTest::SetUp();
-    setenv("KESTRELON_COM2", "/nonexistent/kestrelon-tty", 1);
+    mapMissing(1);
   }
 };
 

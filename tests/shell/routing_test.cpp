@@ -1,10 +1,11 @@
 // Commands, notifications, the pane's key filter and the ways out, through
 // the real widgets.
-#include "tests/shell/shell_fixture.h"
+#include "support/event_loop.h"
+#include "support/window_fixture.h"
 #include "support/dialog_reads.h"
 
 #include "dlg/dlg_window.h"
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
@@ -13,7 +14,10 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
+#include <functional>
 #include <termios.h>
+
+using ShellTest = WindowTest;
 
 namespace {
 
@@ -41,31 +45,37 @@ std::vector<uint8_t> tenEmptyLines() {
 
 }  // namespace
 
-TEST_F(ShellTest, SettingsChangesReachTheDevice) {
+TEST_F(ShellTest, EverySettingsListReachesItsOwnSidesHandler) {
+  // What each choice does to the device is the core's test; here, that each
+  // list is routed to the handler of its own side, and only there.
   start();
-  dlg_user_choose(window_, IDC_SPEED_A, 9);  // 115200
-  EXPECT_EQ(speedOf(com1_), speed_t(B115200));
-  // A pseudo-terminal keeps speed, stop bits and handshake but forces 8
-  // data bits without parity; those two are read from the library's record
-  // of what it applied.
-  dlg_user_choose(window_, IDC_DATA_A, 2);  // 7 data bits
-  EXPECT_EQ(PortDCB[0].ByteSize, 7);
-  dlg_user_choose(window_, IDC_STOP_B, 1);  // two stop bits
-  EXPECT_TRUE(com2_.deviceSettings().c_cflag & CSTOPB);
-  dlg_user_choose(window_, IDC_STOP_B, 0);  // one again
-  EXPECT_FALSE(com2_.deviceSettings().c_cflag & CSTOPB);
-  dlg_user_choose(window_, IDC_FLOW_B, 0);  // RTS/CTS
-  EXPECT_TRUE(com2_.deviceSettings().c_cflag & CRTSCTS);
-  dlg_user_choose(window_, IDC_FLOW_B, 2);  // none
-  EXPECT_FALSE(com2_.deviceSettings().c_cflag & CRTSCTS);
-  dlg_user_choose(window_, IDC_PARITY_B, 2);  // even
-  EXPECT_EQ(PortDCB[1].Parity, 2);
-  EXPECT_EQ(PortDCB[1].StopBits, 0);
-  // Port A's settings were left alone by Port B's changes and vice versa.
-  EXPECT_EQ(speedOf(com2_), speed_t(B9600));
-  EXPECT_EQ(PortDCB[0].Parity, 0);
-  EXPECT_EQ(PortDCB[1].ByteSize, 8);
-  EXPECT_TRUE(boxes_.empty());
+  struct Route {
+    int id;
+    int side;
+    int index;
+    int32_t hex_obj_t::*field;
+    int32_t value;
+  };
+  const Route routes[] = {
+      {IDC_SPEED_A, 0, 9, &hex_obj_t::baud, 9},     {IDC_SPEED_B, 1, 7, &hex_obj_t::baud, 7},
+      {IDC_DATA_A, 0, 2, &hex_obj_t::data_bits, 7}, {IDC_DATA_B, 1, 0, &hex_obj_t::data_bits, 5},
+      {IDC_STOP_A, 0, 1, &hex_obj_t::stop_bits, 2}, {IDC_STOP_B, 1, 1, &hex_obj_t::stop_bits, 2},
+      {IDC_PARITY_A, 0, 1, &hex_obj_t::parity, 1},  {IDC_PARITY_B, 1, 2, &hex_obj_t::parity, 2},
+      {IDC_PORT_A, 0, 6, &hex_obj_t::port, 6},      {IDC_PORT_B, 1, 5, &hex_obj_t::port, 5},
+  };
+  for (const Route &route : routes) {
+    SCOPED_TRACE(route.id);
+    const hex_obj_t other = hex_obj[1 - route.side];
+    dlg_user_choose(window_, route.id, route.index);
+    EXPECT_EQ(hex_obj[route.side].*route.field, route.value);
+    EXPECT_EQ(hex_obj[1 - route.side].*route.field, other.*route.field);
+  }
+  dlg_user_choose(window_, IDC_FLOW_A, 0);
+  EXPECT_STREQ(hex_obj[0].flow, "RT");
+  EXPECT_STREQ(hex_obj[1].flow, "");
+  dlg_user_choose(window_, IDC_FLOW_B, 1);
+  EXPECT_STREQ(hex_obj[1].flow, "XO");
+  EXPECT_STREQ(hex_obj[0].flow, "RT");
 }
 
 TEST_F(ShellTest, SelectingByProgramNotifiesNothingChoosingDoes) {
@@ -76,34 +86,107 @@ TEST_F(ShellTest, SelectingByProgramNotifiesNothingChoosingDoes) {
   dlg_user_choose(window_, IDC_SPEED_A, 8);
   EXPECT_EQ(commandsFor(IDC_SPEED_A, CBN_SELCHANGE), 1);
   EXPECT_EQ(speedOf(com1_), speed_t(B57600));
-  // Text typed into a list's field that equals an entry is no choice.
-  dlg_user_type(window_, IDC_SPEED_A, "1200");
-  dlg_user_focus(window_, IDC_PANE);
-  EXPECT_EQ(commandsFor(IDC_SPEED_A, CBN_SELCHANGE), 1);
-  EXPECT_EQ(speedOf(com1_), speed_t(B57600));
 }
 
-TEST_F(ShellTest, CommPortChangeReappliesTheSidesSettingsAndTheSendPortFollows) {
+// Typing into a list's field and leaving it (Tab, a click elsewhere) or
+// pressing Enter there: text equal to an entry, letter case ignored, chooses
+// that entry, and its handler runs as for a click.
+TEST_F(ShellTest, TypedTextEqualToAnEntryChoosesItAsAClickDoes) {
   PtyPair com3;
   com3.mapTo(2);
   start();
-  dlg_user_choose(window_, IDC_SPEED_A, 9);
-  dlg_user_choose(window_, IDC_PARITY_A, 1);  // odd
-  dlg_user_choose(window_, IDC_STOP_A, 1);    // two stop bits
-  dlg_user_choose(window_, IDC_FLOW_A, 0);    // RTS/CTS
-  dlg_user_choose(window_, IDC_PORT_A, 2);    // COM3
-  EXPECT_EQ(hex_obj[0].open, 1);
-  EXPECT_EQ(dlg_button_state(window_, IDC_OPEN_A), BST_CHECKED);
-  const termios tio = com3.deviceSettings();
-  EXPECT_EQ(cfgetospeed(&tio), speed_t(B115200));
-  // Odd parity, which the device refuses, leaves it as it was opened.
-  EXPECT_EQ(PortDCB[2].StopBits, 2);
-  EXPECT_TRUE(PortDCB[2].fOutxCtsFlow);
-  EXPECT_EQ(PortDCB[2].Parity, 1);
-  // COM1 was closed for it.
-  EXPECT_EQ(SioRxQue(0), SIO_NOT_OPEN);
+  enum class End { Leave, Enter };
+  struct Typed {
+    int list;
+    const char *text;
+    End end;
+    const char *shown;
+    std::function<void()> handled;
+  };
+  const Typed typed[] = {
+      {IDC_PORT_A, "com3", End::Leave, "COM3",
+       [&] {
+         EXPECT_EQ(hex_obj[0].port, 2);
+         EXPECT_EQ(hex_obj[0].open, 1);
+         EXPECT_EQ(SioRxQue(0), SIO_NOT_OPEN) << "COM1 was not closed";
+       }},
+      {IDC_SPEED_A, "1200", End::Enter, "1200", [&] { EXPECT_EQ(speedOf(com3), speed_t(B1200)); }},
+      {IDC_PARITY_B, "Odd", End::Leave, "ODD", [] { EXPECT_EQ(PortDCB[1].Parity, 1); }},
+      {IDC_DATA_B, "7", End::Leave, "7", [] { EXPECT_EQ(hex_obj[1].data_bits, 7); }},
+      {IDC_FLOW_A, "rts", End::Enter, "RTS",
+       [&] { EXPECT_TRUE(com3.deviceSettings().c_cflag & CRTSCTS); }},
+      {IDC_VIEW, "ascii", End::Leave, "ASCII", [] { EXPECT_EQ(hex_view_mode, HEX_VIEW_ASCII); }},
+      {IDC_FRAME_TYPE, "icni", End::Enter, "ICNI",
+       [&] {
+         EXPECT_EQ(hex_view_mode, HEX_VIEW_ICNI);
+         EXPECT_EQ(controlText(window_, IDC_CHECK_KIND), "XOR");
+       }},
+      {IDC_CHECK_KIND, "sum", End::Leave, "SUM",
+       [&] { EXPECT_EQ(dlg_combo_get_sel(window_, IDC_CHECK_KIND), int(HEX_CHECK_SUM)); }},
+  };
+  for (const Typed &t : typed) {
+    SCOPED_TRACE(t.text);
+    const int clicks = commandsFor(t.list, CBN_SELCHANGE);
+    dlg_user_type(window_, t.list, t.text);
+    if (t.end == End::Leave)
+      dlg_user_focus(window_, IDC_PANE);
+    else
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(controlText(window_, t.list), t.shown);
+    EXPECT_EQ(commandsFor(t.list, CBN_SELCHANGE), clicks + 1);
+    t.handled();
+  }
+  // The send port chosen now is the port Port A opened.
+  dlg_user_click(window_, IDC_SEND_PORT_A);
   EXPECT_EQ(hex_send_port, 2);
-  // The pump reads the newly chosen port.
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(ShellTest, TypedTextNamingNoEntryGoesBackAndPassingThroughChoosesNothing) {
+  start();
+  struct Typed {
+    int list;
+    const char *text;
+    const char *back;
+  };
+  const Typed typed[] = {
+      {IDC_PORT_A, "COM99", "COM1"},
+      {IDC_SPEED_A, "12000", "9600"},
+      {IDC_VIEW, "", "Hexadecimal"},
+      {IDC_FRAME_TYPE, "None at all", "None"},
+  };
+  for (const Typed &t : typed) {
+    SCOPED_TRACE(t.text);
+    dlg_user_type(window_, t.list, t.text);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(controlText(window_, t.list), t.back);
+    dlg_user_type(window_, t.list, t.text);
+    dlg_user_focus(window_, IDC_PANE);
+    EXPECT_EQ(controlText(window_, t.list), t.back);
+    EXPECT_EQ(commandsFor(t.list, CBN_SELCHANGE), 0);
+  }
+  // Passing through a list without typing chooses nothing, not even its own
+  // entry again (which would reopen the port).
+  dlg_user_focus(window_, IDC_PORT_A);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  dlg_user_focus(window_, IDC_PANE);
+  EXPECT_EQ(commandsFor(IDC_PORT_A, CBN_SELCHANGE), 0);
+  EXPECT_EQ(SioRxQue(0), 0) << "COM1 open throughout";
+  EXPECT_EQ(speedOf(com1_), speed_t(B9600));
+  EXPECT_EQ(hex_view_mode, HEX_VIEW_HEXADECIMAL);
+  // The message field keeps what was typed.
+  dlg_user_type(window_, IDC_MESSAGE, "com1");
+  dlg_user_focus(window_, IDC_PANE);
+  EXPECT_EQ(controlText(window_, IDC_MESSAGE), "com1");
+}
+
+TEST_F(ShellTest, ThePumpReadsTheCommPortChosenLast) {
+  PtyPair com3;
+  com3.mapTo(2);
+  start();
+  dlg_user_choose(window_, IDC_PORT_A, 2);  // COM3
+  ASSERT_EQ(hex_obj[0].open, 1);
+  com1_.send(std::vector<uint8_t>{0x11});
   com3.send(std::vector<uint8_t>{0x33});
   ASSERT_TRUE(waitForQueue(2, 1));
   win_periodic(window_);
@@ -216,7 +299,7 @@ TEST_F(ShellTest, KeyFilterSwallowsWithEchoOffAndHandsOverTheEscapeCode) {
   EXPECT_EQ(filter(window_, WM_KEYDOWN, VK_PROCESSKEY), VK_HOME);
 
   // Through the real pane: typed keys show only with echo on.
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   pane->setFocus();
   QTest::keyClicks(pane, "xy");
   EXPECT_EQ(paneText(), "");
@@ -269,7 +352,7 @@ TEST_F(ShellTest, EnterInTheMessageFieldSendsInsteadOfEnding) {
   EXPECT_EQ(com1_.receive(3, 2000), (std::vector<uint8_t>{0x7E, 0xFF, 0x03}));
   EXPECT_EQ(history(window_), (std::vector<std::string>{"7e ff 03"}));
   // Echoed in the pane in COM1's sent colour.
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   const std::string text = paneText();
   ASSERT_NE(text.find(" 7E FF 03"), std::string::npos);
   EXPECT_EQ(pane->model().colourAt(int64_t(text.find(" 7E FF 03"))), hex_colour[0][1]);
@@ -291,7 +374,7 @@ TEST_F(ShellTest, EnterInOtherControlsNeitherSendsNorEnds) {
 
 TEST_F(ShellTest, EscapeOutsideThePaneExitsInsideItDoesNot) {
   start();
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   pane->setFocus();
   QTest::keyClick(pane, Qt::Key_Escape);
   QTest::keyClick(pane, Qt::Key_Return);
@@ -306,16 +389,16 @@ TEST_F(ShellTest, EscapeOutsideThePaneExitsInsideItDoesNot) {
 
 TEST_F(ShellTest, BytesFromTheFarEndOfCom1ShowInItsColourInHexAndAscii) {
   start();
-  DisplayPane *pane = dlg_pane(window_, IDC_PANE);
+  DisplayPane *pane = window_->pane();
   // The pump runs from its own timer here.
   com1_.send(std::string("AB\r"));
-  ASSERT_TRUE(processUntil([&] { return paneText() == " 41 42 0D"; }));
+  ASSERT_TRUE(processEventsUntil([&] { return paneText() == " 41 42 0D"; }));
   for (int i = 0; i < 9; ++i)
     EXPECT_EQ(pane->model().colourAt(i), hex_colour[0][0]);
   EXPECT_EQ(hex_colour[0][0], 0xFF0000u);  // blue
   dlg_user_choose(window_, IDC_VIEW, 1);
   com1_.send(std::string("Hello"));
-  ASSERT_TRUE(processUntil([&] { return paneText() == " 41 42 0DHello"; }));
+  ASSERT_TRUE(processEventsUntil([&] { return paneText() == " 41 42 0DHello"; }));
   for (int i = 9; i < 14; ++i)
     EXPECT_EQ(pane->model().colourAt(i), 0xFF0000u);
   EXPECT_TRUE(boxes_.empty());

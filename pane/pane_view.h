@@ -39,7 +39,8 @@
 //     control characters (Backspace 8, Escape 27, ...) do nothing here.
 #pragma once
 
-#include "dlg/pane/pane_model.h"
+#include "pane/pane_model.h"
+#include "resources/keys.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -52,14 +53,6 @@
 class QMenu;
 
 enum class PaneKeyKind { KeyDown, Char };
-
-// Win32 virtual-key codes the pane acts on.
-namespace PaneVk {
-inline constexpr int Back = 8, Tab = 9, Return = 13, Escape = 27;
-inline constexpr int Prior = 33, Next = 34, End = 35, Home = 36;
-inline constexpr int Left = 37, Up = 38, Right = 39, Down = 40;
-inline constexpr int Delete = 46, ProcessKey = 229;
-}  // namespace PaneVk
 
 class DisplayPane : public QAbstractScrollArea {
   Q_OBJECT

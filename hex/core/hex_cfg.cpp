@@ -1,6 +1,6 @@
 // The configuration file "kestrelon.cfg": ten lines of message history,
 // each ended by CR LF, read and written as bytes.
-#include "hex/hex.h"
+#include "hex/core/hexcore.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "dlg/pane/pane_model.h"
+#include "pane/pane_model.h"
 
 #include <algorithm>
 #include <cstring>
@@ -390,6 +390,32 @@ void PaneModel::append(std::string_view bytes) {
   insertAt(at, bytes);
   notify({PaneChange::Kind::Inserted, at, static_cast<std::int64_t>(bytes.size()), 0});
   dropOldText();
+}
+
+void PaneModel::appendKeepingSelection(std::string_view bytes, PaneColour colour) {
+  if (bytes.empty())
+    return;
+  const PaneSelection kept = selection_;
+  if (kept.empty()) {
+    // An empty selection carries the insertion colour; a caret at the end
+    // stays at the end.
+    const bool caretAtEnd = kept.caret >= length_;
+    setSelectionColour(colour);
+    append(bytes);
+    if (caretAtEnd)
+      setCaret(length_);
+    return;
+  }
+  // Colouring a selection would recolour the user's text: take the colour at
+  // an empty selection at the end, then give the selection back, moved by
+  // whatever old text was dropped meanwhile.
+  const std::int64_t droppedBefore = droppedTotal_;
+  setCaret(length_);
+  setSelectionColour(colour);
+  append(bytes);
+  const std::int64_t shift = droppedTotal_ - droppedBefore;
+  setSelection(std::max<std::int64_t>(0, kept.anchor - shift),
+               std::max<std::int64_t>(0, kept.caret - shift));
 }
 
 void PaneModel::deleteRange(std::int64_t from, std::int64_t to) {

@@ -1,4 +1,4 @@
-#include "dlg/pane/glyphs.h"
+#include "resources/glyphs.h"
 
 namespace {
 
@@ -36,6 +36,21 @@ int paneByteFromUnicode(char32_t character) {
   return -1;
 }
 
+int paneByteFromGlyph(char32_t character) {
+  if (character >= 0x2400 && character < 0x2420)
+    return static_cast<int>(character - 0x2400);
+  if (character == 0x2421)
+    return 0x7F;
+  if (character >= 0x80 && character < 0xA0 && kCp1252High[character - 0x80] == 0)
+    return static_cast<int>(character);
+  return paneByteFromUnicode(character);
+}
+
+char32_t paneTextChar(std::uint8_t byte) {
+  const char32_t glyph = paneGlyph(byte);
+  return glyph == kPaneUndefinedGlyph ? char32_t(byte) : glyph;
+}
+
 void paneAppendUtf8(std::string &out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
@@ -55,29 +70,18 @@ void paneAppendUtf8(std::string &out, char32_t c) {
 }
 
 std::string paneBytesToUtf8(std::string_view bytes, PaneRenderState &state) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char byte : bytes) {
-    const bool afterCr = state.pendingCr;
-    state.pendingCr = false;
-    if (byte == '\n') {
-      if (!afterCr)
-        out += '\n';  // the LF of CR LF: the CR gave the break
-      state.column = 0;
-    } else if (byte == '\r') {
-      out += '\n';
-      state.column = 0;
-      state.pendingCr = true;
-    } else if (byte == '\t') {
-      int width = paneTabWidth(state.column);
-      out.append(static_cast<std::size_t>(width), ' ');
-      state.column += width;
-    } else {
-      paneAppendUtf8(out, paneGlyph(byte));
-      ++state.column;
+  struct Utf8Out {
+    std::string text;
+    void lineBreak() { text += '\n'; }
+    void blanks(int count) { text.append(static_cast<std::size_t>(count), ' '); }
+    void characters(const char *run, std::size_t count) {
+      for (std::size_t i = 0; i < count; ++i)
+        paneAppendUtf8(text, paneGlyph(static_cast<std::uint8_t>(run[i])));
     }
-  }
-  return out;
+  } out;
+  out.text.reserve(bytes.size());
+  paneLayOut(bytes, state, out);
+  return std::move(out.text);
 }
 
 std::string paneBytesToUtf8(std::string_view bytes) {

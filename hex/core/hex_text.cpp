@@ -1,6 +1,6 @@
 // The hex text form: " %02X" per byte out, one or two adjacent hex digits
 // per byte in.
-#include "hex/hex.h"
+#include "hex/core/hexcore.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 // Characters. Every byte put into the pane is stored as one character, and
 // positions are offsets in that sequence (0 .. length()). Nothing is
 // translated on the way in; how a byte looks is decided when it is shown
-// (glyphs.h). A line ends at a LF, at a CR followed by LF (the pair is one
+// (resources/glyphs.h). A line ends at a LF, at a CR followed by LF (the pair is one
 // break: the CR and the LF both belong to the break) or at a lone CR. A CR at
 // the very end of the text ends its line until a LF arrives behind it.
 // lineLength() counts the characters of a line without its break, so
@@ -94,6 +94,10 @@ public:
   // Appends at the end in the insertion colour; the selection keeps its
   // positions (it moves only if old text is dropped).
   void append(std::string_view bytes);
+  // Appends at the end in `colour`, which becomes the insertion colour; the
+  // selection stays on the text it covered and a caret at the end stays at
+  // the end. Received text goes in this way while the user reads or selects.
+  void appendKeepingSelection(std::string_view bytes, PaneColour colour);
   // Removes [from, to) (order free, clamped to the text). The selection
   // follows the text; a selection inside the range collapses to `from`.
   void deleteRange(std::int64_t from, std::int64_t to);

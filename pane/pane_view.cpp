@@ -1,6 +1,6 @@
-#include "dlg/pane/pane_view.h"
+#include "pane/pane_view.h"
 
-#include "dlg/pane/glyphs.h"
+#include "resources/glyphs.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -40,43 +40,43 @@ int virtualKeyOf(const QKeyEvent *event) {
   const int key = event->key();
   switch (key) {
   case Qt::Key_Backspace:
-    return PaneVk::Back;
+    return VK_BACK;
   case Qt::Key_Tab:
   case Qt::Key_Backtab:
-    return PaneVk::Tab;
+    return VK_TAB;
   case Qt::Key_Return:
   case Qt::Key_Enter:
-    return PaneVk::Return;
+    return VK_RETURN;
   case Qt::Key_Escape:
-    return PaneVk::Escape;
+    return VK_ESCAPE;
   case Qt::Key_PageUp:
-    return PaneVk::Prior;
+    return VK_PRIOR;
   case Qt::Key_PageDown:
-    return PaneVk::Next;
+    return VK_NEXT;
   case Qt::Key_End:
-    return PaneVk::End;
+    return VK_END;
   case Qt::Key_Home:
-    return PaneVk::Home;
+    return VK_HOME;
   case Qt::Key_Left:
-    return PaneVk::Left;
+    return VK_LEFT;
   case Qt::Key_Up:
-    return PaneVk::Up;
+    return VK_UP;
   case Qt::Key_Right:
-    return PaneVk::Right;
+    return VK_RIGHT;
   case Qt::Key_Down:
-    return PaneVk::Down;
+    return VK_DOWN;
   case Qt::Key_Delete:
-    return PaneVk::Delete;
+    return VK_DELETE;
   case Qt::Key_Insert:
-    return 45;
+    return VK_INSERT;
   case Qt::Key_Space:
-    return 32;
+    return VK_SPACE;
   case Qt::Key_Shift:
-    return 16;
+    return VK_SHIFT;
   case Qt::Key_Control:
-    return 17;
+    return VK_CONTROL;
   case Qt::Key_Alt:
-    return 18;
+    return VK_MENU;
   default:
     break;
   }
@@ -85,7 +85,7 @@ int virtualKeyOf(const QKeyEvent *event) {
   if (key >= Qt::Key_0 && key <= Qt::Key_9)
     return key;
   if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
-    return 112 + (key - Qt::Key_F1);
+    return VK_F1 + (key - Qt::Key_F1);
   return 0;  // no Win32 counterpart worth reporting
 }
 
@@ -478,6 +478,9 @@ void DisplayPane::scrollContentsBy(int, int) {
 
 void DisplayPane::onModelChange(const PaneChange &change) {
   ++revision_;
+  // The column Up and Down keep holds only while they alone move the caret:
+  // text, a click or a move by program start from the caret's own column.
+  preferredColumn_ = -1;
   if (change.kind == PaneChange::Kind::Dropped) {
     if (topLine_ < change.lines) {
       topLine_ = 0;
@@ -647,15 +650,15 @@ void DisplayPane::keyPressEvent(QKeyEvent *event) {
   }
   // The character the key produces, as Win32 would report it.
   if (control && key >= Qt::Key_A && key <= Qt::Key_Z) {
-    offerChar(key - Qt::Key_A + 1);
+    offerChar(CHAR_SELECT_ALL + (key - Qt::Key_A));
   } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-    offerChar(13);
+    offerChar(CHAR_RETURN);
   } else if (key == Qt::Key_Backspace) {
-    offerChar(8);
+    offerChar(CHAR_BACKSPACE);
   } else if (key == Qt::Key_Escape) {
-    offerChar(27);
+    offerChar(CHAR_ESCAPE);
   } else if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
-    offerChar(9);
+    offerChar(CHAR_TAB);
   } else if (!control) {
     for (char32_t c : event->text().toUcs4()) {
       const int byte = paneByteFromUnicode(c);
@@ -701,38 +704,38 @@ void DisplayPane::actOnKeyDown(int virtualKey, bool shift) {
   const PaneSelection selection = model_.selection();
   const std::int64_t caret = selection.caret;
   const std::int64_t line = model_.lineFromPosition(caret);
-  const bool vertical = virtualKey == PaneVk::Up || virtualKey == PaneVk::Down ||
-                        virtualKey == PaneVk::Prior || virtualKey == PaneVk::Next;
+  const bool vertical = virtualKey == VK_UP || virtualKey == VK_DOWN || virtualKey == VK_PRIOR ||
+                        virtualKey == VK_NEXT;
   if (!vertical)
     preferredColumn_ = -1;
   switch (virtualKey) {
-  case PaneVk::Left:
+  case VK_LEFT:
     if (!shift && !selection.empty())
       return moveCaret(selection.start(), false);
     if (caret == model_.lineStart(line) && line > 0)  // over a whole line break
       return moveCaret(model_.lineEnd(line - 1), shift);
     return moveCaret(std::max<std::int64_t>(0, caret - 1), shift);
-  case PaneVk::Right:
+  case VK_RIGHT:
     if (!shift && !selection.empty())
       return moveCaret(selection.end(), false);
     if (caret == model_.lineEnd(line) && line + 1 < model_.lineCount())
       return moveCaret(model_.lineStart(line + 1), shift);
     return moveCaret(std::min(model_.length(), caret + 1), shift);
-  case PaneVk::Home:
+  case VK_HOME:
     return moveCaret(rowAt(caret).start, shift);
-  case PaneVk::End: {
+  case VK_END: {
     const Row row = rowAt(caret);
     return moveCaret(positionAtColumn(row, INT32_MAX / 2), shift);
   }
-  case PaneVk::Up:
-  case PaneVk::Down:
-  case PaneVk::Prior:
-  case PaneVk::Next: {
+  case VK_UP:
+  case VK_DOWN:
+  case VK_PRIOR:
+  case VK_NEXT: {
     const Row row = rowAt(caret);
     if (preferredColumn_ < 0)
       preferredColumn_ = columnOf(row, caret);
-    const bool up = virtualKey == PaneVk::Up || virtualKey == PaneVk::Prior;
-    const int steps = (virtualKey == PaneVk::Up || virtualKey == PaneVk::Down) ? 1 : visibleRows();
+    const bool up = virtualKey == VK_UP || virtualKey == VK_PRIOR;
+    const int steps = (virtualKey == VK_UP || virtualKey == VK_DOWN) ? 1 : visibleRows();
     Pos pos = posOf(row);
     Pos top = topPos();
     for (int i = 0; i < steps; ++i) {
@@ -752,9 +755,9 @@ void DisplayPane::actOnKeyDown(int virtualKey, bool shift) {
     restartBlink();
     return;
   }
-  case PaneVk::Back:
+  case VK_BACK:
     return deleteBackward();
-  case PaneVk::Delete:
+  case VK_DELETE:
     return deleteForward();
   default:
     return;  // Enter, Tab, Escape act as characters or not at all
@@ -792,17 +795,17 @@ void DisplayPane::deleteForward() {
 
 void DisplayPane::actOnChar(int code) {
   switch (code) {
-  case 1:
+  case CHAR_SELECT_ALL:
     return selectAll();
-  case 3:
+  case CHAR_COPY:
     return copy();
-  case 22:
+  case CHAR_PASTE:
     return paste();
-  case 24:
+  case CHAR_CUT:
     return cut();
-  case 13:
+  case CHAR_RETURN:
     return insertTyped("\n");
-  case 9:
+  case CHAR_TAB:
     return insertTyped("\t");
   default:
     break;
@@ -856,15 +859,10 @@ void DisplayPane::paste() {
   const QString text = QGuiApplication::clipboard()->text();
   std::string bytes;
   for (char32_t c : text.toUcs4()) {
-    if (c >= 0x2400 && c < 0x2420) {  // control pictures go back to their bytes
-      bytes += static_cast<char>(c - 0x2400);
-    } else if (c == 0x2421) {
-      bytes += '\x7f';
-    } else {
-      const int byte = paneByteFromUnicode(c);
-      if (byte >= 0)
-        bytes += static_cast<char>(byte);
-    }
+    // Control pictures go back to their bytes.
+    const int byte = paneByteFromGlyph(c);
+    if (byte >= 0)
+      bytes += static_cast<char>(byte);
   }
   if (!bytes.empty())
     insertTyped(bytes);

@@ -1,5 +1,5 @@
 // Name tables of the drop-down lists and the port colours.
-#include "hex/hex.h"
+#include "hex/core/hexcore.h"
 
 const char hex_portnames[16][6] = {"COM1",  "COM2",  "COM3",  "COM4",  "COM5",  "COM6",
                                    "COM7",  "COM8",  "COM9",  "COM10", "COM11", "COM12",
@@ -63,10 +63,22 @@ constexpr uint32_t log_value(Rgb c) {
 const uint32_t hex_colour[HEX_PORTS][2] = HEX_TABLE(pane_value);
 const uint32_t hex_rgb[HEX_PORTS][2] = HEX_TABLE(log_value);
 
-uint32_t hex_port_colour(int port, int direction) {
+namespace {
+
+uint32_t table_colour(const uint32_t (&table)[HEX_PORTS][2], int port, HexDirection direction) {
   if (port < 0 || port >= HEX_PORTS)
     port = 0;
-  return hex_colour[port][direction ? 1 : 0];
+  return table[port][direction == HEX_SENT ? HEX_SENT : HEX_RECEIVED];
+}
+
+}  // namespace
+
+uint32_t hex_port_colour(int port, HexDirection direction) {
+  return table_colour(hex_colour, port, direction);
+}
+
+uint32_t hex_port_rgb(int port, HexDirection direction) {
+  return table_colour(hex_rgb, port, direction);
 }
 
 char hex_flow_mode(const char *flow_text) {

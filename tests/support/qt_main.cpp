@@ -1,8 +1,9 @@
+// main() of the test programs that make windows: headless always, also when
+// the tests are listed at build time.
 #include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
-  // Headless always, also when the list of tests is taken at build time.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);

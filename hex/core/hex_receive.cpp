@@ -1,0 +1,31 @@
+// What each view makes of a received chunk.
+#include "hex/core/hexcore.h"
+
+void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp, char *buffer,
+                       int count, HexSink &sink) {
+  const auto *bytes = reinterpret_cast<const uint8_t *>(buffer);
+  switch (view) {
+  case HEX_VIEW_HEXADECIMAL: {
+    const int length = hex_to_hexstr(buffer, buffer, count);
+    sink.show(port, buffer, length);
+    break;
+  }
+  case HEX_VIEW_ASCII:
+    sink.show(port, buffer, count);
+    break;
+  case HEX_VIEW_ANSI:
+    hex_parse_ansi(record, port, buffer, buffer, count, sink);
+    break;
+  case HEX_VIEW_HDLC:
+    hex_parse_hdlc(record, port, stamp, bytes, count, sink);
+    break;
+  case HEX_VIEW_PPP:
+    hex_parse_ppp(record, port, stamp, bytes, count, sink);
+    break;
+  case HEX_VIEW_ICNI:
+    hex_parse_icni(record, port, stamp, bytes, count, sink);
+    break;
+  default:
+    break;
+  }
+}

@@ -1,0 +1,63 @@
+// The pane as the far end's keyboard: keys typed into the pane go to the
+// send port, the navigation keys as the sequences the terminal acts on, so
+// two monitors on one cable move each other's caret.
+#include "hex/hex_internal.h"
+
+#include "resources/ids.h"
+#include "ser/ser.h"
+
+namespace {
+
+// The one place key bytes are written: on the send port, and logged as sent
+// as far as they went out. Nothing goes while the send side's own port is not
+// open (its port index may name the other side's line).
+int send_key_bytes(HWND dialog, const char *bytes, int length) {
+  if (!hex_send_side_open(dialog))
+    return HEX_KEY_NOT_SENT;
+  const int written = SioPuts(hex_send_port, reinterpret_cast<const uint8_t *>(bytes), length);
+  if (written <= 0)
+    return HEX_KEY_NOT_SENT;
+  hex_save_tx_log(hex_send_port, bytes, written);
+  return written;
+}
+
+// Where a key's bytes go out.
+enum class KeyViews { AnsiOnly, Every };
+
+int send_key(HWND dialog, const char *bytes, int length, KeyViews views) {
+  if (views == KeyViews::AnsiOnly && hex_view_mode != HEX_VIEW_ANSI)
+    return 0;
+  return send_key_bytes(dialog, bytes, length);
+}
+
+}  // namespace
+
+int hex_send_side_open(HWND window) { return hex_obj[hex_send_side(window)].open ? 1 : 0; }
+
+int hex_ansi_up(HWND dialog) { return send_key(dialog, "\x1b[A", 3, KeyViews::AnsiOnly); }
+int hex_ansi_down(HWND dialog) { return send_key(dialog, "\x1b[B", 3, KeyViews::AnsiOnly); }
+int hex_ansi_right(HWND dialog) { return send_key(dialog, "\x1b[C", 3, KeyViews::AnsiOnly); }
+int hex_ansi_left(HWND dialog) { return send_key(dialog, "\x1b[D", 3, KeyViews::AnsiOnly); }
+int hex_ansi_home(HWND dialog) { return send_key(dialog, "\x1bOP", 3, KeyViews::AnsiOnly); }
+int hex_ansi_end(HWND dialog) { return send_key(dialog, "\x1bOQ", 3, KeyViews::AnsiOnly); }
+int hex_ansi_pg_up(HWND dialog) { return send_key(dialog, "\x1bOP", 3, KeyViews::AnsiOnly); }
+int hex_ansi_pg_dn(HWND dialog) { return send_key(dialog, "\x1bOS", 3, KeyViews::AnsiOnly); }
+int hex_ansi_return(HWND dialog) { return send_key(dialog, "\r\n", 2, KeyViews::AnsiOnly); }
+int hex_ansi_escape(HWND dialog) { return send_key(dialog, "\x1b", 1, KeyViews::Every); }
+int hex_ansi_back(HWND dialog) { return send_key(dialog, "\x08", 1, KeyViews::Every); }
+
+int hex_ansi_char(HWND dialog, int character) {
+  // Outside the ANSI view the pane is not paged by screens: its text need not
+  // have lines, and the view follows the end instead.
+  if (hex_view_mode == HEX_VIEW_ANSI)
+    hex_ansi_scroll(dialog);
+  if (character == CHAR_TAB)
+    dlg_set_focus(dialog, IDC_PANE);
+  const char byte = char(character);
+  const int sent = send_key(dialog, &byte, 1, KeyViews::Every);
+  // What the pane shows of the key, it shows in the sent colour; without an
+  // echo a selection keeps its colours.
+  if (sent > 0 && hex_local_echo)
+    dlg_pane_set_sel_colour(dialog, IDC_PANE, hex_port_colour(hex_send_port, HEX_SENT));
+  return sent;
+}
