@@ -294,6 +294,24 @@ int SioPuts(int port, const uint8_t *buffer, int length) {
   return out.written;
 }
 
+int SioPutsNow(int port, const uint8_t *buffer, int length) {
+  if (int r = SioPrologue(port))
+    return r;
+  if (length <= 0)
+    return 0;
+  if (!buffer)
+    return SioFail(EINVAL);
+  for (;;) {
+    ssize_t n = write(PortData[port].Handle, buffer, size_t(length));
+    if (n >= 0)
+      return int(n);
+    if (errno == EAGAIN)
+      return 0;
+    if (errno != EINTR)
+      return SioFail(errno);
+  }
+}
+
 int SioGetc(int port) {
   if (int r = SioPrologue(port))
     return r;
@@ -374,6 +392,14 @@ int SioRxClear(int port) {
 int SioTxClear(int port) {
   if (int r = SioPrologue(port))
     return r;
+  return 0;
+}
+
+int SioTxDrop(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  if (int err = devFlushOutput(PortData[port].Handle))
+    return SioFail(err);
   return 0;
 }
 
