@@ -169,3 +169,8 @@ int xyGetMessage(char *buffer, int length);
 // Copies the transfer's file name (at most length bytes with its terminator);
 // returns the characters copied before the terminator.
 int xyGetFileName(int port, char *buffer, int length);
+
+// Bytes of the file carried so far by the transfer running or ended last:
+// acknowledged by the receiver (sending) or written (receiving). -315 for a
+// port that does not hold the driver.
+int xyGetBytesDone(int port);

@@ -390,6 +390,16 @@ int xyGetMessage(char *buffer, int length) {
   return 1;
 }
 
+int xyGetBytesDone(int port) {
+  if (port != ActivePort)
+    return XY_NOT_ACTIVE;
+  // One of the two counts is always 0; the last packet sent counts whole,
+  // fill included, so the count sent stops at the file's size.
+  const uint32_t sent =
+      xyList.BytesSent < uint32_t(xyList.FileSize) ? xyList.BytesSent : uint32_t(xyList.FileSize);
+  return xyList.BytesWritten + (xyList.BytesSent ? int(sent) : 0);
+}
+
 int xyGetFileName(int /*port*/, char *buffer, int length) {
   if (!buffer || length <= 0)
     return 0;

@@ -116,9 +116,11 @@ TEST_F(XyEngine, CrcSendOf200BytesMatchesTheWireExactly) {
   EXPECT_EQ(param(XY_PARAM_PACKET), 1);
   EXPECT_EQ(param(XY_PARAM_FILE_SIZE), 200);
 
+  EXPECT_EQ(xyGetBytesDone(kPort), 0);
   feed(ACK);
   uint32_t before = now();
   EXPECT_EQ(xyDriver(kPort), 1);
+  EXPECT_EQ(xyGetBytesDone(kPort), 128);
   WirePacket p2 = readPacket(true);
   EXPECT_EQ(p2.header, SOH);
   EXPECT_EQ(p2.number, 0x02);
@@ -132,6 +134,7 @@ TEST_F(XyEngine, CrcSendOf200BytesMatchesTheWireExactly) {
   EXPECT_EQ(wire(1), Bytes{EOT});
   EXPECT_TRUE(wireRest().empty());
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);
+  EXPECT_EQ(xyGetBytesDone(kPort), 200) << "the fill is no part of the file";
   EXPECT_TRUE(messages().empty());
 }
 
@@ -139,9 +142,12 @@ TEST_F(XyEngine, CrcReceiveOf200BytesKeepsTheFill) {
   startReceive('C');
   Bytes content = xytest::randomBytes(200, 12);
   EXPECT_EQ(deliver(makePacket(1, slice(content, 0, 128), true)), Bytes{ACK});
+  EXPECT_EQ(xyGetBytesDone(kPort), 128);
   EXPECT_EQ(deliver(makePacket(2, pad(slice(content, 128, 72), 128), true)), Bytes{ACK});
   endWithEot();
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);
+  EXPECT_EQ(xyGetBytesDone(kPort), 256);
+  EXPECT_EQ(xyGetBytesDone(kPort + 1), XY_NOT_ACTIVE);
   Bytes got = readFileBytes(path_);
   EXPECT_EQ(got.size(), 256u);
   EXPECT_EQ(got, pad(content, 256));
