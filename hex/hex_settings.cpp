@@ -120,9 +120,7 @@ void port_changed(HWND window, int side) {
     hex_show_port_state(window, side, reason);
   } else {
     record.open = 1;
-    record.status = SioBaud(record.port, record.baud);
-    record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
-    record.status = SioFlow(record.port, hex_flow_mode(record.flow));
+    hex_apply_side_settings(record);
     SioDTR(record.port, 'S');
     hex_show_port_state(window, side, nullptr);
   }
@@ -132,6 +130,13 @@ void port_changed(HWND window, int side) {
 }
 
 }  // namespace
+
+void hex_apply_side_settings(hex_obj_t &record) {
+  record.status = SioBaud(record.port, record.baud);
+  record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
+  // Last: the flow control's apply sets DTR and RTS as they were last set.
+  record.status = SioFlow(record.port, hex_flow_mode(record.flow));
+}
 
 void hex_speed1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {
   speed_changed(window, HEX_SIDE_A, IDC_SPEED_A);

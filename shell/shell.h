@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dlg/dlg.h"
+#include "hex/hex.h"
 
 #include <string>
 
@@ -24,7 +25,7 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
 
 // --- Receive pump -------------------------------------------------------------
 
-constexpr unsigned WIN_PUMP_PERIOD_MS = 50;
+constexpr unsigned WIN_PUMP_PERIOD_MS = HEX_PUMP_PERIOD_MS;
 constexpr int WIN_RX_CHUNK = 8192;    // most bytes read from one port per run
 constexpr int WIN_RX_BUFFER = 76045;  // longest text a view writes back, plus NUL
 constexpr int WIN_TIME_STEP = 50;     // hex_time_stamp per run
