@@ -139,6 +139,18 @@ bool waitForOutput(int fd) {
   return queued > 0;
 }
 
+// Common start of the writes of several bytes: 0 when there are bytes to
+// write, 1 when there are none, else the call's error code.
+int writePrologue(int port, const uint8_t *buffer, int length) {
+  if (int r = SioPrologue(port))
+    return r;
+  if (length <= 0)
+    return 1;
+  if (!buffer)
+    return SioFail(EINVAL);
+  return 0;
+}
+
 }  // namespace
 
 uint32_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud) {
@@ -278,12 +290,8 @@ int SioPutc(int port, int byte) {
 }
 
 int SioPuts(int port, const uint8_t *buffer, int length) {
-  if (int r = SioPrologue(port))
-    return r;
-  if (length <= 0)
-    return 0;
-  if (!buffer)
-    return SioFail(EINVAL);
+  if (int r = writePrologue(port, buffer, length))
+    return r > 0 ? 0 : r;
   WriteOutcome out =
       writeWithDeadline(PortData[port].Handle, buffer, length, PortData[port].Dcb->BaudRate);
   if (out.err != 0)
@@ -295,12 +303,8 @@ int SioPuts(int port, const uint8_t *buffer, int length) {
 }
 
 int SioPutsNow(int port, const uint8_t *buffer, int length) {
-  if (int r = SioPrologue(port))
-    return r;
-  if (length <= 0)
-    return 0;
-  if (!buffer)
-    return SioFail(EINVAL);
+  if (int r = writePrologue(port, buffer, length))
+    return r > 0 ? 0 : r;
   for (;;) {
     ssize_t n = write(PortData[port].Handle, buffer, size_t(length));
     if (n >= 0)
