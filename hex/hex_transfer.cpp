@@ -32,14 +32,15 @@ bool g_dump_sending = false;  // the dump's direction, fixed at Start
 bool g_file_read = false;     // sending dump: the file's end was reached
 uint32_t g_moved_at = 0;      // dump: when a byte last moved, on the library's clock
 int g_port_queue = 0;         // sending dump: output the port held at the last step
-char g_status[96];            // what the status field shows, so it is set on change only
 uint8_t g_dump_bytes[HEX_DUMP_RECEIVE_STEP];
 
+// The status field is set only when its text changes: timer 2 runs every
+// 10 ms.
 void show_status(HWND dialog, const char *text) {
-  if (std::strcmp(g_status, text) == 0)
-    return;
-  std::snprintf(g_status, sizeof g_status, "%s", text);
-  dlg_set_text(dialog, IDC_XFER_STATUS, g_status);
+  char shown[96];
+  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
+  if (std::strcmp(shown, text) != 0)
+    dlg_set_text(dialog, IDC_XFER_STATUS, text);
 }
 
 void arm(HWND dialog, unsigned id, unsigned ms, unsigned *handle) {

@@ -70,6 +70,13 @@ protected:
   std::string status() const { return controlText(window_, IDC_XFER_STATUS); }
   bool idle() const { return !hex_xmodem_busy && !hex_dump_busy; }
 
+  // A transfer has ended, showing `shown`, and the window is as before it.
+  void expectEnded(const std::string &shown) {
+    EXPECT_EQ(status(), shown);
+    EXPECT_TRUE(idle());
+    expectLocked(false);
+  }
+
   // The window as a transfer leaves it, or as it is without one.
   void expectLocked(bool locked) {
     for (int id :
@@ -142,9 +149,7 @@ TEST_F(HexTransfer, FilesThatCannotBeUsedAreReportedAsFailures) {
   startTransfer(kXModemCrc, true, dir_.file("missing.bin"));
   EXPECT_EQ(status(), "X-Modem CRC Negotiating... ");
   runTransfer(1000);
-  EXPECT_EQ(status(), "X-Modem Failed: Cannot open file ");
-  EXPECT_TRUE(idle());
-  expectLocked(false);
+  expectEnded("X-Modem Failed: Cannot open file ");
 }
 
 // While a transfer runs: Start, the Send Port buttons and the transfer
@@ -180,8 +185,7 @@ TEST_F(HexTransfer, WhileATransferRunsItsPortStaysItsOwn) {
   timer(TIMER_DUMP);
   EXPECT_EQ(status(), "Bytes = 3 ");
   dlg_user_click(window_, IDC_XFER_ABORT);
-  EXPECT_EQ(status(), "Dump Completed ");
-  expectLocked(false);
+  expectEnded("Dump Completed ");
   EXPECT_EQ(readFileBytes(path), (Bytes{1, 2, 3}));
 }
 
@@ -233,6 +237,9 @@ TEST_F(HexTransfer, AbortWithNothingRunningTouchesNoPort) {
   EXPECT_EQ(status(), "Dump Completed ");
   win_periodic(window_);
   EXPECT_NE(paneText().find("ok"), std::string::npos) << paneText();
+  dlg_set_text(window_, IDC_XFER_STATUS, "shown by Send");
+  dlg_user_click(window_, IDC_XFER_ABORT);
+  EXPECT_EQ(status(), "Dump Completed ");
 }
 
 // The port reopened for a transfer, and again at its end, gets the side's
@@ -285,10 +292,8 @@ TEST_F(HexTransfer, XModemShowsPacketsAndReportsATimeOutAsAFailure) {
   const uint32_t silent = SteppedClock::now;
   runTransfer(20000);
   EXPECT_GT(SteppedClock::now - silent, 10000u);
-  EXPECT_EQ(status(), "X-Modem Failed: Timed out awaiting incoming character ");
+  expectEnded("X-Modem Failed: Timed out awaiting incoming character ");
   EXPECT_EQ(com1_.receive(3), (Bytes{CAN, CAN, CAN}));
-  EXPECT_TRUE(idle());
-  expectLocked(false);
 }
 
 // A run calls the driver again while it makes progress, but never longer
@@ -359,8 +364,7 @@ TEST_F(HexTransfer, SendingDumpGoesOutInStepsOfTheQueue) {
     got = concat(got, step);
   }
   EXPECT_EQ(got, content);
-  EXPECT_TRUE(idle());
-  expectLocked(false);
+  expectEnded("Dump Completed ");
 
   writeFileBytes(path, {});
   startTransfer(kDump, true, path);
@@ -403,9 +407,7 @@ TEST_F(HexTransfer, SendingDumpToASlowReaderNeverWaitsAndEndsWhenAllIsOut) {
   EXPECT_EQ(hex_dump_busy, 1) << "ended before 15 s without progress";
   SteppedClock::advance(1);
   timer(TIMER_DUMP_IDLE);
-  EXPECT_EQ(status(), "Dump Failed: nothing went out for 15 s ");
-  EXPECT_TRUE(idle());
-  expectLocked(false);
+  expectEnded("Dump Failed: nothing went out for 15 s ");
 }
 
 // A receiving dump writes every byte and ends 15 s after the last one came.
@@ -429,8 +431,7 @@ TEST_F(HexTransfer, ReceivingDumpEndsFifteenSecondsAfterTheLastByte) {
   EXPECT_EQ(hex_dump_busy, 1);
   SteppedClock::advance(1);
   timer(TIMER_DUMP_IDLE);
-  EXPECT_EQ(status(), "Dump Completed ");
-  EXPECT_TRUE(idle());
+  expectEnded("Dump Completed ");
   EXPECT_EQ(readFileBytes(path), concat(one, two));
 }
 
@@ -542,8 +543,7 @@ TEST_F(HexTransferLrzsz, EveryProtocolBothWays) {
                                       : c.protocol == kXModemCrc ? "X-Modem CRC Negotiating... "
                                                                  : "X-Modem 1K Negotiating... "));
       ASSERT_TRUE(runUntilIdle(60000)) << status();
-      EXPECT_EQ(status(), "X-Modem Completed ");
-      expectLocked(false);
+      expectEnded("X-Modem Completed ");
       if (send)
         line_.wait(5000);  // socat ends with rx
       else
@@ -582,9 +582,7 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
     ASSERT_TRUE(processEventsUntil([this] { return status().rfind("Packets = 5", 0) == 0; }))
         << status();
     dlg_user_click(window_, IDC_XFER_ABORT);
-    EXPECT_EQ(status(), "X-Modem Aborted ");
-    EXPECT_TRUE(idle());
-    expectLocked(false);
+    expectEnded("X-Modem Aborted ");
     EXPECT_EQ(xyAcquire(0), 0) << "the driver was not released";
     xyRelease(0);
     finish();
