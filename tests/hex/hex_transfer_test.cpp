@@ -98,8 +98,9 @@ protected:
 // --- Start, refusals, and the window's state around a transfer -------------------------
 
 // A cancelled file dialog starts nothing and changes nothing: an open log
-// stays open, the pump runs, no file is made.
-TEST_F(HexTransfer, CancelledDialogStartsNothingAndChangesNothing) {
+// stays open, the pump runs, no file is made. A transfer that starts
+// finishes the log with its trailer, and its path takes the name field.
+TEST_F(HexTransfer, CancelledDialogChangesNothingAndAStartClosesTheLog) {
   start();
   const std::string log = dir_.file("session.htm");
   dlg_set_file_dialog_hook([log](bool, std::string &chosen) {
@@ -122,6 +123,14 @@ TEST_F(HexTransfer, CancelledDialogStartsNothingAndChangesNothing) {
     }
   }
   EXPECT_TRUE(boxes_.empty());
+  const std::string path = dir_.file("in.bin");
+  startTransfer(kDump, false, path);
+  EXPECT_EQ(hex_log, 0);
+  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
+  EXPECT_EQ(controlText(window_, IDC_FILE_NAME), path);
+  const Bytes written = readFileBytes(log);
+  EXPECT_EQ(std::string(written.begin(), written.end()),
+            std::string(HEX_LOG_HEADER) + HEX_LOG_TRAILER);
 }
 
 // Files that cannot be dumped are refused before anything starts; XMODEM
@@ -191,40 +200,17 @@ TEST_F(HexTransfer, WhileATransferRunsItsPortStaysItsOwn) {
 
 // Exit during a transfer lets go of everything: the driver, the dump file.
 TEST_F(HexTransfer, ExitDuringATransferLetsGoOfDriverAndFile) {
-  start();
-  startTransfer(kXModemCrc, false, dir_.file("x.bin"));
-  ASSERT_EQ(hex_xmodem_busy, 1);
-  dlg_user_click(window_, IDC_EXIT);
-  EXPECT_TRUE(idle());
-  EXPECT_EQ(xyAcquire(0), 0) << "the driver was not released";
-  xyRelease(0);
-  finish();
-  start();
-  startTransfer(kDump, false, dir_.file("d.bin"));
-  ASSERT_EQ(hex_dump_busy, 1);
-  dlg_user_click(window_, IDC_EXIT);
-  EXPECT_TRUE(idle());
-  EXPECT_EQ(hex_dump_file, nullptr);
-}
-
-// A log open at Start is finished with its trailer; the transfer's path
-// takes the file-name field.
-TEST_F(HexTransfer, StartClosesTheLog) {
-  start();
-  const std::string log = dir_.file("session.htm");
-  dlg_set_file_dialog_hook([log](bool, std::string &chosen) {
-    chosen = log;
-    return true;
-  });
-  dlg_user_click(window_, IDC_LOG);
-  const std::string path = dir_.file("in.bin");
-  startTransfer(kDump, false, path);
-  EXPECT_EQ(hex_log, 0);
-  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
-  EXPECT_EQ(controlText(window_, IDC_FILE_NAME), path);
-  const Bytes written = readFileBytes(log);
-  const std::string text(written.begin(), written.end());
-  EXPECT_EQ(text, std::string(HEX_LOG_HEADER) + HEX_LOG_TRAILER);
+  for (int protocol : {kXModemCrc, kDump}) {
+    start();
+    startTransfer(protocol, false, dir_.file("in.bin"));
+    ASSERT_FALSE(idle());
+    dlg_user_click(window_, IDC_EXIT);
+    EXPECT_TRUE(idle());
+    EXPECT_EQ(hex_dump_file, nullptr);
+    EXPECT_EQ(xyAcquire(0), 0) << "the driver was not released";
+    xyRelease(0);
+    finish();
+  }
 }
 
 // Abort with nothing running shows "Dump Completed " and leaves every port

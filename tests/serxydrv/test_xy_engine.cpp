@@ -594,23 +594,6 @@ TEST_F(XyEngine, ReceiverEndsOnCancel) {
   EXPECT_EQ(wire(2), (Bytes{CAN, CAN}));
 }
 
-// A packet that starts with anything but SOH, STX, EOT or CAN had its
-// header damaged on the line: refused, and the next one taken.
-TEST_F(XyEngine, ReceiverRefusesAPacketWithADamagedHeader) {
-  startReceive('C');
-  Bytes one = xytest::randomBytes(128, 36), two = xytest::randomBytes(128, 37);
-  EXPECT_EQ(deliver(makePacket(1, one, true)), Bytes{ACK});
-  Bytes damaged = makePacket(2, two, true);
-  damaged[0] = 0x7E;
-  EXPECT_EQ(deliver(damaged), Bytes{NAK});
-  EXPECT_EQ(param(XY_PARAM_STATE), XY_RX_AWAIT_PACKET);
-  EXPECT_EQ(deliver(makePacket(2, two, true)), Bytes{ACK});
-  endWithEot();
-  Bytes both = one;
-  both.insert(both.end(), two.begin(), two.end());
-  EXPECT_EQ(readFileBytes(path_), both);
-}
-
 TEST_F(XyEngine, ReceiverTimesOutWaitingForTheNextPacket) {
   startReceive('C');
   EXPECT_EQ(deliver(makePacket(1, Bytes(128, 7), true)), Bytes{ACK});
