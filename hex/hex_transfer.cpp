@@ -9,7 +9,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +30,7 @@ constexpr const char *kDumpCompleted = "Dump Completed ";
 int g_side = HEX_SIDE_A;      // the send side at Start
 bool g_driver_held = false;   // xyAcquire succeeded and no xyRelease yet
 bool g_reopened = false;      // XMODEM reopened the port at Start: it does so at the end
+int g_alias = -1;             // descriptor whose name stands for a long path
 bool g_dump_sending = false;  // the dump's direction, fixed at Start
 bool g_file_read = false;     // sending dump: the file's end was reached
 uint32_t g_moved_at = 0;      // dump: when a byte last moved, on the library's clock
@@ -100,6 +103,9 @@ void stop_transfer(HWND dialog) {
     xyRelease(hex_xsend_port);
     g_driver_held = false;
   }
+  if (g_alias >= 0)
+    close(g_alias);
+  g_alias = -1;
   hex_dump_busy = 0;
   disarm(dialog, TIMER_DUMP, &hex_dtimer);
   disarm(dialog, TIMER_DUMP_IDLE, &hex_derr_timer);
@@ -180,7 +186,22 @@ void show_packets(HWND dialog, int port) {
   show_status(dialog, text);
 }
 
-void start_xmodem(HWND dialog, int protocol, const char *path) {
+// The driver's record holds a name of XY_FILE_NAME_SIZE - 1 characters: a
+// longer path reaches it as the name of a descriptor held open for the
+// transfer, which the driver opens again as the same file. (Opened without
+// blocking; the driver refuses what is not a regular file.)
+const char *name_for_driver(const char *path, char *alias, size_t size) {
+  if (std::strlen(path) < size_t(XY_FILE_NAME_SIZE))
+    return path;
+  g_alias =
+      open(path, (hex_send_file ? O_RDONLY : O_WRONLY | O_CREAT) | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (g_alias < 0)
+    return path;  // the driver finds out why
+  std::snprintf(alias, size, "/proc/self/fd/%d", g_alias);
+  return alias;
+}
+
+void start_xmodem(HWND dialog, int protocol, const char *longPath) {
   const int port = hex_xsend_port;
   show_status(dialog, kNegotiating[protocol]);
   reopen_port(dialog);
@@ -188,6 +209,8 @@ void start_xmodem(HWND dialog, int protocol, const char *path) {
   g_driver_held = xyAcquire(port) == 0;
   hex_xmodem_busy = 1;
   drop_driver_messages();
+  char alias[32];
+  const char *path = name_for_driver(longPath, alias, sizeof alias);
   if (hex_send_file)
     xyStartTx(port, path, protocol == kXModem1K ? 1 : 0, 0);
   else
