@@ -15,7 +15,9 @@
 // once the rest of the packet has stopped arriving; it writes a packet only
 // when its number is the one expected (the previous one again is
 // acknowledged without being written, any other ends the transfer with
-// -312); it refuses the first EOT and ends on the repeated one. The sender
+// -312); it refuses the first EOT and ends on the repeated one; when no
+// packet comes it asks again with NAK (the sender may have had a damaged
+// answer) and gives up at the fifth silence of RxNakRate seconds. The sender
 // takes a reply that is neither ACK, NAK nor CAN, followed by silence, as a
 // refusal (rx -c answers an unreadable first packet with 'C'), sends EOT
 // again at once when it is refused, and after three refusals in a file
@@ -36,7 +38,7 @@ enum {
   XY_EOT_NOT_ACKED = -307,      // "EOT character not ACKed"
   XY_INTERNAL = -308,           // "Internal error"
   XY_CANCELLED = -309,          // "Cancelled by other end"
-  XY_OUT_OF_SYNC = -310,        // "Out of sync"
+  XY_OUT_OF_SYNC = -310,        // "Out of sync" (never raised: a stray byte is taken as damage)
   XY_RETRY_LIMIT = -311,        // "Retry limit exceeded"
   XY_BAD_PACKET_NUMBER = -312,  // "Bad packet number"
   XY_TIMED_OUT = -313,          // "Timed out awaiting incoming character"

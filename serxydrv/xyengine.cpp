@@ -549,9 +549,15 @@ Flow receiveAwaitPacket(int port) {
     return resync(port);
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
-    if (elapsed() > uint32_t(RxNakRate) * 1000u)
+    if (elapsed() <= uint32_t(RxNakRate) * 1000u)
+      return Pause;
+    // The sender may be waiting for an answer the line damaged: it is asked
+    // again with NAK, TryLimit - 1 times in all (TryCount starts at 1), and
+    // the receive ends at the silence after that.
+    if (++x.TryCount > x.TryLimit)
       return fail(port, XY_TIMED_OUT);
-    return Pause;
+    beginResync();
+    return Go;
   }
   if (isHardError(c))
     return Pause;

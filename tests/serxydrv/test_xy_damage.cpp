@@ -52,32 +52,46 @@ protected:
 };
 
 // Our receiver; the sender sends packets 1 (128 bytes) and 2 (1K), then EOT
-// until acknowledged, and sends again whatever is not acknowledged.
+// until acknowledged. It sends again what is refused, and on an answer that
+// is neither ACK nor NAK it waits, as lrzsz does, for the next answer.
 TEST_F(XyDamage, ReceiverGetsTheFileWhateverSingleByteIsDamaged) {
   const Bytes one = xytest::randomBytes(128, 51), two = xytest::randomBytes(1024, 52);
   const std::vector<Bytes> units = {makePacket(1, one, true), makePacket(2, two, true), {EOT}};
-  // A clean run: both packets and two EOTs (the first is refused).
-  const size_t senderBytes = 133 + 1029 + 2;
+  // A clean run: both packets and two EOTs (the first is refused) one way;
+  // 'C', two ACKs, NAK and ACK the other.
+  const size_t senderBytes = 133 + 1029 + 2, receiverBytes = 5;
   const std::string path = dir_.file("rx.bin");
-  for (size_t flip = 0; flip <= senderBytes; ++flip) {  // the last: nothing damaged
-    SCOPED_TRACE(flip);
-    ASSERT_EQ(xyStartRx(kPort, path.c_str(), 'C', 0), 1);
-    ASSERT_EQ(nextFromDriver(0), Bytes{'C'});
-    size_t unit = 0, offset = 0;
-    for (int sends = 0; unit < units.size() && sends < 12; ++sends) {
-      Bytes out = units[unit];
-      damage(out, offset, flip);
-      offset += out.size();
-      feed(out);
-      Bytes reply = nextFromDriver(10000);
-      ASSERT_FALSE(reply.empty()) << "no answer; error " << param(XY_PARAM_LAST_ERROR);
-      if (reply.back() == ACK)
-        ++unit;
+  for (bool toReceiver : {true, false}) {
+    // The last of each: nothing damaged.
+    for (size_t flip = 0; flip <= (toReceiver ? senderBytes : receiverBytes); ++flip) {
+      SCOPED_TRACE(std::string(toReceiver ? "sent " : "answered ") + std::to_string(flip));
+      ASSERT_EQ(xyStartRx(kPort, path.c_str(), 'C', 0), 1);
+      size_t unit = 0, writeOffset = 0, readOffset = 0;
+      Bytes reply = nextFromDriver(0);
+      for (int rounds = 0; param(XY_PARAM_STATE) != 0 && rounds < 20; ++rounds) {
+        if (!toReceiver)
+          damage(reply, readOffset, flip);
+        readOffset += reply.size();
+        const uint8_t last = reply.empty() ? 0 : reply.back();
+        if (last == ACK)
+          ++unit;
+        if (unit == units.size())
+          break;
+        if (last == ACK || last == NAK || last == 'C') {
+          Bytes out = units[unit];
+          if (toReceiver)
+            damage(out, writeOffset, flip);
+          writeOffset += out.size();
+          feed(out);
+        }
+        reply = nextFromDriver(30000);
+      }
+      runToEnd(10);
+      EXPECT_EQ(param(XY_PARAM_STATE), 0);
+      ASSERT_EQ(param(XY_PARAM_LAST_ERROR), 0) << ::testing::PrintToString(messages());
+      EXPECT_EQ(readFileBytes(path), joined(one, two));
+      pty_.drain(0);
     }
-    EXPECT_EQ(param(XY_PARAM_STATE), 0);
-    ASSERT_EQ(param(XY_PARAM_LAST_ERROR), 0) << ::testing::PrintToString(messages());
-    EXPECT_EQ(readFileBytes(path), joined(one, two));
-    pty_.drain(0);
   }
 }
 

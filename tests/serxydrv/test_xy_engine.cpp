@@ -594,15 +594,37 @@ TEST_F(XyEngine, ReceiverEndsOnCancel) {
   EXPECT_EQ(wire(2), (Bytes{CAN, CAN}));
 }
 
-TEST_F(XyEngine, ReceiverTimesOutWaitingForTheNextPacket) {
+// No next packet: the sender may be waiting for an answer the line
+// damaged, so it is asked again with NAK every RxNakRate seconds, four times,
+// before the receive gives up at the fifth silence.
+TEST_F(XyEngine, ReceiverAsksAgainThenTimesOutWaitingForTheNextPacket) {
   startReceive('C');
   EXPECT_EQ(deliver(makePacket(1, Bytes(128, 7), true)), Bytes{ACK});
   wrapIn(2000);
-  uint32_t waited = runToEnd();
+  const uint32_t start = now();
+  std::vector<uint32_t> asked;
+  int sent = param(XY_PARAM_PUT_CHAR_COUNT);
+  while (xyDriver(kPort) != 0) {
+    if (param(XY_PARAM_PUT_CHAR_COUNT) != sent) {
+      sent = param(XY_PARAM_PUT_CHAR_COUNT);
+      EXPECT_EQ(wire(1), Bytes{NAK});
+      asked.push_back(now() - start);
+    }
+    SteppedClock::advance(kTickMs);
+  }
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_TIMED_OUT);
   EXPECT_EQ(param(XY_PARAM_ERROR_STATE), XY_RX_AWAIT_PACKET);
-  EXPECT_GT(waited, 4000u);
-  EXPECT_LE(waited, 4000u + kTickMs);
+  ASSERT_EQ(asked.size(), 4u);
+  uint32_t from = 0;
+  for (uint32_t at : asked) {
+    // Each silence lasts more than 4 s, then the quiet time before a NAK.
+    EXPECT_GT(at - from, 4000u + XY_QUIET_MS);
+    EXPECT_LE(at - from, 4000u + XY_QUIET_MS + 2 * kTickMs);
+    from = at;
+  }
+  EXPECT_GT(now() - start - from, 4000u);
+  EXPECT_LE(now() - start - from, 4000u + kTickMs);
+  EXPECT_EQ(param(XY_PARAM_ERROR_COUNT), 0) << "no packet was refused";
 }
 
 // The sender stops inside a packet: wherever it stops, the receiver gives up
