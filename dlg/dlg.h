@@ -30,6 +30,7 @@ enum : unsigned {
   WM_TIMER = 0x0113,    // wParam: timer id
   WM_KEYDOWN = 0x0100,  // key messages inside DlgNotify (pane filter)
   WM_CHAR = 0x0102,
+  WM_USER = 0x0400,  // the first of the messages the program defines itself
 };
 
 // Notification codes (high half of WM_COMMAND's wParam).
@@ -198,6 +199,17 @@ int dlg_pane_key_down(HWND window, int id, int virtualKey);
 // `ms` on the GUI thread until killed. Returns id, or 0 when it failed.
 unsigned dlg_set_timer(HWND window, unsigned id, unsigned ms);
 int dlg_kill_timer(HWND window, unsigned id);  // non-zero when it was armed
+
+// --- Descriptors ------------------------------------------------------------------
+
+// Readiness of a file descriptor as a message, as WSAAsyncSelect gives a
+// socket's: while `fd` is watched, the dialog procedure gets `message`
+// (wParam: fd) on the GUI thread whenever fd has bytes to read, has hung up
+// or failed. The procedure reads them (or stops the watch), or it is told
+// again at once. Watching again changes the message; message 0 stops the
+// watch, and is harmless for a descriptor not watched or closed meanwhile.
+// Returns 1, or 0 when fd cannot be watched.
+int dlg_watch_readable(HWND window, int fd, unsigned message);
 
 // --- Message boxes and the file dialog -------------------------------------------
 

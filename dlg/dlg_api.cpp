@@ -496,6 +496,12 @@ unsigned dlg_set_timer(HWND window, unsigned id, unsigned ms) {
 
 int dlg_kill_timer(HWND window, unsigned id) { return window ? window->killTimer(id) : 0; }
 
+// --- Descriptors --------------------------------------------------------------------------------
+
+int dlg_watch_readable(HWND window, int fd, unsigned message) {
+  return window ? window->watchReadable(fd, message) : 0;
+}
+
 // --- Message boxes and the file dialog ----------------------------------------------------------
 
 void dlg_set_message_box_hook(DlgMessageBoxHook hook) { g_messageBoxHook = std::move(hook); }

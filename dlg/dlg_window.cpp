@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 
@@ -326,6 +327,32 @@ void DlgWindow::onFocusChanged(QWidget *old, QWidget *now) {
   focusControl_ = newId;
 }
 
+// --- Descriptors --------------------------------------------------------------------
+
+int DlgWindow::watchReadable(int fd, unsigned message) {
+  if (fd < 0)
+    return 0;
+  auto found = watches_.find(fd);
+  if (message == 0) {
+    // Disabled, not deleted: this may run inside the notifier's own signal.
+    if (found != watches_.end())
+      found->second.notifier->setEnabled(false);
+    return 1;
+  }
+  if (found == watches_.end()) {
+    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, fd] {
+      auto watch = watches_.find(fd);
+      if (watch != watches_.end() && watch->second.notifier->isEnabled())
+        send(watch->second.message, uintptr_t(fd), 0);
+    });
+    found = watches_.emplace(fd, Watch{notifier, message}).first;
+  }
+  found->second.message = message;
+  found->second.notifier->setEnabled(true);
+  return 1;
+}
+
 // --- Timers -------------------------------------------------------------------------
 
 unsigned DlgWindow::setTimer(unsigned id, unsigned ms) {
@@ -361,6 +388,8 @@ void DlgWindow::end(int result) {
   ended_ = true;
   result_ = result;
   stopAllTimers();
+  for (auto &[fd, watch] : watches_)
+    watch.notifier->setEnabled(false);
   // A message box or file dialog still open (a shutdown signal came while
   // it waited) would hold the program until someone answers it.
   for (int guard = 0; guard < 8; ++guard) {

@@ -15,6 +15,7 @@
 class DisplayPane;
 class QButtonGroup;
 class QEventLoop;
+class QSocketNotifier;
 class QTimer;
 
 // An editable drop-down list that reports its list opening and closing and
@@ -58,6 +59,7 @@ public:
   QSize templateSize() const { return templateSize_; }
   QSize defaultSize() const { return defaultSize_; }
 
+  int watchReadable(int fd, unsigned message);
   unsigned setTimer(unsigned id, unsigned ms);
   int killTimer(unsigned id);
   void stopAllTimers();
@@ -97,6 +99,11 @@ private:
   std::map<int, QWidget *> controls_;
   std::map<int, QButtonGroup *> radioGroups_;
   std::map<unsigned, QTimer *> timers_;
+  struct Watch {
+    QSocketNotifier *notifier;
+    unsigned message;
+  };
+  std::map<int, Watch> watches_;  // by descriptor; a stopped watch stays, disabled
   std::vector<Placement> placements_;
   DisplayPane *pane_ = nullptr;
   int baseX_ = 6;

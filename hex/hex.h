@@ -51,6 +51,10 @@ extern int32_t hex_dump_cnt;      // bytes moved by the dump so far
 // One record per side: index 0 Port A, index 1 Port B.
 extern hex_obj_t hex_obj[2];
 
+// The Time view's state: the Time check box, the idle gap that starts a
+// line (KESTRELON_TIME_GAP_MS, else 20 ms) and where the lines stand.
+extern HexTimeLines hex_time;
+
 // Control ids of a side's Comm Port list, open indicator and Send Port button.
 int hex_side_port_list(int side);
 int hex_side_indicator(int side);
@@ -62,6 +66,11 @@ int hex_side_send_button(int side);
 // buttons and loads the message history from "kestrelon.cfg".
 void hex_init(HWND window);
 
+// The Comm Port entries (0 = COM1) hex_init opens for Port A and Port B:
+// COM1 and COM2 unless set before the window is made (the command line).
+// The send port starts on Port A's.
+extern int32_t hex_start_port[2];
+
 // Saves the history, lowers DTR and RTS, closes both ports and the log,
 // stops the receive pump.
 void hex_quit(HWND window);
@@ -72,6 +81,10 @@ void hex_quit(HWND window);
 
 // "text = errno" (errno read first thing), caption "Kestrelon Windows Error".
 void hex_err_msg(const char *text);
+// While held (calls nest), hex_err_msg shows nothing: settings chosen at
+// start-up for a side whose port did not open are kept without a report, as
+// its greyed indicator already says why.
+void hex_hold_err_msg(bool hold);
 // "text = code", caption "Kestrelon Internal Error".
 void hex_errcode_msg(const char *text, int code);
 // The text alone, caption "Kestrelon".
@@ -90,6 +103,14 @@ void hex_parity2SelChange(HWND window, unsigned message, uintptr_t wParam, intpt
 void hex_flow1SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 void hex_flow2SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
+// A number typed into a Speed list (`id`) that names none of its entries:
+// a rate in bit/s, applied to the side's port as the serial library does
+// (the driver must keep it). Taken, it becomes the list's last entry;
+// refused (by the driver, or below 10: those are speed codes), the status
+// field says "COM1 refused 12 bit/s" and the list and the port keep the
+// last rate. Any other text goes back to the chosen entry.
+void hex_speed_typed(HWND window, int id);
+
 // Comm Port choice: closes the side's port, opens the chosen one and applies
 // the side's settings; the send port follows when this side is the send side.
 void hex_PortASelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -103,6 +124,52 @@ void hex_frameChanged(HWND window);
 // 1 when text is selected in the pane, 0 for a caret alone.
 int hex_text_selected(HWND window);
 
+// The Time check box: heads lines with the time from now on, or stops.
+void hex_timeChanged(HWND window);
+
+// --- Capture: bytes read as they arrive ---------------------------------------------------
+// While the receive pump runs, the port each side's Comm Port list names is
+// watched, and whatever arrives is read at once into the side's capture ring
+// (hexcore.h), stamped with the serial library's clock (SioTimer); the pump
+// shows it in the order of arrival across both sides. A side with a run's
+// share of bytes waiting is not read until the pump has shown them: its
+// port holds the rest (a pseudo-terminal's writer, a line with flow control
+// wait; a line without flow control fills the driver's buffer). Only while
+// a run cannot end (a message box it opened) is reading never held back: a
+// full ring then drops its oldest bytes not shown and counts them.
+
+// A watched port has bytes to read (wParam: its descriptor).
+constexpr unsigned HEX_PORT_READY = WM_USER + 1;
+constexpr uint32_t HEX_RUN_SHARE = 64 * 1024;  // a side's bytes waiting for one run
+constexpr uint32_t HEX_READ_MAX = 16 * 1024;   // bytes one read takes at most
+
+// The pump starts capture when the dialog starts (from nothing read, with
+// the Time view's clock face set) and stops it at exit; a transfer holds it
+// (nothing is read while hex_xmodem_busy or hex_dump_busy is set, and what
+// was read stays for the first run after).
+void hex_capture_start(HWND window);
+void hex_capture_stop(HWND window);
+// Watches what the sides' lists name now (after a port change, each run).
+void hex_capture_sync(HWND window);
+// HEX_PORT_READY: reads what arrived on the port with that descriptor.
+void hex_capture_ready(HWND window, int descriptor);
+// A run: reads what waits on each side and returns the place in the order
+// of arrival before which the run shows chunks (hex_capture_take); at its
+// end held ports are watched again and the line state is shown; between,
+// hex_capture_next hands the chunks over.
+uint64_t hex_capture_run_begin(HWND window);
+void hex_capture_run_end(HWND window);
+// The oldest chunk, or its first `max` bytes, read before place `before`:
+// 1 with `piece`, 0 when none is left.
+int hex_capture_next(uint64_t before, uint8_t *out, int max, HexCapturePiece *piece);
+// Stop: whatever was read and not shown is dropped (not counted).
+void hex_capture_drop_all();
+// Bytes read from a side's port since start, bytes waiting to be shown, and
+// bytes dropped because the display fell behind (since its port was opened).
+uint64_t hex_capture_read_total(int side);
+uint32_t hex_capture_waiting(int side);
+uint64_t hex_capture_dropped(int side);
+
 // --- Display output --------------------------------------------------------------------------
 
 // Shows `length` bytes of text received on port `port` in its received
@@ -113,13 +180,19 @@ void hex_display_msg(HWND dialog, int port, const char *text, int length);
 
 // The window's sink for the byte-fed routines: text received on a port goes
 // to hex_display_msg (into the pane and the log); the terminal's actions are
-// carried out on the pane by the screen routines below.
+// carried out on the pane by the screen routines below. A gathering sink
+// (the pump's) joins the texts of one port that follow one another and
+// shows them as one piece when another port's text or a terminal action
+// comes, at flush() and at its end: the pane lays out and the log writes
+// once per piece, not once per frame or line. One gathers at a time.
 class HexWindowSink final : public HexSink {
 public:
-  explicit HexWindowSink(HWND window) : window_(window) {}
-  void show(int port, const char *text, int length) override {
-    hex_display_msg(window_, port, text, length);
-  }
+  explicit HexWindowSink(HWND window, bool gather = false) : window_(window), gather_(gather) {}
+  ~HexWindowSink() { flush(); }
+  HexWindowSink(const HexWindowSink &) = delete;
+  HexWindowSink &operator=(const HexWindowSink &) = delete;
+  void show(int port, const char *text, int length) override;
+  void flush();
   void ansi_key(int key) override;
   void ansi_home() override;
   void ansi_line_end() override;
@@ -131,6 +204,7 @@ public:
 
 private:
   HWND window_;
+  bool gather_;
 };
 
 // Pane positioning shared with the terminal.
@@ -240,6 +314,9 @@ constexpr int HEX_PATH_SIZE = 4096;
 // file that does not open shows "Log File open error"; either way "No Log"
 // stays selected.
 void hex_log_open(HWND window);
+// Logging into `path` as if "Log" were chosen and that file picked (the
+// command line's log).
+void hex_log_open_file(HWND window, const char *path);
 // "No Log", exit, and the start of every file transfer (transfers are never
 // logged): an open log gets its trailer and is closed; in every case the
 // status field 170 is emptied, "No Log" selected and hex_log set to 0.

@@ -3,6 +3,8 @@
 
 #include "resources/ids.h"
 
+#include <cstring>
+
 void hex_pane_put(HWND window, const char *text, int length, uint32_t colour) {
   if (length < 1)
     return;
@@ -22,6 +24,42 @@ void hex_display_msg(HWND dialog, int port, const char *text, int length) {
   if (hex_view_mode == HEX_VIEW_ANSI)
     hex_ansi_scroll(dialog);
   hex_save_rx_log(port, text, length);
+}
+
+namespace {
+
+// Text a gathering sink holds back: one port's, in one piece.
+constexpr int kGatherMax = 256 * 1024;
+char g_gathered[kGatherMax];
+int g_gathered_length = 0;
+int g_gathered_port = 0;
+
+}  // namespace
+
+void HexWindowSink::show(int port, const char *text, int length) {
+  if (!gather_) {
+    hex_display_msg(window_, port, text, length);
+    return;
+  }
+  if (length < 1)
+    return;
+  if (port != g_gathered_port || g_gathered_length + length > kGatherMax)
+    flush();
+  if (length > kGatherMax) {
+    hex_display_msg(window_, port, text, length);
+    return;
+  }
+  std::memcpy(g_gathered + g_gathered_length, text, size_t(length));
+  g_gathered_length += length;
+  g_gathered_port = port;
+}
+
+void HexWindowSink::flush() {
+  if (!gather_ || g_gathered_length == 0)
+    return;
+  const int length = g_gathered_length;
+  g_gathered_length = 0;
+  hex_display_msg(window_, g_gathered_port, g_gathered, length);
 }
 
 int hex_caretline(HWND dialog) {

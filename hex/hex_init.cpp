@@ -6,6 +6,7 @@
 #include "ser/ser.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -16,6 +17,7 @@ constexpr int kDataBits8 = 3;     // "8"
 constexpr int kStopBits1 = 0;     // "1"
 constexpr int kFlowNone = 2;      // "NONE"
 constexpr int kProtocolDump = 0;  // "Dump"
+constexpr long kTimeGapMostMs = 60000;
 
 template <size_t N, size_t W>
 void fill_list(HWND window, int id, const char (&table)[N][W], int selection) {
@@ -24,10 +26,16 @@ void fill_list(HWND window, int id, const char (&table)[N][W], int selection) {
   dlg_combo_set_sel(window, id, selection);
 }
 
-// The start values of a side's record; the port index is the side's own.
+// The entry a side starts on: its own (COM1, COM2) unless another was set.
+int start_port(int side) {
+  const int port = hex_start_port[side];
+  return port >= 0 && port < HEX_PORTS ? port : side;
+}
+
+// The start values of a side's record.
 void reset_record(hex_obj_t &record, int side) {
   std::memset(&record, 0, sizeof record);
-  record.port = side;
+  record.port = start_port(side);
   record.baud = HEX_BAUD_9600;
   record.data_bits = 8;
   record.parity = 0;
@@ -53,6 +61,18 @@ void open_side_at_start(HWND window, int side) {
     hex_show_port_state(window, side, nullptr);
   }
   SioFlow(record.port, 'N');
+}
+
+// The Time view's gap: KESTRELON_TIME_GAP_MS milliseconds when it names a
+// number from 1 to 60000, else the default.
+uint32_t time_gap_ms() {
+  const char *text = std::getenv("KESTRELON_TIME_GAP_MS");
+  if (!text || !*text)
+    return HEX_TIME_GAP_MS;
+  char *end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return (*end == '\0' && value >= 1 && value <= kTimeGapMostMs) ? uint32_t(value)
+                                                                 : HEX_TIME_GAP_MS;
 }
 
 void load_history(HWND window) {
@@ -86,6 +106,8 @@ void save_history(HWND window) {
 
 }  // namespace
 
+int32_t hex_start_port[2] = {HEX_SIDE_A, HEX_SIDE_B};  // COM1, COM2
+
 int hex_side_port_list(int side) { return side == HEX_SIDE_A ? IDC_PORT_A : IDC_PORT_B; }
 int hex_side_indicator(int side) { return side == HEX_SIDE_A ? IDC_OPEN_A : IDC_OPEN_B; }
 int hex_side_send_button(int side) {
@@ -110,9 +132,12 @@ void hex_show_port_state(HWND window, int side, const char *reason) {
   const char *path = SioDevicePath(record.port);
   const char *name =
       (record.port >= 0 && record.port < HEX_PORTS) ? hex_portnames[record.port] : "?";
-  char tip[512];
+  char tip[768];
   if (record.open) {
-    std::snprintf(tip, sizeof tip, "%s is open on %s", name, path ? path : "?");
+    char counts[256];
+    hex_capture_line_text(side, counts, sizeof counts);
+    std::snprintf(tip, sizeof tip, "%s is open on %s%s%s", name, path ? path : "?",
+                  counts[0] ? "\n" : "", counts);
   } else {
     std::snprintf(tip, sizeof tip, "%s (%s) did not open: %s", name, path ? path : "?",
                   reason ? reason : "not open");
@@ -129,12 +154,16 @@ void hex_init(HWND window) {
   hex_run = 1;
   hex_ascii = 0;
   hex_log = 0;
-  hex_send_port = 0;
+  hex_send_port = hex_obj[HEX_SIDE_A].port;
   hex_send_file = 1;
   hex_xmodem_busy = 0;
   hex_view_mode = HEX_VIEW_HEXADECIMAL;
   hex_local_echo = 1;
   hex_time_stamp = 0;
+  const HexClockFace face = hex_time.face;  // set when the pump started
+  hex_time = HexTimeLines{};
+  hex_time.face = face;
+  hex_time.gap_ms = time_gap_ms();
 
   fill_list(window, IDC_PARITY_A, hex_parity, kParityNone);
   fill_list(window, IDC_PARITY_B, hex_parity, kParityNone);
@@ -148,8 +177,8 @@ void hex_init(HWND window) {
   fill_list(window, IDC_FLOW_B, hex_flow, kFlowNone);
   fill_list(window, IDC_CHECK_KIND, hex_sum, HEX_CHECK_CRC16);
   fill_list(window, IDC_PROTOCOL, hex_protocol, kProtocolDump);
-  fill_list(window, IDC_PORT_A, hex_portnames, HEX_SIDE_A);  // COM1
-  fill_list(window, IDC_PORT_B, hex_portnames, HEX_SIDE_B);  // COM2
+  fill_list(window, IDC_PORT_A, hex_portnames, hex_obj[HEX_SIDE_A].port);
+  fill_list(window, IDC_PORT_B, hex_portnames, hex_obj[HEX_SIDE_B].port);
   fill_list(window, IDC_VIEW, hex_view, HEX_VIEW_HEXADECIMAL);
   fill_list(window, IDC_FRAME_TYPE, hex_frame, HEX_FRAME_NONE);
   // Each Comm Port entry tells which device it stands for.
@@ -166,6 +195,8 @@ void hex_init(HWND window) {
   dlg_check_radio(window, IDC_SEND_PORT_A, IDC_SEND_PORT_B, IDC_SEND_PORT_A);
   dlg_check_radio(window, IDC_XFER_SEND, IDC_XFER_GET, IDC_XFER_SEND);
   dlg_check_button(window, IDC_LOCAL_ECHO, BST_CHECKED);
+  dlg_check_button(window, IDC_TIME, BST_UNCHECKED);
+  hex_capture_sync(window);  // the ports just opened
   dlg_set_text(window, IDC_XFER_STATUS, "");
   hex_apply_view_layout(window);
 }
@@ -187,6 +218,7 @@ void hex_quit(HWND window) {
       record.open = 0;
   }
   hex_log_close(window);
+  hex_capture_stop(window);
   if (hex_timer != 0) {
     dlg_kill_timer(window, TIMER_PUMP);
     hex_timer = 0;

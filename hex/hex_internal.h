@@ -23,3 +23,7 @@ void hex_apply_view_layout(HWND window);
 // replacing the selection; in every other view appended at the end, leaving
 // the user's selection alone (a caret at the end stays at the end).
 void hex_pane_put(HWND window, const char *text, int length, uint32_t colour);
+
+// The line counts of a side's port since it opened and the bytes the display
+// dropped, for its indicator's tooltip (empty while no port is watched).
+void hex_capture_line_text(int side, char *text, int size);

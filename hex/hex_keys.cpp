@@ -20,6 +20,17 @@ int send_key_bytes(HWND dialog, const char *bytes, int length) {
   const int written = hex_out_put(hex_send_port, reinterpret_cast<const uint8_t *>(bytes), length);
   if (written <= 0)
     return HEX_KEY_NOT_SENT;
+  // The Time view starts a line for keys that follow other traffic; the
+  // echo of the key itself is the pane's.
+  char head[HEX_HEAD_MAX];
+  if (hex_time.on) {
+    if (const int head_length =
+            hex_time_chunk(hex_time, hex_send_port, HEX_SENT, SioTimer(), head)) {
+      if (hex_local_echo)
+        hex_pane_put(dialog, head, head_length, hex_port_colour(hex_send_port, HEX_SENT));
+      hex_save_tx_log(hex_send_port, head, head_length);
+    }
+  }
   hex_save_tx_log(hex_send_port, bytes, written);
   return written;
 }

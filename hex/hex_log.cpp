@@ -76,14 +76,8 @@ void save_record(int port, HexDirection direction, const char *text, int length)
     write_failed();
 }
 
-}  // namespace
-
-void hex_log_open(HWND window) {
-  // A log already open is finished first, so no file is left without its end.
-  hex_log_close(window);
-  char path[HEX_PATH_SIZE];
-  if (!hex_file_dlg(kLogExtension, kLogTitle, path, sizeof path))
-    return;  // cancelled: not an error, "No Log" stays
+// The chosen file becomes the log: emptied or created, the header first.
+void start_log(HWND window, const char *path) {
   dlg_set_path_text(window, IDC_FILE_NAME, path);
   hex_logfile = std::fopen(path, "wb");
   if (!hex_logfile) {
@@ -99,6 +93,22 @@ void hex_log_open(HWND window) {
   // On disk at once: a file that takes nothing is found out now.
   if (write_log(HEX_LOG_HEADER, sizeof HEX_LOG_HEADER - 1))
     flush_log();
+}
+
+}  // namespace
+
+void hex_log_open(HWND window) {
+  // A log already open is finished first, so no file is left without its end.
+  hex_log_close(window);
+  char path[HEX_PATH_SIZE];
+  if (!hex_file_dlg(kLogExtension, kLogTitle, path, sizeof path))
+    return;  // cancelled: not an error, "No Log" stays
+  start_log(window, path);
+}
+
+void hex_log_open_file(HWND window, const char *path) {
+  hex_log_close(window);
+  start_log(window, path);
 }
 
 void hex_log_close(HWND window) {

@@ -7,6 +7,8 @@
 
 namespace {
 
+int g_err_msg_holds = 0;  // hex_hold_err_msg calls still holding
+
 // "text = code" in the box's 256 bytes; a text too long is cut so that the
 // code stays readable.
 void show_with_code(const char *text, int code, const char *caption) {
@@ -24,8 +26,12 @@ void show_with_code(const char *text, int code, const char *caption) {
 // here can change it.
 void hex_err_msg(const char *text) {
   int last_error = errno;
+  if (g_err_msg_holds > 0)
+    return;
   show_with_code(text, last_error, "Kestrelon Windows Error");
 }
+
+void hex_hold_err_msg(bool hold) { g_err_msg_holds += hold ? 1 : -1; }
 
 void hex_errcode_msg(const char *text, int code) {
   show_with_code(text, code, "Kestrelon Internal Error");

@@ -124,8 +124,13 @@ void hex_send_msg(HWND dialog) {
       hex_to_hexstr(g_bytes, g_hex, written < n ? written : n);
       shown = g_hex;
     }
-    echo_len = std::snprintf(g_echo, sizeof g_echo, "\nTx%d %5d %s", hex_send_port + 1,
-                             int(hex_time_stamp), shown);
+    // The Time view heads the line with the time it was sent instead.
+    char head[HEX_HEAD_MAX];
+    if (hex_time.on)
+      hex_time_line(hex_time, hex_send_port, HEX_SENT, SioTimer(), head);
+    else
+      std::snprintf(head, sizeof head, "\nTx%d %5d ", hex_send_port + 1, int(hex_time_stamp));
+    echo_len = std::snprintf(g_echo, sizeof g_echo, "%s%s", head, shown);
     if (echo_len >= int(sizeof g_echo))
       echo_len = int(sizeof g_echo) - 1;
   } else {
@@ -135,8 +140,12 @@ void hex_send_msg(HWND dialog) {
     int written = write_to_send_port(dialog, reinterpret_cast<const uint8_t *>(g_text), text_len);
     if (written <= 0)
       return;
-    echo = g_text;
-    echo_len = written < text_len ? written : text_len;
+    const int sent = written < text_len ? written : text_len;
+    // Text sent goes on the line it is on, unless the Time view starts one.
+    echo_len = hex_time.on ? hex_time_chunk(hex_time, hex_send_port, HEX_SENT, SioTimer(), g_echo)
+                           : 0;
+    std::memcpy(g_echo + echo_len, g_text, size_t(sent));
+    echo_len += sent;
   }
   take_back_refusal(dialog);
   if (hex_local_echo)

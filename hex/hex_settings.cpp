@@ -5,6 +5,7 @@
 #include "resources/ids.h"
 #include "ser/ser.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -47,13 +48,43 @@ void apply_parms(hex_obj_t &record) {
                    SioParms(record.port, record.parity, record.stop_bits, record.data_bits));
 }
 
+// The Speed list's entries: the ten rates of the library's speed codes, then
+// the rate last typed, when one was.
+constexpr int kSpeedCodes = 10;
+constexpr int kTypedRateEntry = kSpeedCodes;
+constexpr unsigned kLowestRate = kSpeedCodes;  // lower numbers are speed codes
+constexpr int kRefusalMax = 96;
+
+char g_speed_refusal[kRefusalMax];  // the refusal last shown in the status field
+
 void speed_changed(HWND window, int side, int id) {
   int selection = dlg_combo_get_sel(window, id);
   if (selection < 0)
     return;
   hex_obj_t &record = hex_obj[side];
-  record.baud = selection;
+  unsigned rate = 0;
+  if (selection < kSpeedCodes)
+    record.baud = selection;
+  else if (list_number(window, id, &rate))
+    record.baud = int32_t(rate);
   record.status = SioBaud(record.port, record.baud);  // not reported
+}
+
+// The rate typed last is the list's entry after the ten codes' rates.
+void show_typed_rate(HWND window, int id, unsigned rate) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u", rate);
+  if (dlg_combo_count(window, id) > kTypedRateEntry)
+    dlg_combo_delete(window, id, kTypedRateEntry);
+  dlg_combo_set_sel(window, id, dlg_combo_add(window, id, text));
+}
+
+void take_back_speed_refusal(HWND window) {
+  char shown[kRefusalMax];
+  dlg_get_text(window, IDC_XFER_STATUS, shown, sizeof shown);
+  if (g_speed_refusal[0] != '\0' && std::strcmp(shown, g_speed_refusal) == 0)
+    dlg_set_text(window, IDC_XFER_STATUS, "");
+  g_speed_refusal[0] = '\0';
 }
 
 void data_changed(HWND window, int side, int id) {
@@ -127,6 +158,7 @@ void port_changed(HWND window, int side) {
   // Messages go where the send side's port now is, not to the port it left.
   if (dlg_button_state(window, hex_side_send_button(side)) == BST_CHECKED)
     hex_send_port = record.port;
+  hex_capture_sync(window);
 }
 
 }  // namespace
@@ -136,6 +168,43 @@ void hex_apply_side_settings(hex_obj_t &record) {
   record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
   // Last: the flow control's apply sets DTR and RTS as they were last set.
   record.status = SioFlow(record.port, hex_flow_mode(record.flow));
+}
+
+void hex_speed_typed(HWND window, int id) {
+  const int side = id == IDC_SPEED_B ? HEX_SIDE_B : HEX_SIDE_A;
+  hex_obj_t &record = hex_obj[side];
+  const int chosen = dlg_combo_get_sel(window, id);
+  char typed[64];
+  dlg_get_text(window, id, typed, sizeof typed);
+  // Digits with blanks around them: a number, however large.
+  char *digits = typed + std::strspn(typed, " ");
+  const size_t length = std::strspn(digits, "0123456789");
+  if (length == 0 || digits[length + std::strspn(digits + length, " ")] != '\0') {
+    dlg_combo_set_sel(window, id, chosen);  // not a number: the rate stays
+    return;
+  }
+  digits[length] = '\0';
+  unsigned rate = 0;
+  bool refused = !list_number(window, id, &rate) || rate < kLowestRate || rate > INT32_MAX;
+  // A closed port takes the rate when it opens; an open one says now.
+  if (!refused && record.open) {
+    record.status = SioBaud(record.port, int(rate));
+    refused = record.status == 0;
+  }
+  if (refused) {
+    std::snprintf(g_speed_refusal, sizeof g_speed_refusal, "%s refused %.24s bit/s",
+                  hex_portnames[record.port], digits);
+    dlg_set_text(window, IDC_XFER_STATUS, g_speed_refusal);
+    // The library's record of the port took the refused rate: the last one
+    // goes back to it and to the device.
+    if (record.open)
+      record.status = SioBaud(record.port, record.baud);
+    dlg_combo_set_sel(window, id, chosen);
+    return;
+  }
+  take_back_speed_refusal(window);
+  record.baud = int32_t(rate);
+  show_typed_rate(window, id, rate);
 }
 
 void hex_speed1SelChange(HWND window, unsigned, uintptr_t, intptr_t) {

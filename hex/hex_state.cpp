@@ -24,3 +24,4 @@ std::FILE *hex_dump_file;
 int32_t hex_dump_cnt;
 
 hex_obj_t hex_obj[2];
+HexTimeLines hex_time;

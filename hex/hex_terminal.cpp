@@ -111,18 +111,40 @@ void hex_goto_line_column(HWND dialog, int line, int column) {
 
 // --- The window's sink ----------------------------------------------------------------
 
+// Each action acts on the text shown before it: what a gathering sink holds
+// goes into the pane first.
 void HexWindowSink::ansi_key(int key) {
+  flush();
   hex_screen_backdoor(window_, key);
   hex_ansi_scroll(window_);
 }
 
-void HexWindowSink::ansi_home() { hex_ansi_go_home(window_); }
-void HexWindowSink::ansi_line_end() { hex_ansi_go_end(window_); }
-void HexWindowSink::ansi_clear_to_end() { hex_ansi_go_clr_eos(window_); }
-void HexWindowSink::ansi_clear_to_line_end() { hex_ansi_go_clr_eol(window_); }
-void HexWindowSink::ansi_clear_line() { hex_ansi_clr_line(window_); }
-void HexWindowSink::ansi_clear_all() { dlg_pane_set_text(window_, IDC_PANE, "", 0); }
+void HexWindowSink::ansi_home() {
+  flush();
+  hex_ansi_go_home(window_);
+}
+void HexWindowSink::ansi_line_end() {
+  flush();
+  hex_ansi_go_end(window_);
+}
+void HexWindowSink::ansi_clear_to_end() {
+  flush();
+  hex_ansi_go_clr_eos(window_);
+}
+void HexWindowSink::ansi_clear_to_line_end() {
+  flush();
+  hex_ansi_go_clr_eol(window_);
+}
+void HexWindowSink::ansi_clear_line() {
+  flush();
+  hex_ansi_clr_line(window_);
+}
+void HexWindowSink::ansi_clear_all() {
+  flush();
+  dlg_pane_set_text(window_, IDC_PANE, "", 0);
+}
 
 void HexWindowSink::ansi_goto(int line, int column) {
+  flush();
   hex_goto_line_column(window_, line, column);
 }

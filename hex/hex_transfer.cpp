@@ -137,6 +137,7 @@ void end_transfer(HWND dialog, const char *status, Output output) {
     reopen_port(dialog);
   g_reopened = false;
   arm(dialog, TIMER_PUMP, HEX_PUMP_PERIOD_MS, &hex_timer);
+  hex_capture_sync(dialog);  // the ports are read as bytes arrive again
   show_status(dialog, status);
   lock_controls(dialog, false);
 }
@@ -204,10 +205,12 @@ const char *name_for_driver(const char *path, char *alias, size_t size) {
 void start_xmodem(HWND dialog, int protocol, const char *longPath) {
   const int port = hex_xsend_port;
   show_status(dialog, kNegotiating[protocol]);
+  // The capture lets go of the port before it is closed under it.
+  hex_xmodem_busy = 1;
+  hex_capture_sync(dialog);
   reopen_port(dialog);
   g_reopened = true;
   g_driver_held = xyAcquire(port) == 0;
-  hex_xmodem_busy = 1;
   drop_driver_messages();
   char alias[32];
   const char *path = name_for_driver(longPath, alias, sizeof alias);
@@ -222,6 +225,7 @@ void start_dump(HWND dialog, std::FILE *file) {
   const int port = hex_xsend_port;
   hex_dump_file = file;
   hex_dump_busy = 1;
+  hex_capture_sync(dialog);  // the dump alone reads the port
   g_dump_sending = hex_send_file != 0;
   g_file_read = false;
   g_port_queue = 0;

@@ -59,3 +59,11 @@ int hex_text_selected(HWND window) {
   dlg_pane_get_sel(window, IDC_PANE, &start, &end);
   return start != end ? 1 : 0;
 }
+
+void hex_timeChanged(HWND window) {
+  hex_time.on = dlg_button_state(window, IDC_TIME) == BST_CHECKED ? 1 : 0;
+  // The first line headed from now on tells no time since an earlier one.
+  hex_time.lines = 0;
+  hex_time.last_port = -1;
+  dlg_set_focus(window, IDC_PANE);
+}

@@ -70,6 +70,8 @@ enum ControlId : int {
   IDC_FRAME_TYPE = 177,
   IDC_ADD_FRAME = 178,
   IDC_GROUP_FRAME = 179,
+  IDC_TIME = 180,         // "Time": lines headed with the time of their first byte
+  IDC_LINE_STATUS = 181,  // status field: line errors and bytes the display dropped
 };
 
 // Timer ids on the main dialog.

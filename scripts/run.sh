@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Kestrelon and starts the monitor.
-# When neither COM1 nor COM2 is mapped to a device (KESTRELON_COM1/2), the two
-# are linked by a virtual null-modem cable, a socat pseudo-terminal pair, so
-# what is sent on one port arrives on the other.
+# Installs what is missing, builds Kestrelon and starts the monitor with the
+# arguments given (kestrelon --help lists them).
+# When no device is given and neither COM1 nor COM2 is mapped to a device
+# (KESTRELON_COM1/2), the two are linked by a virtual null-modem cable, a
+# socat pseudo-terminal pair, so what is sent on one port arrives on the other.
 set -euo pipefail
 caller_dir=$PWD
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/devices_given.sh"
 cd "$root"
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -20,7 +22,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${KESTRELON_COM1:-}" ] && [ -z "${KESTRELON_COM2:-}" ]; then
+if ! kestrelon_devices_given "$@" && [ -z "${KESTRELON_COM1:-}" ] && [ -z "${KESTRELON_COM2:-}" ]; then
   cable=$(mktemp -d /tmp/kestrelon-cable-XXXXXX)
   socat pty,raw,echo=0,link="$cable/com1" pty,raw,echo=0,link="$cable/com2" &
   socat_pid=$!

@@ -1,7 +1,17 @@
 #!/usr/bin/env bash
 # Installs what a Debian 12 machine lacks to build, test and run Kestrelon.
 # Does nothing (and needs no network) when everything is already there.
+# With --fuzz (or KESTRELON_FUZZ=1) also clang, libFuzzer and the sanitizers'
+# runtimes and symbolizer, for scripts/fuzz.sh.
 set -euo pipefail
+
+fuzz=${KESTRELON_FUZZ:-0}
+for arg in "$@"; do
+  case "$arg" in
+  --fuzz) fuzz=1 ;;
+  *) echo "usage: $0 [--fuzz]" >&2; exit 2 ;;
+  esac
+done
 
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -12,7 +22,11 @@ packages=(
   xvfb xauth
   fonts-dejavu-core
   chromium python3  # a real browser reads a finished HTML log in the tests
+  desktop-file-utils libxml2-utils groff-base  # the installed desktop entry, icon and manual are checked
 )
+if [ "$fuzz" = 1 ]; then
+  packages+=(clang-14 libclang-rt-14-dev llvm-14)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

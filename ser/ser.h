@@ -103,6 +103,11 @@ int VerifyPort(int port);
 // nullptr for a bad port number. Does not open anything.
 const char *SioDevicePath(int port);
 
+// Points a port at a device from now on, as KESTRELON_COM<n+1> does (it sets
+// that variable). 0; -1 for a bad port number or an empty path; -103 when
+// the environment cannot take it.
+int SioMapDevice(int port, const char *path);
+
 // Opens the port (exclusively, raw, receiver on, modem lines ignored, a
 // received break dropped from the data and only counted for SioStatus) and
 // applies the defaults. DTR and RTS are down afterwards, whatever the kernel
@@ -218,6 +223,31 @@ int SioDebug();
 // Fills buffer (when not null) with the text of LastWinError, at most size
 // characters including the terminator. Returns LastWinError.
 int SioWinError(char *buffer, int size);
+
+// --- Watching for bytes ------------------------------------------------------------
+
+// The open port's file descriptor, to wait on until bytes arrive (poll, an
+// event loop's readiness watch); reading still goes through SioGets. The
+// descriptor changes whenever the port is closed and opened again, and
+// means nothing once it is closed. >= 0; -1/-3.
+int SioHandle(int port);
+
+// Line events a port's driver has counted since the port was opened
+// (TIOCGICOUNT): characters lost because the UART's receive FIFO overran,
+// characters received with a parity or a framing error, breaks received,
+// and characters the driver dropped because its input buffer was full.
+struct SioLineCounts {
+  uint32_t overrun = 0;
+  uint32_t parity = 0;
+  uint32_t framing = 0;
+  uint32_t breaks = 0;
+  uint32_t overflow = 0;
+};
+
+// 1 with the counts since the open; 0 with all counts 0 when the device
+// keeps none (a pseudo-terminal; some USB adapters); -1/-3. Independent of
+// SioStatus, which reports changes since its own last call.
+int SioCounts(int port, SioLineCounts *counts);
 
 // --- Time ----------------------------------------------------------------------
 

@@ -53,6 +53,12 @@ void systemSleep(uint32_t ms) {
 
 SioClock Clock = {systemNow, systemSleep};
 
+// The environment variable that maps a port to a device: KESTRELON_COM<n+1>.
+struct MappingVariable {
+  char name[32];
+  explicit MappingVariable(int port) { snprintf(name, sizeof name, "KESTRELON_COM%d", port + 1); }
+};
+
 // A replaced clock is slept on in steps this long while the library waits
 // for the device.
 constexpr uint32_t ClockStepMs = 5;
@@ -194,9 +200,7 @@ int SioFail(int err) {
 const char *SioDevicePath(int port) {
   if (VerifyPort(port) != 0)
     return nullptr;
-  char name[32];
-  snprintf(name, sizeof name, "KESTRELON_COM%d", port + 1);
-  const char *mapped = getenv(name);
+  const char *mapped = getenv(MappingVariable(port).name);
   const char *path = mapped && *mapped ? mapped : DefaultDevices[port];
   // A path too long to hold is kept empty rather than cut, so that it can
   // never name another device.
@@ -204,6 +208,12 @@ const char *SioDevicePath(int port) {
     path = "";
   snprintf(ComText[port], sizeof ComText[port], "%s", path);
   return ComText[port];
+}
+
+int SioMapDevice(int port, const char *path) {
+  if (VerifyPort(port) != 0 || !path || !*path)
+    return SIO_BAD_PORT;
+  return setenv(MappingVariable(port).name, path, 1) == 0 ? 0 : SioFail(errno);
 }
 
 int SioReset(int port, int rxQueue, int txQueue) {
@@ -265,6 +275,8 @@ int SioReset(int port, int rxQueue, int txQueue) {
   // Queue sizes, the line escape with no action and the event mask have no
   // counterpart on a terminal. Error counts start from here.
   rec.CountersValid = devErrorCounters(fd, &rec.Counters) == 0;
+  rec.OpenCounters = rec.Counters;
+  rec.OpenCountersValid = rec.CountersValid;
   return 0;
 }
 
@@ -362,6 +374,12 @@ int SioGets(int port, uint8_t *buffer, int length) {
   if (hungUp(rec.Handle))
     return SioFail(EIO);
   return 0;
+}
+
+int SioHandle(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  return PortData[port].Handle;
 }
 
 int SioUnGetc(int port, int byte) {

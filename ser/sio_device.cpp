@@ -281,10 +281,10 @@ int devErrorCounters(int fd, ErrorCounters *counters) {
   serial_icounter_struct ic{};
   if (ioctl(fd, TIOCGICOUNT, &ic) != 0)
     return errno;
-  counters->frame = ic.frame;
-  counters->overrun = ic.overrun;
-  counters->parity = ic.parity;
-  counters->brk = ic.brk;
-  counters->bufOverrun = ic.buf_overrun;
+  counters->framing = uint32_t(ic.frame);
+  counters->overrun = uint32_t(ic.overrun);
+  counters->parity = uint32_t(ic.parity);
+  counters->breaks = uint32_t(ic.brk);
+  counters->overflow = uint32_t(ic.buf_overrun);
   return 0;
 }

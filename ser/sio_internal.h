@@ -23,14 +23,9 @@ struct LineSettings {
   uint32_t ospeed = 0;
 };
 
-// The driver's running counts of receive errors (TIOCGICOUNT).
-struct ErrorCounters {
-  int frame = 0;
-  int overrun = 0;
-  int parity = 0;
-  int brk = 0;
-  int bufOverrun = 0;
-};
+// The driver's running counts of receive errors (TIOCGICOUNT), in the
+// record the library hands out: counted from the driver's start here.
+using ErrorCounters = SioLineCounts;
 
 struct PortRecord {
   int Handle = -1;           // file descriptor; -1 when the port is not open
@@ -41,6 +36,8 @@ struct PortRecord {
   bool OldTimeoutsSaved = false;
   ErrorCounters Counters;      // error counts at the last SioStatus (or open)
   bool CountersValid = false;  // false when the driver keeps no counts
+  ErrorCounters OpenCounters;      // error counts when the port was opened
+  bool OpenCountersValid = false;  // false when the driver keeps no counts
 };
 
 extern PortRecord PortData[SIO_MAX_PORTS];

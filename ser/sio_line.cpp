@@ -146,20 +146,43 @@ int SioStatus(int port, int mask) {
   int bits = 0;
   if (rec.CountersValid) {
     const ErrorCounters &was = rec.Counters;
-    if (now.bufOverrun != was.bufOverrun)
+    if (now.overflow != was.overflow)
       bits |= 0x1;
     if (now.overrun != was.overrun)
       bits |= 0x2;
     if (now.parity != was.parity)
       bits |= 0x4;
-    if (now.frame != was.frame)
+    if (now.framing != was.framing)
       bits |= 0x8;
-    if (now.brk != was.brk)
+    if (now.breaks != was.breaks)
       bits |= 0x10;
   }
   rec.Counters = now;
   rec.CountersValid = true;
   return bits & mask;
+}
+
+int SioCounts(int port, SioLineCounts *counts) {
+  if (int r = SioPrologue(port))
+    return r;
+  SioLineCounts none;
+  if (counts)
+    *counts = none;
+  PortRecord &rec = PortData[port];
+  ErrorCounters now;
+  if (!rec.OpenCountersValid || devErrorCounters(rec.Handle, &now) != 0)
+    return 0;
+  if (counts) {
+    // The driver's counts run on from its own start; the port's share is
+    // the difference, modulo 2^32 as the counters wrap.
+    const ErrorCounters &was = rec.OpenCounters;
+    counts->overrun = now.overrun - was.overrun;
+    counts->parity = now.parity - was.parity;
+    counts->framing = now.framing - was.framing;
+    counts->breaks = now.breaks - was.breaks;
+    counts->overflow = now.overflow - was.overflow;
+  }
+  return 1;
 }
 
 int SioInfo(int letter) {

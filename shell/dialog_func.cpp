@@ -4,6 +4,7 @@
 
 #include "hex/hex.h"
 #include "resources/ids.h"
+#include "shell/options.h"
 
 #include <cstring>
 
@@ -146,10 +147,15 @@ constexpr ListRoute kListRoutes[] = {
 enum class TypedText {
   Free,   // it stands as typed (the message field and its history)
   Entry,  // it names an entry, or it goes
+  Rate,   // it names an entry, or it is a rate (the Speed lists)
 };
 
 TypedText typed_text_rule(int list) {
-  return list == IDC_MESSAGE ? TypedText::Free : TypedText::Entry;
+  if (list == IDC_MESSAGE)
+    return TypedText::Free;
+  if (list == IDC_SPEED_A || list == IDC_SPEED_B)
+    return TypedText::Rate;
+  return TypedText::Entry;
 }
 
 // Typed text that differs from the chosen entry's: equal to an entry (letter
@@ -167,11 +173,13 @@ void settle_typed_entry(HWND window, int list) {
     return;  // nothing typed
   const int found = dlg_combo_find_exact(window, list, -1, typed);
   if (found == CB_ERR) {
-    dlg_combo_set_sel(window, list, selected);
+    if (typed_text_rule(list) == TypedText::Rate)
+      hex_speed_typed(window, list);  // a rate, or back to the last one
+    else
+      dlg_combo_set_sel(window, list, selected);
     return;
   }
-  dlg_combo_set_sel(window, list, found);
-  dlg_send_message(window, WM_COMMAND, MAKEWPARAM(unsigned(list), CBN_SELCHANGE), 0);
+  win_choose_entry(window, list, found);
 }
 
 bool is_list(HWND window, int id) { return dlg_combo_count(window, id) != CB_ERR; }
@@ -179,7 +187,7 @@ bool is_list(HWND window, int id) { return dlg_combo_count(window, id) != CB_ERR
 int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
   const int id = int(LOWORD(wParam));
   const unsigned notification = HIWORD(wParam);
-  if (notification == CBN_KILLFOCUS && typed_text_rule(id) == TypedText::Entry)
+  if (notification == CBN_KILLFOCUS && typed_text_rule(id) != TypedText::Free)
     settle_typed_entry(window, id);
   for (const ListRoute &route : kListRoutes) {
     if (route.id != id)
@@ -200,7 +208,7 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     if (focus == IDC_MESSAGE) {
       history_add_edited(window);
       send_edited(window);
-    } else if (is_list(window, focus) && typed_text_rule(focus) == TypedText::Entry) {
+    } else if (is_list(window, focus) && typed_text_rule(focus) != TypedText::Free) {
       settle_typed_entry(window, focus);
     }
     return 1;
@@ -231,6 +239,9 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
   case IDC_LOCAL_ECHO:
     hex_local_echo = checked(window, IDC_LOCAL_ECHO) ? 1 : 0;
     dlg_set_focus(window, IDC_PANE);
+    return 1;
+  case IDC_TIME:
+    hex_timeChanged(window);
     return 1;
   case IDC_XFER_SEND:
     hex_send_file = checked(window, IDC_XFER_SEND) ? 1 : 0;
@@ -288,6 +299,11 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
 
 }  // namespace
 
+void win_choose_entry(HWND window, int list, int entry) {
+  dlg_combo_set_sel(window, list, entry);
+  dlg_send_message(window, WM_COMMAND, MAKEWPARAM(unsigned(list), CBN_SELCHANGE), 0);
+}
+
 int InitializeApp(HWND window, uintptr_t, intptr_t) {
   // Green text on the window colour; the pane's fixed-pitch font stands in
   // for Fixedsys. The pane reports every key to the filter above.
@@ -295,6 +311,7 @@ int InitializeApp(HWND window, uintptr_t, intptr_t) {
   win_init_periodic(window);
   dlg_set_focus(window, IDC_PANE);
   hex_init(window);
+  win_apply_start_options(window);  // the command line's choices
   return 1;
 }
 
@@ -325,6 +342,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     default:
       return 0;
     }
+  case HEX_PORT_READY:
+    hex_capture_ready(window, int(wParam));
+    return 1;
   case WM_NOTIFY: {
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {

@@ -1,4 +1,5 @@
 // kestrelon: the monitor's executable.
+#include "shell/options.h"
 #include "shell/shell.h"
 
 #include <QApplication>
@@ -29,18 +30,38 @@ void onQtMessage(QtMsgType type, const QMessageLogContext &, const QString &mess
 }  // namespace
 
 int main(int argc, char **argv) {
+  // The command line first: help, version and a wrong line need no display.
+  const WinParsed parsed = win_parse_options(argc, argv);
+  switch (parsed.command) {
+  case WinCommand::Help:
+    std::fputs(win_usage().c_str(), stdout);
+    return 0;
+  case WinCommand::Version:
+    std::fputs(win_version().c_str(), stdout);
+    return 0;
+  case WinCommand::Error:
+    std::fprintf(stderr, "%s\n%s\n", parsed.error.c_str(), WIN_TRY_HELP);
+    return WIN_EXIT_USAGE;
+  case WinCommand::Run:
+    break;
+  }
+
   std::string why;
   if (!win_display_available(why)) {
     std::fprintf(stderr, kNoDisplay, why.c_str());
     return 1;
   }
+  win_set_start_options(parsed.options);
 
+  // Qt is given the program's name alone: every argument has been read as
+  // the monitor's own.
+  int qtArgc = 1;
   QtMessageHandler previous = qInstallMessageHandler(onQtMessage);
-  QApplication application(argc, argv);
+  QApplication application(qtArgc, argv);
   qInstallMessageHandler(previous);
 
-  // The program takes no arguments; the line goes to WinMain as it would
-  // on the platform the monitor comes from.
+  // The line goes to WinMain as it would on the platform the monitor comes
+  // from; the options have been taken from it already.
   std::string commandLine;
   for (int i = 0; i < argc; ++i) {
     if (i)

@@ -1,15 +1,17 @@
-// The receive pump: every 50 ms, whatever bytes wait on Port A and then on
-// Port B are read and shown in the current view.
+// The receive pump: every 50 ms, whatever has arrived on Port A and Port B
+// since the last run is shown in the current view, in the order it came.
+// The bytes themselves are read as they arrive (hex_capture_ready); a run
+// reads only what is still waiting.
 #include "shell/shell.h"
 
 #include "hex/hex.h"
 #include "resources/ids.h"
-#include "ser/ser.h"
 
 void win_init_periodic(HWND window) {
   hex_timer = dlg_set_timer(window, TIMER_PUMP, WIN_PUMP_PERIOD_MS);
   if (hex_timer == 0)
     hex_err_msg("Timer is broken");
+  hex_capture_start(window);
 }
 
 void win_periodic(HWND window) {
@@ -19,26 +21,29 @@ void win_periodic(HWND window) {
   // More of a message the line could not take at once.
   hex_send_drain(window);
 
-  // The Hexadecimal view writes its text back into the buffer, three
-  // characters a byte; the frame decoders make their lines elsewhere.
-  uint8_t buffer[WIN_RX_BUFFER];
-  HexWindowSink sink(window);
-  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    const int port = dlg_combo_get_sel(window, hex_side_port_list(side));
-    int waiting = SioRxQue(port);
-    if (waiting > WIN_RX_CHUNK)
-      waiting = WIN_RX_CHUNK;
-    const int count = SioGets(port, buffer, waiting < 0 ? 0 : waiting);
-    if (count <= 0)
-      continue;
-    if (hex_run == 0)
-      continue;  // Stop: read and dropped
-    buffer[count] = 0;
-    // Each side's bytes go through its own record: a frame or a sequence
-    // one port left unfinished is never finished by the other port's bytes.
-    hex_show_received(hex_view_mode, hex_obj[side], port, hex_time_stamp,
-                      reinterpret_cast<char *>(buffer), count, sink);
+  // Chunks are handed over in pieces of at most WIN_RX_CHUNK bytes; the
+  // Hexadecimal view writes its text back into the buffer, three characters
+  // a byte, and the frame decoders make their lines elsewhere.
+  static uint8_t buffer[WIN_RX_BUFFER];
+  HexWindowSink sink(window, true);
+  const uint64_t arrived = hex_capture_run_begin(window);
+  if (hex_run == 0) {
+    hex_capture_drop_all();  // Stop: read and dropped
+  } else {
+    HexCapturePiece piece{};
+    while (hex_capture_next(arrived, buffer, WIN_RX_CHUNK, &piece)) {
+      hex_show_breaks(hex_time, piece.port, piece.ms, piece.breaks, sink);
+      if (piece.count <= 0)
+        continue;
+      buffer[piece.count] = 0;
+      // Each side's bytes go through its own record: a frame or a sequence
+      // one port left unfinished is never finished by the other port's bytes.
+      hex_show_chunk(hex_view_mode, hex_obj[piece.side], piece.port, hex_time_stamp, hex_time,
+                     piece.ms, reinterpret_cast<char *>(buffer), piece.count, sink);
+    }
   }
+  sink.flush();
+  hex_capture_run_end(window);
   // What this run logged reaches the file now: a crash loses at most one run.
   hex_log_flush();
 

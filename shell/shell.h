@@ -23,18 +23,26 @@ constexpr uint32_t WIN_PANE_TEXT_COLOUR = 0x00FF00;
 // The dialog procedure: 1 for an event it handles, 0 for the others.
 int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
+// Chooses entry `entry` of a drop-down list as a user's choice does: the
+// entry is selected and the list's selection change goes to the dialog
+// procedure.
+void win_choose_entry(HWND window, int list, int entry);
+
 // --- Receive pump -------------------------------------------------------------
 
 constexpr unsigned WIN_PUMP_PERIOD_MS = HEX_PUMP_PERIOD_MS;
-constexpr int WIN_RX_CHUNK = 8192;    // most bytes read from one port per run
+constexpr int WIN_RX_CHUNK = 8192;    // most bytes handed to a view at once
 constexpr int WIN_RX_BUFFER = 76045;  // longest text a view writes back, plus NUL
 constexpr int WIN_TIME_STEP = 50;     // hex_time_stamp per run
 
-// Arms timer 1 (50 ms) and keeps its handle in hex_timer.
+// Arms timer 1 (50 ms), keeps its handle in hex_timer and starts reading
+// the ports as bytes arrive (hex_capture_start).
 void win_init_periodic(HWND window);
-// One run: kills timer 1, reads Port A then Port B and shows what came in
-// the current view, flushes the log, advances hex_time_stamp, arms timer 1
-// again.
+// One run: kills timer 1, reads what still waits on each side, shows every
+// chunk read since the last run in the current view, in the order the
+// chunks arrived across both ports (each headed with its time in the Time
+// view, breaks as lines of their own), flushes the log, advances
+// hex_time_stamp, arms timer 1 again. Under Stop what was read is dropped.
 void win_periodic(HWND window);
 
 // --- Entry helpers ----------------------------------------------------------------

@@ -20,14 +20,12 @@ constexpr int kLineMinBytes = 2;  // an opening flag alone is no frame
 constexpr int kFlagOnes = 6;      // 0 111111 0
 constexpr int kStuffedAfterOnes = 5;
 constexpr int kAbortOnes = 7;
-constexpr int kHeaderMax = 16;  // "\nRx16 65535 " and its NUL
 
 // The text of one frame: its header and three characters per byte.
-char g_line[kHeaderMax + 3 * HEX_BUF_SIZE];
+char g_line[HEX_HEAD_MAX + 3 * HEX_BUF_SIZE];
 
 void emit(int port, uint16_t stamp, const uint8_t *bytes, int count, HexSink &sink) {
-  int length = std::snprintf(g_line, kHeaderMax, "\nRx%d %5d ", port + 1, int(stamp));
-  length = std::min(length, kHeaderMax - 1);
+  int length = std::clamp(sink.frame_head(port, stamp, g_line), 0, HEX_HEAD_MAX - 1);
   length += hex_to_hexstr(bytes, g_line + length, count);
   sink.show(port, g_line, length);
 }

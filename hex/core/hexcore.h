@@ -162,6 +162,11 @@ public:
   // Text to show as received on `port`, as one piece.
   virtual void show(int port, const char *text, int length) = 0;
 
+  // The head of a decoded frame's line, written into `out` (room for
+  // HEX_HEAD_MAX bytes); returns its length. "\nRx<COM number> <stamp, 5
+  // columns> ", unless the sink heads lines with the time (the Time view).
+  virtual int frame_head(int port, uint16_t stamp, char *out);
+
   // The terminal's actions on the pane (the ANSI view), each carried out
   // before whatever comes after it. A sink that only shows text ignores them.
   // The pane acts on a navigation key (HexAnsiKey) as if it were typed, and
@@ -191,6 +196,137 @@ protected:
 // the view writes back into it (3 x count + 1 for the Hexadecimal view).
 void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp, char *buffer,
                        int count, HexSink &sink);
+
+// --- The Time view ----------------------------------------------------------------------
+// With Time on, text starts a new line whenever it follows text of another
+// port or direction, or an idle time longer than the gap: the line starts
+// with the time of day of its first byte, the milliseconds since the
+// previous line began and the port, "\n12:34:56.789 +52 Rx1 " (sent text
+// "Tx1"). A decoded frame's line starts so with the time its closing flag
+// was read. Times are the one clock's milliseconds (32 bits, wrapping); only
+// their differences count.
+
+constexpr uint32_t HEX_TIME_GAP_MS = 20;       // idle time that starts a line, unless set
+constexpr uint32_t HEX_DAY_MS = 86'400'000;    // milliseconds of a day
+constexpr int HEX_HEAD_MAX = 48;               // the longest head of a line, with its NUL
+
+// The clock's milliseconds as the time of day: the clock read `clock_ms`
+// when it was `day_ms` milliseconds past midnight.
+struct HexClockFace {
+  uint32_t clock_ms = 0;
+  uint32_t day_ms = 0;
+};
+
+// Milliseconds past midnight at clock time `ms` (which may be a little
+// before the face was set).
+uint32_t hex_time_of_day(const HexClockFace &face, uint32_t ms);
+
+// Where the Time view's lines stand.
+struct HexTimeLines {
+  int32_t on = 0;                    // the Time check box
+  uint32_t gap_ms = HEX_TIME_GAP_MS;
+  HexClockFace face;
+  int32_t lines = 0;                 // lines headed so far (the first has +0)
+  int32_t last_port = -1;            // port of the last text; -1: a line must start
+  int32_t last_direction = HEX_RECEIVED;
+  uint32_t last_ms = 0;              // when the last text was read or sent
+  uint32_t line_ms = 0;              // when the current line's first byte was
+};
+
+// The head "\nhh:mm:ss.mmm +<delta> Rx<port + 1> " (or "Tx"), NUL-terminated
+// in `out` (HEX_HEAD_MAX bytes); returns its length.
+int hex_time_head(char *out, uint32_t day_ms, uint32_t delta_ms, int port, HexDirection direction);
+
+// A new line for text of `port` in `direction` whose first byte came at
+// `ms`: its head in `out`, and the lines now stand behind it. Returns the
+// head's length.
+int hex_time_line(HexTimeLines &lines, int port, HexDirection direction, uint32_t ms, char *out);
+
+// Text of `port` in `direction` read (or sent) at `ms`: the head of the new
+// line it starts (see above), or nothing (0) when it goes on the current
+// line.
+int hex_time_chunk(HexTimeLines &lines, int port, HexDirection direction, uint32_t ms, char *out);
+
+// A chunk for the current view as hex_show_received shows it, read at
+// `ms`; with Time on, headed by the line it starts, and in the frame views
+// each frame's line headed by the time (`ms`, when its closing flag came).
+void hex_show_chunk(int32_t view, hex_obj_t &record, int port, uint16_t stamp, HexTimeLines &lines,
+                    uint32_t ms, char *buffer, int count, HexSink &sink);
+
+// Breaks received on `port` (counted by its driver when the clock read
+// `ms`) as a line of their own in the port's colour, never as bytes:
+// "\nRx2 <BREAK>", or "<BREAK x3>" for three; with Time on the line is headed
+// by the time and the text after it starts a line of its own.
+void hex_show_breaks(HexTimeLines &lines, int port, uint32_t ms, uint32_t breaks, HexSink &sink);
+
+// --- Capture: bytes kept from their arrival until the pump shows them ------------------
+// Each side's bytes are read as they arrive into the side's ring, each read
+// recorded as a chunk with the time it was read and its place in the order
+// of arrival across both sides. The pump takes the chunks of both sides
+// merged in that order. Memory is fixed: when a side's ring is full, its
+// oldest bytes that were not shown yet make room and are counted as dropped.
+
+constexpr uint32_t HEX_CAPTURE_BYTES = 1u << 20;   // per side
+constexpr uint32_t HEX_CAPTURE_CHUNKS = 1u << 14;  // per side: reads and line events
+
+struct HexCaptureChunk {
+  uint64_t seq;     // place in the order of arrival
+  uint32_t ms;      // clock when it was read
+  int32_t port;
+  uint32_t length;  // bytes; 0 for a line event
+  uint32_t breaks;  // breaks counted when it was read (line events only)
+};
+
+struct HexCaptureSide {
+  uint8_t bytes[HEX_CAPTURE_BYTES];
+  uint32_t byte_head;  // ring: the oldest byte not shown
+  uint32_t byte_count;
+  HexCaptureChunk chunks[HEX_CAPTURE_CHUNKS];
+  uint32_t chunk_head;  // ring: the oldest chunk not shown
+  uint32_t chunk_count;
+  uint64_t dropped;  // bytes dropped to make room, since start
+};
+
+struct HexCapture {
+  HexCaptureSide sides[2];
+  uint64_t next_seq;  // the place the next chunk gets
+};
+
+// What the pump takes: a chunk, or its next `count` bytes.
+struct HexCapturePiece {
+  int side;
+  int port;
+  uint32_t ms;
+  uint32_t breaks;
+  int count;
+};
+
+// Where the next read of `side` goes: `*room` contiguous bytes, at least one
+// when `want` > 0. A ring with less than `want` (at most half the ring) free
+// first drops its oldest bytes to make that much room.
+uint8_t *hex_capture_room(HexCapture &capture, int side, uint32_t want, uint32_t *room);
+
+// The `count` bytes just read into the room of `side` from `port` at `ms`
+// become its newest chunk; a read that follows the side's last chunk
+// directly (nothing arrived between), from the same port within the same
+// millisecond, joins it.
+void hex_capture_commit(HexCapture &capture, int side, int port, uint32_t ms, uint32_t count);
+
+// `breaks` breaks counted on `port` at `ms`, a chunk of its own.
+void hex_capture_breaks(HexCapture &capture, int side, int port, uint32_t ms, uint32_t breaks);
+
+// Bytes of `side` not shown yet.
+uint32_t hex_capture_pending(const HexCapture &capture, int side);
+
+// Takes the oldest chunk of either side that arrived before place `before`
+// (the pump passes next_seq as it was when its run began), or its first
+// `max` bytes, copied to `out` and gone from the ring. 1 with `piece`
+// filled in; 0 when nothing that old waits.
+int hex_capture_take(HexCapture &capture, uint64_t before, uint8_t *out, int max,
+                     HexCapturePiece *piece);
+
+// Drops whatever `side` holds, without counting it (Stop).
+void hex_capture_clear(HexCapture &capture, int side);
 
 // --- Checks ---------------------------------------------------------------------------
 

@@ -25,6 +25,7 @@
 #include <functional>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -113,7 +114,7 @@ TEST_F(DlgLayerTest, EveryTemplateControlIsBuiltAsItsKind) {
       break;
     }
   }
-  EXPECT_EQ(ids.size(), 60u);
+  EXPECT_EQ(ids.size(), 62u);  // the 60 of the original dialog, Time and the line status
   EXPECT_EQ(window_->windowTitle().toStdString(), "Kestrelon version 4.5, April 2003");
   // Right-aligned labels unless the template says otherwise.
   EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_SPEED_A))->alignment() &
@@ -324,6 +325,41 @@ TEST_F(DlgLayerTest, TimersTickByIdUntilKilledAndSettingAgainRearms) {
   const int ticksAtEnd = timerTicks(3);
   processEventsFor(60);
   EXPECT_EQ(timerTicks(3), ticksAtEnd);
+}
+
+// A descriptor with bytes to read is told as a message, again and again
+// while the bytes stay unread, until its watch stops; watching again changes
+// the message; an ended dialog is told nothing.
+TEST_F(DlgLayerTest, AReadableDescriptorIsToldAsAMessageUntilItsWatchStops) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  constexpr unsigned kReady = WM_USER + 7, kOther = WM_USER + 8;
+  auto told = [&](unsigned message) {
+    int n = 0;
+    for (const auto &m : g_messages)
+      n += (m.message == message && m.wParam == uintptr_t(fds[0]));
+    return n;
+  };
+  EXPECT_EQ(dlg_watch_readable(window_, -1, kReady), 0);
+  EXPECT_EQ(dlg_watch_readable(window_, fds[0], kReady), 1);
+  processEventsFor(30);
+  EXPECT_EQ(told(kReady), 0) << "nothing to read yet";
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  ASSERT_TRUE(processEventsUntil([&] { return told(kReady) >= 2; }));
+  EXPECT_EQ(dlg_watch_readable(window_, fds[0], 0), 1);
+  const int stopped = told(kReady);
+  processEventsFor(30);
+  EXPECT_EQ(told(kReady), stopped);
+  EXPECT_EQ(dlg_watch_readable(window_, fds[0], kOther), 1);
+  ASSERT_TRUE(processEventsUntil([&] { return told(kOther) >= 1; }));
+  EXPECT_EQ(told(kReady), stopped);
+  dlg_end(window_, 0);
+  const int atEnd = told(kOther);
+  processEventsFor(30);
+  EXPECT_EQ(told(kOther), atEnd);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_EQ(dlg_watch_readable(window_, fds[0], 0), 1);
 }
 
 TEST_F(DlgLayerTest, HooksAnswerTheModalDialogs) {

@@ -39,9 +39,11 @@ std::string screen(DisplayPane *pane) {
 }
 
 // Feeds bytes received on COM1 to the ANSI view in chunks ending at `cuts`,
-// as the pump hands them over.
-void receive_in_chunks(HWND window, const std::string &bytes, const std::vector<size_t> &cuts) {
-  HexWindowSink sink(window);
+// as the pump hands them over; with `gather`, through a sink that shows the
+// text between the terminal's actions in one piece, as the pump's does.
+void receive_in_chunks(HWND window, const std::string &bytes, const std::vector<size_t> &cuts,
+                       bool gather = false) {
+  HexWindowSink sink(window, gather);
   for_each_chunk(bytes, cuts, [&](char *chunk, int count) {
     hex_show_received(HEX_VIEW_ANSI, hex_obj[HEX_SIDE_A], 0, 0, chunk, count, sink);
   });
@@ -101,10 +103,12 @@ TEST_F(AnsiTerminal, SequencesGiveTheSameScreenInEveryChunkSplit) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
     for (const std::vector<size_t> &cuts : splits_of(row.bytes.size())) {
-      empty_screen(window_);
-      receive_in_chunks(window_, row.bytes, cuts);
-      ASSERT_EQ(screen(pane()), row.screen) << ::testing::PrintToString(cuts);
-      ASSERT_EQ(pane()->firstVisibleLine(), row.firstVisible);
+      for (bool gather : {false, true}) {
+        empty_screen(window_);
+        receive_in_chunks(window_, row.bytes, cuts, gather);
+        ASSERT_EQ(screen(pane()), row.screen) << ::testing::PrintToString(cuts) << gather;
+        ASSERT_EQ(pane()->firstVisibleLine(), row.firstVisible);
+      }
     }
   }
 }

@@ -15,6 +15,10 @@
 #include "serxydrv/serxydrv.h"
 #include "xy_harness.h"
 #include "xy_port_fixture.h"
+#include "../ser/device_view.h"
+
+#include <QApplication>
+#include <QTest>
 
 #include <cstdlib>
 #include <string>
@@ -229,27 +233,73 @@ TEST_F(HexTransfer, AbortWithNothingRunningTouchesNoPort) {
 }
 
 // The port reopened for a transfer, and again at its end, gets the side's
-// settings back (a pseudo-terminal keeps the speed, the stop bits and the
-// flow control; data bits and parity stay 8 and none there).
+// settings back, a rate typed into the Speed list as well as one chosen from
+// it (a pseudo-terminal keeps the speed, the stop bits and the flow control;
+// data bits and parity stay 8 and none there).
 TEST_F(HexTransfer, SettingsAreAppliedAgainAtEveryReopen) {
   SteppedClock::install();
   start();
-  dlg_user_choose(window_, IDC_SPEED_A, HEX_BAUD_9600 + 2);  // 38400
-  dlg_user_choose(window_, IDC_STOP_A, 1);                   // 2
-  dlg_user_choose(window_, IDC_FLOW_A, 0);                   // RTS/CTS
-  auto expectSettings = [this](const char *when) {
-    SCOPED_TRACE(when);
-    termios t = com1_.deviceSettings();
-    EXPECT_EQ(cfgetospeed(&t), speed_t(B38400));
-    EXPECT_TRUE(t.c_cflag & CSTOPB);
-    EXPECT_TRUE(t.c_cflag & CRTSCTS);
-  };
-  expectSettings("before");
-  startTransfer(kXModemCrc, false, dir_.file("in.bin"));
-  expectSettings("reopened at Start");
-  dlg_user_click(window_, IDC_XFER_ABORT);
-  EXPECT_EQ(status(), "X-Modem Aborted ");
-  expectSettings("reopened at the end");
+  dlg_user_choose(window_, IDC_STOP_A, 1);  // 2
+  dlg_user_choose(window_, IDC_FLOW_A, 0);  // RTS/CTS
+  struct Rate {
+    const char *typed;  // else chosen from the list
+    uint32_t rate;
+  } rates[] = {{nullptr, 38400}, {"250000", 250000}};
+  for (const Rate &r : rates) {
+    SCOPED_TRACE(r.rate);
+    if (r.typed) {
+      dlg_user_type(window_, IDC_SPEED_A, r.typed);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    } else {
+      dlg_user_choose(window_, IDC_SPEED_A, HEX_BAUD_9600 + 2);
+    }
+    auto expectSettings = [this, &r](const char *when) {
+      SCOPED_TRACE(when);
+      const DeviceView device = viewDevice(com1_.masterFd());
+      EXPECT_EQ(device.ospeed, r.rate);
+      EXPECT_TRUE(device.cflag & CSTOPB);
+      EXPECT_TRUE(device.cflag & CRTSCTS);
+    };
+    expectSettings("before");
+    startTransfer(kXModemCrc, false, dir_.file("in.bin"));
+    expectSettings("reopened at Start");
+    dlg_user_click(window_, IDC_XFER_ABORT);
+    EXPECT_EQ(status(), "X-Modem Aborted ");
+    expectSettings("reopened at the end");
+  }
+}
+
+// While a transfer runs the bytes that come to its port are the transfer's:
+// none is read for the display, however the port's readiness is told. Once
+// it has ended they are read as they arrive again, before any run of the
+// pump. The window runs on its real timers here.
+TEST_F(HexTransfer, ThePortIsTheTransfersAloneAndReadAsBytesArriveAfter) {
+  start();
+  const std::string path = dir_.file("in.bin");
+  for (int protocol : {kDump, kXModemCrc}) {
+    SCOPED_TRACE(protocol);
+    std::remove(path.c_str());
+    startTransfer(protocol, false, path);
+    const uint64_t read = hex_capture_read_total(HEX_SIDE_A);
+    const Bytes data = xytest::randomBytes(protocol == kDump ? 3000 : 128, 11);
+    if (protocol == kDump) {
+      com1_.send(data);
+    } else {
+      ASSERT_TRUE(processEventsUntil([this] { return com1_.receive(1, 0) == Bytes{'C'}; }));
+      com1_.send(makePacket(1, data, true));
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return readFileBytes(path).size() == data.size(); }));
+    EXPECT_EQ(readFileBytes(path), data);
+    EXPECT_EQ(hex_capture_read_total(HEX_SIDE_A), read) << "the display took the transfer's bytes";
+    dlg_user_click(window_, IDC_XFER_ABORT);
+    ASSERT_TRUE(idle());
+    com1_.drain(20);
+    dlg_kill_timer(window_, TIMER_PUMP);  // only the port's readiness reads now
+    com1_.send(std::string("ok"));
+    EXPECT_TRUE(processEventsUntil([&] { return hex_capture_read_total(HEX_SIDE_A) == read + 2; }))
+        << "not read as it arrived";
+    win_periodic(window_);
+  }
 }
 
 // --- XMODEM on a pseudo-terminal, the far end played here ------------------------------
@@ -479,16 +529,24 @@ protected:
     line_.stop();
   }
 
-  // rx (through pipes) or sx at the far end, then the window on COM1.
-  void startWithPeer(const std::string &receiver, const std::vector<std::string> &sender = {}) {
-    if (!receiver.empty()) {
-      ASSERT_TRUE(line_.startSocatProgram(receiver, peerDir_, dir_.file("peer.log")));
-    } else {
-      ASSERT_TRUE(line_.startSocat());
+  // The line, sx at its end b when a sender is given, then the window on
+  // COM1 at end a.
+  void startWithLine(const std::vector<std::string> &sender = {}) {
+    ASSERT_TRUE(line_.startSocat());
+    if (!sender.empty()) {
       ASSERT_TRUE(peer_.start(sender, peerDir_, line_.b(), dir_.file("peer.log")));
     }
     setenv("KESTRELON_COM1", line_.a().c_str(), 1);
     start();
+  }
+
+  // rx through pipes at end b, started once Start has been pressed: the
+  // window shows what comes before, rx's first start character too, and rx
+  // repeats it only 10 s later.
+  void startReceiver(const std::string &command) {
+    ASSERT_TRUE(peer_.start(
+        {"socat", "OPEN:" + line_.b() + ",raw,echo=0", "EXEC:" + command + ",pipes"}, peerDir_,
+        "", dir_.file("peer.log")));
   }
 
   bool runUntilIdle(int timeoutMs) {
@@ -522,21 +580,20 @@ TEST_F(HexTransferLrzsz, EveryProtocolBothWays) {
       std::remove((peerDir_ + "/received.bin").c_str());
       if (send) {
         writeFileBytes(ours, content);
-        startWithPeer(c.receiver);
+        startWithLine();
       } else {
         writeFileBytes(peerDir_ + "/source.bin", content);
-        startWithPeer("", c.sender);
+        startWithLine(c.sender);
       }
       startTransfer(c.protocol, send, ours);
+      if (send)
+        startReceiver(c.receiver);
       EXPECT_EQ(status(), std::string(c.protocol == kXModem      ? "X-Modem Negotiating... "
                                       : c.protocol == kXModemCrc ? "X-Modem CRC Negotiating... "
                                                                  : "X-Modem 1K Negotiating... "));
       ASSERT_TRUE(runUntilIdle(60000)) << status();
       expectEnded("X-Modem Completed ");
-      if (send)
-        line_.wait(5000);  // socat ends with rx
-      else
-        peer_.wait(5000);
+      peer_.wait(5000);  // socat ends with rx
       const Bytes got = readFileBytes(send ? peerDir_ + "/received.bin" : ours);
       EXPECT_TRUE(xytest::equalSaveFill(content, got)) << got.size();
       // The far end saw the end too: our last answer reached it.
@@ -562,12 +619,14 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
     const std::string ours = dir_.file("ours.bin");
     if (send) {
       writeFileBytes(ours, content);
-      startWithPeer("rx -c received.bin");
+      startWithLine();
     } else {
       writeFileBytes(peerDir_ + "/source.bin", content);
-      startWithPeer("", {"sx", "-k", "source.bin"});
+      startWithLine({"sx", "-k", "source.bin"});
     }
     startTransfer(kXModem1K, send, ours);
+    if (send)
+      startReceiver("rx -c received.bin");
     ASSERT_TRUE(processEventsUntil([this] { return status().rfind("Packets = 5", 0) == 0; }))
         << status();
     dlg_user_click(window_, IDC_XFER_ABORT);
@@ -583,9 +642,7 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
 // The Dump on a null-modem cable: the far end reads what the window sends
 // and sends what the window receives.
 TEST_F(HexTransferLrzsz, DumpOnACable) {
-  ASSERT_TRUE(line_.startSocat());
-  setenv("KESTRELON_COM1", line_.a().c_str(), 1);
-  start();
+  startWithLine();
   const int far = open(line_.b().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(far, 0);
   termios raw{};

@@ -81,6 +81,8 @@ TEST(SerCodes, BadPortNumberGivesMinusOneEverywhere) {
     EXPECT_EQ(SioDCD(port), -1);
     EXPECT_EQ(SioBrkSig(port, 'D'), -1);
     EXPECT_EQ(SioStatus(port, 0xFF), -1);
+    EXPECT_EQ(SioHandle(port), -1);
+    EXPECT_EQ(SioCounts(port, nullptr), -1);
     if (port != -1) {  // -1 names the defaults there
       EXPECT_EQ(SioBaud(port, 5), -1);
       EXPECT_EQ(SioParms(port, 0, 0, 8), -1);
@@ -106,6 +108,8 @@ TEST(SerCodes, PortNeverOpenedGivesMinusThreeEverywhere) {
   EXPECT_EQ(SioRxClear(port), -3);
   EXPECT_EQ(SioTxClear(port), -3);
   EXPECT_EQ(SioRead(port), -3);
+  EXPECT_EQ(SioHandle(port), -3);
+  EXPECT_EQ(SioCounts(port, nullptr), -3);
   EXPECT_EQ(SioBaud(port, 5), -3);
   EXPECT_EQ(SioParms(port, 0, 0, 8), -3);
   EXPECT_EQ(SioFlow(port, 'N'), -3);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <poll.h>
 #include <string>
 #include <termios.h>
 
@@ -293,6 +294,27 @@ TEST_F(SerTest, StatusIsZeroWhenTheDriverKeepsNoErrorCounts) {
   ASSERT_TRUE(waitForInput(4));
   EXPECT_EQ(SioStatus(kPort, 0xFFFF), 0);
   EXPECT_EQ(SioStatus(kPort, 0), 0);
+}
+
+// A pseudo-terminal counts no line events: the counts say so, and read 0.
+// Its descriptor is the one to wait on: it turns readable when bytes come,
+// and stops being the port's once the port is closed and opened again.
+TEST_F(SerTest, HandleIsTheDescriptorToWaitOnAndAPseudoTerminalCountsNothing) {
+  openPort();
+  SioLineCounts counts;
+  counts.breaks = 7;
+  EXPECT_EQ(SioCounts(kPort, &counts), 0);
+  EXPECT_EQ(counts.breaks, 0u);
+  EXPECT_EQ(counts.overrun + counts.parity + counts.framing + counts.overflow, 0u);
+  const int fd = SioHandle(kPort);
+  ASSERT_GE(fd, 0);
+  pollfd ready{fd, POLLIN, 0};
+  EXPECT_EQ(poll(&ready, 1, 0), 0);
+  pty_.send("x");
+  EXPECT_EQ(poll(&ready, 1, 2000), 1);
+  EXPECT_EQ(readBytes(1), std::vector<uint8_t>{'x'});
+  ASSERT_NE(SioDone(kPort), 0);
+  EXPECT_EQ(SioHandle(kPort), SIO_NOT_OPEN);
 }
 
 // --- Fixed information, errors, time ----------------------------------------------

@@ -163,6 +163,20 @@ TEST_F(SerUart, ModemLinesAreDrivenAndReadAsMaskedBits) {
   EXPECT_GE(SioStatus(kPort, 0xFFFF), 0);
 }
 
+// A UART's driver counts line events; each open starts the port's counts
+// from 0, whatever the driver counted before.
+TEST_F(SerUart, LineCountsAreKeptAndStartAtZeroAtEveryOpen) {
+  for (int open = 0; open < 2; ++open) {
+    SioLineCounts counts;
+    counts.framing = 99;
+    ASSERT_EQ(SioCounts(kPort, &counts), 1) << "the driver keeps no counts";
+    EXPECT_EQ(counts.overrun + counts.parity + counts.framing + counts.breaks + counts.overflow,
+              0u);
+    ASSERT_NE(SioDone(kPort), 0);
+    ASSERT_EQ(SioReset(kPort, 8192, 8192), 0);
+  }
+}
+
 TEST_F(SerUart, EveryByteValueComesBackThroughTheLoopback) {
   int loop = kModemLoop;
   if (watch_ < 0 || ioctl(watch_, TIOCMBIS, &loop) != 0)
@@ -197,8 +211,11 @@ TEST_F(SerUart, ReceivedBreakIsCountedAndIsNoDataByte) {
   ASSERT_NE(SioBrkSig(kPort, 'C'), 0);
   ASSERT_EQ(SioPutc(kPort, 'b'), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  SioLineCounts counts;
   if (SioStatus(kPort, 0x10) == 0)
     GTEST_SKIP() << "this UART's loopback does not carry a break";
+  EXPECT_EQ(SioCounts(kPort, &counts), 1);
+  EXPECT_GE(counts.breaks, 1u);
   uint8_t got[8] = {};
   EXPECT_EQ(SioGets(kPort, got, sizeof got), 1);
   EXPECT_EQ(got[0], 'b');

@@ -4,6 +4,8 @@
 #include "support/window_fixture.h"
 #include "support/dialog_reads.h"
 
+#include "../ser/device_view.h"
+
 #include "dlg/dlg_window.h"
 #include "pane/pane_view.h"
 #include "hex/hex.h"
@@ -151,7 +153,7 @@ TEST_F(ShellTest, TypedTextNamingNoEntryGoesBackAndPassingThroughChoosesNothing)
   };
   const Typed typed[] = {
       {IDC_PORT_A, "COM99", "COM1"},
-      {IDC_SPEED_A, "12000", "9600"},
+      {IDC_SPEED_A, "fast", "9600"},
       {IDC_VIEW, "", "Hexadecimal"},
       {IDC_FRAME_TYPE, "None at all", "None"},
   };
@@ -178,6 +180,75 @@ TEST_F(ShellTest, TypedTextNamingNoEntryGoesBackAndPassingThroughChoosesNothing)
   dlg_user_type(window_, IDC_MESSAGE, "com1");
   dlg_user_focus(window_, IDC_PANE);
   EXPECT_EQ(controlText(window_, IDC_MESSAGE), "com1");
+}
+
+// A number typed into a Speed list is a rate: the port takes it as the
+// driver keeps it, and the list shows it as its last entry, which can be
+// chosen again. A rate refused goes back to the last one, saying so.
+TEST_F(ShellTest, RatesTypedIntoTheSpeedListsReachThePort) {
+  start();
+  auto rate = [&] { return viewDevice(com1_.masterFd()).ospeed; };
+  auto type = [&](const char *text) {
+    dlg_user_type(window_, IDC_SPEED_A, text);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  };
+  for (unsigned typed : {250000u, 921600u, 3000000u}) {
+    SCOPED_TRACE(typed);
+    type(std::to_string(typed).c_str());
+    EXPECT_EQ(rate(), typed);
+    EXPECT_EQ(controlText(window_, IDC_SPEED_A), std::to_string(typed));
+    EXPECT_EQ(dlg_combo_count(window_, IDC_SPEED_A), 11);
+    EXPECT_EQ(hex_obj[HEX_SIDE_A].baud, int32_t(typed));
+  }
+  dlg_user_choose(window_, IDC_SPEED_A, 9);
+  EXPECT_EQ(rate(), 115200u);
+  dlg_user_choose(window_, IDC_SPEED_A, 10);
+  EXPECT_EQ(rate(), 3000000u);
+  // Refused: below 10 (speed codes), beyond 32 bits, and by the driver (a
+  // pseudo-terminal keeps only 8 data bits, so with 7 chosen it keeps no
+  // setting at all).
+  dlg_user_choose(window_, IDC_DATA_A, 2);  // "7"
+  for (const char *refused : {"5", "99999999999", " 460800 "}) {
+    SCOPED_TRACE(refused);
+    type(refused);
+    EXPECT_EQ(controlText(window_, IDC_SPEED_A), "3000000");
+    EXPECT_EQ(rate(), 3000000u);
+    EXPECT_EQ(hex_obj[HEX_SIDE_A].baud, 3000000);
+    std::string number = refused;
+    number.erase(0, number.find_first_not_of(' '));
+    number.erase(number.find_last_not_of(' ') + 1);
+    EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "COM1 refused " + number + " bit/s");
+  }
+  // The refused rates are gone from the port: settings applied later keep
+  // the last rate taken.
+  dlg_user_choose(window_, IDC_DATA_A, 3);  // "8"
+  EXPECT_EQ(rate(), 3000000u);
+  // A rate taken clears the refusal.
+  type("460800");
+  EXPECT_EQ(rate(), 460800u);
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// A real driver's refusal: a 16550 UART makes no rate above its clock's
+// 115200 bit/s. Runs on the UART named by KESTRELON_TEST_UART.
+TEST_F(ShellTest, ARateTheUartCannotMakeIsRefusedAndTheLastOneStays) {
+  const char *uart = getenv("KESTRELON_TEST_UART");
+  if (!uart || !*uart)
+    GTEST_SKIP() << "set KESTRELON_TEST_UART to a UART to run";
+  setenv("KESTRELON_COM1", uart, 1);
+  start();
+  ASSERT_EQ(hex_obj[HEX_SIDE_A].open, 1);
+  dlg_user_type(window_, IDC_SPEED_A, "57600");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  ASSERT_EQ(PortDCB[0].BaudRate, 57600u);
+  dlg_user_type(window_, IDC_SPEED_A, "3000000");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  if (controlText(window_, IDC_SPEED_A) == "3000000")
+    GTEST_SKIP() << "this UART makes 3000000 bit/s";
+  EXPECT_EQ(controlText(window_, IDC_SPEED_A), "57600");
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "COM1 refused 3000000 bit/s");
+  EXPECT_EQ(PortDCB[0].BaudRate, 57600u);
 }
 
 TEST_F(ShellTest, ThePumpReadsTheCommPortChosenLast) {

@@ -1,0 +1,300 @@
+// Capture: each side's port watched while the pump runs, read as bytes
+// arrive, and the line events its driver counts.
+#include "hex/hex_internal.h"
+
+#include "resources/ids.h"
+#include "ser/ser.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace {
+
+// At most this many reads per side when a run begins: a port that a fast
+// writer keeps full must not keep the run from showing anything.
+constexpr int kRunReadsMax = 16;
+
+constexpr int kNoPort = -1;
+constexpr int kNoDescriptor = -1;
+
+// A side's watch: which port it reads and how that port stands.
+struct Watch {
+  int port = kNoPort;
+  int fd = kNoDescriptor;
+  bool watched = false;         // the dialog is told when fd has bytes
+  bool held = false;            // a run's share waits: not read until the run
+  bool failed = false;          // its reads failed (the device went): tried once a run only
+  bool counted = false;         // its driver counts line events
+  SioLineCounts counts;         // since the port was opened
+  uint64_t dropped_before = 0;  // the ring's dropped count when this port's watch began
+  uint64_t read_total = 0;
+};
+
+HexCapture g_capture;
+Watch g_watch[2];
+bool g_on = false;         // between the pump's start and its stop
+bool g_in_run = false;     // a run is showing chunks
+std::string g_line_state;  // the status text last shown
+std::string g_tip[2];      // the counts last shown in each indicator's tooltip
+
+bool capturing() { return g_on && hex_xmodem_busy == 0 && hex_dump_busy == 0; }
+
+void unwatch(HWND window, Watch &watch) {
+  if (watch.watched)
+    dlg_watch_readable(window, watch.fd, 0);
+  watch.watched = false;
+}
+
+void watch_port(HWND window, Watch &watch) {
+  if (!watch.watched && watch.fd != kNoDescriptor)
+    watch.watched = dlg_watch_readable(window, watch.fd, HEX_PORT_READY) != 0;
+  watch.held = false;
+}
+
+// The port a side reads: the entry its list names, unless the other side
+// names it as well (Port A reads it then).
+int side_port(HWND window, int side) {
+  const int port = dlg_combo_get_sel(window, hex_side_port_list(side));
+  if (port < 0 || port >= HEX_PORTS)
+    return kNoPort;
+  if (side == HEX_SIDE_B && port == dlg_combo_get_sel(window, hex_side_port_list(HEX_SIDE_A)))
+    return kNoPort;
+  return port;
+}
+
+// Breaks counted since the last look become a chunk of their own, ahead of
+// the bytes read with them.
+void look_at_counts(int side, uint32_t ms) {
+  Watch &watch = g_watch[side];
+  if (!watch.counted)
+    return;
+  SioLineCounts now;
+  if (SioCounts(watch.port, &now) != 1)
+    return;
+  const uint32_t breaks = now.breaks - watch.counts.breaks;
+  watch.counts = now;
+  if (breaks != 0 && hex_run != 0)
+    hex_capture_breaks(g_capture, side, watch.port, ms, breaks);
+}
+
+// One read of a side's port. Returns the bytes read (0 when none were
+// waiting, or the side is held), or -1 when the port failed.
+int read_side(HWND window, int side, bool may_hold) {
+  Watch &watch = g_watch[side];
+  const uint32_t ms = SioTimer();
+  look_at_counts(side, ms);
+  int count = 0;
+  if (hex_run == 0) {
+    // Stop: read and dropped.
+    static uint8_t dropped[HEX_READ_MAX];
+    count = SioGets(watch.port, dropped, int(sizeof dropped));
+  } else {
+    if (may_hold && hex_capture_pending(g_capture, side) >= HEX_RUN_SHARE) {
+      unwatch(window, watch);
+      watch.held = true;
+      return 0;
+    }
+    uint32_t room = 0;
+    uint8_t *into = hex_capture_room(g_capture, side, HEX_READ_MAX, &room);
+    count = SioGets(watch.port, into, int(room < HEX_READ_MAX ? room : HEX_READ_MAX));
+    if (count > 0)
+      hex_capture_commit(g_capture, side, watch.port, ms, uint32_t(count));
+  }
+  if (count < 0) {
+    // The device has gone: its descriptor would report a hang-up for ever.
+    unwatch(window, watch);
+    watch.failed = true;
+    return -1;
+  }
+  watch.failed = false;  // opened again, maybe with the same descriptor
+  watch.read_total += uint64_t(count);
+  return count;
+}
+
+void append_counts(std::string &text, const Watch &watch, uint64_t dropped, bool all) {
+  struct Count {
+    uint64_t value;
+    const char *name;
+  };
+  const Count counts[] = {
+      {watch.counts.overrun, "overrun"},          {watch.counts.parity, "parity"},
+      {watch.counts.framing, "framing"},          {watch.counts.breaks, "break"},
+      {watch.counts.overflow, "driver overflow"},
+  };
+  char piece[64];
+  bool first = true;
+  if (watch.counted) {
+    for (const Count &count : counts) {
+      if (!all && count.value == 0)
+        continue;
+      std::snprintf(piece, sizeof piece, "%s%llu %s", first ? "" : ", ",
+                    static_cast<unsigned long long>(count.value), count.name);
+      text += piece;
+      first = false;
+    }
+  }
+  if (all || dropped != 0) {
+    std::snprintf(piece, sizeof piece, "%s%llu dropped by the display", first ? "" : ", ",
+                  static_cast<unsigned long long>(dropped));
+    text += piece;
+  }
+}
+
+// The status text: what went wrong on each side, empty when nothing did;
+// the tooltips of the indicators give every count.
+void show_line_state(HWND window) {
+  std::string text;
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    const Watch &watch = g_watch[side];
+    if (watch.port == kNoPort)
+      continue;
+    std::string counts;
+    append_counts(counts, watch, hex_capture_dropped(side), false);
+    if (counts.empty())
+      continue;
+    if (!text.empty())
+      text += "; ";
+    text += hex_portnames[watch.port];
+    text += ": ";
+    text += counts;
+  }
+  if (text != g_line_state) {
+    g_line_state = text;
+    dlg_set_text(window, IDC_LINE_STATUS, text.c_str());
+  }
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    char tip[256];
+    hex_capture_line_text(side, tip, sizeof tip);
+    if (g_tip[side] != tip && hex_obj[side].open) {
+      g_tip[side] = tip;
+      hex_show_port_state(window, side, nullptr);
+    }
+  }
+}
+
+}  // namespace
+
+void hex_capture_line_text(int side, char *text, int size) {
+  const Watch &watch = g_watch[side];
+  std::string line;
+  if (watch.port == hex_obj[side].port && watch.port != kNoPort) {
+    line = watch.counted ? "Since it opened: "
+                         : "Since it opened (the device counts no line errors): ";
+    append_counts(line, watch, hex_capture_dropped(side), true);
+  }
+  std::snprintf(text, size_t(size), "%s", line.c_str());
+}
+
+void hex_capture_start(HWND window) {
+  // The dialog starts: nothing read, nothing watched yet.
+  for (Watch &watch : g_watch)
+    watch = Watch{};
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    hex_capture_clear(g_capture, side);
+    g_capture.sides[side].dropped = 0;
+  }
+  g_line_state.clear();
+  g_tip[HEX_SIDE_A].clear();
+  g_tip[HEX_SIDE_B].clear();
+  g_in_run = false;
+  g_on = true;
+  // The time of day now, against the clock the reads are stamped with.
+  timespec real{};
+  clock_gettime(CLOCK_REALTIME, &real);
+  tm local{};
+  localtime_r(&real.tv_sec, &local);
+  hex_time.face.clock_ms = SioTimer();
+  hex_time.face.day_ms = uint32_t(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 +
+                                  real.tv_nsec / 1000000);
+  hex_capture_sync(window);
+}
+
+void hex_capture_stop(HWND window) {
+  g_on = false;
+  hex_capture_sync(window);
+}
+
+void hex_capture_sync(HWND window) {
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    Watch &watch = g_watch[side];
+    const int port = capturing() ? side_port(window, side) : kNoPort;
+    int fd = port == kNoPort ? kNoDescriptor : SioHandle(port);
+    if (fd < 0)
+      fd = kNoDescriptor;
+    if (port != watch.port || fd != watch.fd) {
+      unwatch(window, watch);
+      const uint64_t read_total = watch.read_total;
+      watch = Watch{};
+      watch.read_total = read_total;
+      watch.port = port;
+      watch.fd = fd;
+      watch.dropped_before = g_capture.sides[side].dropped;
+      if (fd != kNoDescriptor)
+        watch.counted = SioCounts(port, &watch.counts) == 1;
+    }
+    if (fd == kNoDescriptor || watch.failed) {
+      unwatch(window, watch);
+      continue;
+    }
+    if (!watch.watched || watch.held)
+      watch_port(window, watch);
+  }
+}
+
+void hex_capture_ready(HWND window, int descriptor) {
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    Watch &watch = g_watch[side];
+    if (!watch.watched || watch.fd != descriptor)
+      continue;
+    // The port may have been closed (a transfer, a port change) since the
+    // watch began: the descriptor is then no longer its own.
+    if (!capturing() || SioHandle(watch.port) != descriptor) {
+      hex_capture_sync(window);
+      return;
+    }
+    read_side(window, side, !g_in_run);
+    return;
+  }
+  dlg_watch_readable(window, descriptor, 0);  // no side's any more
+}
+
+uint64_t hex_capture_run_begin(HWND window) {
+  g_in_run = true;
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    Watch &watch = g_watch[side];
+    if (watch.fd == kNoDescriptor || !capturing())
+      continue;
+    for (int reads = 0; reads < kRunReadsMax; ++reads) {
+      if (hex_capture_pending(g_capture, side) >= HEX_RUN_SHARE)
+        break;
+      if (read_side(window, side, false) <= 0)
+        break;
+    }
+  }
+  return g_capture.next_seq;
+}
+
+void hex_capture_run_end(HWND window) {
+  g_in_run = false;
+  hex_capture_sync(window);
+  show_line_state(window);
+}
+
+int hex_capture_next(uint64_t before, uint8_t *out, int max, HexCapturePiece *piece) {
+  return hex_capture_take(g_capture, before, out, max, piece);
+}
+
+void hex_capture_drop_all() {
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B})
+    hex_capture_clear(g_capture, side);
+}
+
+uint64_t hex_capture_read_total(int side) { return g_watch[side].read_total; }
+
+uint32_t hex_capture_waiting(int side) { return hex_capture_pending(g_capture, side); }
+
+uint64_t hex_capture_dropped(int side) {
+  return g_capture.sides[side].dropped - g_watch[side].dropped_before;
+}

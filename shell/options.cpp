@@ -1,0 +1,327 @@
+// The command line: parsing it, and handing its choices to the monitor.
+#include "shell/options.h"
+
+#include "hex/hex.h"
+#include "resources/ids.h"
+#include "ser/ser.h"
+#include "shell/shell.h"
+
+#include <cctype>
+#include <getopt.h>
+#include <strings.h>
+#include <vector>
+
+namespace {
+
+// getopt's values of the options without a short form.
+enum : int {
+  OPT_DATA_BITS = 256,
+  OPT_PARITY,
+  OPT_STOP_BITS,
+  OPT_FLOW,
+  OPT_VIEW,
+  OPT_LOG,
+};
+
+const option kLongOptions[] = {
+    {"port-a", required_argument, nullptr, 'a'},
+    {"port-b", required_argument, nullptr, 'b'},
+    {"speed", required_argument, nullptr, 's'},
+    {"data-bits", required_argument, nullptr, OPT_DATA_BITS},
+    {"parity", required_argument, nullptr, OPT_PARITY},
+    {"stop-bits", required_argument, nullptr, OPT_STOP_BITS},
+    {"flow", required_argument, nullptr, OPT_FLOW},
+    {"view", required_argument, nullptr, OPT_VIEW},
+    {"log", required_argument, nullptr, OPT_LOG},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+// The leading ':' has a missing value reported apart from an unknown option.
+constexpr char kShortOptions[] = ":a:b:s:hV";
+
+// The short name of the Hexadecimal view on the command line.
+constexpr char kHexViewWord[] = "hex";
+
+const char *long_name(int value) {
+  for (const option &o : kLongOptions)
+    if (o.name && o.val == value)
+      return o.name;
+  return "?";
+}
+
+// Index of the entry equal to `value` (letter case ignored), or -1.
+template <size_t N, size_t W>
+int find_entry(const char (&table)[N][W], const char *value) {
+  for (size_t i = 0; i < N; ++i)
+    if (strcasecmp(table[i], value) == 0)
+      return int(i);
+  return -1;
+}
+
+std::string lower(const char *text) {
+  std::string out = text;
+  for (char &c : out)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// "a, b, c or d".
+std::string either(const std::vector<std::string> &words) {
+  std::string out;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (i > 0)
+      out += i + 1 == words.size() ? " or " : ", ";
+    out += words[i];
+  }
+  return out;
+}
+
+template <size_t N, size_t W>
+std::string entry_words(const char (&table)[N][W]) {
+  std::vector<std::string> words;
+  for (size_t i = 0; i < N; ++i)
+    words.push_back(lower(table[i]));
+  return either(words);
+}
+
+int find_port(const char *v) { return find_entry(hex_portnames, v); }
+int find_speed(const char *v) { return find_entry(hex_baudcode, v); }
+int find_data_bits(const char *v) { return find_entry(hex_data, v); }
+int find_parity(const char *v) { return find_entry(hex_parity, v); }
+int find_stop_bits(const char *v) { return find_entry(hex_stop, v); }
+int find_flow(const char *v) { return find_entry(hex_flow, v); }
+int find_view(const char *v) {
+  return strcasecmp(v, kHexViewWord) == 0 ? int(HEX_VIEW_HEXADECIMAL) : find_entry(hex_view, v);
+}
+
+std::string port_words() {
+  return std::string(hex_portnames[0]) + " to " + hex_portnames[HEX_PORTS - 1];
+}
+std::string speed_words() { return entry_words(hex_baudcode); }
+std::string data_bits_words() { return entry_words(hex_data); }
+std::string parity_words() { return entry_words(hex_parity); }
+std::string stop_bits_words() { return entry_words(hex_stop); }
+std::string flow_words() { return entry_words(hex_flow); }
+std::string view_words() {
+  std::string words = entry_words(hex_view);
+  return kHexViewWord + words.substr(words.find(','));
+}
+
+// An option whose value is an entry of a list.
+struct ListOption {
+  int value;         // getopt's value
+  const char *what;  // what its value is, for messages
+  int (*find)(const char *text);
+  std::string (*words)();
+  int *(*field)(WinStartOptions &options);
+};
+
+const ListOption kListOptions[] = {
+    {'a', "Comm Port entry", find_port, port_words,
+     [](WinStartOptions &o) { return &o.port[HEX_SIDE_A]; }},
+    {'b', "Comm Port entry", find_port, port_words,
+     [](WinStartOptions &o) { return &o.port[HEX_SIDE_B]; }},
+    {'s', "speed", find_speed, speed_words, [](WinStartOptions &o) { return &o.speed; }},
+    {OPT_DATA_BITS, "number of data bits", find_data_bits, data_bits_words,
+     [](WinStartOptions &o) { return &o.data_bits; }},
+    {OPT_PARITY, "parity", find_parity, parity_words,
+     [](WinStartOptions &o) { return &o.parity; }},
+    {OPT_STOP_BITS, "number of stop bits", find_stop_bits, stop_bits_words,
+     [](WinStartOptions &o) { return &o.stop_bits; }},
+    {OPT_FLOW, "flow control", find_flow, flow_words, [](WinStartOptions &o) { return &o.flow; }},
+    {OPT_VIEW, "view", find_view, view_words, [](WinStartOptions &o) { return &o.view; }},
+};
+
+const ListOption *list_option(int value) {
+  for (const ListOption &o : kListOptions)
+    if (o.value == value)
+      return &o;
+  return nullptr;
+}
+
+WinParsed fault(const std::string &what) {
+  WinParsed parsed;
+  parsed.command = WinCommand::Error;
+  parsed.error = "kestrelon: " + what;
+  return parsed;
+}
+
+// getopt_long's '?': an unknown short option, a long option given a value it
+// does not take, or an unknown or ambiguous long option (`argument`).
+WinParsed option_fault(int optionValue, const char *argument) {
+  if (optionValue != 0) {
+    for (const option &o : kLongOptions)
+      if (o.name && o.val == optionValue)
+        return fault("option '--" + std::string(o.name) + "' doesn't allow an argument");
+    return fault("invalid option -- '" + std::string(1, char(optionValue)) + "'");
+  }
+  std::string given = argument ? argument : "";
+  std::string name = given.substr(0, given.find('=')).substr(2);
+  std::vector<std::string> matches;
+  for (const option &o : kLongOptions)
+    if (o.name && std::string(o.name).compare(0, name.size(), name) == 0)
+      matches.push_back("'--" + std::string(o.name) + "'");
+  if (matches.size() > 1) {
+    std::string list;
+    for (const std::string &m : matches)
+      list += " " + m;
+    return fault("option '--" + name + "' is ambiguous; possibilities:" + list);
+  }
+  return fault("unrecognized option '" + given + "'");
+}
+
+// getopt_long's ':': an option at the end of the line without its value.
+WinParsed missing_value(int optionValue, const char *argument) {
+  const std::string given = argument ? argument : "";
+  if (given.rfind("--", 0) == 0)
+    return fault("option '--" + std::string(long_name(optionValue)) + "' requires an argument");
+  return fault("option requires an argument -- '" + std::string(1, char(optionValue)) + "'");
+}
+
+}  // namespace
+
+WinParsed win_parse_options(int argc, const char *const argv[]) {
+  // getopt_long orders the pointers (options first); the strings stay.
+  std::vector<char *> args;
+  for (int i = 0; i < argc; ++i)
+    args.push_back(const_cast<char *>(argv[i]));
+  args.push_back(nullptr);
+
+  WinParsed parsed;
+  WinStartOptions &options = parsed.options;
+  opterr = 0;  // the messages are ours
+  optind = 0;  // start afresh: the parse may run more than once
+  int value;
+  while ((value = getopt_long(argc, args.data(), kShortOptions, kLongOptions, nullptr)) != -1) {
+    const char *argument = optind > 0 && optind <= argc ? args[size_t(optind - 1)] : nullptr;
+    if (value == 'h' || value == 'V') {
+      WinParsed done;
+      done.command = value == 'h' ? WinCommand::Help : WinCommand::Version;
+      return done;
+    }
+    if (value == '?')
+      return option_fault(optopt, argument);
+    if (value == ':')
+      return missing_value(optopt, argument);
+    if (value == OPT_LOG) {
+      if (*optarg == '\0')
+        return fault("empty file name for '--log'");
+      options.log = optarg;
+      continue;
+    }
+    const ListOption *list = list_option(value);
+    if (!list)
+      continue;  // none: every other option is handled above
+    const int entry = list->find(optarg);
+    if (entry < 0)
+      return fault("invalid " + std::string(list->what) + " '" + optarg + "' for '--" +
+                   long_name(value) + "' (choose " + list->words() + ")");
+    *list->field(options) = entry;
+  }
+
+  const int devices = argc - optind;
+  if (devices > 2)
+    return fault("too many devices: '" + std::string(args[size_t(optind + 2)]) +
+                 "' (at most DEVICE_A and DEVICE_B)");
+  for (int side = 0; side < devices; ++side) {
+    options.device[side] = args[size_t(optind + side)];
+    if (options.device[side].empty())
+      return fault("empty device name");
+  }
+  if (devices == 2 && win_start_port(options, HEX_SIDE_A) == win_start_port(options, HEX_SIDE_B))
+    return fault("DEVICE_A and DEVICE_B would both be " +
+                 std::string(hex_portnames[win_start_port(options, HEX_SIDE_A)]) +
+                 " (choose other entries with --port-a or --port-b)");
+  return parsed;
+}
+
+std::string win_usage() {
+  return "Usage: kestrelon [OPTION]... [DEVICE_A [DEVICE_B]]\n"
+         "Monitor and terminal for two serial ports, Port A and Port B, in one window.\n"
+         "\n"
+         "DEVICE_A and DEVICE_B are the devices Port A and Port B start on, for example\n"
+         "/dev/ttyUSB0; each is what its side's Comm Port entry names.\n"
+         "\n"
+         "  -a, --port-a=COMn      Port A's Comm Port entry: " +
+         port_words() +
+         " (default COM1)\n"
+         "  -b, --port-b=COMn      Port B's Comm Port entry (default COM2)\n"
+         "  -s, --speed=RATE       speed of both ports in bit/s (default 9600):\n"
+         "          " +
+         speed_words() +
+         "\n"
+         "      --data-bits=BITS   " +
+         data_bits_words() +
+         " (default 8)\n"
+         "      --parity=PARITY    " +
+         parity_words() +
+         " (default none)\n"
+         "      --stop-bits=BITS   " +
+         stop_bits_words() +
+         " (default 1)\n"
+         "      --flow=FLOW        flow control: " +
+         flow_words() +
+         " (default none)\n"
+         "      --view=VIEW        " +
+         view_words() +
+         " (default hex)\n"
+         "      --log=FILE         log all traffic into the HTML file FILE from the start\n"
+         "  -h, --help             show this help and exit\n"
+         "  -V, --version          show the version and exit\n"
+         "\n"
+         "Without a device on the command line, COM<n> opens the device that the\n"
+         "environment variable KESTRELON_COM<n> names, else its own (see kestrelon(1)).\n"
+         "A device that cannot be opened shows as a greyed indicator in the window.\n"
+         "\n"
+         "Exit status: 0, or 2 when the command line is wrong.\n";
+}
+
+std::string win_version() { return "kestrelon " KESTRELON_VERSION "\n"; }
+
+int win_start_port(const WinStartOptions &options, int side) {
+  return options.port[side] >= 0 ? options.port[side] : side;
+}
+
+namespace {
+
+WinStartOptions g_start;  // the options being started with
+
+}  // namespace
+
+void win_set_start_options(const WinStartOptions &options) {
+  g_start = options;
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    hex_start_port[side] = win_start_port(options, side);
+    if (!options.device[side].empty())
+      SioMapDevice(hex_start_port[side], options.device[side].c_str());
+  }
+}
+
+void win_apply_start_options(HWND window) {
+  struct LineSetting {
+    int entry;
+    int lists[2];  // Port A's list, Port B's
+  };
+  const LineSetting settings[] = {
+      {g_start.speed, {IDC_SPEED_A, IDC_SPEED_B}},
+      {g_start.data_bits, {IDC_DATA_A, IDC_DATA_B}},
+      {g_start.parity, {IDC_PARITY_A, IDC_PARITY_B}},
+      {g_start.stop_bits, {IDC_STOP_A, IDC_STOP_B}},
+      {g_start.flow, {IDC_FLOW_A, IDC_FLOW_B}},
+  };
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    const bool closed = !hex_obj[side].open;
+    if (closed)
+      hex_hold_err_msg(true);
+    for (const LineSetting &setting : settings)
+      if (setting.entry >= 0)
+        win_choose_entry(window, setting.lists[side], setting.entry);
+    if (closed)
+      hex_hold_err_msg(false);
+  }
+  if (g_start.view >= 0)
+    win_choose_entry(window, IDC_VIEW, g_start.view);
+  if (!g_start.log.empty())
+    hex_log_open_file(window, g_start.log.c_str());
+}

@@ -1,0 +1,370 @@
+// The Time view's lines and the capture rings of the pure core: heads and
+// times of day near the clock's wrap and midnight, where lines start, the
+// views' text with heads and breaks, and the rings' order of arrival,
+// pieces, and bytes dropped when full (counted, never silently).
+#include "hex/core/hexcore.h"
+#include "support/random_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kNearWrap = 0xFFFFFFF5u;
+
+// What a routine put into its sink, as one text, and by port.
+class TextSink final : public HexSink {
+public:
+  void show(int port, const char *text, int length) override {
+    all.append(text, size_t(length));
+    ports.push_back(port);
+  }
+  std::string all;
+  std::vector<int> ports;
+};
+
+std::string head(uint32_t day_ms, uint32_t delta, int port, HexDirection direction) {
+  char out[HEX_HEAD_MAX];
+  const int length = hex_time_head(out, day_ms, delta, port, direction);
+  EXPECT_EQ(size_t(length), std::strlen(out));
+  return out;
+}
+
+constexpr uint32_t at(int hours, int minutes, int seconds, int ms) {
+  return uint32_t(((hours * 60 + minutes) * 60 + seconds) * 1000 + ms);
+}
+
+}  // namespace
+
+TEST(TimeView, HeadsGiveTheTimeOfDayTheDeltaAndThePort) {
+  struct Row {
+    uint32_t day_ms, delta;
+    int port;
+    HexDirection direction;
+    const char *text;
+  } rows[] = {
+      {0, 0, 0, HEX_RECEIVED, "\n00:00:00.000 +0 Rx1 "},
+      {at(12, 34, 56, 789), 52, 1, HEX_RECEIVED, "\n12:34:56.789 +52 Rx2 "},
+      {at(9, 5, 7, 40), 3, 0, HEX_SENT, "\n09:05:07.040 +3 Tx1 "},
+      {HEX_DAY_MS - 1, 0xFFFFFFFFu, 15, HEX_SENT, "\n23:59:59.999 +4294967295 Tx16 "},
+      {HEX_DAY_MS + 5, 1, 0, HEX_RECEIVED, "\n00:00:00.005 +1 Rx1 "},
+  };
+  for (const Row &row : rows)
+    EXPECT_EQ(head(row.day_ms, row.delta, row.port, row.direction), row.text);
+}
+
+TEST(TimeView, TimeOfDayFollowsTheClockAcrossItsWrapAndMidnight) {
+  const HexClockFace face{kNearWrap, at(23, 59, 59, 990)};
+  struct Row {
+    uint32_t ms, day_ms;
+  } rows[] = {
+      {kNearWrap, at(23, 59, 59, 990)},
+      {kNearWrap + 9, at(23, 59, 59, 999)},
+      {kNearWrap + 10, 0},                   // midnight
+      {5, 6},                                // past the clock's wrap: 16 ms after the face
+      {kNearWrap - 5, at(23, 59, 59, 985)},  // read just before the face was set
+  };
+  for (const Row &row : rows)
+    EXPECT_EQ(hex_time_of_day(face, row.ms), row.day_ms) << row.ms;
+  EXPECT_EQ(hex_time_of_day(HexClockFace{100, 3}, 90), HEX_DAY_MS - 7);
+}
+
+// Each chunk, in order: whether it starts a line and with which delta.
+TEST(TimeView, LinesStartAtAnotherPortOrDirectionAndAfterGapsLongerThanTheGap) {
+  struct Row {
+    int port;
+    HexDirection direction;
+    uint32_t after;     // ms after the first chunk
+    const char *start;  // "+delta Rx1" of the line it starts, "" when it goes on
+  } rows[] = {
+      {0, HEX_RECEIVED, 0, "+0 Rx1"},    // the first chunk heads the first line
+      {0, HEX_RECEIVED, 20, ""},         // 20 ms is not longer than the gap
+      {0, HEX_RECEIVED, 41, "+41 Rx1"},  // 21 ms is; across the clock's wrap
+      {0, HEX_RECEIVED, 45, ""},
+      {1, HEX_RECEIVED, 45, "+4 Rx2"},  // another port, no time between
+      {1, HEX_SENT, 46, "+1 Tx2"},      // another direction
+      {1, HEX_SENT, 66, ""},
+      {1, HEX_SENT, 86, ""},  // the gap counts from the last chunk, not the line
+      {0, HEX_RECEIVED, 86, "+40 Rx1"},
+      {0, HEX_RECEIVED, 5000, "+4914 Rx1"},
+  };
+  HexTimeLines lines;
+  lines.on = 1;
+  lines.face = HexClockFace{kNearWrap, 0};
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.after);
+    char out[HEX_HEAD_MAX];
+    const int length = hex_time_chunk(lines, row.port, row.direction, kNearWrap + row.after, out);
+    if (*row.start == '\0') {
+      EXPECT_EQ(length, 0);
+      continue;
+    }
+    ASSERT_GT(length, 0);
+    const std::string text(out, size_t(length));
+    // The time of day of the chunk's first byte, then the delta and port.
+    EXPECT_EQ(text.substr(0, 14), head(row.after, 0, 0, HEX_RECEIVED).substr(0, 14));
+    EXPECT_EQ(text.substr(14), std::string(row.start) + " ");
+  }
+}
+
+// The text of a stream in every view with Time on: the same whatever the
+// reads within a line, heads where lines start, and frames headed with the
+// time their closing flag came.
+TEST(TimeView, ChunksOfAViewAreHeadedWhereTheirLinesStart) {
+  struct Read {
+    int port;
+    uint32_t ms;
+    std::string bytes;
+  };
+  const std::string ppp_open("\x7E\xFF\x03", 3), ppp_close("\xC0\x21\x7E", 3);
+  struct Row {
+    int32_t view;
+    std::vector<Read> reads;
+    std::string with_time, without;
+  } rows[] = {
+      {HEX_VIEW_HEXADECIMAL,
+       {{0, 1000, "\x01\x02"}, {0, 1005, "\x03"}, {0, 1050, "\x04"}, {1, 1050, "\x05"}},
+       "\n00:00:01.000 +0 Rx1  01 02 03\n00:00:01.050 +50 Rx1  04\n00:00:01.050 +0 Rx2  05",
+       " 01 02 03 04 05"},
+      {HEX_VIEW_ASCII,
+       {{1, 0, "ab"}, {1, 20, "c"}, {0, 21, "d"}, {1, 30, "e"}},
+       "\n00:00:00.000 +0 Rx2 abc\n00:00:00.021 +21 Rx1 d\n00:00:00.030 +9 Rx2 e",
+       "abcde"},
+      {HEX_VIEW_PPP,
+       {{1, 60, ppp_open}, {1, 70, ppp_close}, {0, 75, "\x7E"}},
+       "\n00:00:00.070 +0 Rx2  7E FF 03 C0 21",
+       "\nRx2   123  7E FF 03 C0 21"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.view);
+    for (bool on : {true, false}) {
+      // Each read whole, and each cut in two: a line's text is the same.
+      for (bool cut : {false, true}) {
+        hex_obj_t records[2] = {};
+        for (hex_obj_t &record : records)
+          record.icni_len = HEX_ICNI_NO_LENGTH;
+        HexTimeLines lines;
+        lines.on = on;
+        TextSink sink;
+        for (const Read &read : row.reads) {
+          std::vector<std::string> parts{read.bytes};
+          if (cut && read.bytes.size() > 1)
+            parts = {read.bytes.substr(0, 1), read.bytes.substr(1)};
+          for (std::string part : parts) {
+            const int count = int(part.size());
+            part.resize(part.size() * 3 + 1);
+            hex_show_chunk(row.view, records[read.port], read.port, 123, lines, read.ms,
+                           part.data(), count, sink);
+          }
+        }
+        EXPECT_EQ(sink.all, on ? row.with_time : row.without) << "on " << on << " cut " << cut;
+      }
+    }
+  }
+}
+
+TEST(TimeView, BreaksAreLinesOfTheirOwnNeverBytes) {
+  struct Row {
+    bool on;
+    uint32_t breaks;
+    const char *text;
+  } rows[] = {
+      {false, 0, ""},
+      {false, 1, "\nRx2 <BREAK>"},
+      {false, 3, "\nRx2 <BREAK x3>"},
+      {true, 1, "\n00:00:00.007 +0 Rx2 <BREAK>"},
+      {true, 2, "\n00:00:00.007 +0 Rx2 <BREAK x2>"},
+  };
+  for (const Row &row : rows) {
+    HexTimeLines lines;
+    lines.on = row.on;
+    TextSink sink;
+    hex_show_breaks(lines, 1, 7, row.breaks, sink);
+    EXPECT_EQ(sink.all, row.text);
+    if (!row.on || row.breaks == 0)
+      continue;
+    // Bytes right behind the break start a line of their own.
+    char bytes[8] = "A";
+    hex_show_chunk(HEX_VIEW_ASCII, *std::make_unique<hex_obj_t>(), 1, 0, lines, 8, bytes, 1, sink);
+    EXPECT_EQ(sink.all, std::string(row.text) + "\n00:00:00.008 +1 Rx2 A");
+    EXPECT_EQ(sink.ports, (std::vector<int>{1, 1, 1}));
+  }
+}
+
+// --- Capture rings ---------------------------------------------------------------------
+
+namespace {
+
+struct Captured {
+  int side, port;
+  uint32_t ms, breaks;
+  std::string bytes;
+};
+
+std::unique_ptr<HexCapture> empty_capture() { return std::make_unique<HexCapture>(); }
+
+void put(HexCapture &capture, int side, int port, uint32_t ms, const std::string &bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    uint32_t room = 0;
+    uint8_t *into = hex_capture_room(capture, side, uint32_t(bytes.size() - done), &room);
+    ASSERT_GT(room, 0u);
+    const uint32_t count = std::min<uint32_t>(room, uint32_t(bytes.size() - done));
+    std::memcpy(into, bytes.data() + done, count);
+    hex_capture_commit(capture, side, port, ms, count);
+    done += count;
+  }
+}
+
+std::vector<Captured> take_all(HexCapture &capture, uint64_t before = UINT64_MAX, int max = 8192) {
+  std::vector<Captured> out;
+  std::vector<uint8_t> buffer(size_t(max) + 1);
+  HexCapturePiece piece{};
+  while (hex_capture_take(capture, before, buffer.data(), max, &piece))
+    out.push_back({piece.side, piece.port, piece.ms, piece.breaks,
+                   std::string(reinterpret_cast<char *>(buffer.data()), size_t(piece.count))});
+  return out;
+}
+
+}  // namespace
+
+TEST(Capture, BothSidesComeOutInTheOrderTheyArrivedJoiningOnlyDirectFollowers) {
+  auto capture = empty_capture();
+  put(*capture, 0, 0, 1, "a");
+  put(*capture, 0, 0, 1, "b");  // joins: same side, port and millisecond
+  put(*capture, 1, 1, 1, "X");  // the other side between
+  put(*capture, 0, 0, 1, "c");  // so this is a chunk of its own
+  put(*capture, 0, 0, 2, "d");  // another millisecond
+  hex_capture_breaks(*capture, 1, 1, 2, 2);
+  put(*capture, 1, 1, 2, "Y");  // behind a break: its own chunk
+  const uint64_t before = capture->next_seq;
+  put(*capture, 1, 1, 3, "late");  // came after the run began
+  const std::vector<Captured> got = take_all(*capture, before);
+  ASSERT_EQ(got.size(), 6u);
+  const char *bytes[] = {"ab", "X", "c", "d", "", "Y"};
+  const int sides[] = {0, 1, 0, 0, 1, 1};
+  const uint32_t ms[] = {1, 1, 1, 2, 2, 2};
+  for (size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(got[i].bytes, bytes[i]);
+    EXPECT_EQ(got[i].side, sides[i]);
+    EXPECT_EQ(got[i].port, sides[i]);
+    EXPECT_EQ(got[i].ms, ms[i]);
+    EXPECT_EQ(got[i].breaks, i == 4 ? 2u : 0u);
+  }
+  EXPECT_EQ(hex_capture_pending(*capture, 1), 4u);
+  const std::vector<Captured> rest = take_all(*capture);
+  ASSERT_EQ(rest.size(), 1u);
+  EXPECT_EQ(rest[0].bytes, "late");
+}
+
+TEST(Capture, AChunkLargerThanAPieceComesInPiecesOfItsTime) {
+  auto capture = empty_capture();
+  const std::string bytes = random_text(20000, 1);
+  put(*capture, 1, 4, 77, bytes);
+  const std::vector<Captured> got = take_all(*capture, UINT64_MAX, 8192);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].bytes.size(), 8192u);
+  EXPECT_EQ(got[2].bytes.size(), 20000u - 2 * 8192u);
+  EXPECT_EQ(got[0].bytes + got[1].bytes + got[2].bytes, bytes);
+  for (const Captured &piece : got) {
+    EXPECT_EQ(piece.ms, 77u);
+    EXPECT_EQ(piece.port, 4);
+  }
+}
+
+// A full ring drops its oldest bytes, and only those, counting each: what
+// comes out is the newest bytes in order, and taken plus dropped is read.
+TEST(Capture, AFullRingDropsItsOldestBytesAndCountsThem) {
+  auto capture = empty_capture();
+  const std::string old = random_text(10, 4), first = random_text(HEX_CAPTURE_BYTES - 110, 2);
+  const std::string x(50, 'x'), more = random_text(1000, 3);
+  put(*capture, 0, 0, 0, old);
+  hex_capture_breaks(*capture, 0, 0, 1, 1);  // dropped with the bytes around it
+  put(*capture, 0, 0, 2, first);
+  put(*capture, 0, 0, 3, x);
+  hex_capture_breaks(*capture, 0, 0, 4, 1);  // kept: no byte behind it is dropped
+  EXPECT_EQ(capture->sides[0].dropped, 0u);
+  put(*capture, 0, 0, 5, more);  // 50 bytes free: 950 go
+  put(*capture, 1, 1, 5, "B");
+  EXPECT_EQ(capture->sides[0].dropped, 950u);
+  const std::vector<Captured> got = take_all(*capture);
+  std::string side_a;
+  std::vector<uint32_t> break_ms;
+  for (const Captured &piece : got) {
+    if (piece.side != 0)
+      continue;
+    side_a += piece.bytes;
+    if (piece.breaks)
+      break_ms.push_back(piece.ms);
+  }
+  EXPECT_EQ(break_ms, std::vector<uint32_t>{4});
+  EXPECT_EQ(side_a, (old + first + x + more).substr(950));
+  EXPECT_EQ(got.back().bytes, "B");
+  EXPECT_EQ(capture->sides[1].dropped, 0u);
+}
+
+TEST(Capture, WithEveryChunkTakenTheOldestGoesCounted) {
+  auto capture = empty_capture();
+  for (uint32_t i = 0; i < HEX_CAPTURE_CHUNKS + 5; ++i)
+    put(*capture, 0, 0, i, std::string(1, char(i)));  // each millisecond a chunk
+  EXPECT_EQ(capture->sides[0].dropped, 5u);
+  const std::vector<Captured> got = take_all(*capture);
+  ASSERT_EQ(got.size(), HEX_CAPTURE_CHUNKS);
+  EXPECT_EQ(got.front().ms, 5u);
+  EXPECT_EQ(got.front().bytes, std::string(1, char(5)));
+}
+
+// Reads of random sizes on both sides, taken at random moments in random
+// pieces, often past a full ring: every piece is exactly the oldest bytes
+// waiting once the counted drops are taken off the front, and pieces come
+// in the order of arrival.
+TEST(Capture, RandomReadsAndTakesLoseNothingUncounted) {
+  auto capture = empty_capture();
+  std::mt19937 random(99);
+  std::string waiting[2];  // what the ring should hold, oldest first
+  uint64_t dropped_seen[2] = {0, 0};
+  uint32_t last_ms = 0;
+  for (int step = 0; step < 1500; ++step) {
+    const int side = int(random() % 2);
+    const size_t size = random() % 4 == 0 ? random() % 300000 : random() % 2000;
+    const std::string bytes = random_text(size, uint32_t(step));
+    const uint32_t ms = uint32_t(step / 3);
+    put(*capture, side, side + 2, ms, bytes);
+    const uint64_t dropped = capture->sides[side].dropped - dropped_seen[side];
+    dropped_seen[side] = capture->sides[side].dropped;
+    ASSERT_LE(dropped, waiting[side].size()) << "dropped what had just come";
+    waiting[side].erase(0, size_t(dropped));
+    waiting[side] += bytes;
+    ASSERT_EQ(hex_capture_pending(*capture, side), waiting[side].size());
+    if (random() % 50 != 0)
+      continue;
+    for (const Captured &piece : take_all(*capture, UINT64_MAX, int(1 + random() % 9000))) {
+      EXPECT_GE(piece.ms, last_ms);
+      last_ms = piece.ms;
+      EXPECT_EQ(piece.port, piece.side + 2);
+      ASSERT_EQ(piece.bytes, waiting[piece.side].substr(0, piece.bytes.size()));
+      waiting[piece.side].erase(0, piece.bytes.size());
+    }
+  }
+  for (int side : {0, 1})
+    EXPECT_GT(capture->sides[side].dropped, 0u) << "the ring of side " << side << " never filled";
+}
+
+TEST(Capture, ClearingDropsWhatWaitsWithoutCountingIt) {
+  auto capture = empty_capture();
+  put(*capture, 0, 0, 1, "abc");
+  hex_capture_breaks(*capture, 0, 0, 1, 1);
+  put(*capture, 1, 1, 1, "d");
+  hex_capture_clear(*capture, 0);
+  EXPECT_EQ(hex_capture_pending(*capture, 0), 0u);
+  EXPECT_EQ(capture->sides[0].dropped, 0u);
+  const std::vector<Captured> got = take_all(*capture);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].bytes, "d");
+}
