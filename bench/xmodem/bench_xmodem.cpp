@@ -41,6 +41,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -127,9 +128,11 @@ struct Run {
 };
 
 // The window on COM1 = end a of the line: Start with "XModem 1K", the file
-// dialog answering `path`, its timers running until the transfer has ended.
+// dialog answering `path`, `afterStart` called, its timers running until the
+// transfer has ended.
 Run windowTransfer(const xytest::Line &line, bool send, const std::string &path,
-                   const std::string &workDir, int timeoutMs) {
+                   const std::string &workDir, int timeoutMs,
+                   const std::function<bool()> &afterStart) {
   Run run;
   setenv("KESTRELON_COM1", line.a().c_str(), 1);
   setenv("KESTRELON_COM2", (workDir + "/no-such-tty").c_str(), 1);
@@ -149,6 +152,8 @@ Run windowTransfer(const xytest::Line &line, bool send, const std::string &path,
   g_run_ended = false;
   const auto start = Clock::now();
   dlg_user_click(window, IDC_XFER_START);
+  if (!afterStart())
+    dlg_user_click(window, IDC_XFER_ABORT);
   QTimer deadline;
   deadline.start(timeoutMs);
   while (hex_xmodem_busy && deadline.isActive())
@@ -172,11 +177,8 @@ Run windowTransfer(const xytest::Line &line, bool send, const std::string &path,
 
 // rx -c on end b, through pipes (it exits right after its last ACK).
 bool startRx(xytest::Process &rx, const std::string &end, const std::string &dir) {
-  const bool ok =
-      rx.start({"socat", "OPEN:" + end + ",raw,echo=0", "EXEC:rx -c received.bin,pipes"}, dir, "",
-               dir + "/../rx.log");
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  return ok;
+  return rx.start({"socat", "OPEN:" + end + ",raw,echo=0", "EXEC:rx -c received.bin,pipes"}, dir,
+                  "", dir + "/../rx.log");
 }
 
 std::vector<std::string> lineOptions(int oneIn, int seed) {
@@ -196,11 +198,15 @@ Run oursSend(const std::vector<uint8_t> &content, int oneIn, int seed, int timeo
   Dirs d("send");
   xytest::Line line(d.root);
   xytest::Process rx;
-  if (!line.startSim(lineOptions(oneIn, seed)) || !startRx(rx, line.b(), d.peer))
+  if (!line.startSim(lineOptions(oneIn, seed)))
     return {};
   const std::string source = d.ours + "/source.bin";
   writeFileBytes(source, content);
-  Run run = windowTransfer(line, true, source, d.ours, timeoutMs);
+  // rx starts once Start is pressed, its time counted: the window shows
+  // what comes before Start, and rx repeats its start character only 10 s
+  // after the first.
+  Run run = windowTransfer(line, true, source, d.ours, timeoutMs,
+                           [&] { return startRx(rx, line.b(), d.peer); });
   rx.wait(15000);
   run.rightFile = xytest::equalSaveFill(content, readFileBytes(d.peer + "/received.bin"));
   return run;
@@ -216,7 +222,7 @@ Run oursReceive(const std::vector<uint8_t> &content, int oneIn, int seed, int ti
     return {};
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   const std::string target = d.ours + "/received.bin";
-  Run run = windowTransfer(line, false, target, d.ours, timeoutMs);
+  Run run = windowTransfer(line, false, target, d.ours, timeoutMs, [] { return true; });
   sx.wait(15000);
   run.rightFile = xytest::equalSaveFill(content, readFileBytes(target));
   return run;
@@ -232,6 +238,7 @@ Run lrzsz(const std::vector<uint8_t> &content, int oneIn, int seed, bool senderO
   if (!line.startSim(lineOptions(oneIn, seed)) ||
       !startRx(rx, senderOnA ? line.b() : line.a(), d.peer))
     return {};
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
   Run run;
   const auto start = Clock::now();
   if (!sx.start({"sx", "-k", "source.bin"}, d.ours, senderOnA ? line.a() : line.b(),
