@@ -145,9 +145,9 @@ bool waitForOutput(int fd) {
   return queued > 0;
 }
 
-// Common start of the writes of several bytes: 0 when there are bytes to
-// write, 1 when there are none, else the call's error code.
-int writePrologue(int port, const uint8_t *buffer, int length) {
+// Common start of the reads and writes of several bytes: 0 when there are
+// bytes to move, 1 when there are none, else the call's error code.
+int bufferPrologue(int port, const uint8_t *buffer, int length) {
   if (int r = SioPrologue(port))
     return r;
   if (length <= 0)
@@ -302,7 +302,7 @@ int SioPutc(int port, int byte) {
 }
 
 int SioPuts(int port, const uint8_t *buffer, int length) {
-  if (int r = writePrologue(port, buffer, length))
+  if (int r = bufferPrologue(port, buffer, length))
     return r > 0 ? 0 : r;
   WriteOutcome out =
       writeWithDeadline(PortData[port].Handle, buffer, length, PortData[port].Dcb->BaudRate);
@@ -315,7 +315,7 @@ int SioPuts(int port, const uint8_t *buffer, int length) {
 }
 
 int SioPutsNow(int port, const uint8_t *buffer, int length) {
-  if (int r = writePrologue(port, buffer, length))
+  if (int r = bufferPrologue(port, buffer, length))
     return r > 0 ? 0 : r;
   for (;;) {
     ssize_t n = write(PortData[port].Handle, buffer, size_t(length));
@@ -354,12 +354,8 @@ int SioGetc(int port) {
 }
 
 int SioGets(int port, uint8_t *buffer, int length) {
-  if (int r = SioPrologue(port))
-    return r;
-  if (length <= 0)
-    return 0;
-  if (!buffer)
-    return SioFail(EINVAL);
+  if (int r = bufferPrologue(port, buffer, length))
+    return r > 0 ? 0 : r;
   PortRecord &rec = PortData[port];
   if (rec.UnGetByte != 0) {
     buffer[0] = rec.UnGetByte;
