@@ -151,9 +151,7 @@ void port_changed(HWND window, int side) {
     hex_show_port_state(window, side, reason);
   } else {
     record.open = 1;
-    record.status = SioBaud(record.port, record.baud);
-    record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
-    record.status = SioFlow(record.port, hex_flow_mode(record.flow));
+    hex_apply_side_settings(record);
     SioDTR(record.port, 'S');
     hex_show_port_state(window, side, nullptr);
   }
@@ -164,6 +162,13 @@ void port_changed(HWND window, int side) {
 }
 
 }  // namespace
+
+void hex_apply_side_settings(hex_obj_t &record) {
+  record.status = SioBaud(record.port, record.baud);
+  record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
+  // Last: the flow control's apply sets DTR and RTS as they were last set.
+  record.status = SioFlow(record.port, hex_flow_mode(record.flow));
+}
 
 void hex_speed_typed(HWND window, int id) {
   const int side = id == IDC_SPEED_B ? HEX_SIDE_B : HEX_SIDE_A;
