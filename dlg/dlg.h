@@ -118,6 +118,10 @@ int dlg_button_state(HWND window, int id);
 void dlg_check_radio(HWND window, int first, int last, int check);
 
 void dlg_set_focus(HWND window, int id);
+// A disabled control is greyed and takes no click, choice or typing
+// (EnableWindow); 1 when the control is enabled.
+void dlg_enable(HWND window, int id, bool enabled);
+int dlg_enabled(HWND window, int id);
 // Id of the control holding the keyboard focus; 0 when none of the dialog's.
 int dlg_focus_id(HWND window);
 void dlg_set_tooltip(HWND window, int id, const char *text);  // file system's encoding
@@ -245,7 +249,7 @@ void dlg_set_file_dialog_hook(DlgFileDialogHook hook);
 
 // --- Acting as the user, for tests ---------------------------------------------------
 // Each goes through the real widget, so the dialog procedure gets exactly the
-// notifications a person's action gives.
+// notifications a person's action gives; a disabled control does nothing.
 
 // Chooses entry `index` of a drop-down list (CBN_SELCHANGE follows).
 void dlg_user_choose(HWND window, int id, int index);

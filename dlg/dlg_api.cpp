@@ -252,6 +252,18 @@ void dlg_set_focus(HWND window, int id) {
     widget->setFocus(Qt::OtherFocusReason);
 }
 
+void dlg_enable(HWND window, int id, bool enabled) {
+  if (!window)
+    return;
+  if (QWidget *widget = window->control(id))
+    widget->setEnabled(enabled);
+}
+
+int dlg_enabled(HWND window, int id) {
+  QWidget *widget = window ? window->control(id) : nullptr;
+  return widget && widget->isEnabled() ? 1 : 0;
+}
+
 int dlg_focus_id(HWND window) {
   if (!window)
     return 0;
@@ -588,7 +600,7 @@ void dlg_user_focus(HWND window, int id) {
 
 void dlg_user_choose(HWND window, int id, int index) {
   auto *list = qobject_cast<DlgComboBox *>(window ? window->control(id) : nullptr);
-  if (!list || index < 0 || index >= list->count())
+  if (!list || !list->isEnabled() || index < 0 || index >= list->count())
     return;
   // A person clicks the field (it takes the focus), opens the list, picks
   // the entry, and the list closes.
@@ -601,7 +613,7 @@ void dlg_user_choose(HWND window, int id, int index) {
 
 void dlg_user_click(HWND window, int id) {
   QAbstractButton *target = button(window, id);
-  if (!target)
+  if (!target || !target->isEnabled())
     return;
   // A click takes the focus first, as with the mouse.
   if (target->focusPolicy() & Qt::ClickFocus)
@@ -612,7 +624,7 @@ void dlg_user_click(HWND window, int id) {
 
 void dlg_user_type(HWND window, int id, const char *text) {
   QComboBox *list = combo(window, id);
-  if (!list)
+  if (!list || !list->isEnabled())
     return;
   list->setFocus(Qt::MouseFocusReason);
   list->lineEdit()->selectAll();

@@ -19,6 +19,9 @@ constexpr int HEX_SCREEN_LINES = 25;  // one screen of the pane
 constexpr int HEX_PORT_QUEUE = 8192;  // receive and send queues of an open port
 constexpr int HEX_MSGBOX_SIZE = 256;  // formatted message-box text, NUL included
 
+// Timer 1, the receive pump.
+constexpr unsigned HEX_PUMP_PERIOD_MS = 50;
+
 // --- Monitor state ---------------------------------------------------------------
 // All zero at program start; hex_init sets the start values.
 
@@ -256,10 +259,10 @@ void hex_goto_line_column(HWND dialog, int line, int column);
 // Keys typed into the pane go to the send port (hex_send_port): the
 // navigation keys and Enter as terminal sequences in the ANSI view only, Esc
 // and Delete in every view, characters in every view. Every byte that goes
-// out is logged as sent. While the send side's own port is not open nothing
-// is written or logged. Each returns the number of bytes that went out, 0
-// when the key sends nothing in the current view, HEX_KEY_NOT_SENT when its
-// bytes should have gone out and did not.
+// out is logged as sent. While the send side's own port is not open, and
+// while a transfer runs, nothing is written or logged. Each returns the
+// number of bytes that went out, 0 when the key sends nothing in the current
+// view, HEX_KEY_NOT_SENT when its bytes should have gone out and did not.
 constexpr int HEX_KEY_NOT_SENT = -1;
 
 int hex_ansi_up(HWND dialog);       // Up: ESC [ A
@@ -283,7 +286,9 @@ int hex_ansi_char(HWND dialog, int character);
 // The Send command: the edited message to hex_send_port; what went out is
 // echoed (when local echo is on) and logged. A failed write shows nothing.
 // While the send side's own port is not open nothing is written, echoed or
-// logged, and the status field says so.
+// logged, and the status field says so. What the line does not take at once
+// goes out with the receive pump's runs, the status field showing how far;
+// Send is refused until all of it has gone.
 void hex_send_msg(HWND dialog);
 
 // The send side: the side whose Send Port button is on.
@@ -351,3 +356,85 @@ void hex_log_flush();
 // bytes, HEX_PATH_SIZE for any path), or 0 with `path` empty when the user
 // cancelled.
 int hex_file_dlg(const char *default_extension, const char *title, char *path, int size);
+
+// --- Bytes on their way out ---------------------------------------------------------------
+// What a port cannot take at once is kept here, in order, and written by the
+// timers as the port takes it (the receive pump for messages and keys, the
+// dump's step for a dump), so that no write waits for the line. One port at
+// a time: a message going out, or a sending dump.
+
+constexpr int HEX_OUT_SIZE = HEX_BUF_SIZE + 256;  // a whole message with its CR LF, and keys
+
+// Writes what the port takes now and keeps the rest behind any bytes kept
+// already (then nothing is written now). Returns the bytes taken in, fewer
+// than count when there is no room; 0 while bytes kept for another port
+// wait; a negative serial library code when the write failed (nothing taken).
+int hex_out_put(int port, const uint8_t *bytes, int count);
+// Writes more of what is kept: the bytes the port took now; a negative code
+// when the write failed, and then what was kept is dropped.
+int hex_out_push();
+int hex_out_waiting();  // bytes kept
+int hex_out_room();     // bytes that can still be kept
+void hex_out_drop();
+
+// The receive pump's part in sending: more of a message still going out is
+// written, and the status field shows how far it got ("Sending... n of m
+// bytes ") until it is all out.
+void hex_send_drain(HWND window);
+
+// Refuses what would go out on the send port while the send side's own port
+// is not open: the status field says so, and the result is 1.
+int hex_send_port_refused(HWND window);
+
+// --- File transfers -------------------------------------------------------------------------
+// The File Transfer group: a file sent or received on the send port by
+// XMODEM (through the driver, serxydrv/serxydrv.h) or as a raw Dump, with
+// progress and the outcome in the status field 172 and the file's path in
+// 170. While a transfer runs the receive pump stands still, Send and typed
+// keys are refused, and Start, the Send Port buttons and the transfer side's
+// Comm Port list are disabled; every step works on the port saved at Start.
+
+// Timer 2 comes back after 10 ms, not 50: XMODEM waits for every reply, and
+// at 115200 bit/s a 1K packet takes 89 ms, so a 50 ms wait per reply would
+// cost a tenth of the line's speed.
+constexpr unsigned HEX_XMODEM_STEP_MS = 10;
+constexpr unsigned HEX_DUMP_STEP_MS = 50;           // timer 3
+constexpr unsigned HEX_DUMP_IDLE_MS = 15000;        // timer 4: a dump that moved nothing ends
+constexpr uint32_t HEX_TRANSFER_RUN_MS = 30;        // driver calls in one run of timer 2
+constexpr int HEX_DUMP_SEND_STEP = HEX_PORT_QUEUE;  // the port's queue, kept bytes included
+constexpr int HEX_DUMP_RECEIVE_STEP = HEX_BUF_SIZE;
+
+// Start (command 157). Refused while a transfer runs, while a message is
+// still going out and while the send side's port is not open. Asks for the
+// file ("bin"); a cancelled dialog starts nothing and changes nothing. A dump
+// file that cannot be opened (or is not a regular file) shows "Dump file open
+// error". Otherwise the log is closed, the path shown, the pump stopped, and
+// XMODEM begins on the port reopened with the side's settings, or the dump
+// begins on the port as it is.
+void hex_file_transfer(HWND dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+// Abort (command 168), timer 4 and the common end of every transfer: the
+// driver is released, the dump file closed, the port reopened with the
+// side's settings after XMODEM (a dump leaves its port open as it was) and
+// the pump started again. Abort drops what the port still holds of the
+// transfer; it shows "X-Modem Aborted " during an XMODEM transfer and "Dump
+// Completed " otherwise (with no transfer running it touches no port).
+// Timer 4 (message WM_TIMER, wParam TIMER_DUMP_IDLE) ends a dump only once
+// it has moved no byte for HEX_DUMP_IDLE_MS on the serial library's clock.
+void hex_file_abort(HWND dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+// Timer 2: xyDriver again and again while it makes progress, for at most
+// HEX_TRANSFER_RUN_MS; "Packets = n " (with the share done when the size is
+// known, "Packets = 40 (31%) "), and at the end "X-Modem Completed " or
+// "X-Modem Failed: " with the driver's error text.
+void hex_periodic_transfer(HWND dialog);
+
+// Timer 3: one step of a dump. Sending: the port's queue is topped up to
+// HEX_DUMP_SEND_STEP bytes from the file; the dump ends once the last byte
+// has left the port's queue. Receiving: up to HEX_DUMP_RECEIVE_STEP bytes
+// go from the port into the file. "Bytes = n " while bytes move.
+void hex_periodic_dump(HWND dialog);
+
+// Exit during a transfer: the transfer stops where it is, the driver is
+// released and the dump file closed; the port is left to be closed.
+void hex_transfer_stop(HWND dialog);

@@ -197,6 +197,7 @@ void hex_init(HWND window) {
 }
 
 void hex_quit(HWND window) {
+  hex_transfer_stop(window);
   save_history(window);
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     hex_obj_t &record = hex_obj[side];

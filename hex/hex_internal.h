@@ -7,6 +7,10 @@
 // the port did not open, the reason in the indicator's tooltip.
 void hex_show_port_state(HWND window, int side, const char *reason);
 
+// Applies the side's speed, data bits, parity, stop bits and flow control to
+// its open port; DTR and RTS then stand as they were last set.
+void hex_apply_side_settings(hex_obj_t &record);
+
 // Text explaining a serial library result code (the system's error text for
 // a failed system call).
 void hex_sio_error_text(int code, char *buffer, int size);

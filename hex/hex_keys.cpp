@@ -10,11 +10,14 @@ namespace {
 
 // The one place key bytes are written: on the send port, and logged as sent
 // as far as they went out. Nothing goes while the send side's own port is not
-// open (its port index may name the other side's line).
+// open (its port index may name the other side's line), nor while a transfer
+// runs.
 int send_key_bytes(HWND dialog, const char *bytes, int length) {
-  if (!hex_send_side_open(dialog))
+  // A transfer holds the port: a key's bytes would go into its stream.
+  if (!hex_send_side_open(dialog) || hex_xmodem_busy || hex_dump_busy)
     return HEX_KEY_NOT_SENT;
-  const int written = SioPuts(hex_send_port, reinterpret_cast<const uint8_t *>(bytes), length);
+  // Behind a message still going out, never before it.
+  const int written = hex_out_put(hex_send_port, reinterpret_cast<const uint8_t *>(bytes), length);
   if (written <= 0)
     return HEX_KEY_NOT_SENT;
   // The Time view starts a line for keys that follow other traffic; the

@@ -43,13 +43,62 @@ void take_back_refusal(HWND dialog) {
   g_refusal[0] = '\0';
 }
 
-// Every byte Send puts on the line goes through here. Returns how many bytes
-// the port took, or the serial library's negative error code.
-int write_to_send_port(const uint8_t *bytes, int count) {
-  return SioPuts(hex_send_port, bytes, count);
+// A message going out: its length, and what the status field shows of it.
+int g_message_length = 0;
+char g_progress[64];
+
+void show_progress(HWND dialog) {
+  const int out = g_message_length - hex_out_waiting();
+  std::snprintf(g_progress, sizeof g_progress, "Sending... %d of %d bytes ", out, g_message_length);
+  dlg_set_text(dialog, IDC_XFER_STATUS, g_progress);
+}
+
+// The status field's progress goes once the message is out (unless the
+// field shows something else by now).
+void take_back_progress(HWND dialog, const char *replacement) {
+  char shown[sizeof g_progress];
+  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
+  if (std::strcmp(shown, g_progress) == 0)
+    dlg_set_text(dialog, IDC_XFER_STATUS, replacement);
+  g_progress[0] = '\0';
+}
+
+// Every byte Send puts on the line goes through here: what the port does not
+// take at once is kept and written by the receive pump, so a long message on
+// a slow line never holds the window. Returns how many bytes were taken in,
+// or the serial library's negative error code.
+int write_to_send_port(HWND dialog, const uint8_t *bytes, int count) {
+  const int taken = hex_out_put(hex_send_port, bytes, count);
+  if (taken > 0 && hex_out_waiting() > 0) {
+    g_message_length = taken;
+    show_progress(dialog);
+  }
+  return taken;
 }
 
 }  // namespace
+
+int hex_send_port_refused(HWND window) { return send_side_refused(window) ? 1 : 0; }
+
+void hex_send_drain(HWND window) {
+  const int waiting = hex_out_waiting();
+  if (waiting == 0)
+    return;
+  const int written = hex_out_push();
+  if (written < 0) {
+    char text[sizeof g_progress];
+    std::snprintf(text, sizeof text, "Sending stopped: %d of %d bytes went out ",
+                  g_message_length - waiting, g_message_length);
+    take_back_progress(window, text);
+    return;
+  }
+  if (written == 0)
+    return;
+  if (hex_out_waiting() > 0)
+    show_progress(window);
+  else
+    take_back_progress(window, "");
+}
 
 int hex_send_side(HWND window) {
   return dlg_button_state(window, IDC_SEND_PORT_B) == BST_CHECKED ? HEX_SIDE_B : HEX_SIDE_A;
@@ -58,6 +107,8 @@ int hex_send_side(HWND window) {
 // The echo and the log show what went out: a write that failed (closed port,
 // device error) shows nothing, a write cut short shows the part written.
 void hex_send_msg(HWND dialog) {
+  if (hex_out_waiting() > 0)
+    return;  // the message before is still going out: the status field shows it
   if (send_side_refused(dialog))
     return;
   int text_len = dlg_get_text(dialog, IDC_MESSAGE, g_text, HEX_BUF_SIZE);
@@ -67,7 +118,7 @@ void hex_send_msg(HWND dialog) {
     int n = hex_hexstr_to_bin(g_text, g_bytes, HEX_BUF_SIZE);
     const char *shown = g_text;  // no bytes: the text is echoed as typed
     if (n >= 1) {
-      int written = write_to_send_port(g_bytes, n);
+      int written = write_to_send_port(dialog, g_bytes, n);
       if (written <= 0)
         return;
       hex_to_hexstr(g_bytes, g_hex, written < n ? written : n);
@@ -86,7 +137,7 @@ void hex_send_msg(HWND dialog) {
     g_text[text_len] = '\r';
     g_text[text_len + 1] = '\n';
     text_len += 2;
-    int written = write_to_send_port(reinterpret_cast<const uint8_t *>(g_text), text_len);
+    int written = write_to_send_port(dialog, reinterpret_cast<const uint8_t *>(g_text), text_len);
     if (written <= 0)
       return;
     const int sent = written < text_len ? written : text_len;

@@ -136,6 +136,11 @@ int SioPutc(int port, int byte);
 // an error stopped it before any byte went.
 int SioPuts(int port, const uint8_t *buffer, int length);
 
+// Writes as many of length bytes as the device takes at once, never
+// waiting: what does not fit stays with the caller, to be written later.
+// 0..length; -1/-3; -103 when the write failed before any byte went.
+int SioPutsNow(int port, const uint8_t *buffer, int length);
+
 // One byte 0..255 (the pushed-back byte first); -100 when none is waiting;
 // -1/-3; -103 (EIO once the device has gone). Never blocks.
 int SioGetc(int port);
@@ -158,6 +163,10 @@ int SioRxClear(int port);
 
 // Purge with no action selected: discards nothing. 0; -1/-3.
 int SioTxClear(int port);
+
+// Discards the output the device still holds (written, not yet sent), so
+// that closing does not wait for it. 0; -1/-3; -103.
+int SioTxDrop(int port);
 
 // -1 for an open port (no read is made); -1/-3.
 int SioRead(int port);

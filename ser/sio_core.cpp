@@ -145,6 +145,18 @@ bool waitForOutput(int fd) {
   return queued > 0;
 }
 
+// Common start of the reads and writes of several bytes: 0 when there are
+// bytes to move, 1 when there are none, else the call's error code.
+int bufferPrologue(int port, const uint8_t *buffer, int length) {
+  if (int r = SioPrologue(port))
+    return r;
+  if (length <= 0)
+    return 1;
+  if (!buffer)
+    return SioFail(EINVAL);
+  return 0;
+}
+
 }  // namespace
 
 uint32_t SioWriteAllowanceMs(int64_t bytes, uint32_t baud) {
@@ -290,12 +302,8 @@ int SioPutc(int port, int byte) {
 }
 
 int SioPuts(int port, const uint8_t *buffer, int length) {
-  if (int r = SioPrologue(port))
-    return r;
-  if (length <= 0)
-    return 0;
-  if (!buffer)
-    return SioFail(EINVAL);
+  if (int r = bufferPrologue(port, buffer, length))
+    return r > 0 ? 0 : r;
   WriteOutcome out =
       writeWithDeadline(PortData[port].Handle, buffer, length, PortData[port].Dcb->BaudRate);
   if (out.err != 0)
@@ -304,6 +312,20 @@ int SioPuts(int port, const uint8_t *buffer, int length) {
   if (out.written == 0 && out.err != 0 && out.err != ETIMEDOUT)
     return SIO_WIN32_ERROR;
   return out.written;
+}
+
+int SioPutsNow(int port, const uint8_t *buffer, int length) {
+  if (int r = bufferPrologue(port, buffer, length))
+    return r > 0 ? 0 : r;
+  for (;;) {
+    ssize_t n = write(PortData[port].Handle, buffer, size_t(length));
+    if (n >= 0)
+      return int(n);
+    if (errno == EAGAIN)
+      return 0;
+    if (errno != EINTR)
+      return SioFail(errno);
+  }
 }
 
 int SioGetc(int port) {
@@ -332,12 +354,8 @@ int SioGetc(int port) {
 }
 
 int SioGets(int port, uint8_t *buffer, int length) {
-  if (int r = SioPrologue(port))
-    return r;
-  if (length <= 0)
-    return 0;
-  if (!buffer)
-    return SioFail(EINVAL);
+  if (int r = bufferPrologue(port, buffer, length))
+    return r > 0 ? 0 : r;
   PortRecord &rec = PortData[port];
   if (rec.UnGetByte != 0) {
     buffer[0] = rec.UnGetByte;
@@ -392,6 +410,14 @@ int SioRxClear(int port) {
 int SioTxClear(int port) {
   if (int r = SioPrologue(port))
     return r;
+  return 0;
+}
+
+int SioTxDrop(int port) {
+  if (int r = SioPrologue(port))
+    return r;
+  if (int err = devFlushOutput(PortData[port].Handle))
+    return SioFail(err);
   return 0;
 }
 

@@ -252,6 +252,7 @@ int devOutputCount(int fd, int *count) {
 }
 
 int devFlushInput(int fd) { return errnoOf(ioctl(fd, TCFLSH, TCIFLUSH)); }
+int devFlushOutput(int fd) { return errnoOf(ioctl(fd, TCFLSH, TCOFLUSH)); }
 
 int devSetModemLine(int fd, ModemLine line, bool on) {
   int bits = line == ModemLine::Dtr ? TIOCM_DTR : TIOCM_RTS;

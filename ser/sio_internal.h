@@ -86,6 +86,7 @@ int devApply(int fd, const PortDCB_t &dcb);
 int devInputCount(int fd, int *count);
 int devOutputCount(int fd, int *count);
 int devFlushInput(int fd);
+int devFlushOutput(int fd);
 
 // TIOCM_DTR / TIOCM_RTS raised (on) or lowered.
 enum class ModemLine { Dtr, Rts };

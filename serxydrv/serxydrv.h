@@ -2,18 +2,26 @@
 // XMODEM protocol (checksum, CRC-16 and 1K packets, optional batch packet 0).
 //
 // A polled state machine: acquire the driver for a port, start a transfer
-// with xyStartTx or xyStartRx, then call xyDriver every 50 ms until it
+// with xyStartTx or xyStartRx, then call xyDriver from a timer until it
 // returns 0; the outcome is then parameter XY_PARAM_LAST_ERROR (0 success).
-// Errors and the optional trace are left as texts in a ring of 12 messages
-// read with xyGetMessage.
+// No call waits for the line: a state that waits for a byte, for CTS or for
+// time to pass returns at once and looks again on the next call, keeping its
+// own time limit. Errors and the optional trace are left as texts in a ring
+// of 12 messages read with xyGetMessage.
 //
-// Every call returns a signed int: 0 or positive on success, negative on
-// failure. Codes -1..-8 and -100..-104 are the serial library's (ser/ser.h),
-// -300..-318 the driver's own (below); xyErrorText gives the text of any.
-//
-// Every time limit and every wait of the driver runs on the serial library's
-// clock (SioTimer), so a test that replaces it with SioSetClock steps the
-// driver's time too. Meant for one thread.
+// On the wire, one byte damaged anywhere costs a retry, never the transfer.
+// The receiver refuses a packet with a bad check, a damaged header byte or
+// a number that does not match its complement, and sends that NAK only
+// once the rest of the packet has stopped arriving; it writes a packet only
+// when its number is the one expected (the previous one again is
+// acknowledged without being written, any other ends the transfer with
+// -312); it refuses the first EOT and ends on the repeated one; when no
+// packet comes it asks again with NAK (the sender may have had a damaged
+// answer) and gives up at the fifth silence of RxNakRate seconds. The sender
+// takes a reply that is neither ACK, NAK nor CAN, followed by silence, as a
+// refusal (rx -c answers an unreadable first packet with 'C'), sends EOT
+// again at once when it is refused, and after three refusals in a file
+// sends even a refused 1K packet again as 128-byte packets.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +38,7 @@ enum {
   XY_EOT_NOT_ACKED = -307,      // "EOT character not ACKed"
   XY_INTERNAL = -308,           // "Internal error"
   XY_CANCELLED = -309,          // "Cancelled by other end"
-  XY_OUT_OF_SYNC = -310,        // "Out of sync"
+  XY_OUT_OF_SYNC = -310,        // "Out of sync" (never raised: a stray byte is taken as damage)
   XY_RETRY_LIMIT = -311,        // "Retry limit exceeded"
   XY_BAD_PACKET_NUMBER = -312,  // "Bad packet number"
   XY_TIMED_OUT = -313,          // "Timed out awaiting incoming character"
@@ -54,7 +62,7 @@ enum {
   XY_PARAM_PACKET = 2,       // packet being sent, or expected next
   XY_PARAM_STATE = 3,        // engine state, 0 idle
   XY_PARAM_FILE_SIZE = 4,    // size of the file sent, or announced in packet 0
-  XY_PARAM_ERROR_COUNT = 5,  // NAKs received (sending) or sent (receiving)
+  XY_PARAM_ERROR_COUNT = 5,  // refusals of packets received (sending) or sent (receiving)
   XY_PARAM_DEBUG_VALUE = 6,
   XY_PARAM_LAST_GET_CHAR = 7,   // sign-extended
   XY_PARAM_LAST_PUT_CHAR = 8,   // sign-extended
@@ -163,3 +171,8 @@ int xyGetMessage(char *buffer, int length);
 // Copies the transfer's file name (at most length bytes with its terminator);
 // returns the characters copied before the terminator.
 int xyGetFileName(int port, char *buffer, int length);
+
+// Bytes of the file carried so far by the transfer running or ended last:
+// acknowledged by the receiver (sending) or written (receiving). -315 for a
+// port that does not hold the driver.
+int xyGetBytesDone(int port);

@@ -1,9 +1,13 @@
 // The XMODEM protocol engine: xyDriver advances the transfer record's state
 // machine by up to nine steps per call. A step either goes on at once or
-// pauses, ending the call; the next call continues where it paused.
+// pauses, ending the call; the next call continues where it paused. No step
+// waits for the line: a state waiting for a byte, for CTS or for time to
+// pass pauses and looks again on the next call, its time limit kept by a
+// mark on the library's clock.
 #include "serxydrv/xyinternal.h"
 #include "ser/ser.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -141,6 +145,14 @@ Flow refuseFile(int port, const char *why) {
 // a hard error that GetChar has already reported (the transfer has ended).
 bool isHardError(int c) { return c < 0 && c != SIO_NO_DATA; }
 
+// The line counts as quiet after this long without a byte: the time a port
+// needs for three bytes, and never less than XY_QUIET_MS.
+uint32_t quietMs(int port) {
+  uint32_t baud = PortDCB[port].BaudRate;
+  uint32_t threeBytes = baud ? 30000u / baud + 1 : 0;
+  return threeBytes > XY_QUIET_MS ? threeBytes : XY_QUIET_MS;
+}
+
 // --- Sending ------------------------------------------------------------------
 
 Flow sendOpenFile(int port) {
@@ -183,7 +195,7 @@ Flow sendAwaitStart(int port) {
     return Pause;
   if (c == NAK || c == CRC_START) {
     x.NCGchar = uint8_t(c);
-    SioRxClear(port);
+    DropReceived(port);
     if (DebugLevel >= 2)
       QueueMessage("[S=%d]", c);
     x.State = x.NextState;
@@ -232,20 +244,35 @@ Flow sendHeader(int port) {
       PutChar(port, 255 - number) < 0)
     return Pause;
   x.Check = 0;
+  x.DataCount = 0;
   x.TimeMark = SioTimer();
   x.State = XY_TX_SEND_DATA;
   return Go;
 }
 
+// Sends the data in one write, or, when CTS is watched, in runs that end
+// before each byte whose index modulo 32 is 31: CTS is looked at before it,
+// and while it is down the step pauses and resumes there.
 Flow sendData(int port) {
   XyList &x = xyList;
-  for (int i = 0; i < x.PacketSize; ++i) {
-    if (i % XY_CTS_BLOCK == XY_CTS_BLOCK - 1 && WaitForCTS(port) < 0)
+  while (x.DataCount < x.PacketSize) {
+    const int from = x.DataCount;
+    int to = x.PacketSize;
+    if (x.CTSflag) {
+      const bool checkpoint = from % XY_CTS_BLOCK == XY_CTS_BLOCK - 1;
+      if (checkpoint && WaitForCTS(port) != 0)
+        return Pause;
+      const int nextCheckpoint =
+          checkpoint ? from + XY_CTS_BLOCK : from / XY_CTS_BLOCK * XY_CTS_BLOCK + XY_CTS_BLOCK - 1;
+      to = std::min(to, nextCheckpoint);
+    }
+    if (PutBytes(port, x.Buffer + from, to - from) < 0)
       return Pause;
-    if (PutChar(port, x.Buffer[i]) < 0)
-      return Pause;
-    addToCheck(x.Buffer[i]);
+    for (int i = from; i < to; ++i)
+      addToCheck(x.Buffer[i]);
+    x.DataCount = to;
   }
+  x.DataCount = 0;
   x.State = XY_TX_SEND_CHECK;
   if (x.Packet == x.FirstPacket) {
     x.TimeMark = SioTimer();
@@ -260,7 +287,7 @@ Flow sendCheck(int port) {
   // the receiver repeated meanwhile are dropped before its reply.
   if (x.Packet == x.FirstPacket && elapsed() < XY_FIRST_CHECK_DELAY_MS)
     return Pause;
-  SioRxClear(port);
+  DropReceived(port);
   if (checksumMode()) {
     if (PutChar(port, x.Check & 0xFF) < 0)
       return Pause;
@@ -279,10 +306,37 @@ Flow sendCheck(int port) {
   return Go;
 }
 
+// The receiver refused the packet: it goes out again, at most TryLimit - 1
+// times. Once the file has had XY_NAKS_BEFORE_SHORT_PACKETS refusals a 1K
+// packet is not sent again whole: its data go out again in 128-byte packets,
+// the first with the same number, each with its own tries.
+Flow resendPacket(int port) {
+  XyList &x = xyList;
+  x.Resyncing = 0;
+  ++x.TryCount;
+  ++x.ErrorCount;
+  if (DebugLevel >= 1)
+    QueueMessage("COM%d: Packet %d NAKed", port + 1, x.Packet);
+  DropReceived(port);
+  if (x.TryCount >= x.TryLimit)
+    return fail(port, XY_RETRY_LIMIT);
+  if (x.PacketSize == XY_PACKET_SIZE_1K && x.ErrorCount >= XY_NAKS_BEFORE_SHORT_PACKETS &&
+      lseek(x.FileHandle, off_t(x.BytesSent), SEEK_SET) == off_t(x.BytesSent)) {
+    x.State = XY_TX_FILL_PACKET;
+    return Go;
+  }
+  x.State = XY_TX_SEND_HEADER;
+  return Go;
+}
+
 Flow sendAwaitReply(int port) {
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
+    // A byte that was no answer, and then silence: the answer was damaged
+    // on the line, or the receiver asked again with its start character.
+    if (x.Resyncing && SioTimer() - x.QuietMark >= quietMs(port))
+      return resendPacket(port);
     if (elapsed() > XY_REPLY_WAIT_MS)
       return fail(port, XY_TIMED_OUT);
     return Pause;
@@ -296,24 +350,19 @@ Flow sendAwaitReply(int port) {
       x.BytesSent += uint32_t(x.PacketSize);
     if (DebugLevel >= 2)
       QueueMessage("COM%d: Packet %d ACKed", port + 1, x.Packet);
+    x.Resyncing = 0;
     x.State = XY_TX_AFTER_ACK;
     return Go;
   }
-  if (c == NAK) {
-    ++x.TryCount;
-    ++x.ErrorCount;
-    if (DebugLevel >= 1)
-      QueueMessage("COM%d: Packet %d NAKed", port + 1, x.Packet);
-    SioRxClear(port);
-    if (x.TryCount < x.TryLimit) {
-      x.State = XY_TX_SEND_HEADER;
-      return Go;
-    }
-    return fail(port, XY_RETRY_LIMIT);
-  }
+  if (c == NAK)
+    return resendPacket(port);
+  // Any other byte: the real answer may still follow; without one the
+  // packet counts as refused once the line has been quiet.
   if (DebugLevel >= 1)
     QueueMessage("COM%d:Packet %d expects ACK/NAK not %xH", port + 1, x.Packet, int(int8_t(c)));
-  return fail(port, XY_OUT_OF_SYNC);
+  x.Resyncing = 1;
+  x.QuietMark = SioTimer();
+  return Go;
 }
 
 Flow sendAfterAck(int port) {
@@ -357,22 +406,29 @@ Flow sendEot(int port) {
   return Go;
 }
 
+// EOT again, or the end after the last of XY_EOT_TRY_LIMIT EOTs.
+Flow repeatEot(int port) {
+  XyList &x = xyList;
+  if (--x.TryLimit <= 0) {
+    if (DebugLevel >= 1)
+      QueueMessage("COM%d: EOT was not ACKed", port + 1);
+    return fail(port, XY_EOT_NOT_ACKED);
+  }
+  x.State = XY_TX_SEND_EOT;
+  return Go;
+}
+
 Flow sendAwaitEotAck(int port) {
   XyList &x = xyList;
   int c = GetChar(port);
-  if (c == SIO_NO_DATA) {
-    if (elapsed() > XY_EOT_WAIT_MS) {
-      if (--x.TryLimit <= 0) {
-        if (DebugLevel >= 1)
-          QueueMessage("COM%d: EOT was not ACKed", port + 1);
-        return fail(port, XY_EOT_NOT_ACKED);
-      }
-      x.State = XY_TX_SEND_EOT;
-    }
-    return Go;
-  }
+  if (c == SIO_NO_DATA)
+    return elapsed() > XY_EOT_WAIT_MS ? repeatEot(port) : Pause;
   if (isHardError(c))
     return Pause;
+  // A receiver that makes sure of the end refuses the first EOT: the next
+  // goes out at once.
+  if (c == NAK)
+    return repeatEot(port);
   if (c == ACK) {
     if (DebugLevel >= 2)
       QueueMessage("COM%d: EOT was ACKed", port + 1);
@@ -389,7 +445,7 @@ Flow sendAwaitEotAck(int port) {
 // --- Receiving ----------------------------------------------------------------
 
 Flow receiveStart(int port) {
-  SioRxClear(port);
+  DropReceived(port);
   xyList.BytesWritten = 0;
   xyList.State = XY_RX_CREATE_FILE;
   return Go;
@@ -431,9 +487,11 @@ Flow receiveAwaitAnswer(int port) {
   XyList &x = xyList;
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
-    if (elapsed() >= uint32_t(RxNakRate) * 1000u)
+    if (elapsed() >= uint32_t(RxNakRate) * 1000u) {
       x.State = XY_RX_SEND_START;
-    return Go;
+      return Go;
+    }
+    return Pause;
   }
   if (isHardError(c))
     return Pause;
@@ -456,13 +514,50 @@ Flow receivePrepare(int /*port*/) {
   return Go;
 }
 
+// Refusal of what arrived: NAK, once the rest of it has stopped arriving,
+// so that its tail is not taken for the start of the next packet.
+void beginResync() {
+  XyList &x = xyList;
+  x.Resyncing = 1;
+  x.QuietMark = x.ResyncMark = SioTimer();
+  x.State = XY_RX_AWAIT_PACKET;
+}
+
+Flow resync(int port) {
+  XyList &x = xyList;
+  int c = SIO_NO_DATA;
+  bool dropped = false;
+  for (int i = 0; i < XY_PACKET_SIZE_1K && (c = GetChar(port)) >= 0; ++i)
+    dropped = true;
+  if (isHardError(c))
+    return Pause;
+  const uint32_t now = SioTimer();
+  if (dropped)
+    x.QuietMark = now;
+  if (now - x.QuietMark < quietMs(port) && now - x.ResyncMark < XY_BYTE_WAIT_MS)
+    return Pause;
+  if (WaitForCTS(port) != 0 || PutChar(port, NAK) < 0)
+    return Pause;
+  x.Resyncing = 0;
+  x.TimeMark = SioTimer();
+  return Pause;
+}
+
 Flow receiveAwaitPacket(int port) {
   XyList &x = xyList;
+  if (x.Resyncing)
+    return resync(port);
   int c = GetChar(port);
   if (c == SIO_NO_DATA) {
-    if (elapsed() > uint32_t(RxNakRate) * 1000u)
+    if (elapsed() <= uint32_t(RxNakRate) * 1000u)
+      return Pause;
+    // The sender may be waiting for an answer the line damaged: it is asked
+    // again with NAK, TryLimit - 1 times in all (TryCount starts at 1), and
+    // the receive ends at the silence after that.
+    if (++x.TryCount > x.TryLimit)
       return fail(port, XY_TIMED_OUT);
-    return Pause;
+    beginResync();
+    return Go;
   }
   if (isHardError(c))
     return Pause;
@@ -473,14 +568,23 @@ Flow receiveAwaitPacket(int port) {
   case SOH:
     x.PacketSize = XY_PACKET_SIZE;
     x.State = XY_RX_READ_NUMBER;
+    x.EotRefused = 0;
     return Go;
   case STX:
     x.PacketSize = XY_PACKET_SIZE_1K;
     x.State = XY_RX_READ_NUMBER;
+    x.EotRefused = 0;
     return Go;
   case CAN:
     return fail(port, XY_CANCELLED);
   case EOT:
+    // One noise byte can look like EOT: the end counts once the sender
+    // repeats it after a NAK.
+    if (!x.EotRefused) {
+      x.EotRefused = 1;
+      beginResync();
+      return Go;
+    }
     if (PutChar(port, ACK) < 0)
       return Pause;
     CloseFile();
@@ -490,7 +594,12 @@ Flow receiveAwaitPacket(int port) {
     }
     return succeed(port);
   default:
-    return fail(port, XY_OUT_OF_SYNC);
+    // A damaged header byte: the packet behind it is refused.
+    if (DebugLevel >= 1)
+      QueueMessage("COM%d: Packet %d starts with %xH", port + 1, x.Packet, c);
+    ++x.ErrorCount;
+    beginResync();
+    return Go;
   }
 }
 
@@ -524,27 +633,30 @@ Flow receiveComplement(int port) {
     return Pause;
   x.RxPacketCmp = c;
   if (x.RxPacket + x.RxPacketCmp != 255) {
+    // Number or complement damaged on the line: the packet is refused.
     if (DebugLevel >= 2)
       QueueMessage("Packet %d: Got=%d, Cmp=%d", x.Packet, x.RxPacket, x.RxPacketCmp);
-    return fail(port, XY_BAD_PACKET_NUMBER);
+    ++x.ErrorCount;
+    beginResync();
+    return Go;
   }
   x.Check = 0;
+  x.DataCount = 0;
   x.TimeMark = SioTimer();
   x.State = XY_RX_READ_DATA;
   return Go;
 }
 
+// Takes what has arrived of the data and resumes at DataCount on the next
+// call; a sender pausing inside a packet gets 6000 ms per byte, as in the
+// other packet states.
 Flow receiveData(int port) {
   XyList &x = xyList;
-  for (int i = 0; i < x.PacketSize; ++i) {
-    int c;
-    // A sender pausing inside a packet gets 6000 ms per byte, as in the
-    // other packet states; "no byte" is never stored as data.
-    while ((c = GetChar(port)) < 0) {
-      if (c != SIO_NO_DATA)
-        return Pause;
-      if (elapsed() > XY_BYTE_WAIT_MS)
-        return fail(port, XY_TIMED_OUT);
+  for (int i = x.DataCount; i < x.PacketSize; ++i) {
+    int c = packetByte(port);
+    if (c < 0) {
+      x.DataCount = i;
+      return Pause;
     }
     x.Buffer[i] = uint8_t(c);
     x.TimeMark = SioTimer();
@@ -589,19 +701,17 @@ Flow receiveVerify(int port) {
     x.State = XY_RX_ACCEPT_PACKET;
     return Go;
   }
-  if (WaitForCTS(port) < 0 || PutChar(port, NAK) < 0)
-    return Pause;
   ++x.ErrorCount;
   QueueMessage("COM%d: NAK %d: Bad CS %x", port + 1, x.Packet, x.RxCheck);
-  x.TimeMark = SioTimer();
-  x.State = XY_RX_AWAIT_PACKET;
-  return Pause;
+  beginResync();
+  return Go;
 }
 
-// Acknowledges a packet, then moves on; a failed CTS wait or write has
-// ended the transfer instead.
+// Acknowledges a packet, then moves on. While CTS is down the state stays
+// and runs again: the packet is then the one accepted last, and only
+// acknowledged. A failed CTS wait or write has ended the transfer instead.
 Flow acknowledge(int port, int nextState) {
-  if (WaitForCTS(port) < 0 || PutChar(port, ACK) < 0)
+  if (WaitForCTS(port) != 0 || PutChar(port, ACK) < 0)
     return Pause;
   xyList.State = nextState;
   return Pause;
@@ -616,7 +726,7 @@ Flow receivePacketZero(int port) {
   name[nameLength] = '\0';
   FileNameCopy(x.FileName, name);
   if (name[0] == '\0') {  // end of batch
-    if (WaitForCTS(port) < 0 || PutChar(port, ACK) < 0)
+    if (WaitForCTS(port) != 0 || PutChar(port, ACK) < 0)
       return Pause;
     return succeed(port);
   }
@@ -647,6 +757,12 @@ Flow receiveAccept(int port) {
     return acknowledge(port, (x.BatchFlag && x.RxPacket == 0 && x.BytesWritten == 0)
                                  ? XY_RX_SEND_START
                                  : XY_RX_PREPARE_PACKET);
+  }
+  // Any other number than the one expected would leave a gap in the file.
+  if (x.RxPacket != (x.Packet & 0xFF)) {
+    if (DebugLevel >= 1)
+      QueueMessage("COM%d: Packet %d expected, got %d", port + 1, x.Packet, x.RxPacket);
+    return fail(port, XY_BAD_PACKET_NUMBER);
   }
   if (x.Packet == 0)
     return receivePacketZero(port);

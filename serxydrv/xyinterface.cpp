@@ -147,7 +147,7 @@ int SetXYerror(int port, int code) {
   if (code <= -100)
     for (int i = 0; i < 3; ++i)
       SioPutc(port, CAN);
-  SioRxClear(port);
+  DropReceived(port);
   CloseFile();
   queueErrorMessage(port, code);
   return code;
@@ -166,46 +166,73 @@ int PutChar(int port, int byte) {
   return result;
 }
 
-int GetChar(int port) {
-  for (int attempt = 0; attempt < XY_GETCHAR_TRIES; ++attempt) {
-    // Each attempt looks at the port in small steps for 50 ms, so a byte is
-    // taken as soon as it arrives.
-    uint32_t start = SioTimer();
-    for (;;) {
-      int result;
-      if (ReadyByte > 0) {
-        result = ReadyByte;
-        ReadyByte = -1;
-      } else {
-        result = SioGetc(port);
-      }
-      if (result >= 0) {
-        LastGetChar = int8_t(result);
-        ++GetCharCount;
-        return result;
-      }
-      if (result != SIO_NO_DATA) {
-        SetXYerror(port, result);
-        return result;
-      }
-      if (SioTimer() - start >= XY_GETCHAR_TRY_MS)
-        break;
-      SioSleep(XY_POLL_STEP_MS);
-    }
+int PutBytes(int port, const uint8_t *bytes, int count) {
+  if (count <= 0)
+    return 0;
+  int written = SioPuts(port, bytes, count);
+  if (written > 0) {
+    LastPutChar = int8_t(bytes[written - 1]);
+    PutCharCount += written;
   }
-  return SIO_NO_DATA;
+  if (written == count)
+    return 0;
+  // Cut short (the write deadline, or the device failed): LastWinError says why.
+  const int code = written < 0 ? written : SIO_WIN32_ERROR;
+  SetXYerror(port, code);
+  return code;
+}
+
+// Bytes read from the port ahead of GetChar: one read takes what has
+// arrived, up to a 1K packet and its frame.
+namespace {
+uint8_t ReadAhead[XY_PACKET_SIZE_1K + 8];
+int ReadAheadAt = 0;
+int ReadAheadEnd = 0;
+}  // namespace
+
+void DropReceived(int port) {
+  ReadAheadAt = ReadAheadEnd = 0;
+  SioRxClear(port);
+}
+
+int GetChar(int port) {
+  int result;
+  if (ReadyByte > 0) {
+    result = ReadyByte;
+    ReadyByte = -1;
+  } else if (ReadAheadAt < ReadAheadEnd) {
+    result = ReadAhead[ReadAheadAt++];
+  } else {
+    int n = SioGets(port, ReadAhead, int(sizeof ReadAhead));
+    if (n < 0) {
+      SetXYerror(port, n);
+      return n;
+    }
+    if (n == 0)
+      return SIO_NO_DATA;
+    ReadAheadAt = 1;
+    ReadAheadEnd = n;
+    result = ReadAhead[0];
+  }
+  LastGetChar = int8_t(result);
+  ++GetCharCount;
+  return result;
 }
 
 int WaitForCTS(int port) {
-  if (!xyList.CTSflag)
+  XyList &x = xyList;
+  if (!x.CTSflag || SioCTS(port) != 0) {
+    x.CtsWaiting = 0;
     return 0;
-  uint32_t start = SioTimer();
-  while (SioCTS(port) == 0) {
-    if (SioTimer() - start >= XY_CTS_WAIT_MS)
-      return SetXYerror(port, XY_TIMED_OUT);
-    SioSleep(XY_POLL_STEP_MS);
   }
-  return 0;
+  if (!x.CtsWaiting) {
+    x.CtsWaiting = 1;
+    x.CtsMark = SioTimer();
+  } else if (SioTimer() - x.CtsMark >= XY_CTS_WAIT_MS) {
+    x.CtsWaiting = 0;
+    return SetXYerror(port, XY_TIMED_OUT);
+  }
+  return 1;
 }
 
 // --- Public calls -------------------------------------------------------------
@@ -249,6 +276,7 @@ int armTransfer(int port, int state, int batch) {
   xyList.State = state;
   xyList.CTSflag = uint8_t(SioCTS(port));
   ReadyByte = -1;
+  ReadAheadAt = ReadAheadEnd = 0;
   return 1;
 }
 
@@ -291,7 +319,7 @@ int xyAbort(int port) {
   xyList.ErrorState = 0;
   xyList.State = 0;
   CloseFile();
-  SioRxClear(port);
+  DropReceived(port);
   return 0;
 }
 
@@ -360,6 +388,16 @@ int xyGetMessage(char *buffer, int length) {
     memcpy(buffer, text, n < size_t(length) ? n : size_t(length));
   }
   return 1;
+}
+
+int xyGetBytesDone(int port) {
+  if (port != ActivePort)
+    return XY_NOT_ACTIVE;
+  // One of the two counts is always 0; the last packet sent counts whole,
+  // fill included, so the count sent stops at the file's size.
+  const uint32_t sent =
+      xyList.BytesSent < uint32_t(xyList.FileSize) ? xyList.BytesSent : uint32_t(xyList.FileSize);
+  return xyList.BytesWritten + (xyList.BytesSent ? int(sent) : 0);
 }
 
 int xyGetFileName(int /*port*/, char *buffer, int length) {

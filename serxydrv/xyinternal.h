@@ -25,16 +25,18 @@ constexpr int XY_EOT_TRY_LIMIT = 10;             // EOTs sent without an ACK
 constexpr int64_t XY_LARGEST_FILE = INT32_MAX;   // the size packet 0 and FileSize hold
 constexpr int XY_CTS_BLOCK = 32;                 // CTS is looked at once per 32 data bytes
 
-// Time limits in milliseconds.
-constexpr uint32_t XY_GETCHAR_TRY_MS = 50;
-constexpr int XY_GETCHAR_TRIES = 30;
-constexpr uint32_t XY_POLL_STEP_MS = 1;       // GetChar looks at the port this often
+// Time limits in milliseconds. No call waits for them: a waiting state
+// pauses and looks at the clock again on the next call.
 constexpr uint32_t XY_START_WAIT_MS = 60000;  // sender: start character
 constexpr uint32_t XY_FIRST_CHECK_DELAY_MS = 125;
 constexpr uint32_t XY_REPLY_WAIT_MS = 10000;  // sender: ACK/NAK of a packet
 constexpr uint32_t XY_EOT_WAIT_MS = 1000;     // sender: ACK of one EOT
 constexpr uint32_t XY_BYTE_WAIT_MS = 6000;    // receiver: next byte inside a packet
 constexpr uint32_t XY_CTS_WAIT_MS = 10000;    // any wait for CTS
+// Receiver, before a NAK: what still arrives of a refused packet is dropped
+// until the line has been quiet this long (at least 3 bytes' time at the
+// port's rate), for at most XY_BYTE_WAIT_MS.
+constexpr uint32_t XY_QUIET_MS = 100;
 
 // The transfer record. xyStartTx and xyStartRx clear it completely.
 struct XyList {
@@ -67,6 +69,14 @@ struct XyList {
   uint8_t HeaderChar;
   char FileName[XY_FILE_NAME_SIZE];
   uint8_t Buffer[XY_PACKET_SIZE_1K];
+  // Resuming and waiting without blocking.
+  int32_t DataCount;   // data bytes of the packet sent (210) or read (308) so far
+  uint8_t CtsWaiting;  // a wait for CTS has begun at CtsMark
+  uint32_t CtsMark;
+  uint8_t Resyncing;    // a refusal waits for the line to go quiet
+  uint32_t QuietMark;   // the last byte seen meanwhile
+  uint32_t ResyncMark;  // the wait began
+  uint8_t EotRefused;   // receiving: the first EOT was answered with NAK
 };
 
 extern XyList xyList;
@@ -108,9 +118,19 @@ char *FileNameCopy(char *target, const char *path);
 void CloseFile();
 
 int PutChar(int port, int byte);
+// Sends count bytes in one write, counted as PutChar counts them. 0; a
+// negative code when they could not all go out (the transfer has ended).
+int PutBytes(int port, const uint8_t *bytes, int count);
+// A byte 0..255; -100 at once when none is waiting (the state applies its
+// own time limit); any other negative code has ended the transfer through
+// SetXYerror. Never waits.
 int GetChar(int port);
+// Drops every byte received so far, read ahead by GetChar or not.
+void DropReceived(int port);
 int SetXYerror(int port, int code);
 
-// Waits until CTS is up when the transfer watches CTS. 0 when it is (or
-// need not be); -313 after XY_CTS_WAIT_MS, the transfer then ended.
+// CTS before a write, when the transfer watches CTS: 0 when it is up (or
+// need not be), 1 while it is down (the state pauses and asks again on the
+// next call), -313 once it has been down for XY_CTS_WAIT_MS (the transfer
+// then ended). Never waits.
 int WaitForCTS(int port);

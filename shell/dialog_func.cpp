@@ -285,6 +285,12 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
   case IDC_ADD_FRAME:
     hex_frameit(window);
     return 1;
+  case IDC_XFER_START:
+    hex_file_transfer(window, message, wParam, lParam);
+    return 1;
+  case IDC_XFER_ABORT:
+    hex_file_abort(window, message, wParam, lParam);
+    return 1;
 
   default:
     return 0;
@@ -320,15 +326,25 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     dlg_end(window, 0);
     return 1;
   case WM_TIMER:
-    if (wParam == uintptr_t(TIMER_PUMP)) {
+    switch (wParam) {
+    case TIMER_PUMP:
       win_periodic(window);
       return 1;
-    }
-    if (wParam == uintptr_t(TIMER_RECONNECT)) {
+    case TIMER_TRANSFER:
+      hex_periodic_transfer(window);
+      return 1;
+    case TIMER_DUMP:
+      hex_periodic_dump(window);
+      return 1;
+    case TIMER_DUMP_IDLE:
+      hex_file_abort(window, message, wParam, lParam);
+      return 1;
+    case TIMER_RECONNECT:
       hex_reconnect_tick(window);
       return 1;
+    default:
+      return 0;
     }
-    return 0;
   case HEX_PORT_READY:
     hex_capture_ready(window, int(wParam));
     return 1;

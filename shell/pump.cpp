@@ -18,6 +18,8 @@ void win_periodic(HWND window) {
   // The timer is one-shot in effect: killed here, armed again at the end, so
   // runs never overlap and ticks never pile up behind a slow run.
   dlg_kill_timer(window, hex_timer);
+  // More of a message the line could not take at once.
+  hex_send_drain(window);
 
   // Chunks are handed over in pieces of at most WIN_RX_CHUNK bytes; the
   // Hexadecimal view writes its text back into the buffer, three characters

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dlg/dlg.h"
+#include "hex/hex.h"
 
 #include <string>
 
@@ -29,7 +30,7 @@ void win_choose_entry(HWND window, int list, int entry);
 
 // --- Receive pump -------------------------------------------------------------
 
-constexpr unsigned WIN_PUMP_PERIOD_MS = 50;
+constexpr unsigned WIN_PUMP_PERIOD_MS = HEX_PUMP_PERIOD_MS;
 constexpr int WIN_RX_CHUNK = 8192;    // most bytes handed to a view at once
 constexpr int WIN_RX_BUFFER = 76045;  // longest text a view writes back, plus NUL
 constexpr int WIN_TIME_STEP = 50;     // hex_time_stamp per run

@@ -62,6 +62,8 @@ TEST(SerCodes, BadPortNumberGivesMinusOneEverywhere) {
     EXPECT_EQ(SioDone(port), -1);
     EXPECT_EQ(SioPutc(port, 'A'), -1);
     EXPECT_EQ(SioPuts(port, buf, 4), -1);
+    EXPECT_EQ(SioPutsNow(port, buf, 4), -1);
+    EXPECT_EQ(SioTxDrop(port), -1);
     EXPECT_EQ(SioGetc(port), -1);
     EXPECT_EQ(SioGets(port, buf, 4), -1);
     EXPECT_EQ(SioUnGetc(port, 'A'), -1);
@@ -96,6 +98,8 @@ TEST(SerCodes, PortNeverOpenedGivesMinusThreeEverywhere) {
   EXPECT_EQ(SioDone(port), -3);
   EXPECT_EQ(SioPutc(port, 'A'), -3);
   EXPECT_EQ(SioPuts(port, buf, 4), -3);
+  EXPECT_EQ(SioPutsNow(port, buf, 4), -3);
+  EXPECT_EQ(SioTxDrop(port), -3);
   EXPECT_EQ(SioGetc(port), -3);
   EXPECT_EQ(SioGets(port, buf, 4), -3);
   EXPECT_EQ(SioUnGetc(port, 'A'), -3);
@@ -561,6 +565,44 @@ TEST_F(SerTest, WriteToAPeerThatNeverReadsStopsAtItsDeadlineAcrossTheClockWrap) 
     EXPECT_EQ(SioPutc(kPort, 'z'), 0);
     EXPECT_EQ(pty_.receive(1), std::vector<uint8_t>{'z'});
   }
+}
+
+// Writing without waiting: the device takes what it can now, the rest stays
+// with the caller; nothing waits, whatever the far end does (the stepped
+// clock would move). Output the far end has not read is dropped on demand.
+TEST_F(SerTest, WriteNowTakesWhatTheDeviceTakesAndNeverWaits) {
+  openPort();
+  SteppedClock::install();
+  std::vector<uint8_t> data(200000);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = uint8_t(i * 13 + i / 256);
+  std::vector<uint8_t> got;
+  size_t sent = 0;
+  int calls = 0;
+  while (got.size() < data.size() && calls++ < 1000) {
+    const uint32_t before = SteppedClock::now;
+    const int n = SioPutsNow(kPort, data.data() + sent, int(data.size() - sent));
+    EXPECT_EQ(SteppedClock::now, before);
+    ASSERT_GE(n, 0);
+    if (sent == 0) {
+      EXPECT_LT(size_t(n), data.size()) << "the far end took 200000 bytes unread";
+    }
+    sent += size_t(n);
+    const std::vector<uint8_t> part = pty_.receive(5000, 20);
+    got.insert(got.end(), part.begin(), part.end());
+  }
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(SioPutsNow(kPort, data.data(), 0), 0);
+  EXPECT_EQ(SioPutsNow(kPort, nullptr, 3), SIO_WIN32_ERROR);
+
+  // Filled up, then dropped: there is room again, and what was dropped
+  // never reaches the far end.
+  size_t filled = 0;
+  for (int n; (n = SioPutsNow(kPort, data.data(), 4096)) > 0;)
+    filled += size_t(n);
+  EXPECT_EQ(SioTxDrop(kPort), 0);
+  EXPECT_GT(SioPutsNow(kPort, data.data(), 1), 0);
+  EXPECT_LT(pty_.drain(50).size(), filled + 1);
 }
 
 // --- A device that goes away -----------------------------------------------------

@@ -41,8 +41,8 @@ std::vector<Case> matrix() {
   return cases;
 }
 
-// Ticks between driver calls: short, to keep the suite fast; the engine's
-// own waits do the pacing. One test below keeps the window's 50 ms.
+// Ticks between driver calls: short, to keep the suite fast. One test below
+// keeps the window's 50 ms.
 constexpr int kTickMs = 1;
 
 }  // namespace

@@ -75,15 +75,15 @@ protected:
 
 TEST_F(XyNoise, CorruptedDataByteIsResentToRx) {
   Bytes content = xytest::randomBytes(5000, 41);
-  // Our packets are 1029 bytes: offset 1029 + 3 + 10 is a data byte of
-  // packet 2; after its resend (2058..3086), 3087 + 3 + 100 one of packet 3.
-  // (rx answers a bad first packet with 'C', which our sender, waiting for
-  // ACK or NAK, takes as out of sync.)
-  Outcome out = sendToRx(content, {"--corrupt-ab", "1042,3190"});
+  // Our packets are 1029 bytes: offset 13 is a data byte of packet 1 (rx
+  // answers it with 'C' again); after its resend (1029..2057), 2058 + 3 + 10
+  // one of packet 2; after that one's resend (3087..4115), 4116 + 3 + 100
+  // one of packet 3.
+  Outcome out = sendToRx(content, {"--corrupt-ab", "13,2071,4219"});
   ASSERT_TRUE(out.drive.ended);
   EXPECT_EQ(out.drive.lastError, 0) << ourMessages() << peerLog();
-  EXPECT_EQ(out.corrupted, 2u);
-  EXPECT_EQ(out.naks, 2);
+  EXPECT_EQ(out.corrupted, 3u);
+  EXPECT_EQ(out.naks, 3);
   EXPECT_TRUE(out.identical);
   EXPECT_NE(peerLog().find("Transfer complete"), std::string::npos) << peerLog();
 }

@@ -68,6 +68,18 @@ protected:
   int param(int id) { return xyGetParameter(kPort, id); }
   uint32_t now() const { return SteppedClock::now; }
 
+  // The window's timer: the clock moves this much between two driver calls.
+  static constexpr uint32_t kTickMs = 50;
+
+  // Calls the driver as the window's timer does until the transfer ends (at
+  // most `calls` calls); returns the time that passed on the clock.
+  uint32_t runToEnd(int calls = 100000) {
+    const uint32_t start = now();
+    for (int i = 0; i < calls && xyDriver(kPort) != 0; ++i)
+      SteppedClock::advance(kTickMs);
+    return now() - start;
+  }
+
   // Sets the clock so that it wraps ms from now: a wait that begins next is
   // timed across the wrap. Only while none of the driver's waits is running.
   uint32_t wrapIn(uint32_t ms) { return SteppedClock::now = 0u - ms; }

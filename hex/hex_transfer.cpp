@@ -1,0 +1,445 @@
+// File transfers from the window: Start and Abort, XMODEM stepped through
+// the driver by timer 2, the raw Dump stepped by timer 3 and ended by timer 4
+// after a quiet spell, and the one common end of every transfer.
+#include "hex/hex_internal.h"
+
+#include "resources/ids.h"
+#include "ser/ser.h"
+#include "serxydrv/serxydrv.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Positions in the Protocol list (hex_protocol).
+enum Protocol : int { kDump = 0, kXModem = 1, kXModemCrc = 2, kXModem1K = 3 };
+
+constexpr const char *kFileTitle = "Select or enter a File to transfer";
+constexpr const char *kFileExtension = "bin";
+constexpr const char *kNegotiating[] = {
+    "", "X-Modem Negotiating... ", "X-Modem CRC Negotiating... ", "X-Modem 1K Negotiating... "};
+constexpr const char *kXModemCompleted = "X-Modem Completed ";
+constexpr const char *kXModemAborted = "X-Modem Aborted ";
+constexpr const char *kDumpCompleted = "Dump Completed ";
+
+// The transfer running or ended last.
+int g_side = HEX_SIDE_A;      // the send side at Start
+bool g_driver_held = false;   // xyAcquire succeeded and no xyRelease yet
+bool g_reopened = false;      // XMODEM reopened the port at Start: it does so at the end
+int g_alias = -1;             // descriptor whose name stands for a long path
+bool g_dump_sending = false;  // the dump's direction, fixed at Start
+bool g_file_read = false;     // sending dump: the file's end was reached
+uint32_t g_moved_at = 0;      // dump: when a byte last moved, on the library's clock
+int g_port_queue = 0;         // sending dump: output the port held at the last step
+uint8_t g_dump_bytes[HEX_DUMP_RECEIVE_STEP];
+
+// The status field is set only when its text changes: timer 2 runs every
+// 10 ms.
+void show_status(HWND dialog, const char *text) {
+  char shown[96];
+  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
+  if (std::strcmp(shown, text) != 0)
+    dlg_set_text(dialog, IDC_XFER_STATUS, text);
+}
+
+void arm(HWND dialog, unsigned id, unsigned ms, unsigned *handle) {
+  *handle = dlg_set_timer(dialog, id, ms);
+  if (*handle == 0)
+    hex_err_msg("Timer is broken");
+}
+
+void disarm(HWND dialog, unsigned id, unsigned *handle) {
+  dlg_kill_timer(dialog, id);
+  *handle = 0;
+}
+
+// Controls that would move the transfer's port under it, and Start.
+void lock_controls(HWND dialog, bool locked) {
+  for (int id : {int(IDC_XFER_START), int(IDC_SEND_PORT_A), int(IDC_SEND_PORT_B),
+                 hex_side_port_list(g_side)})
+    dlg_enable(dialog, id, !locked);
+}
+
+// Closes and opens the transfer's port again; the side's settings are
+// applied anew, as the open restores only the library's defaults.
+void reopen_port(HWND dialog) {
+  hex_obj_t &record = hex_obj[g_side];
+  const int port = hex_xsend_port;
+  SioDone(port);
+  const int result = SioReset(port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);
+  if (record.port != port)
+    return;  // not the side's port (it never is while the lists are locked)
+  if (result != 0) {
+    record.status = result;
+    record.open = 0;
+    char reason[200];
+    hex_sio_error_text(result, reason, sizeof reason);
+    hex_show_port_state(dialog, g_side, reason);
+    return;
+  }
+  record.open = 1;
+  hex_apply_side_settings(record);
+}
+
+// A dump's file must be a regular one: opening a FIFO or a device could wait
+// for good or act on hardware.
+std::FILE *open_dump_file(const char *path, bool sending) {
+  struct stat st {};
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode))
+    return nullptr;
+  return std::fopen(path, sending ? "rb" : "wb");
+}
+
+// Stops whatever runs, without touching the port.
+void stop_transfer(HWND dialog) {
+  hex_xmodem_busy = 0;
+  disarm(dialog, TIMER_TRANSFER, &hex_xtimer);
+  if (g_driver_held) {
+    xyAbort(hex_xsend_port);
+    xyRelease(hex_xsend_port);
+    g_driver_held = false;
+  }
+  if (g_alias >= 0)
+    close(g_alias);
+  g_alias = -1;
+  hex_dump_busy = 0;
+  disarm(dialog, TIMER_DUMP, &hex_dtimer);
+  disarm(dialog, TIMER_DUMP_IDLE, &hex_derr_timer);
+  hex_out_drop();
+}
+
+// How a transfer ends: its last bytes still go out (the receiver's last
+// ACK, the CANs of a failure, a dump's last piece), or it was cut short and
+// what the port still holds of it is dropped, so that closing the port does
+// not wait for it.
+enum class Output { Keep, Drop };
+
+// The common end: the transfer stops, the dump's file is closed, the port is
+// reopened with its settings after XMODEM, the pump runs again and the
+// status field shows how it ended. A dump never closes its port: closing
+// drops what the far end of a pseudo-terminal has not read yet, which the
+// port's queue count does not show.
+void end_transfer(HWND dialog, const char *status, Output output) {
+  stop_transfer(dialog);
+  if (hex_dump_file) {
+    const bool failed = std::fclose(hex_dump_file) != 0;
+    hex_dump_file = nullptr;
+    if (failed && !g_dump_sending)
+      status = "Dump Failed: file write error ";
+  }
+  if (output == Output::Drop)
+    SioTxDrop(hex_xsend_port);
+  if (g_reopened)
+    reopen_port(dialog);
+  g_reopened = false;
+  arm(dialog, TIMER_PUMP, HEX_PUMP_PERIOD_MS, &hex_timer);
+  hex_capture_sync(dialog);  // the ports are read as bytes arrive again
+  show_status(dialog, status);
+  lock_controls(dialog, false);
+}
+
+void end_dump_with_error(HWND dialog, const char *what) {
+  char status[96];
+  std::snprintf(status, sizeof status, "Dump Failed: %s ", what);
+  end_transfer(dialog, status, Output::Drop);
+}
+
+void end_dump_with_port_error(HWND dialog, int code) {
+  char reason[64];
+  hex_sio_error_text(code, reason, sizeof reason);
+  end_dump_with_error(dialog, reason);
+}
+
+// Something the driver did: a byte in or out, or a new state.
+struct DriverMark {
+  int in, out, state;
+  bool operator==(const DriverMark &) const = default;
+};
+
+DriverMark driver_mark(int port) {
+  return {xyGetParameter(port, XY_PARAM_GET_CHAR_COUNT),
+          xyGetParameter(port, XY_PARAM_PUT_CHAR_COUNT), xyGetParameter(port, XY_PARAM_STATE)};
+}
+
+// The driver's messages are read every run, so its ring never fills; the
+// outcome is told by its error code.
+void drop_driver_messages() {
+  while (xyGetMessage(nullptr, 0)) {
+  }
+}
+
+void show_packets(HWND dialog, int port) {
+  const int packet = xyGetParameter(port, XY_PARAM_PACKET);
+  if (packet <= 0)
+    return;
+  char text[64];
+  const int size = xyGetParameter(port, XY_PARAM_FILE_SIZE);
+  if (size > 0) {
+    const int share = int(int64_t(xyGetBytesDone(port)) * 100 / size);
+    std::snprintf(text, sizeof text, "Packets = %d (%d%%) ", packet, share);
+  } else {
+    std::snprintf(text, sizeof text, "Packets = %d ", packet);
+  }
+  show_status(dialog, text);
+}
+
+// The driver's record holds a name of XY_FILE_NAME_SIZE - 1 characters: a
+// longer path reaches it as the name of a descriptor held open for the
+// transfer, which the driver opens again as the same file. (Opened without
+// blocking; the driver refuses what is not a regular file.)
+const char *name_for_driver(const char *path, char *alias, size_t size) {
+  if (std::strlen(path) < size_t(XY_FILE_NAME_SIZE))
+    return path;
+  g_alias =
+      open(path, (hex_send_file ? O_RDONLY : O_WRONLY | O_CREAT) | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (g_alias < 0)
+    return path;  // the driver finds out why
+  std::snprintf(alias, size, "/proc/self/fd/%d", g_alias);
+  return alias;
+}
+
+void start_xmodem(HWND dialog, int protocol, const char *longPath) {
+  const int port = hex_xsend_port;
+  show_status(dialog, kNegotiating[protocol]);
+  // The capture lets go of the port before it is closed under it.
+  hex_xmodem_busy = 1;
+  hex_capture_sync(dialog);
+  reopen_port(dialog);
+  g_reopened = true;
+  g_driver_held = xyAcquire(port) == 0;
+  drop_driver_messages();
+  char alias[32];
+  const char *path = name_for_driver(longPath, alias, sizeof alias);
+  if (hex_send_file)
+    xyStartTx(port, path, protocol == kXModem1K ? 1 : 0, 0);
+  else
+    xyStartRx(port, path, protocol == kXModem ? XY_START_CHECKSUM : XY_START_CRC, 0);
+  arm(dialog, TIMER_TRANSFER, HEX_XMODEM_STEP_MS, &hex_xtimer);
+}
+
+void start_dump(HWND dialog, std::FILE *file) {
+  const int port = hex_xsend_port;
+  hex_dump_file = file;
+  hex_dump_busy = 1;
+  hex_capture_sync(dialog);  // the dump alone reads the port
+  g_dump_sending = hex_send_file != 0;
+  g_file_read = false;
+  g_port_queue = 0;
+  if (g_dump_sending)
+    SioTxClear(port);
+  else
+    SioRxClear(port);
+  show_status(dialog, g_dump_sending ? "Send file... " : "Get file... ");
+  hex_dump_cnt = 0;
+  g_moved_at = SioTimer();
+  arm(dialog, TIMER_DUMP, HEX_DUMP_STEP_MS, &hex_dtimer);
+  arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS, &hex_derr_timer);
+}
+
+// Sending step: bytes kept from the last step first, then as much of the
+// file as the port's queue has room for. The number of bytes that went into
+// the port; the dump has ended when `ended` is set.
+int dump_send_step(HWND dialog, bool *ended) {
+  const int port = hex_xsend_port;
+  const int keptBefore = hex_out_waiting();
+  const int pushed = hex_out_push();
+  if (pushed < 0) {
+    end_dump_with_port_error(dialog, pushed);
+    *ended = true;
+    return 0;
+  }
+  int queued = SioTxQue(port);
+  if (queued < 0)
+    queued = 0;
+  const int room = HEX_DUMP_SEND_STEP - queued - hex_out_waiting();
+  int read = 0;
+  if (!g_file_read && room > 0) {
+    read = int(std::fread(g_dump_bytes, 1, size_t(room), hex_dump_file));
+    if (read < room) {
+      if (std::ferror(hex_dump_file)) {
+        end_dump_with_error(dialog, "file read error");
+        *ended = true;
+        return 0;
+      }
+      g_file_read = true;
+    }
+    const int taken = hex_out_put(port, g_dump_bytes, read);
+    if (taken < 0) {
+      end_dump_with_port_error(dialog, taken);
+      *ended = true;
+      return 0;
+    }
+  }
+  int moved = keptBefore + read - hex_out_waiting();
+  // Once all is written, the end waits for the port's queue to empty; its
+  // draining is progress too.
+  if (g_file_read && hex_out_waiting() == 0) {
+    queued = SioTxQue(port);
+    if (queued <= 0) {
+      hex_dump_cnt += moved;
+      end_transfer(dialog, kDumpCompleted, Output::Keep);
+      *ended = true;
+      return 0;
+    }
+    if (queued < g_port_queue)
+      g_moved_at = SioTimer();
+    g_port_queue = queued;
+  }
+  return moved;
+}
+
+int dump_receive_step(HWND dialog, bool *ended) {
+  const int port = hex_xsend_port;
+  int waiting = SioRxQue(port);
+  if (waiting > HEX_DUMP_RECEIVE_STEP)
+    waiting = HEX_DUMP_RECEIVE_STEP;
+  if (waiting < 0) {
+    end_dump_with_port_error(dialog, waiting);
+    *ended = true;
+    return 0;
+  }
+  const int got = SioGets(port, g_dump_bytes, waiting);
+  if (got < 0) {
+    end_dump_with_port_error(dialog, got);
+    *ended = true;
+    return 0;
+  }
+  // On disk at every step: what arrived is in the file 50 ms later.
+  if (got > 0 && (std::fwrite(g_dump_bytes, 1, size_t(got), hex_dump_file) != size_t(got) ||
+                  std::fflush(hex_dump_file) != 0)) {
+    end_dump_with_error(dialog, "file write error");
+    *ended = true;
+    return 0;
+  }
+  return got;
+}
+
+// Timer 4: the end of a dump that has moved nothing for HEX_DUMP_IDLE_MS; a
+// timer that comes early is set again for the rest.
+void dump_idle(HWND dialog) {
+  disarm(dialog, TIMER_DUMP_IDLE, &hex_derr_timer);
+  if (!hex_dump_busy)
+    return;
+  const uint32_t quiet = SioTimer() - g_moved_at;
+  if (quiet < HEX_DUMP_IDLE_MS) {
+    arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS - quiet, &hex_derr_timer);
+    return;
+  }
+  // A receiving dump ends so; a sending one still had bytes to get out.
+  if (g_dump_sending)
+    end_dump_with_error(dialog, "nothing went out for 15 s");
+  else
+    end_transfer(dialog, kDumpCompleted, Output::Keep);
+}
+
+}  // namespace
+
+void hex_file_transfer(HWND dialog, unsigned, uintptr_t, intptr_t) {
+  if (hex_xmodem_busy || hex_dump_busy)
+    return;
+  if (hex_out_waiting() > 0)
+    return;  // a message is still going out; the status field says how far
+  const int protocol = dlg_combo_get_sel(dialog, IDC_PROTOCOL);
+  if (protocol < kDump || protocol > kXModem1K)
+    return;
+  if (hex_send_port_refused(dialog))
+    return;
+  static char path[HEX_PATH_SIZE];
+  if (!hex_file_dlg(kFileExtension, kFileTitle, path, sizeof path))
+    return;  // cancelled: nothing starts, nothing changes
+  std::FILE *file = nullptr;
+  if (protocol == kDump) {
+    file = open_dump_file(path, hex_send_file != 0);
+    if (!file) {
+      hex_err_msg("Dump file open error");
+      return;
+    }
+  }
+  hex_xsend_port = hex_send_port;
+  g_side = hex_send_side(dialog);
+  hex_log_close(dialog);
+  dlg_set_path_text(dialog, IDC_FILE_NAME, path);
+  lock_controls(dialog, true);
+  disarm(dialog, TIMER_PUMP, &hex_timer);
+  if (protocol == kDump)
+    start_dump(dialog, file);
+  else
+    start_xmodem(dialog, protocol, path);
+}
+
+void hex_file_abort(HWND dialog, unsigned message, uintptr_t wParam, intptr_t) {
+  if (message == WM_TIMER && wParam == uintptr_t(TIMER_DUMP_IDLE)) {
+    dump_idle(dialog);
+    return;
+  }
+  if (hex_xmodem_busy)
+    end_transfer(dialog, kXModemAborted, Output::Drop);
+  else if (hex_dump_busy)
+    end_transfer(dialog, kDumpCompleted, Output::Drop);
+  else
+    show_status(dialog, kDumpCompleted);
+}
+
+void hex_periodic_transfer(HWND dialog) {
+  disarm(dialog, TIMER_TRANSFER, &hex_xtimer);
+  if (!hex_xmodem_busy)
+    return;
+  const int port = hex_xsend_port;
+  const uint32_t start = SioTimer();
+  int running;
+  for (;;) {
+    const DriverMark before = driver_mark(port);
+    running = xyDriver(port);
+    drop_driver_messages();
+    if (running <= 0 || driver_mark(port) == before || SioTimer() - start >= HEX_TRANSFER_RUN_MS)
+      break;
+  }
+  if (running <= 0) {
+    const int outcome = running < 0 ? running : xyGetParameter(port, XY_PARAM_LAST_ERROR);
+    char status[96];
+    if (outcome == 0)
+      std::snprintf(status, sizeof status, "%s", kXModemCompleted);
+    else
+      std::snprintf(status, sizeof status, "X-Modem Failed: %s ", xyErrorText(outcome));
+    end_transfer(dialog, status, Output::Keep);
+    return;
+  }
+  show_packets(dialog, port);
+  arm(dialog, TIMER_TRANSFER, HEX_XMODEM_STEP_MS, &hex_xtimer);
+}
+
+void hex_periodic_dump(HWND dialog) {
+  disarm(dialog, TIMER_DUMP, &hex_dtimer);
+  if (!hex_dump_busy)
+    return;
+  bool ended = false;
+  const int moved =
+      g_dump_sending ? dump_send_step(dialog, &ended) : dump_receive_step(dialog, &ended);
+  if (ended)
+    return;
+  if (moved > 0) {
+    hex_dump_cnt += moved;
+    char text[64];
+    std::snprintf(text, sizeof text, "Bytes = %d ", int(hex_dump_cnt));
+    show_status(dialog, text);
+    g_moved_at = SioTimer();
+    disarm(dialog, TIMER_DUMP_IDLE, &hex_derr_timer);
+    arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS, &hex_derr_timer);
+  }
+  arm(dialog, TIMER_DUMP, HEX_DUMP_STEP_MS, &hex_dtimer);
+}
+
+void hex_transfer_stop(HWND dialog) {
+  if (!hex_xmodem_busy && !hex_dump_busy)
+    return;
+  stop_transfer(dialog);
+  if (hex_dump_file) {
+    std::fclose(hex_dump_file);
+    hex_dump_file = nullptr;
+  }
+  lock_controls(dialog, false);
+}
