@@ -176,7 +176,9 @@ uint64_t hex_capture_dropped(int side);
 // its device path is there again (a link such as /dev/serial/by-id/... is
 // followed anew each time) and opens it with the side's settings, and
 // "COMn (device) reconnected" follows. Another Comm Port chosen for the
-// side, or Exit, ends the waiting.
+// side, or Exit, ends the waiting. A transfer on a port that goes away ends
+// with its failure text; its port then waits and comes back as any other,
+// and the transfer is not started again.
 
 constexpr unsigned HEX_RECONNECT_PERIOD_MS = 500;
 

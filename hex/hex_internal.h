@@ -48,6 +48,10 @@ void hex_capture_port_event(int side, int port, uint32_t ms, HexPortEvent event)
 // indicator turns grey with "device gone", the disconnect line is queued, and
 // the side waits for its device (hex_reconnect_tick).
 void hex_port_gone(HWND window, int side, uint32_t ms);
+// The side's port, closed for a moment (a transfer's end), did not open
+// again with `code`: a device no longer there is waited for as one gone;
+// any other reason shows on the indicator.
+void hex_port_reopen_failed(HWND window, int side, int code);
 // The side waits no more (another Comm Port chosen).
 void hex_reconnect_cancel(HWND window, int side);
 // Neither side waits (Exit).

@@ -52,18 +52,29 @@ void show_gone(HWND window, int side) {
 
 void hex_port_gone(HWND window, int side, uint32_t ms) {
   hex_obj_t &record = hex_obj[side];
-  if (!record.open)
+  if (g_waiting[side])
     return;
   // Let go at once: the system gives the device's name (a ttyUSB number, a
   // pseudo-terminal's) to a device that comes back only once nothing holds
   // the old one, and the lock must not keep it from this side either.
-  SioDone(record.port);
+  if (record.open)
+    SioDone(record.port);
   record.open = 0;
   record.status = SIO_NOT_OPEN;
   show_gone(window, side);
   hex_capture_port_event(side, record.port, ms, HEX_PORT_GONE);
   g_waiting[side] = true;
   arm_while_waiting(window);
+}
+
+void hex_port_reopen_failed(HWND window, int side, int code) {
+  if (!device_present(hex_obj[side].port)) {
+    hex_port_gone(window, side, SioTimer());
+    return;
+  }
+  char reason[200];
+  hex_sio_error_text(code, reason, sizeof reason);
+  hex_show_port_state(window, side, reason);
 }
 
 void hex_reconnect_tick(HWND window) {

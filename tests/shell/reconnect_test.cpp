@@ -254,3 +254,46 @@ TEST_F(ReconnectTest, APortThatFailedToOpenIsLetGo) {
   EXPECT_GE(SioHandle(1), 0);
   EXPECT_EQ(hex_obj[HEX_SIDE_B].open, 1);
 }
+
+// A transfer running on a port that goes away ends with its failure text;
+// the device back, the port opens again as any other, and the transfer is
+// not started again.
+TEST_F(ReconnectTest, ATransferOnAPortThatGoesAwayFailsAndIsNotStartedAgain) {
+  const std::string file = dir_.file("out.bin");
+  writeFileBytes(file, std::vector<uint8_t>(256 * 1024, 0x55));
+  struct Row {
+    int protocol;  // Protocol list: Dump, XModem
+    const char *failure;
+  } rows[] = {{0, "Dump Failed: "}, {1, "X-Modem Failed: "}};
+  size_t times = 0;
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.failure);
+    start();
+    dlg_user_choose(window_, IDC_PROTOCOL, row.protocol);
+    dlg_user_click(window_, IDC_XFER_SEND);
+    dlg_set_file_dialog_hook([file](bool, std::string &chosen) {
+      chosen = file;
+      return true;
+    });
+    dlg_user_click(window_, IDC_XFER_START);
+    ASSERT_TRUE(hex_xmodem_busy || hex_dump_busy);
+    processEventsFor(100);  // the far end reads nothing: the transfer waits
+    ASSERT_TRUE(hex_xmodem_busy || hex_dump_busy);
+    links_[HEX_SIDE_A]->unplug();
+    ASSERT_TRUE(processEventsUntil([] { return !hex_xmodem_busy && !hex_dump_busy; }, kWaitMs));
+    const std::string failed = controlText(window_, IDC_XFER_STATUS);
+    EXPECT_EQ(failed.rfind(row.failure, 0), 0u) << failed;
+    ++times;
+    ASSERT_TRUE(paneShows(line(HEX_SIDE_A, "disconnected"), 1)) << paneText();
+    plugBack(HEX_SIDE_A, 1);
+    if (HasFatalFailure())
+      return;
+    processEventsFor(2 * HEX_RECONNECT_PERIOD_MS);
+    EXPECT_FALSE(hex_xmodem_busy || hex_dump_busy);
+    EXPECT_EQ(SioTxQue(0), 0) << "something went out again";
+    EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), failed);
+    EXPECT_EQ(hex_obj[HEX_SIDE_A].open, 1);
+    finish();
+  }
+  EXPECT_EQ(times, 2u);
+}
