@@ -162,13 +162,33 @@ void hex_capture_run_end(HWND window);
 // The oldest chunk, or its first `max` bytes, read before place `before`:
 // 1 with `piece`, 0 when none is left.
 int hex_capture_next(uint64_t before, uint8_t *out, int max, HexCapturePiece *piece);
-// Stop: whatever was read and not shown is dropped (not counted).
-void hex_capture_drop_all();
 // Bytes read from a side's port since start, bytes waiting to be shown, and
 // bytes dropped because the display fell behind (since its port was opened).
 uint64_t hex_capture_read_total(int side);
 uint32_t hex_capture_waiting(int side);
 uint64_t hex_capture_dropped(int side);
+
+// --- Ports that go away and come back ---------------------------------------------------
+// A side whose port fails as gone (a hang-up, EIO: an adapter pulled, a
+// device powered off, a pseudo-terminal's far end closed) is closed at once
+// and marked grey with "device gone"; "COMn (device) disconnected" goes into
+// the pane and the log. While it waits, timer 5 looks every 500 ms whether
+// its device path is there again (a link such as /dev/serial/by-id/... is
+// followed anew each time) and opens it with the side's settings, and
+// "COMn (device) reconnected" follows. Another Comm Port chosen for the
+// side, or Exit, ends the waiting. A transfer on a port that goes away ends
+// with its failure text; its port then waits and comes back as any other,
+// and the transfer is not started again.
+
+constexpr unsigned HEX_RECONNECT_PERIOD_MS = 500;
+
+// Timer 5: each waiting side whose device is there is opened again.
+void hex_reconnect_tick(HWND window);
+// 1 while the side waits for its device.
+int hex_reconnect_waiting(int side);
+// A line event the pump took from capture (a port gone or back), shown as
+// hex_show_port_event shows it, with the device its port names.
+void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink);
 
 // --- Display output --------------------------------------------------------------------------
 

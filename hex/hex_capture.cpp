@@ -25,7 +25,6 @@ struct Watch {
   int fd = kNoDescriptor;
   bool watched = false;         // the dialog is told when fd has bytes
   bool held = false;            // a run's share waits: not read until the run
-  bool failed = false;          // its reads failed (the device went): tried once a run only
   bool counted = false;         // its driver counts line events
   SioLineCounts counts;         // since the port was opened
   uint64_t dropped_before = 0;  // the ring's dropped count when this port's watch began
@@ -104,11 +103,12 @@ int read_side(HWND window, int side, bool may_hold) {
   }
   if (count < 0) {
     // The device has gone: its descriptor would report a hang-up for ever.
+    // The side lets the port go and waits for the device to come back.
     unwatch(window, watch);
-    watch.failed = true;
+    hex_port_gone(window, side, ms);
+    hex_capture_sync(window);
     return -1;
   }
-  watch.failed = false;  // opened again, maybe with the same descriptor
   watch.read_total += uint64_t(count);
   return count;
 }
@@ -234,7 +234,7 @@ void hex_capture_sync(HWND window) {
       if (fd != kNoDescriptor)
         watch.counted = SioCounts(port, &watch.counts) == 1;
     }
-    if (fd == kNoDescriptor || watch.failed) {
+    if (fd == kNoDescriptor) {
       unwatch(window, watch);
       continue;
     }
@@ -286,9 +286,13 @@ int hex_capture_next(uint64_t before, uint8_t *out, int max, HexCapturePiece *pi
   return hex_capture_take(g_capture, before, out, max, piece);
 }
 
-void hex_capture_drop_all() {
-  for (int side : {HEX_SIDE_A, HEX_SIDE_B})
-    hex_capture_clear(g_capture, side);
+void hex_capture_port_event(int side, int port, uint32_t ms, HexPortEvent event) {
+  hex_capture_event(g_capture, side, port, ms, event);
+}
+
+void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink) {
+  hex_show_port_event(hex_time, piece.port, SioDevicePath(piece.port),
+                      HexPortEvent(piece.event), piece.ms, sink);
 }
 
 uint64_t hex_capture_read_total(int side) { return g_watch[side].read_total; }

@@ -46,21 +46,15 @@ void reset_record(hex_obj_t &record, int side) {
 void open_side_at_start(HWND window, int side) {
   hex_obj_t &record = hex_obj[side];
   reset_record(record, side);
-  record.status = SioReset(record.port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);
-  if (record.status != 0) {
+  if (const int result = hex_open_side(side); result != 0) {
     char reason[200];
-    hex_sio_error_text(record.status, reason, sizeof reason);
-    record.open = 0;
+    hex_sio_error_text(result, reason, sizeof reason);
     hex_show_port_state(window, side, reason);
   } else {
-    record.open = 1;
-    record.status = SioBaud(record.port, HEX_BAUD_9600);
-    record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
-    SioDTR(record.port, 'S');
+    // RTS starts down, whatever an earlier window of this process left.
     SioRTS(record.port, 'C');
     hex_show_port_state(window, side, nullptr);
   }
-  SioFlow(record.port, 'N');
 }
 
 // The Time view's gap: KESTRELON_TIME_GAP_MS milliseconds when it names a
@@ -148,6 +142,7 @@ void hex_show_port_state(HWND window, int side, const char *reason) {
 }
 
 void hex_init(HWND window) {
+  hex_reconnect_stop(window);  // nothing waits from an earlier window
   open_side_at_start(window, HEX_SIDE_A);
   open_side_at_start(window, HEX_SIDE_B);
 
@@ -217,6 +212,7 @@ void hex_quit(HWND window) {
     else
       record.open = 0;
   }
+  hex_reconnect_stop(window);
   hex_log_close(window);
   hex_capture_stop(window);
   if (hex_timer != 0) {

@@ -27,3 +27,32 @@ void hex_pane_put(HWND window, const char *text, int length, uint32_t colour);
 // The line counts of a side's port since it opened and the bytes the display
 // dropped, for its indicator's tooltip (empty while no port is watched).
 void hex_capture_line_text(int side, char *text, int size);
+
+// Applies the side's speed, data bits, parity, stop bits and flow control to
+// its open port; the flow control's apply, last, sets DTR and RTS as they
+// were last set.
+void hex_apply_side_settings(hex_obj_t &record);
+
+// Every open of a side's port (start-up, a Comm Port choice, a device back):
+// opens record.port, applies the side's settings and raises DTR. 0 when
+// open; else the serial library's code, with the port closed again (unless
+// the other side holds it) and record.open 0. The indicator is the caller's.
+int hex_open_side(int side);
+
+// The side's port went away or came back at `ms`: a line in the pane and
+// the log, in its place among the bytes read (hexcore.h, HexPortEvent).
+void hex_capture_port_event(int side, int port, uint32_t ms, HexPortEvent event);
+
+// Reads of the side's open port failed at `ms` (a hang-up, EIO: its device
+// went): the port is closed at once, its descriptor and lock let go, the
+// indicator turns grey with "device gone", the disconnect line is queued, and
+// the side waits for its device (hex_reconnect_tick).
+void hex_port_gone(HWND window, int side, uint32_t ms);
+// The side's port, closed for a moment (a transfer's end), did not open
+// again with `code`: a device no longer there is waited for as one gone;
+// any other reason shows on the indicator.
+void hex_port_reopen_failed(HWND window, int side, int code);
+// The side waits no more (another Comm Port chosen).
+void hex_reconnect_cancel(HWND window, int side);
+// Neither side waits (Exit).
+void hex_reconnect_stop(HWND window);

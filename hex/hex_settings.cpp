@@ -138,21 +138,19 @@ void port_changed(HWND window, int side) {
   const char *path = SioDevicePath(selection);
   for (int list : {IDC_PORT_A, IDC_PORT_B})
     dlg_combo_set_item_tooltip(window, list, selection, path ? path : "");
+  // A side waiting for its device gone waits no more: it has another port.
+  hex_reconnect_cancel(window, side);
   // Only a port this side opened is closed: a side whose open failed may
   // name the port the other side holds.
   if (record.open)
     record.status = SioDone(record.port);  // a failed close is not reported
   record.open = 0;
   record.port = selection;
-  record.status = SioReset(record.port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);
-  if (record.status != 0) {
+  if (const int result = hex_open_side(side); result != 0) {
     char reason[200];
-    hex_sio_error_text(record.status, reason, sizeof reason);
+    hex_sio_error_text(result, reason, sizeof reason);
     hex_show_port_state(window, side, reason);
   } else {
-    record.open = 1;
-    hex_apply_side_settings(record);
-    SioDTR(record.port, 'S');
     hex_show_port_state(window, side, nullptr);
   }
   // Messages go where the send side's port now is, not to the port it left.
@@ -168,6 +166,26 @@ void hex_apply_side_settings(hex_obj_t &record) {
   record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
   // Last: the flow control's apply sets DTR and RTS as they were last set.
   record.status = SioFlow(record.port, hex_flow_mode(record.flow));
+}
+
+int hex_open_side(int side) {
+  hex_obj_t &record = hex_obj[side];
+  // Open already: the other side holds it, and keeps it.
+  const bool held = SioHandle(record.port) >= 0;
+  const int result = SioReset(record.port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);
+  record.status = result;
+  if (result != 0) {
+    // A device that opened and then refused the defaults stays open in the
+    // library: closed here, or its descriptor and lock would stay for good.
+    if (!held)
+      SioDone(record.port);
+    record.open = 0;
+    return result;
+  }
+  record.open = 1;
+  hex_apply_side_settings(record);
+  SioDTR(record.port, 'S');
+  return 0;
 }
 
 void hex_speed_typed(HWND window, int id) {

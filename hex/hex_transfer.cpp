@@ -67,22 +67,13 @@ void lock_controls(HWND dialog, bool locked) {
 // Closes and opens the transfer's port again; the side's settings are
 // applied anew, as the open restores only the library's defaults.
 void reopen_port(HWND dialog) {
-  hex_obj_t &record = hex_obj[g_side];
   const int port = hex_xsend_port;
   SioDone(port);
-  const int result = SioReset(port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);
-  if (record.port != port)
+  if (hex_obj[g_side].port != port)
     return;  // not the side's port (it never is while the lists are locked)
-  if (result != 0) {
-    record.status = result;
-    record.open = 0;
-    char reason[200];
-    hex_sio_error_text(result, reason, sizeof reason);
-    hex_show_port_state(dialog, g_side, reason);
-    return;
-  }
-  record.open = 1;
-  hex_apply_side_settings(record);
+  const int result = hex_open_side(g_side);
+  if (result != 0)
+    hex_port_reopen_failed(dialog, g_side, result);
 }
 
 // A dump's file must be a regular one: opening a FIFO or a device could wait

@@ -80,4 +80,5 @@ enum TimerId : int {
   TIMER_TRANSFER = 2,   // XMODEM transfer step, 10 ms
   TIMER_DUMP = 3,       // dump step, 50 ms
   TIMER_DUMP_IDLE = 4,  // dump without progress, 15 s
+  TIMER_RECONNECT = 5,  // looking for the devices of ports gone away, 500 ms
 };

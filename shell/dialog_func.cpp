@@ -339,6 +339,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     case TIMER_DUMP_IDLE:
       hex_file_abort(window, message, wParam, lParam);
       return 1;
+    case TIMER_RECONNECT:
+      hex_reconnect_tick(window);
+      return 1;
     default:
       return 0;
     }

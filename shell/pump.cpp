@@ -27,20 +27,24 @@ void win_periodic(HWND window) {
   static uint8_t buffer[WIN_RX_BUFFER];
   HexWindowSink sink(window, true);
   const uint64_t arrived = hex_capture_run_begin(window);
-  if (hex_run == 0) {
-    hex_capture_drop_all();  // Stop: read and dropped
-  } else {
-    HexCapturePiece piece{};
-    while (hex_capture_next(arrived, buffer, WIN_RX_CHUNK, &piece)) {
-      hex_show_breaks(hex_time, piece.port, piece.ms, piece.breaks, sink);
-      if (piece.count <= 0)
-        continue;
-      buffer[piece.count] = 0;
-      // Each side's bytes go through its own record: a frame or a sequence
-      // one port left unfinished is never finished by the other port's bytes.
-      hex_show_chunk(hex_view_mode, hex_obj[piece.side], piece.port, hex_time_stamp, hex_time,
-                     piece.ms, reinterpret_cast<char *>(buffer), piece.count, sink);
+  HexCapturePiece piece{};
+  while (hex_capture_next(arrived, buffer, WIN_RX_CHUNK, &piece)) {
+    // A port gone or back is said even under Stop, where what was read is
+    // dropped.
+    if (piece.event != HEX_PORT_NO_EVENT) {
+      hex_show_capture_event(piece, sink);
+      continue;
     }
+    if (hex_run == 0)
+      continue;
+    hex_show_breaks(hex_time, piece.port, piece.ms, piece.breaks, sink);
+    if (piece.count <= 0)
+      continue;
+    buffer[piece.count] = 0;
+    // Each side's bytes go through its own record: a frame or a sequence
+    // one port left unfinished is never finished by the other port's bytes.
+    hex_show_chunk(hex_view_mode, hex_obj[piece.side], piece.port, hex_time_stamp, hex_time,
+                   piece.ms, reinterpret_cast<char *>(buffer), piece.count, sink);
   }
   sink.flush();
   hex_capture_run_end(window);

@@ -42,7 +42,8 @@ void win_init_periodic(HWND window);
 // chunk read since the last run in the current view, in the order the
 // chunks arrived across both ports (each headed with its time in the Time
 // view, breaks as lines of their own), flushes the log, advances
-// hex_time_stamp, arms timer 1 again. Under Stop what was read is dropped.
+// hex_time_stamp, arms timer 1 again. Under Stop what was read is dropped;
+// a port gone or back is said in every case.
 void win_periodic(HWND window);
 
 // --- Entry helpers ----------------------------------------------------------------

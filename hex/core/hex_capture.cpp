@@ -51,7 +51,7 @@ HexCaptureChunk &new_chunk(HexCapture &capture, HexCaptureSide &side) {
   }
   ++side.chunk_count;
   HexCaptureChunk &chunk = newest(side);
-  chunk = HexCaptureChunk{capture.next_seq++, 0, 0, 0, 0};
+  chunk = HexCaptureChunk{capture.next_seq++, 0, 0, 0, 0, HEX_PORT_NO_EVENT};
   return chunk;
 }
 
@@ -100,6 +100,16 @@ void hex_capture_breaks(HexCapture &capture, int side_index, int port, uint32_t 
   chunk.breaks = breaks;
 }
 
+void hex_capture_event(HexCapture &capture, int side_index, int port, uint32_t ms,
+                       HexPortEvent event) {
+  if (event == HEX_PORT_NO_EVENT)
+    return;
+  HexCaptureChunk &chunk = new_chunk(capture, capture.sides[side_index]);
+  chunk.ms = ms;
+  chunk.port = port;
+  chunk.event = event;
+}
+
 uint32_t hex_capture_pending(const HexCapture &capture, int side) {
   return capture.sides[side].byte_count;
 }
@@ -119,7 +129,7 @@ int hex_capture_take(HexCapture &capture, uint64_t before, uint8_t *out, int max
   HexCaptureSide &side = capture.sides[from];
   HexCaptureChunk &chunk = oldest(side);
   const uint32_t count = std::min<uint32_t>(chunk.length, uint32_t(std::max(max, 0)));
-  *piece = HexCapturePiece{from, chunk.port, chunk.ms, chunk.breaks, int(count)};
+  *piece = HexCapturePiece{from, chunk.port, chunk.ms, chunk.breaks, int(count), chunk.event};
   const uint32_t first = std::min(count, HEX_CAPTURE_BYTES - side.byte_head);
   std::memcpy(out, side.bytes + side.byte_head, first);
   std::memcpy(out + first, side.bytes, count - first);

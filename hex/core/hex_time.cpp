@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -36,6 +37,16 @@ private:
   uint32_t ms_;
 };
 
+// "hh:mm:ss.mmm" of milliseconds past midnight.
+struct TimeOfDay {
+  explicit TimeOfDay(uint32_t day_ms) {
+    day_ms %= HEX_DAY_MS;
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", day_ms / kMsPerHour,
+                  day_ms / kMsPerMinute % 60, day_ms / kMsPerSecond % 60, day_ms % kMsPerSecond);
+  }
+  char text[16];
+};
+
 bool is_frame_view(int32_t view) {
   return view == HEX_VIEW_HDLC || view == HEX_VIEW_PPP || view == HEX_VIEW_ICNI;
 }
@@ -56,10 +67,8 @@ uint32_t hex_time_of_day(const HexClockFace &face, uint32_t ms) {
 }
 
 int hex_time_head(char *out, uint32_t day_ms, uint32_t delta_ms, int port, HexDirection direction) {
-  day_ms %= HEX_DAY_MS;
-  return clamp_length(std::snprintf(out, HEX_HEAD_MAX, "\n%02u:%02u:%02u.%03u +%u %cx%d ",
-                                    day_ms / kMsPerHour, day_ms / kMsPerMinute % 60,
-                                    day_ms / kMsPerSecond % 60, day_ms % kMsPerSecond, delta_ms,
+  const TimeOfDay time(day_ms);
+  return clamp_length(std::snprintf(out, HEX_HEAD_MAX, "\n%s +%u %cx%d ", time.text, delta_ms,
                                     direction == HEX_SENT ? 'T' : 'R', port + 1));
 }
 
@@ -118,4 +127,25 @@ void hex_show_breaks(HexTimeLines &lines, int port, uint32_t ms, uint32_t breaks
       clamp_length(breaks == 1 ? std::snprintf(text + length, size_t(room), "<BREAK>")
                                : std::snprintf(text + length, size_t(room), "<BREAK x%u>", breaks));
   sink.show(port, text, length);
+}
+
+void hex_show_port_event(HexTimeLines &lines, int port, const char *device, HexPortEvent event,
+                         uint32_t ms, HexSink &sink) {
+  if (event != HEX_PORT_GONE && event != HEX_PORT_BACK)
+    return;
+  const char *name = port >= 0 && port < HEX_PORTS ? hex_portnames[port] : "?";
+  std::string text = "\n";
+  text += TimeOfDay(hex_time_of_day(lines.face, ms)).text;
+  text += ' ';
+  text += name;
+  text += " (";
+  text += device ? device : "?";
+  text += event == HEX_PORT_GONE ? ") disconnected" : ") reconnected";
+  // With Time on the next text heads a line of its own; without, it starts
+  // one here.
+  if (lines.on)
+    lines.last_port = -1;
+  else
+    text += '\n';
+  sink.show(port, text.data(), int(text.size()));
 }

@@ -259,6 +259,15 @@ void hex_show_chunk(int32_t view, hex_obj_t &record, int port, uint16_t stamp, H
 // by the time and the text after it starts a line of its own.
 void hex_show_breaks(HexTimeLines &lines, int port, uint32_t ms, uint32_t breaks, HexSink &sink);
 
+// A side's port that went away (its device unplugged, its far end closed) or
+// was opened again, as a line of its own in the port's colour with the time
+// of day through the lines' clock face: "\n12:34:56.789 COM1 (/dev/ttyUSB0)
+// disconnected", "... reconnected". The text after it starts a line of its
+// own, headed again with Time on.
+enum HexPortEvent : int32_t { HEX_PORT_NO_EVENT = 0, HEX_PORT_GONE = 1, HEX_PORT_BACK = 2 };
+void hex_show_port_event(HexTimeLines &lines, int port, const char *device, HexPortEvent event,
+                         uint32_t ms, HexSink &sink);
+
 // --- Capture: bytes kept from their arrival until the pump shows them ------------------
 // Each side's bytes are read as they arrive into the side's ring, each read
 // recorded as a chunk with the time it was read and its place in the order
@@ -275,6 +284,7 @@ struct HexCaptureChunk {
   int32_t port;
   uint32_t length;  // bytes; 0 for a line event
   uint32_t breaks;  // breaks counted when it was read (line events only)
+  int32_t event;    // the port went or came back (HexPortEvent; line events only)
 };
 
 struct HexCaptureSide {
@@ -299,6 +309,7 @@ struct HexCapturePiece {
   uint32_t ms;
   uint32_t breaks;
   int count;
+  int32_t event;  // HexPortEvent
 };
 
 // Where the next read of `side` goes: `*room` contiguous bytes, at least one
@@ -314,6 +325,10 @@ void hex_capture_commit(HexCapture &capture, int side, int port, uint32_t ms, ui
 
 // `breaks` breaks counted on `port` at `ms`, a chunk of its own.
 void hex_capture_breaks(HexCapture &capture, int side, int port, uint32_t ms, uint32_t breaks);
+
+// The port of `side` went away or came back at `ms` (HexPortEvent), a
+// chunk of its own, in its place among the bytes read before and after.
+void hex_capture_event(HexCapture &capture, int side, int port, uint32_t ms, HexPortEvent event);
 
 // Bytes of `side` not shown yet.
 uint32_t hex_capture_pending(const HexCapture &capture, int side);

@@ -196,6 +196,57 @@ TEST(TimeView, BreaksAreLinesOfTheirOwnNeverBytes) {
   }
 }
 
+// A port gone or back: a line of its own with the time of day, in the
+// port's colour, the same in every view; text behind it starts a line (with
+// Time on, a headed one), and the clock's wrap and midnight change nothing.
+TEST(TimeView, APortGoneOrBackIsALineOfItsOwnWithTheTime) {
+  struct Row {
+    bool on;
+    HexClockFace face;
+    uint32_t ms;
+    int port;
+    const char *device;
+    HexPortEvent event;
+    const char *text;
+  } rows[] = {
+      {false, {0, at(9, 15, 0, 0)}, 250, 0, "/dev/ttyUSB0", HEX_PORT_GONE,
+       "\n09:15:00.250 COM1 (/dev/ttyUSB0) disconnected\n"},
+      {false, {kNearWrap, at(23, 59, 59, 990)}, kNearWrap + 20, 15,
+       "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0", HEX_PORT_BACK,
+       "\n00:00:00.010 COM16 (/dev/serial/by-id/usb-FTDI_FT232R-if00-port0) reconnected\n"},
+      {true, {kNearWrap, 0}, 5, 1, "/tmp/a", HEX_PORT_GONE,
+       "\n00:00:00.016 COM2 (/tmp/a) disconnected"},
+      {true, {0, at(12, 0, 0, 0)}, 1, 1, "/tmp/a", HEX_PORT_BACK,
+       "\n12:00:00.001 COM2 (/tmp/a) reconnected"},
+      {true, {0, 0}, 1, 1, "/tmp/a", HEX_PORT_NO_EVENT, ""},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    HexTimeLines lines;
+    lines.on = row.on;
+    lines.face = row.face;
+    TextSink sink;
+    // A line of the same port just before: the event still stands alone.
+    char before[8] = "x";
+    auto record = std::make_unique<hex_obj_t>();
+    hex_show_chunk(HEX_VIEW_ASCII, *record, row.port, 0, lines, row.ms, before, 1, sink);
+    const std::string shown_before = sink.all;
+    hex_show_port_event(lines, row.port, row.device, row.event, row.ms, sink);
+    EXPECT_EQ(sink.all.substr(shown_before.size()), row.text);
+    char after[8] = "y";
+    const size_t at_event_end = sink.all.size();
+    hex_show_chunk(HEX_VIEW_ASCII, *record, row.port, 0, lines, row.ms, after, 1, sink);
+    const std::string behind = sink.all.substr(at_event_end);
+    if (row.event == HEX_PORT_NO_EVENT)
+      continue;
+    EXPECT_EQ(behind, row.on ? "\n" + std::string(sink.all, 1, 12) + " +0 Rx" +
+                                   std::to_string(row.port + 1) + " y"
+                             : "y");
+    for (int port : sink.ports)
+      EXPECT_EQ(port, row.port);
+  }
+}
+
 // --- Capture rings ---------------------------------------------------------------------
 
 namespace {
@@ -204,6 +255,7 @@ struct Captured {
   int side, port;
   uint32_t ms, breaks;
   std::string bytes;
+  int32_t event;
 };
 
 std::unique_ptr<HexCapture> empty_capture() { return std::make_unique<HexCapture>(); }
@@ -227,7 +279,8 @@ std::vector<Captured> take_all(HexCapture &capture, uint64_t before = UINT64_MAX
   HexCapturePiece piece{};
   while (hex_capture_take(capture, before, buffer.data(), max, &piece))
     out.push_back({piece.side, piece.port, piece.ms, piece.breaks,
-                   std::string(reinterpret_cast<char *>(buffer.data()), size_t(piece.count))});
+                   std::string(reinterpret_cast<char *>(buffer.data()), size_t(piece.count)),
+                   piece.event});
   return out;
 }
 
@@ -242,13 +295,18 @@ TEST(Capture, BothSidesComeOutInTheOrderTheyArrivedJoiningOnlyDirectFollowers) {
   put(*capture, 0, 0, 2, "d");  // another millisecond
   hex_capture_breaks(*capture, 1, 1, 2, 2);
   put(*capture, 1, 1, 2, "Y");  // behind a break: its own chunk
+  hex_capture_event(*capture, 0, 0, 2, HEX_PORT_GONE);
+  hex_capture_event(*capture, 0, 0, 2, HEX_PORT_NO_EVENT);  // nothing
+  hex_capture_event(*capture, 0, 0, 3, HEX_PORT_BACK);
+  put(*capture, 0, 0, 3, "e");  // behind the port's return: its own chunk
   const uint64_t before = capture->next_seq;
   put(*capture, 1, 1, 3, "late");  // came after the run began
   const std::vector<Captured> got = take_all(*capture, before);
-  ASSERT_EQ(got.size(), 6u);
-  const char *bytes[] = {"ab", "X", "c", "d", "", "Y"};
-  const int sides[] = {0, 1, 0, 0, 1, 1};
-  const uint32_t ms[] = {1, 1, 1, 2, 2, 2};
+  ASSERT_EQ(got.size(), 9u);
+  const char *bytes[] = {"ab", "X", "c", "d", "", "Y", "", "", "e"};
+  const int sides[] = {0, 1, 0, 0, 1, 1, 0, 0, 0};
+  const uint32_t ms[] = {1, 1, 1, 2, 2, 2, 2, 3, 3};
+  const int32_t events[] = {0, 0, 0, 0, 0, 0, HEX_PORT_GONE, HEX_PORT_BACK, 0};
   for (size_t i = 0; i < got.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(got[i].bytes, bytes[i]);
@@ -256,6 +314,7 @@ TEST(Capture, BothSidesComeOutInTheOrderTheyArrivedJoiningOnlyDirectFollowers) {
     EXPECT_EQ(got[i].port, sides[i]);
     EXPECT_EQ(got[i].ms, ms[i]);
     EXPECT_EQ(got[i].breaks, i == 4 ? 2u : 0u);
+    EXPECT_EQ(got[i].event, events[i]);
   }
   EXPECT_EQ(hex_capture_pending(*capture, 1), 4u);
   const std::vector<Captured> rest = take_all(*capture);

@@ -3,6 +3,7 @@
 #include "dlg/dlg_window.h"
 #include "hex/hex.h"
 #include "pane/pane_view.h"
+#include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
 
@@ -111,4 +112,15 @@ bool WindowTest::waitForQueue(int port, int count, int timeoutMs) const {
 
 std::vector<uint8_t> WindowTest::configBytes() const {
   return readFileBytes(dir_.file(HEX_CFG_NAME));
+}
+
+std::string WindowTest::startLogging(const char *name) {
+  const std::string path = dir_.file(name);
+  dlg_set_file_dialog_hook([path](bool, std::string &chosen) {
+    chosen = path;
+    return true;
+  });
+  dlg_user_click(window_, IDC_LOG);
+  EXPECT_EQ(hex_log, 1);
+  return path;
 }

@@ -50,6 +50,9 @@ protected:
   // until the port reports at least `count` bytes waiting.
   bool waitForQueue(int port, int count, int timeoutMs = 3000) const;
   std::vector<uint8_t> configBytes() const;
+  // Logging from now on into a file of the test's directory, chosen as a
+  // user chooses it; its path.
+  std::string startLogging(const char *name);
 
   TempDir dir_;
   std::string oldCwd_;
