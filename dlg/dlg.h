@@ -216,13 +216,6 @@ int dlg_watch_readable(HWND window, int fd, unsigned message);
 // Modal message box with an OK button; returns IDOK_RESULT.
 int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned flags);
 
-// Modal file dialog. `forSave` asks for a file to create; `filter` in Qt
-// form ("HTML files (*.htm *.html);;All files (*)"). On OK copies the chosen
-// path into `path` (at most size-1 characters) and returns 1; 0 when
-// cancelled.
-int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *filter, char *path,
-                    int size);
-
 // The file-choice dialog that serves files to read and files to write
 // alike: any name may be chosen or typed (the file need not exist), and
 // choosing one that exists asks nothing. A name typed without an extension
@@ -232,8 +225,8 @@ int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *fil
 // the path does not fit in `size` bytes (a path cut short names another
 // file). The file-dialog hook answers it too, with forSave true (the file
 // may be created).
-int dlg_choose_file(HWND owner, const char *title, const char *filter,
-                    const char *defaultExtension, char *path, int size);
+int dlg_choose_file(HWND owner, const char *title, const char *filter, const char *defaultExtension,
+                    char *path, int size);
 
 // Shows a path (file system's encoding) in a status field, and as its
 // tooltip, so a path too long for the field can still be read.

@@ -525,35 +525,8 @@ int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned 
   return IDOK_RESULT;
 }
 
-int dlg_file_dialog(HWND owner, bool forSave, const char *title, const char *filter, char *path,
-                    int size) {
-  std::string chosen = path ? path : "";
-  bool accepted = false;
-  if (g_fileDialogHook) {
-    accepted = g_fileDialogHook(forSave, chosen);
-  } else {
-    QWidget *parent = owner ? static_cast<QWidget *>(owner) : static_cast<QWidget *>(g_current);
-    const QString caption = fromBytes(title);
-    const QString filters = fromBytes(filter);
-    const QString start = fromPath(chosen.c_str());
-    const QString result = forSave ? QFileDialog::getSaveFileName(parent, caption, start, filters)
-                                   : QFileDialog::getOpenFileName(parent, caption, start, filters);
-    accepted = !result.isEmpty();
-    if (accepted)
-      chosen = QFile::encodeName(result).toStdString();
-  }
-  if (!accepted)
-    return 0;
-  if (path && size > 0) {
-    const size_t length = std::min(chosen.size(), size_t(size - 1));
-    std::memcpy(path, chosen.data(), length);
-    path[length] = '\0';
-  }
-  return 1;
-}
-
-int dlg_choose_file(HWND owner, const char *title, const char *filter,
-                    const char *defaultExtension, char *path, int size) {
+int dlg_choose_file(HWND owner, const char *title, const char *filter, const char *defaultExtension,
+                    char *path, int size) {
   if (path && size > 0)
     path[0] = '\0';
   std::string chosen;

@@ -259,21 +259,18 @@ TEST_F(DlgLayerTest, TextsAreBytesShownAsThePaneShowsThem) {
   EXPECT_EQ(dlg_combo_find_exact(window_, IDC_MESSAGE, -1, "\x80"), 1);
 }
 
-// The file dialog starts where the path given says and gives back the chosen
-// file's path in the file system's encoding, so non-ASCII names open.
+// The file dialog gives back the chosen file's path in the file system's
+// encoding, so non-ASCII names open.
 TEST_F(DlgLayerTest, FileDialogPathsAreTheFileSystemsBytes) {
   TempDir dir;
   const std::string folder = dir.file("caf\xC3\xA9");  // UTF-8, as the file system has it
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   const std::string file = folder + "/\xC3\xBC.bin";  // the name typed below
   writeFileBytes(file, {1, 2, 3});
-  // Answered as a person would; whatever else pops up (a warning that the
-  // folder is not there) is closed.
-  FileDialogPerson person(QString::fromUtf8("\u00FC.bin"));
+  // Answered as a person would; whatever else pops up is closed.
+  FileDialogPerson person(QString::fromUtf8(file.c_str()));
   char path[512];
-  std::snprintf(path, sizeof path, "%s/", folder.c_str());
-  ASSERT_EQ(dlg_file_dialog(window_, false, "Select", "All Files (*)", path, sizeof path), 1);
-  EXPECT_EQ(person.folder().toStdString(), folder);
+  ASSERT_EQ(dlg_choose_file(window_, "Select", "All Files (*)", "bin", path, sizeof path), 1);
   EXPECT_EQ(std::string(path), file);
   EXPECT_EQ(readFileBytes(path), (std::vector<uint8_t>{1, 2, 3}));
 }
@@ -362,7 +359,7 @@ TEST_F(DlgLayerTest, AReadableDescriptorIsToldAsAMessageUntilItsWatchStops) {
   EXPECT_EQ(dlg_watch_readable(window_, fds[0], 0), 1);
 }
 
-TEST_F(DlgLayerTest, HooksAnswerTheModalDialogs) {
+TEST_F(DlgLayerTest, AHookAnswersTheMessageBox) {
   std::vector<std::string> seen;
   dlg_set_message_box_hook([&](const std::string &text, const std::string &caption) {
     seen.push_back(caption + ": " + text);
@@ -371,19 +368,6 @@ TEST_F(DlgLayerTest, HooksAnswerTheModalDialogs) {
             IDOK_RESULT);
   EXPECT_EQ(seen, (std::vector<std::string>{"Kestrelon Windows Error: Timer is broken = 0"}));
   dlg_set_message_box_hook(nullptr);
-
-  dlg_set_file_dialog_hook([](bool forSave, std::string &path) {
-    path = forSave ? "/tmp/log.htm" : "/tmp/in.bin";
-    return true;
-  });
-  char path[8];
-  EXPECT_EQ(dlg_file_dialog(window_, true, "Log", "HTML files (*.htm)", path, sizeof path), 1);
-  EXPECT_STREQ(path, "/tmp/lo");  // cut to the caller's buffer
-  dlg_set_file_dialog_hook([](bool, std::string &) { return false; });
-  char kept[16] = "unchanged";
-  EXPECT_EQ(dlg_file_dialog(window_, false, "Open", "", kept, sizeof kept), 0);
-  EXPECT_STREQ(kept, "unchanged");
-  dlg_set_file_dialog_hook(nullptr);
 }
 
 // A chosen file's path is given whole or not at all: cut short it would name
@@ -407,6 +391,11 @@ TEST_F(DlgLayerTest, AChosenPathIsWholeOrNothingAndShowsAsSpelt) {
   ASSERT_NE(field, nullptr);
   EXPECT_EQ(field->text(), QString::fromUtf8("/tmp/caf\u00E9/session.htm"));
   EXPECT_EQ(field->toolTip(), field->text());
+
+  dlg_set_file_dialog_hook([](bool, std::string &) { return false; });  // cancelled
+  EXPECT_EQ(dlg_choose_file(window_, "Log", "All Files (*)", "htm", whole, sizeof whole), 0);
+  EXPECT_STREQ(whole, "");
+  dlg_set_file_dialog_hook(nullptr);
 }
 
 TEST_F(DlgLayerTest, UnhandledCloseRequestBecomesTheCancelCommand) {
