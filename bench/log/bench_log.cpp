@@ -20,6 +20,7 @@
 // costs by itself; as the last line the worse of the two views:
 //   log: tick with/without <r>, bytes written per byte received <n>
 // Target: r <= 1.3.
+#include "bench/bench_scratch.h"
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
 #include "hex/hex.h"
@@ -153,17 +154,8 @@ int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   const int runs = argc > 1 ? std::max(kBlockRuns, std::atoi(argv[1])) : 300;
-  char dirTemplate[] = "/tmp/bench_log.XXXXXX";
-  if (!mkdtemp(dirTemplate)) {
-    std::perror("bench_log: mkdtemp");
-    return 1;
-  }
-  const std::string dir = dirTemplate;
-  // No port is opened (none is needed, and a real device must not be
-  // touched), and kestrelon.cfg lands in the scratch directory.
-  for (int port = 1; port <= HEX_PORTS; ++port)
-    setenv(("KESTRELON_COM" + std::to_string(port)).c_str(), (dir + "/none").c_str(), 1);
-  if (chdir(dir.c_str()) != 0)
+  const std::string dir = bench_scratch_dir("bench_log");
+  if (dir.empty())
     return 1;
   QApplication app(argc, argv);
   dlg_set_message_box_hook([](const std::string &text, const std::string &caption) {

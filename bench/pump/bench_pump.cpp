@@ -23,6 +23,7 @@
 // with the lowest per-port rate and the highest CPU of all cases and the
 // bytes dropped in all of them. Targets: >= 300 kB/s per port with both
 // ports flooded, cpu <= 0.5 s/s, 0 dropped in the Hexadecimal view.
+#include "bench/bench_scratch.h"
 #include "dlg/dlg.h"
 #include "hex/hex.h"
 #include "resources/ids.h"
@@ -141,20 +142,11 @@ int main(int argc, char **argv) {
   const int only = argc > 2 ? std::atoi(argv[2]) : -1;
   // The far ends first: the writers are forked before any thread exists.
   Far far[2] = {flooded_pair(1), flooded_pair(2)};
-  char dir_template[] = "/tmp/bench_pump.XXXXXX";
-  if (!mkdtemp(dir_template)) {
-    std::perror("bench_pump: mkdtemp");
+  const std::string dir = bench_scratch_dir("bench_pump");
+  if (dir.empty())
     return 1;
-  }
-  const std::string dir = dir_template;
-  // COM1 and COM2 are the pairs; no other port reaches a device, and
-  // kestrelon.cfg lands in the scratch directory.
-  for (int port = 1; port <= HEX_PORTS; ++port)
-    setenv(("KESTRELON_COM" + std::to_string(port)).c_str(), (dir + "/none").c_str(), 1);
   setenv("KESTRELON_COM1", far[0].slave.c_str(), 1);
   setenv("KESTRELON_COM2", far[1].slave.c_str(), 1);
-  if (chdir(dir.c_str()) != 0)
-    return 1;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
@@ -175,9 +167,8 @@ int main(int argc, char **argv) {
         dlg_user_click(window, IDC_TIME);
       const Case result = measure(window, seconds);
       std::printf("%-11s Time %-3s: absorbed %7.0f and %7.0f kB/s, cpu %.2f s/s, dropped %llu\n",
-                  hex_view[view], time ? "on" : "off", result.rate[0] / 1000,
-                  result.rate[1] / 1000, result.cpu,
-                  static_cast<unsigned long long>(result.dropped));
+                  hex_view[view], time ? "on" : "off", result.rate[0] / 1000, result.rate[1] / 1000,
+                  result.cpu, static_cast<unsigned long long>(result.dropped));
       std::fflush(stdout);
       lowest = std::min({lowest, result.rate[0], result.rate[1]});
       highest_cpu = std::max(highest_cpu, result.cpu);

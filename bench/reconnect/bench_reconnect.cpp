@@ -19,6 +19,7 @@
 // where a good cycle is one whose both sides came back within 2 s with the
 // marker shown, the longest is from a device back to its side open again,
 // and d and r count the log's lines of both sides.
+#include "bench/bench_scratch.h"
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
 #include "hex/hex.h"
@@ -75,14 +76,9 @@ size_t count_of(const std::string &text, const std::string &needle) {
 
 int main(int argc, char **argv) {
   const int cycles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
-  char dir_template[] = "/tmp/bench_reconnect.XXXXXX";
-  if (!mkdtemp(dir_template)) {
-    std::perror("bench_reconnect: mkdtemp");
+  const std::string dir = bench_scratch_dir("bench_reconnect");
+  if (dir.empty())
     return 1;
-  }
-  const std::string dir = dir_template;
-  for (int port = 1; port <= HEX_PORTS; ++port)
-    setenv(("KESTRELON_COM" + std::to_string(port)).c_str(), (dir + "/none").c_str(), 1);
   std::unique_ptr<SocatLink> links[2];
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     links[side] = std::make_unique<SocatLink>(dir, "com" + std::to_string(side + 1));
@@ -93,8 +89,6 @@ int main(int argc, char **argv) {
     setenv(("KESTRELON_COM" + std::to_string(side + 1)).c_str(), links[side]->nearPath().c_str(),
            1);
   }
-  if (chdir(dir.c_str()) != 0)
-    return 1;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
@@ -127,14 +121,15 @@ int main(int argc, char **argv) {
         return 1;
       }
       const qint64 back = run_until([&] { return hex_obj[side].open == 1; }, kGiveUpMs);
-      const bool said = run_until(
-          [&] { return count_of(pane_text(window), line[side][1]) >= size_t(cycle); }, 1000) >= 0;
+      const bool said =
+          run_until([&] { return count_of(pane_text(window), line[side][1]) >= size_t(cycle); },
+                    1000) >= 0;
       const std::string marker =
           "<" + std::string(side == HEX_SIDE_A ? "A" : "B") + std::to_string(cycle) + ">";
-      const bool shown = links[side]->send(marker) &&
-                         run_until([&] { return pane_text(window).find(marker) !=
-                                                std::string::npos; },
-                                   kGiveUpMs) >= 0;
+      const bool shown =
+          links[side]->send(marker) &&
+          run_until([&] { return pane_text(window).find(marker) != std::string::npos; },
+                    kGiveUpMs) >= 0;
       if (back > longest)
         longest = back;
       const bool side_good = gone >= 0 && back >= 0 && back <= kBackWithinMs && said && shown;
