@@ -7,10 +7,6 @@
 // the port did not open, the reason in the indicator's tooltip.
 void hex_show_port_state(HWND window, int side, const char *reason);
 
-// Applies the side's speed, data bits, parity, stop bits and flow control to
-// its open port; DTR and RTS then stand as they were last set.
-void hex_apply_side_settings(hex_obj_t &record);
-
 // Text explaining a serial library result code (the system's error text for
 // a failed system call).
 void hex_sio_error_text(int code, char *buffer, int size);
@@ -27,11 +23,6 @@ void hex_pane_put(HWND window, const char *text, int length, uint32_t colour);
 // The line counts of a side's port since it opened and the bytes the display
 // dropped, for its indicator's tooltip (empty while no port is watched).
 void hex_capture_line_text(int side, char *text, int size);
-
-// Applies the side's speed, data bits, parity, stop bits and flow control to
-// its open port; the flow control's apply, last, sets DTR and RTS as they
-// were last set.
-void hex_apply_side_settings(hex_obj_t &record);
 
 // Every open of a side's port (start-up, a Comm Port choice, a device back):
 // opens record.port, applies the side's settings and raises DTR. 0 when

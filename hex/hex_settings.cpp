@@ -159,14 +159,16 @@ void port_changed(HWND window, int side) {
   hex_capture_sync(window);
 }
 
-}  // namespace
-
-void hex_apply_side_settings(hex_obj_t &record) {
+// Applies the side's speed, data bits, parity, stop bits and flow control to
+// its open port; the flow control's apply, last, sets DTR and RTS as they
+// were last set.
+void apply_side_settings(hex_obj_t &record) {
   record.status = SioBaud(record.port, record.baud);
   record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
-  // Last: the flow control's apply sets DTR and RTS as they were last set.
   record.status = SioFlow(record.port, hex_flow_mode(record.flow));
 }
+
+}  // namespace
 
 int hex_open_side(int side) {
   hex_obj_t &record = hex_obj[side];
@@ -183,7 +185,7 @@ int hex_open_side(int side) {
     return result;
   }
   record.open = 1;
-  hex_apply_side_settings(record);
+  apply_side_settings(record);
   SioDTR(record.port, 'S');
   return 0;
 }
