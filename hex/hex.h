@@ -12,6 +12,7 @@
 
 #include "dlg/dlg.h"
 #include "hex/core/hexcore.h"
+#include "hex/hex_side.h"
 
 // --- Sizes --------------------------------------------------------------------
 
@@ -29,36 +30,25 @@ extern int32_t hex_view_mode;    // the current view, a HexView
 extern int32_t hex_ascii;        // 1: the edited message is sent as text plus CR LF
 extern int32_t hex_local_echo;   // 1: sent messages and typed keys are shown too
 extern int32_t hex_run;          // 1: received bytes are shown, 0: dropped
-extern int32_t hex_send_port;    // port index (0 = COM1) messages and transfers go to
 extern int32_t hex_send_file;    // transfer direction: 1 send a file, 0 receive one
 extern uint16_t hex_time_stamp;  // ms stamp of displayed traffic, +50 per pump run
 extern unsigned hex_timer;       // timer 1 (receive pump) while armed, else 0
 extern int32_t hex_log;          // 1 while a log file is open
 extern std::FILE *hex_logfile;   // the open log file
-extern int32_t hex_escape_code;  // key code the terminal hands to the pane
 extern void *hex_rich_edit;      // the pane library handle (unused on Qt)
 extern int32_t hex_xmodem_busy;  // 1 while an XMODEM transfer runs
 extern int32_t hex_dump_busy;    // 1 while a dump runs
 
 // State of a running transfer.
 extern int32_t hex_xsend_port;    // port of the transfer
-extern unsigned hex_xtimer;       // timer 2
-extern unsigned hex_dtimer;       // timer 3
-extern unsigned hex_derr_timer;   // timer 4
 extern std::FILE *hex_dump_file;  // the dump's file
 extern int32_t hex_dump_cnt;      // bytes moved by the dump so far
 
-// One record per side: index 0 Port A, index 1 Port B.
-extern hex_obj_t hex_obj[2];
 
 // The Time view's state: the Time check box, the idle gap that starts a
 // line (KESTRELON_TIME_GAP_MS, else 20 ms) and where the lines stand.
 extern HexTimeLines hex_time;
 
-// Control ids of a side's Comm Port list, open indicator and Send Port button.
-int hex_side_port_list(int side);
-int hex_side_indicator(int side);
-int hex_side_send_button(int side);
 
 // --- Start-up, exit, configuration file ------------------------------------------------
 
@@ -110,6 +100,22 @@ void hex_flow2SelChange(HWND window, unsigned message, uintptr_t wParam, intptr_
 // field says "COM1 refused 12 bit/s" and the list and the port keep the
 // last rate. Any other text goes back to the chosen entry.
 void hex_speed_typed(HWND window, int id);
+
+// Applies the side's whole settings to its open port at once (speed, data
+// bits, parity, stop bits, flow control, then DTR and RTS as last set). What
+// the device refuses is said in the status field ("COM3 refused EVEN
+// parity"), and the record and the lists take what the device keeps.
+// 0, or the serial library's code.
+int hex_apply_side(HWND window, int side);
+// The side's lists show its record's settings.
+void hex_show_side_settings(HWND window, int side);
+
+// Every open of a side's port (start-up, a Comm Port choice, a device back,
+// a transfer's reopen): opens record.port, applies the side's settings and
+// raises DTR. 0 when open; else the serial library's code, with the port
+// closed again (unless the other side holds it) and record.open 0. The
+// indicator is the caller's.
+int hex_open_side(HWND window, int side);
 
 // Comm Port choice: closes the side's port, opens the chosen one and applies
 // the side's settings; the send port follows when this side is the send side.
@@ -240,10 +246,9 @@ void hex_caret_end(HWND dialog);                // caret to the end of the text
 
 constexpr int HEX_SCREEN_LAST_COLUMN = 80;  // a column above it is taken as it
 
-// Has the pane act on a navigation key as if it were typed: the key goes to
-// hex_escape_code and the pane gets the marker key, which its key filter
-// replaces by it. Nothing is sent on a port.
-void hex_screen_backdoor(HWND dialog, int virtualKey);
+// Has the pane act on a navigation key as if it were typed; nothing is sent
+// on a port.
+void hex_screen_key(HWND dialog, int virtualKey);
 void hex_ansi_go_home(HWND dialog);     // caret to the start of the pane's whole text
 void hex_ansi_go_end(HWND dialog);      // caret to the end of its line
 void hex_ansi_go_clr_eos(HWND dialog);  // erase from the selection's start to the end
@@ -283,6 +288,17 @@ int hex_ansi_back(HWND dialog);     // Delete: BS, in every view
 // the send port's sent colour.
 int hex_ansi_char(HWND dialog, int character);
 
+// The pane reports each key before acting on it: a key-down (a virtual-key
+// code) or the character a key press makes. Esc and Enter go out by their
+// characters (Enter as CR LF in the ANSI view), the navigation keys and
+// Delete by their key-downs, every other character as itself.
+enum class HexKeyKind { Down, Char };
+struct HexKeyResult {
+  int sent;  // as the routines above: bytes out, 0, or HEX_KEY_NOT_SENT
+  int act;   // the key or character the pane acts on; 0 nothing
+};
+HexKeyResult hex_key_filter(HWND window, HexKeyKind kind, int code);
+
 // --- Sending ------------------------------------------------------------------------------------
 
 // The Send command: the edited message to hex_send_port; what went out is
@@ -293,8 +309,19 @@ int hex_ansi_char(HWND dialog, int character);
 // Send is refused until all of it has gone.
 void hex_send_msg(HWND dialog);
 
-// The send side: the side whose Send Port button is on.
-int hex_send_side(HWND window);
+// The send side: the side whose Send Port button is on; Port A at start.
+int hex_send_side();
+// hex_send_port reads as the port index (0 = COM1) messages, keys and
+// transfers go to: the send side's port, whatever it is now.
+struct HexSendPort {
+  operator int32_t() const;
+};
+extern const HexSendPort hex_send_port;
+// A Send Port button clicked: a side whose port is not open cannot be
+// chosen; the buttons show the send side.
+void hex_choose_send_side(HWND window, int side);
+// Port A is the send side (start-up).
+void hex_start_send_side(HWND window);
 // 1 when the send side's own port is open, so what is sent can go out.
 int hex_send_side_open(HWND window);
 

@@ -3,10 +3,6 @@
 
 #include "hex/hex.h"
 
-// Shows a side's open state on its indicator, with the device path and, when
-// the port did not open, the reason in the indicator's tooltip.
-void hex_show_port_state(HWND window, int side, const char *reason);
-
 // Text explaining a serial library result code (the system's error text for
 // a failed system call).
 void hex_sio_error_text(int code, char *buffer, int size);
@@ -23,12 +19,6 @@ void hex_pane_put(HWND window, const char *text, int length, uint32_t colour);
 // The line counts of a side's port since it opened and the bytes the display
 // dropped, for its indicator's tooltip (empty while no port is watched).
 void hex_capture_line_text(int side, char *text, int size);
-
-// Every open of a side's port (start-up, a Comm Port choice, a device back):
-// opens record.port, applies the side's settings and raises DTR. 0 when
-// open; else the serial library's code, with the port closed again (unless
-// the other side holds it) and record.open 0. The indicator is the caller's.
-int hex_open_side(int side);
 
 // The side's port went away or came back at `ms`: a line in the pane and
 // the log, in its place among the bytes read (hexcore.h, HexPortEvent).

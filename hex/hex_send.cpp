@@ -10,6 +10,12 @@
 
 namespace {
 
+int g_send_side = HEX_SIDE_A;  // whose Send Port button is on
+
+void show_send_side(HWND window) {
+  dlg_check_radio(window, IDC_SEND_PORT_A, IDC_SEND_PORT_B, hex_side_send_button(g_send_side));
+}
+
 // Sized for the longest results: every character of a 25343-character text
 // can be one byte, written back as three characters, plus the echo's header.
 char g_text[HEX_BUF_SIZE + 2];
@@ -23,7 +29,7 @@ char g_refusal[64];
 // While the send side's own port is not open nothing may go out: not on the
 // port it names, which may be the other side's.
 bool send_side_refused(HWND dialog) {
-  const int side = hex_send_side(dialog);
+  const int side = g_send_side;
   const hex_obj_t &record = hex_obj[side];
   if (record.open)
     return false;
@@ -100,8 +106,21 @@ void hex_send_drain(HWND window) {
     take_back_progress(window, "");
 }
 
-int hex_send_side(HWND window) {
-  return dlg_button_state(window, IDC_SEND_PORT_B) == BST_CHECKED ? HEX_SIDE_B : HEX_SIDE_A;
+const HexSendPort hex_send_port;
+
+HexSendPort::operator int32_t() const { return hex_obj[g_send_side].port; }
+
+int hex_send_side() { return g_send_side; }
+
+void hex_start_send_side(HWND window) {
+  g_send_side = HEX_SIDE_A;
+  show_send_side(window);
+}
+
+void hex_choose_send_side(HWND window, int side) {
+  if (hex_obj[side].open)
+    g_send_side = side;
+  show_send_side(window);
 }
 
 // The echo and the log show what went out: a write that failed (closed port,

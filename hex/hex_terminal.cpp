@@ -50,9 +50,8 @@ void set_caret(HWND dialog, int64_t position) {
 
 }  // namespace
 
-void hex_screen_backdoor(HWND dialog, int virtualKey) {
-  hex_escape_code = virtualKey;
-  dlg_pane_key_down(dialog, IDC_PANE, VK_PROCESSKEY);
+void hex_screen_key(HWND dialog, int virtualKey) {
+  dlg_pane_act_on_key(dialog, IDC_PANE, virtualKey);
 }
 
 void hex_ansi_go_home(HWND dialog) { set_caret(dialog, 0); }
@@ -115,7 +114,7 @@ void hex_goto_line_column(HWND dialog, int line, int column) {
 // goes into the pane first.
 void HexWindowSink::ansi_key(int key) {
   flush();
-  hex_screen_backdoor(window_, key);
+  hex_screen_key(window_, key);
   hex_ansi_scroll(window_);
 }
 

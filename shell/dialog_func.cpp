@@ -3,6 +3,7 @@
 #include "shell/shell.h"
 
 #include "hex/hex.h"
+#include "hex/hex_timer.h"
 #include "resources/ids.h"
 #include "shell/options.h"
 
@@ -30,100 +31,7 @@ void send_edited(HWND window) {
     hex_send_msg(window);
 }
 
-// Send Port buttons: a side whose port is not open cannot be chosen; the
-// send port is a port index, read from the side's Comm Port list now.
-void choose_send_port(HWND window, int side) {
-  const int other = side == HEX_SIDE_A ? HEX_SIDE_B : HEX_SIDE_A;
-  if (!hex_obj[side].open) {
-    // The click is undone: the other side's button is the chosen one.
-    dlg_check_button(window, hex_side_send_button(side), BST_UNCHECKED);
-    dlg_check_button(window, hex_side_send_button(other), BST_CHECKED);
-    return;
-  }
-  if (dlg_button_state(window, hex_side_send_button(side)) == BST_CHECKED)
-    hex_send_port = dlg_combo_get_sel(window, hex_side_port_list(side));
-  else
-    hex_send_port = dlg_combo_get_sel(window, hex_side_port_list(other));
-}
-
 bool checked(HWND window, int id) { return dlg_button_state(window, id) == BST_CHECKED; }
-
-// Keys whose key-down goes to a key routine, and the code the pane then acts
-// on. Esc and, where the routine sends it, Enter make a character as well:
-// the key-down has sent the key already, so that character is not sent again.
-struct KeyRoute {
-  int key;
-  int (*routine)(HWND);
-  int passOn;     // what the pane acts on: Esc nothing, Delete as Backspace
-  int character;  // the character message the same key press makes, 0: none
-};
-constexpr KeyRoute kKeyRoutes[] = {
-    {VK_ESCAPE, hex_ansi_escape, 0, CHAR_ESCAPE},
-    {VK_PRIOR, hex_ansi_pg_up, VK_PRIOR, 0},
-    {VK_NEXT, hex_ansi_pg_dn, VK_NEXT, 0},
-    {VK_END, hex_ansi_end, VK_END, 0},
-    {VK_HOME, hex_ansi_home, VK_HOME, 0},
-    {VK_LEFT, hex_ansi_left, VK_LEFT, 0},
-    {VK_UP, hex_ansi_up, VK_UP, 0},
-    {VK_RIGHT, hex_ansi_right, VK_RIGHT, 0},
-    {VK_DOWN, hex_ansi_down, VK_DOWN, 0},
-    {VK_DELETE, hex_ansi_back, VK_BACK, 0},
-    {VK_RETURN, hex_ansi_return, VK_RETURN, CHAR_RETURN},
-};
-
-// The character of the last key-down that went to a routine, and whether its
-// bytes could not go out.
-int g_key_down_character = 0;
-bool g_key_down_refused = false;
-
-bool is_clipboard_key(int character) {
-  return character == CHAR_COPY || character == CHAR_PASTE || character == CHAR_CUT;
-}
-
-// The pane reports each key before acting on it; the code left in the
-// notification is what it acts on (0: nothing). A key whose bytes should have
-// gone out and did not (the send side's port is not open) does not act on
-// the pane either.
-void key_filter(HWND window, DlgNotify *notify) {
-  const int code = int(notify->wParam);
-  bool refused = false;
-  if (notify->msg == WM_KEYDOWN) {
-    if (code == VK_PROCESSKEY) {
-      // The terminal's key: the pane acts on it whatever the echo.
-      notify->wParam = uintptr_t(unsigned(hex_escape_code));
-      return;
-    }
-    g_key_down_character = 0;
-    g_key_down_refused = false;
-    for (const KeyRoute &route : kKeyRoutes) {
-      if (route.key != code)
-        continue;
-      const int result = route.routine(window);
-      notify->wParam = uintptr_t(route.passOn);
-      if (result != 0) {
-        g_key_down_character = route.character;
-        g_key_down_refused = result < 0;
-      }
-      refused = result < 0;
-      break;
-    }
-    // Backspace goes out by its character, after the pane has acted on the
-    // key-down.
-    if (code == VK_BACK)
-      refused = !hex_send_side_open(window);
-  } else if (notify->msg == WM_CHAR) {
-    const int sentByKeyDown = g_key_down_character;
-    g_key_down_character = 0;
-    if (is_clipboard_key(code) && hex_text_selected(window))
-      return;  // copy, paste and cut of the selection, echo or not
-    if (sentByKeyDown != 0 && code == sentByKeyDown)
-      refused = g_key_down_refused;
-    else
-      refused = hex_ansi_char(window, code) < 0;
-  }
-  if (refused || hex_local_echo == 0)
-    notify->wParam = 0;
-}
 
 // Lists whose choice by the user goes to a handler that gets the message as
 // it came (selection changes only; the other notifications are not handled).
@@ -251,10 +159,10 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
 
   case IDC_SEND_PORT_A:
-    choose_send_port(window, HEX_SIDE_A);
+    hex_choose_send_side(window, HEX_SIDE_A);
     return 1;
   case IDC_SEND_PORT_B:
-    choose_send_port(window, HEX_SIDE_B);
+    hex_choose_send_side(window, HEX_SIDE_B);
     return 1;
 
   case IDC_OPEN_A:
@@ -326,6 +234,7 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     dlg_end(window, 0);
     return 1;
   case WM_TIMER:
+    hex_timer_expired(window, unsigned(wParam));
     switch (wParam) {
     case TIMER_PUMP:
       win_periodic(window);
@@ -351,7 +260,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
   case WM_NOTIFY: {
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {
-      key_filter(window, notify);
+      // The pane acts on what the filter leaves in the notification.
+      const HexKeyKind kind = notify->msg == WM_KEYDOWN ? HexKeyKind::Down : HexKeyKind::Char;
+      notify->wParam = uintptr_t(hex_key_filter(window, kind, int(notify->wParam)).act);
       return 1;
     }
     return 0;
