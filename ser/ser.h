@@ -207,8 +207,9 @@ struct SioLine {
 };
 
 // Applies all of `line` at once with one read-back, then DTR and RTS as
-// SioParms. 0 when the device keeps all of it. Otherwise each part (speed,
-// character format, flow control) the device takes on its own is applied,
+// SioParms. 0 when the device keeps all of it. Otherwise each value (speed,
+// parity, stop bits, data bits, flow control) the device takes on its own
+// is applied,
 // the port's record holds what the device keeps (SioGetLine), and the
 // result is -103 with LastWinError EINVAL; -1/-3.
 int SioSetLine(int port, const SioLine &line);

@@ -143,11 +143,15 @@ int SioSetLine(int port, const SioLine &line) {
   const int err = applyRecord(rec, true);
   if (err == 0)
     return 0;
-  // Refused as a whole: each part the device takes on its own is kept, so
+  // Refused as a whole: each value the device takes on its own is kept, so
   // that one refused value does not cost the others.
   setRate(*rec.Dcb, line.baud);
   applyRecord(rec, true);
-  setFormat(*rec.Dcb, line.parity, line.stopBits, line.dataBits);
+  rec.Dcb->Parity = uint8_t(line.parity);
+  applyRecord(rec, true);
+  rec.Dcb->StopBits = uint8_t(line.stopBits);
+  applyRecord(rec, true);
+  rec.Dcb->ByteSize = uint8_t(line.dataBits);
   applyRecord(rec, true);
   setFlow(*rec.Dcb, line.flow);
   applyRecord(rec, true);
