@@ -1,7 +1,11 @@
 // Capture: each side's port watched while the pump runs, read as bytes
 // arrive, and the line events its driver counts.
-#include "hex/hex_internal.h"
+#include "hex/hex_capture.h"
 
+#include "hex/hex_reconnect.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_transfer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -26,7 +30,7 @@ bool g_on = false;         // between the pump's start and its stop
 bool g_in_run = false;     // a run is showing chunks
 std::string g_line_state;  // the status text last shown
 
-bool capturing() { return g_on && hex_xmodem_busy == 0 && hex_dump_busy == 0; }
+bool capturing() { return g_on && !hex_transfer_running(); }
 
 void unwatch(HWND window, Watch &watch) {
   if (watch.watched)

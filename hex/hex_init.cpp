@@ -1,8 +1,18 @@
 // Start-up and exit of the monitor: lists, ports, buttons and the message
 // history.
-#include "hex/hex_internal.h"
+#include "hex/hex_init.h"
 
+#include "hex/hex_capture.h"
+#include "hex/hex_log.h"
+#include "hex/hex_msgbox.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_send.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
 #include "hex/hex_timer.h"
+#include "hex/hex_transfer.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -152,7 +162,6 @@ void hex_init(HWND window) {
   hex_log = 0;
   hex_start_send_side(window);
   hex_send_file = 1;
-  hex_xmodem_busy = 0;
   hex_view_mode = HEX_VIEW_HEXADECIMAL;
   hex_local_echo = 1;
   hex_time_stamp = 0;

@@ -1,8 +1,16 @@
 // The pane as the far end's keyboard: keys typed into the pane go to the
 // send port, the navigation keys as the sequences the terminal acts on, so
 // two monitors on one cable move each other's caret.
-#include "hex/hex_internal.h"
+#include "hex/hex_keys.h"
 
+#include "hex/hex_display.h"
+#include "hex/hex_log.h"
+#include "hex/hex_port_out.h"
+#include "hex/hex_send.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_transfer.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -14,7 +22,7 @@ namespace {
 // runs.
 int send_key_bytes(HWND dialog, const char *bytes, int length) {
   // A transfer holds the port: a key's bytes would go into its stream.
-  if (!hex_send_side_open(dialog) || hex_xmodem_busy || hex_dump_busy)
+  if (!hex_send_side_open(dialog) || hex_transfer_running())
     return HEX_KEY_NOT_SENT;
   // Behind a message still going out, never before it.
   const int written = hex_out_put(hex_send_port, reinterpret_cast<const uint8_t *>(bytes), length);

@@ -1,7 +1,10 @@
 // Ports whose device went away: closed at once, and opened again with the
 // side's settings as soon as their device path is there again.
-#include "hex/hex_internal.h"
+#include "hex/hex_reconnect.h"
 
+#include "hex/hex_capture.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
 #include "hex/hex_timer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"

@@ -1,7 +1,12 @@
 // The Send command: the edited message goes to the send port, is echoed in
 // the port's sent colour and handed to the send log.
-#include "hex/hex_internal.h"
+#include "hex/hex_send.h"
 
+#include "hex/hex_display.h"
+#include "hex/hex_log.h"
+#include "hex/hex_port_out.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 

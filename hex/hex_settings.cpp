@@ -1,7 +1,11 @@
 // Port settings and port selection: each choice is stored in the side's
 // record and applied to its port at once.
-#include "hex/hex_internal.h"
+#include "hex/hex_settings.h"
 
+#include "hex/hex_capture.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 

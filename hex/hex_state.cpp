@@ -1,5 +1,5 @@
 // The monitor state: module-level, zero at program start, set by hex_init.
-#include "hex/hex.h"
+#include "hex/hex_state.h"
 
 int32_t hex_view_mode;
 int32_t hex_ascii;
@@ -8,15 +8,6 @@ int32_t hex_run;
 int32_t hex_send_file;
 uint16_t hex_time_stamp;
 unsigned hex_timer;
-int32_t hex_log;
-std::FILE *hex_logfile;
-void *hex_rich_edit;
-int32_t hex_xmodem_busy;
-int32_t hex_dump_busy;
-
-int32_t hex_xsend_port;
-std::FILE *hex_dump_file;
-int32_t hex_dump_cnt;
 
 HexSideRecord hex_obj[2];
 HexTimeLines hex_time;

@@ -1,7 +1,9 @@
 // The ANSI terminal's screen: caret moves and erasures on the pane, and the
 // window's sink carrying out what the terminal's parser asks for.
-#include "hex/hex_internal.h"
+#include "hex/hex_terminal.h"
 
+#include "hex/hex_display.h"
+#include "hex/hex_state.h"
 #include "resources/ids.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // One-shot timers over the dialog's periodic ones.
 #include "hex/hex_timer.h"
 
-#include "hex/hex.h"
+#include "hex/hex_msgbox.h"
 
 namespace {
 

@@ -1,8 +1,17 @@
 // File transfers from the window: Start and Abort, XMODEM stepped through
 // the driver by timer 2, the raw Dump stepped by timer 3 and ended by timer 4
 // after a quiet spell, and the one common end of every transfer.
-#include "hex/hex_internal.h"
+#include "hex/hex_transfer.h"
 
+#include "hex/hex_capture.h"
+#include "hex/hex_log.h"
+#include "hex/hex_msgbox.h"
+#include "hex/hex_port_out.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_send.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
 #include "hex/hex_timer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
@@ -14,7 +23,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+int32_t hex_xmodem_busy;
+int32_t hex_dump_busy;
+
+int hex_transfer_running() { return hex_xmodem_busy || hex_dump_busy ? 1 : 0; }
+
 namespace {
+
+int32_t hex_xsend_port;    // port of the transfer, the send port at Start
+std::FILE *hex_dump_file;  // the dump's file
+int32_t hex_dump_cnt;      // bytes moved by the dump so far
 
 // Positions in the Protocol list (hex_protocol).
 enum Protocol : int { kDump = 0, kXModem = 1, kXModemCrc = 2, kXModem1K = 3 };

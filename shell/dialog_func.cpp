@@ -2,8 +2,19 @@
 // that handles it.
 #include "shell/shell.h"
 
-#include "hex/hex.h"
+#include "hex/hex_capture.h"
+#include "hex/hex_framing.h"
+#include "hex/hex_init.h"
+#include "hex/hex_keys.h"
+#include "hex/hex_log.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_send.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
 #include "hex/hex_timer.h"
+#include "hex/hex_transfer.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "shell/options.h"
 
@@ -27,7 +38,7 @@ void history_add_edited(HWND window) {
 void send_edited(HWND window) {
   if (dlg_combo_count(window, IDC_MESSAGE) > kHistoryKeep - 1)
     dlg_combo_delete(window, IDC_MESSAGE, 0);
-  if (hex_run == 1 && hex_xmodem_busy == 0 && hex_dump_busy == 0)
+  if (hex_run == 1 && !hex_transfer_running())
     hex_send_msg(window);
 }
 

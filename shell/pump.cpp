@@ -4,7 +4,13 @@
 // reads only what is still waiting.
 #include "shell/shell.h"
 
-#include "hex/hex.h"
+#include "hex/hex_capture.h"
+#include "hex/hex_display.h"
+#include "hex/hex_log.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_send.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
 #include "hex/hex_timer.h"
 #include "resources/ids.h"
 
