@@ -103,6 +103,71 @@ void settle_typed_entry(HWND window, int list) {
 
 bool is_list(HWND window, int id) { return dlg_combo_count(window, id) != CB_ERR; }
 
+// Enter where no control takes it. In the message field it sends the
+// message as the Send button does, after the field's history rule; in
+// another list it settles what was typed there; elsewhere it does nothing
+// (it never ends the program).
+void enter_pressed(HWND window) {
+  const int focus = dlg_focus_id(window);
+  if (focus == IDC_MESSAGE) {
+    history_add_edited(window);
+    send_edited(window);
+  } else if (is_list(window, focus) && typed_text_rule(focus) != TypedText::Free) {
+    settle_typed_entry(window, focus);
+  }
+}
+
+// Run, Stop and Local Echo hand the focus back to the pane.
+void set_from_button(HWND window, int id, int32_t *flag, bool checkedMeans) {
+  *flag = checked(window, id) == checkedMeans ? 1 : 0;
+  dlg_set_focus(window, IDC_PANE);
+}
+
+// The indicators show the side's open state whatever a click did.
+void show_open_state(HWND window, int side) {
+  dlg_check_button(window, hex_side_indicator(side),
+                   hex_obj[side].open ? BST_CHECKED : BST_INDETERMINATE);
+}
+
+// Buttons and lists whose every command goes to one routine.
+struct CommandRoute {
+  int id;
+  void (*handler)(HWND window);
+};
+constexpr CommandRoute kCommandRoutes[] = {
+    {IDOK, enter_pressed},
+    {IDC_EXIT,
+     [](HWND w) {
+       hex_quit(w);
+       dlg_end(w, 0);
+     }},
+    {IDC_FRAME_TYPE, hex_frameChanged},
+    {IDC_LOG, hex_log_open},
+    {IDC_NO_LOG, hex_log_close},
+    {IDC_RUN, [](HWND w) { set_from_button(w, IDC_RUN, &hex_run, true); }},
+    {IDC_STOP, [](HWND w) { set_from_button(w, IDC_STOP, &hex_run, false); }},
+    {IDC_LOCAL_ECHO, [](HWND w) { set_from_button(w, IDC_LOCAL_ECHO, &hex_local_echo, true); }},
+    {IDC_TIME, hex_timeChanged},
+    {IDC_XFER_SEND, [](HWND w) { hex_send_file = checked(w, IDC_XFER_SEND) ? 1 : 0; }},
+    {IDC_XFER_GET, [](HWND w) { hex_send_file = checked(w, IDC_XFER_GET) ? 0 : 1; }},
+    {IDC_SEND_PORT_A, [](HWND w) { hex_choose_send_side(w, HEX_SIDE_A); }},
+    {IDC_SEND_PORT_B, [](HWND w) { hex_choose_send_side(w, HEX_SIDE_B); }},
+    {IDC_OPEN_A, [](HWND w) { show_open_state(w, HEX_SIDE_A); }},
+    {IDC_OPEN_B, [](HWND w) { show_open_state(w, HEX_SIDE_B); }},
+    {IDC_CLEAR,
+     [](HWND w) {
+       dlg_pane_set_text(w, IDC_PANE, "", 0);
+       dlg_set_focus(w, IDC_PANE);
+     }},
+    {IDC_SEND, send_edited},
+    {IDC_CHECKSUM, hex_checksum},
+    {IDC_ADD_FRAME, hex_frameit},
+    {IDC_XFER_START,
+     [](HWND w) { hex_file_transfer(w, WM_COMMAND, MAKEWPARAM(IDC_XFER_START, BN_CLICKED), 0); }},
+    {IDC_XFER_ABORT,
+     [](HWND w) { hex_file_abort(w, WM_COMMAND, MAKEWPARAM(IDC_XFER_ABORT, BN_CLICKED), 0); }},
+};
+
 int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
   const int id = int(LOWORD(wParam));
   const unsigned notification = HIWORD(wParam);
@@ -116,104 +181,20 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     route.handler(window, message, wParam, lParam);
     return 1;
   }
-
-  switch (id) {
-  case IDOK: {
-    // Enter where no control takes it. In the message field it sends the
-    // message as the Send button does, after the field's history rule; in
-    // another list it settles what was typed there; elsewhere it does
-    // nothing (it never ends the program).
-    const int focus = dlg_focus_id(window);
-    if (focus == IDC_MESSAGE) {
-      history_add_edited(window);
-      send_edited(window);
-    } else if (is_list(window, focus) && typed_text_rule(focus) != TypedText::Free) {
-      settle_typed_entry(window, focus);
-    }
-    return 1;
-  }
-  case IDC_EXIT:
-    hex_quit(window);
-    dlg_end(window, 0);
-    return 1;
-
-  case IDC_FRAME_TYPE:
-    hex_frameChanged(window);
-    return 1;
-  case IDC_LOG:
-    hex_log_open(window);
-    return 1;
-  case IDC_NO_LOG:
-    hex_log_close(window);
-    return 1;
-
-  case IDC_RUN:
-    hex_run = checked(window, IDC_RUN) ? 1 : 0;
-    dlg_set_focus(window, IDC_PANE);
-    return 1;
-  case IDC_STOP:
-    hex_run = checked(window, IDC_STOP) ? 0 : 1;
-    dlg_set_focus(window, IDC_PANE);
-    return 1;
-  case IDC_LOCAL_ECHO:
-    hex_local_echo = checked(window, IDC_LOCAL_ECHO) ? 1 : 0;
-    dlg_set_focus(window, IDC_PANE);
-    return 1;
-  case IDC_TIME:
-    hex_timeChanged(window);
-    return 1;
-  case IDC_XFER_SEND:
-    hex_send_file = checked(window, IDC_XFER_SEND) ? 1 : 0;
-    return 1;
-  case IDC_XFER_GET:
-    hex_send_file = checked(window, IDC_XFER_GET) ? 0 : 1;
-    return 1;
-
-  case IDC_SEND_PORT_A:
-    hex_choose_send_side(window, HEX_SIDE_A);
-    return 1;
-  case IDC_SEND_PORT_B:
-    hex_choose_send_side(window, HEX_SIDE_B);
-    return 1;
-
-  case IDC_OPEN_A:
-    dlg_check_button(window, IDC_OPEN_A,
-                     hex_obj[HEX_SIDE_A].open ? BST_CHECKED : BST_INDETERMINATE);
-    return 1;
-  case IDC_OPEN_B:
-    dlg_check_button(window, IDC_OPEN_B,
-                     hex_obj[HEX_SIDE_B].open ? BST_CHECKED : BST_INDETERMINATE);
-    return 1;
-
-  case IDC_CLEAR:
-    dlg_pane_set_text(window, IDC_PANE, "", 0);
-    dlg_set_focus(window, IDC_PANE);
-    return 1;
-
-  case IDC_MESSAGE:
+  // The message field's text joins the history when the field is left.
+  if (id == IDC_MESSAGE) {
     if (notification != CBN_KILLFOCUS)
       return 0;
     history_add_edited(window);
     return 1;
-  case IDC_SEND:
-    send_edited(window);
-    return 1;
-  case IDC_CHECKSUM:
-    hex_checksum(window);
-    return 1;
-  case IDC_ADD_FRAME:
-    hex_frameit(window);
-    return 1;
-  case IDC_XFER_START:
-    hex_file_transfer(window, message, wParam, lParam);
-    return 1;
-  case IDC_XFER_ABORT:
-    hex_file_abort(window, message, wParam, lParam);
-    return 1;
-
-  default:
-    return 0;
   }
+  for (const CommandRoute &route : kCommandRoutes) {
+    if (route.id == id) {
+      route.handler(window);
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace
