@@ -9,6 +9,7 @@
 
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
+#include "hex/hex_status.h"
 #include "hex/hex_timer.h"
 #include "hex/hex_init.h"
 #include "hex/hex_msgbox.h"

@@ -10,6 +10,7 @@
 #include "hex/hex_settings.h"
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
+#include "hex/hex_status.h"
 #include "hex/hex_timer.h"
 #include "hex/hex_transfer.h"
 #include "hex/hex_views.h"
@@ -204,7 +205,7 @@ void hex_init(HWND window) {
   dlg_check_button(window, IDC_LOCAL_ECHO, BST_CHECKED);
   dlg_check_button(window, IDC_TIME, BST_UNCHECKED);
   hex_capture_sync(window);  // the ports just opened
-  dlg_set_text(window, IDC_XFER_STATUS, "");
+  hex_status_show(window, "");
   hex_apply_view_layout(window);
 }
 

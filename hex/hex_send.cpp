@@ -7,6 +7,7 @@
 #include "hex/hex_port_out.h"
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
+#include "hex/hex_status.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -40,17 +41,13 @@ bool send_side_refused(HWND dialog) {
     return false;
   std::snprintf(g_refusal, sizeof g_refusal, "Send port COM%d (Port %c) is not open",
                 record.port + 1, side == HEX_SIDE_A ? 'A' : 'B');
-  dlg_set_text(dialog, IDC_XFER_STATUS, g_refusal);
+  hex_status_show(dialog, g_refusal);
   return true;
 }
 
 void take_back_refusal(HWND dialog) {
-  if (g_refusal[0] == '\0')
-    return;
-  char shown[sizeof g_refusal];
-  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
-  if (std::strcmp(shown, g_refusal) == 0)
-    dlg_set_text(dialog, IDC_XFER_STATUS, "");
+  if (g_refusal[0] != '\0')
+    hex_status_take_back(dialog, g_refusal);
   g_refusal[0] = '\0';
 }
 
@@ -61,16 +58,13 @@ char g_progress[64];
 void show_progress(HWND dialog) {
   const int out = g_message_length - hex_out_waiting();
   std::snprintf(g_progress, sizeof g_progress, "Sending... %d of %d bytes ", out, g_message_length);
-  dlg_set_text(dialog, IDC_XFER_STATUS, g_progress);
+  hex_status_show(dialog, g_progress);
 }
 
 // The status field's progress goes once the message is out (unless the
 // field shows something else by now).
 void take_back_progress(HWND dialog, const char *replacement) {
-  char shown[sizeof g_progress];
-  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
-  if (std::strcmp(shown, g_progress) == 0)
-    dlg_set_text(dialog, IDC_XFER_STATUS, replacement);
+  hex_status_take_back(dialog, g_progress, replacement);
   g_progress[0] = '\0';
 }
 

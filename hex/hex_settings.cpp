@@ -6,6 +6,7 @@
 #include "hex/hex_reconnect.h"
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
+#include "hex/hex_status.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -77,14 +78,12 @@ SioLine line_of(const hex_obj_t &record) {
 
 void show_refusal(HWND window, const char *text) {
   std::snprintf(g_refusal, sizeof g_refusal, "%s", text);
-  dlg_set_text(window, IDC_XFER_STATUS, g_refusal);
+  hex_status_show(window, g_refusal);
 }
 
 void take_back_refusal(HWND window) {
-  char shown[kRefusalMax];
-  dlg_get_text(window, IDC_XFER_STATUS, shown, sizeof shown);
-  if (g_refusal[0] != '\0' && std::strcmp(shown, g_refusal) == 0)
-    dlg_set_text(window, IDC_XFER_STATUS, "");
+  if (g_refusal[0] != '\0')
+    hex_status_take_back(window, g_refusal);
   g_refusal[0] = '\0';
 }
 

@@ -12,6 +12,7 @@
 #include "hex/hex_settings.h"
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
+#include "hex/hex_status.h"
 #include "hex/hex_timer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
@@ -56,14 +57,7 @@ uint32_t g_moved_at = 0;      // dump: when a byte last moved, on the library's 
 int g_port_queue = 0;         // sending dump: output the port held at the last step
 uint8_t g_dump_bytes[HEX_DUMP_RECEIVE_STEP];
 
-// The status field is set only when its text changes: timer 2 runs every
-// 10 ms.
-void show_status(HWND dialog, const char *text) {
-  char shown[96];
-  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
-  if (std::strcmp(shown, text) != 0)
-    dlg_set_text(dialog, IDC_XFER_STATUS, text);
-}
+void show_status(HWND dialog, const char *text) { hex_status_show(dialog, text); }
 
 // Controls that would move the transfer's port under it, and Start.
 void lock_controls(HWND dialog, bool locked) {

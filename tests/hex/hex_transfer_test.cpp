@@ -231,7 +231,7 @@ TEST_F(HexTransfer, AbortWithNothingRunningTouchesNoPort) {
   EXPECT_EQ(status(), "Dump Completed ");
   win_periodic(window_);
   EXPECT_NE(paneText().find("ok"), std::string::npos) << paneText();
-  dlg_set_text(window_, IDC_XFER_STATUS, "shown by Send");
+  hex_status_show(window_, "shown by Send");
   dlg_user_click(window_, IDC_XFER_ABORT);
   EXPECT_EQ(status(), "Dump Completed ");
 }
