@@ -3,6 +3,7 @@
 // of splitting the bytes, random round trips through builder and decoder on
 // both ports at once, and frames with a flipped bit.
 #include "hex/core/hexcore.h"
+#include "support/chunk_splits.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,7 @@ std::string checksum_text(int32_t kind, const Bytes &message) {
 struct Line {
   int port;
   Bytes bytes;
+  std::string verdict = {};  // as the line ends: " ok", " BAD, ...", nothing
   bool operator==(const Line &) const = default;
 };
 
@@ -70,26 +72,46 @@ void PrintTo(const Line &line, std::ostream *os) {
   const int shown = std::min<int>(int(line.bytes.size()), 64);
   hex_to_hexstr(line.bytes.data(), hex_text, shown);
   *os << "Rx" << line.port + 1 << hex_text << (shown < int(line.bytes.size()) ? " ..." : "") << " ("
-      << line.bytes.size() << " bytes)";
+      << line.bytes.size() << " bytes)" << line.verdict;
 }
 
 constexpr uint16_t kStamp = 1250;
 
-// Reads each line back: the header with its port and the stamp, then the
-// frame's bytes as hex text.
+// Reads each line back: the header with its port and the stamp, the
+// frame's bytes as hex text, and its verdict: " ok" on the line, any other
+// one shown apart, as an alert; each frame then handed over with the bytes
+// behind its opening.
 struct LineSink final : HexSink {
   std::vector<Line> lines;
+  int frames = 0;
   void show(int port, const char *text, int length) override {
     char header[32];
     const int header_length =
         std::snprintf(header, sizeof header, "\nRx%d %5d ", port + 1, int(kStamp));
-    const std::string line(text, size_t(length));
+    std::string line(text, size_t(length));
     ASSERT_EQ(line.compare(0, size_t(header_length), header), 0) << line.substr(0, 20);
-    Bytes bytes(static_cast<size_t>(length));
+    std::string verdict;
+    if (line.ends_with(" ok")) {
+      verdict = " ok";
+      line.resize(line.size() - 3);
+    }
+    Bytes bytes(line.size());
     const int count = hex_hexstr_to_bin(line.c_str() + header_length, bytes.data(), length);
-    ASSERT_EQ(3 * count, length - header_length) << "not hex text: " << line.substr(0, 40);
+    ASSERT_EQ(3 * count, int(line.size()) - header_length) << "not hex text: " << line.substr(0, 40);
     bytes.resize(size_t(count));
-    lines.push_back({port, bytes});
+    lines.push_back({port, bytes, verdict});
+  }
+  void show_alert(int port, const char *text, int length) override {
+    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(lines.back().port, port);
+    ASSERT_EQ(lines.back().verdict, "");
+    lines.back().verdict.assign(text, size_t(length));
+  }
+  void frame(int port, const uint8_t *bytes, int count, const HexVerdict &) override {
+    ASSERT_EQ(size_t(++frames), lines.size());
+    const Bytes &shown = lines.back().bytes;
+    ASSERT_EQ(lines.back().port, port);
+    ASSERT_TRUE(std::equal(bytes, bytes + count, shown.end() - count, shown.end()));
   }
 };
 
@@ -342,10 +364,14 @@ TEST(HexFrameDecoders, KnownStreamsInEverySplit) {
        hex("EE 05 02 11 22 33 EE 01 00 44"),
        {hex("EE 05 02 11 22 33"), hex("EE 01 00 44")}},
       {"ICNI length 255", hex_parse_icni, icni_255, {icni_255}},
-      {"ICNI collects behind a shown frame up to 259 bytes",
+      {"ICNI bytes behind a frame are lines of their own, none lost",
        hex_parse_icni,
-       hex("EE 01 00 44") + repeat(0x41, 30000),
-       {hex("EE 01 00 44"), hex("EE 01 00 44") + repeat(0x41, 255)}},
+       hex("EE 01 00 44") + repeat(0x41, 30000) + hex("EE"),
+       {hex("EE 01 00 44"), repeat(0x41, HEX_BUF_SIZE), repeat(0x41, 30000 - HEX_BUF_SIZE)}},
+      {"ICNI bytes before the first sync and frames cut short",
+       hex_parse_icni,
+       hex("11 22 EE EE 05 EE 01 00 44 EE"),
+       {hex("11 22"), hex("EE"), hex("EE 05"), hex("EE 01 00 44")}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -407,13 +433,12 @@ Bytes random_message(const FrameKind &kind, std::mt19937 &rng) {
 }
 
 // What the line of a built frame shows: the opening flag, the message and its
-// check bytes. An ICNI line is L + 4 bytes long, so of a CRC's check bytes it
-// holds the first.
+// check bytes, found right where the view verifies that kind of check.
 Line expected_line(const FrameKind &kind, int32_t check, int port, const Bytes &message) {
-  const Bytes frame = build(kind.type, check, message);
+  const std::string verdict = hex_frame_check_length(kind.view, check) > 0 ? " ok" : "";
   if (kind.type == HEX_FRAME_ICNI)
-    return {port, Bytes(frame.begin(), frame.begin() + long(frame[2]) + 4)};
-  return {port, Bytes{kind.opening} + message + check_of(check, message)};
+    return {port, build(kind.type, check, message), verdict};
+  return {port, Bytes{kind.opening} + message + check_of(check, message), verdict};
 }
 
 }  // namespace
@@ -438,6 +463,7 @@ TEST(HexFrameDecoders, RandomMessagesComeBackOnTheirOwnPort) {
       }
       auto records = std::make_unique<hex_obj_t[]>(2);
       records[0].icni_len = records[1].icni_len = HEX_ICNI_NO_LENGTH;
+      records[0].frame_check = records[1].frame_check = check;
       LineSink sink;
       size_t at[2] = {0, 0};
       std::vector<char> buffer(3 * 300 + 1);
@@ -520,8 +546,8 @@ TEST(HexFrameDecoders, AFlippedBitAnywhere) {
       const Bytes stream = head + flipped + tail;
       const std::vector<Line> lines = decode_every_split(decoder, stream);
       ASSERT_GE(lines.size(), 2u);
-      EXPECT_EQ(lines.front(), expected_line(kind, HEX_CHECK_CRC16, 0, before));
-      EXPECT_EQ(lines.back(), expected_line(kind, HEX_CHECK_CRC16, 0, after));
+      EXPECT_EQ(lines.front().bytes, expected_line(kind, HEX_CHECK_CRC16, 0, before).bytes);
+      EXPECT_EQ(lines.back().bytes, expected_line(kind, HEX_CHECK_CRC16, 0, after).bytes);
       if (kind.type == HEX_FRAME_PPP) {
         EXPECT_EQ(lines, ppp_lines_of(stream));
         continue;
@@ -534,6 +560,102 @@ TEST(HexFrameDecoders, AFlippedBitAnywhere) {
         const std::string content =
             stuffed(bit_string(Bytes(line.bytes.begin() + 1, line.bytes.end())));
         EXPECT_NE(stream_bits.find("1111110" + content), std::string::npos);
+      }
+    }
+  }
+}
+
+// --- Verdicts ------------------------------------------------------------------------------
+
+namespace {
+
+// The lines of a stream and the side's counts, the same in every split.
+struct Verified {
+  std::vector<Line> lines;
+  uint64_t good = 0, bad = 0;
+  bool operator==(const Verified &) const = default;
+};
+
+Verified verify_every_split(Decoder decoder, int32_t check, const Bytes &stream) {
+  const std::string text(stream.begin(), stream.end());
+  std::vector<Verified> splits;
+  for (const std::vector<size_t> &cuts : chunk_splits(stream.size(), true, 3)) {
+    auto record = std::make_unique<hex_obj_t>();
+    record->frame_check = check;
+    LineSink sink;
+    for_each_chunk(text, cuts, [&](char *chunk, int count) {
+      decoder(*record, 0, kStamp, reinterpret_cast<const uint8_t *>(chunk), count, sink);
+    });
+    splits.push_back({sink.lines, record->frames_good, record->frames_bad});
+    EXPECT_EQ(splits.back(), splits.front()) << cuts.size() << " cuts";
+  }
+  return splits.front();
+}
+
+std::string bad_text(const char *name, const Bytes &check) {
+  char text[3 * HEX_CHECK_MAX + 1];
+  hex_to_hexstr(check.data(), text, int(check.size()));
+  return std::string(" BAD, ") + name + " should be" + text;
+}
+
+}  // namespace
+
+// A short frame good, with each of its bits flipped, with its CRC's bytes
+// the wrong way round and too short for its check, in every view and check
+// kind the view verifies, in every split; the side counts one good frame.
+TEST(HexFrameVerdicts, EveryBitOfAShortFrameCounts) {
+  struct Kind {
+    int32_t check;
+    const char *name;
+  };
+  const Kind kinds[] = {
+      {HEX_CHECK_CRC16, "CRC-16"}, {HEX_CHECK_CRC32, "CRC-32"}, {HEX_CHECK_SUM, "sum"},
+      {HEX_CHECK_XOR, "XOR"}};
+  // The ICNI message holds its length byte (2); it delimits the frame, so its
+  // bits are not flipped, nor are bits whose flip makes a sync byte.
+  for (const FrameKind &view : {kHdlc, kPpp, kIcni}) {
+    const bool icni = view.type == HEX_FRAME_ICNI;
+    const Bytes message = icni ? hex("01 02 11 22") : hex("FF 03 C0 21");
+    const Decoder decoder = view.type == HEX_FRAME_HDLC ? hex_parse_hdlc
+                            : icni                      ? hex_parse_icni
+                                                        : hex_parse_ppp;
+    for (const Kind &kind : kinds) {
+      const int check_length = hex_frame_check_length(view.view, kind.check);
+      if (check_length == 0)
+        continue;
+      SCOPED_TRACE(std::string(hex_view[view.view]) + " " + kind.name);
+      Bytes stream;
+      std::vector<Line> expected;
+      auto add = [&](const Bytes &content, const std::string &verdict) {
+        stream = stream + (icni ? Bytes{0xEE} + content : build(view.type, HEX_CHECK_NONE, content));
+        expected.push_back({0, Bytes{view.opening} + content, verdict});
+      };
+      // Too short: an ICNI frame that the next one cuts, a line with less
+      // than the check behind its flag.
+      const std::string short_text = std::string(" too short for ") + kind.name;
+      if (icni)
+        add(Bytes(message.begin(), message.end() - 1), short_text);
+      else
+        add(Bytes(message.begin(), message.begin() + check_length - 1), short_text);
+      const Bytes check = check_of(kind.check, message);
+      add(message + check, " ok");
+      const Bytes content = message + check;
+      for (size_t bit = 0; bit < 8 * content.size(); ++bit) {
+        Bytes flipped = content;
+        flipped[bit / 8] ^= uint8_t(1u << (bit % 8));
+        if (icni && (bit / 8 == 1 || flipped[bit / 8] == 0xEE))
+          continue;
+        const Bytes flipped_message(flipped.begin(), flipped.begin() + long(message.size()));
+        add(flipped, bad_text(kind.name, check_of(kind.check, flipped_message)));
+      }
+      if (check_length > 1)
+        add(message + Bytes(check.rbegin(), check.rend()), bad_text(kind.name, check));
+      const Verified got = verify_every_split(decoder, kind.check, stream);
+      EXPECT_EQ(got.lines, expected);
+      EXPECT_EQ(got.good, 1u);
+      EXPECT_EQ(got.bad, expected.size() - 1);
+      if (view.type == HEX_FRAME_PPP && kind.check == HEX_CHECK_CRC16) {
+        EXPECT_EQ(got.lines.back().verdict, " BAD, CRC-16 should be 49 2C");
       }
     }
   }
