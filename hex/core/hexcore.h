@@ -137,6 +137,23 @@ int hex_to_hexstr(const void *source, char *destination, int count);
 // many were stored.
 int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity = HEX_BUF_SIZE);
 
+// --- Files the user names -------------------------------------------------------------
+
+// How hex_open_user_file opens: to read; to write from empty (an existing
+// file is emptied, a missing one created); to write at the end; to write a
+// file that must not exist yet (fails when the path exists).
+enum class HexOpen { Read, Replace, Append, New };
+
+// Opens a file the user named (the log, the configuration file, a
+// transferred file): never follows a symbolic link, never blocks (the
+// descriptor is made blocking once open), only a regular file (checked on
+// the descriptor opened, and before the open so that no device is opened),
+// a new file created with mode 0600 (serial traffic carries passwords).
+// Returns the descriptor (close-on-exec), or -1 with `why` set to the reason
+// for a message ("is a FIFO", "is a symbolic link", "is a directory", "is a
+// terminal device", "is a device", or the system's text) and errno kept.
+int hex_open_user_file(const char *path, HexOpen how, std::string *why);
+
 // --- Configuration file content ------------------------------------------------------
 
 // Reads one line (up to and including its line feed, at most `limit` bytes)

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -200,6 +204,83 @@ TEST(HexConfigFile, ReadingRulesForOddFiles) {
     eleven_long += std::string(1500, char('a' + i)) + "\r\n";
   eleven_long += "six\r\n";
   EXPECT_EQ(read_cfg(eleven_long).size(), 10u);
+}
+
+// Every kind of path a user may name, opened every way: only a regular file
+// (or a new one, made 0600) is opened; nothing else is followed, waited on or
+// written.
+TEST(HexOpenUserFile, EveryKindOfPathOpenedEveryWay) {
+  TempDir dir;
+  PtyPair tty;
+  const std::string old_text = "old";
+  writeFileBytes(dir.file("target"), {'o', 'l', 'd'});
+  // What each way gives: "=" and the file's content after "new" is written
+  // (or what was read), else the reason for the refusal.
+  struct Row {
+    const char *kind;
+    const char *expected[4];  // Read, Replace, Append, New
+  };
+  const Row rows[] = {
+      {"regular", {"=old", "=new", "=oldnew", "File exists"}},
+      {"new", {"No such file or directory", "=new", "=new", "=new"}},
+      {"symlink", {}},
+      {"fifo", {}},
+      {"directory", {}},
+      {"tty", {}},
+      {"too long", {}},
+  };
+  // Refused however it is opened, for the same reason.
+  const std::map<std::string, const char *> refused = {
+      {"symlink", "is a symbolic link"}, {"fifo", "is a FIFO"}, {"directory", "is a directory"},
+      {"tty", "is a terminal device"},   {"too long", "File name too long"}};
+  const HexOpen ways[] = {HexOpen::Read, HexOpen::Replace, HexOpen::Append, HexOpen::New};
+  int made = 0;
+  for (const Row &row : rows) {
+    for (int way = 0; way < 4; ++way) {
+      const std::string kind = row.kind;
+      std::string path = dir.file("p" + std::to_string(made++));
+      if (kind == "regular")
+        writeFileBytes(path, {'o', 'l', 'd'});
+      else if (kind == "symlink")
+        ASSERT_EQ(symlink(dir.file("target").c_str(), path.c_str()), 0);
+      else if (kind == "fifo")
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+      else if (kind == "directory")
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+      else if (kind == "tty")
+        path = tty.slavePath();
+      else if (kind == "too long")
+        path = dir.file(std::string(300, 'n'));
+      std::string why = "unset";
+      const int fd = hex_open_user_file(path.c_str(), ways[way], &why);
+      const std::string expected = row.expected[way] ? row.expected[way] : refused.at(kind);
+      SCOPED_TRACE(kind + " way " + std::to_string(way));
+      if (expected[0] != '=') {
+        EXPECT_EQ(fd, -1);
+        EXPECT_EQ(why, expected);
+        continue;
+      }
+      ASSERT_GE(fd, 0) << why;
+      EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "left non-blocking";
+      if (ways[way] == HexOpen::Read) {
+        char got[8] = {};
+        EXPECT_EQ(read(fd, got, sizeof got), 3);
+        EXPECT_EQ(got, old_text);
+      } else {
+        EXPECT_EQ(write(fd, "new", 3), 3);
+      }
+      close(fd);
+      const std::vector<uint8_t> content = readFileBytes(path);
+      EXPECT_EQ(std::string(content.begin(), content.end()), expected.substr(1));
+      struct stat st {};
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      if (kind == "new") {
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new file readable by others";
+      }
+    }
+  }
+  EXPECT_EQ(readFileBytes(dir.file("target")), std::vector<uint8_t>({'o', 'l', 'd'}))
+      << "written through a link";
 }
 
 TEST(HexTables, PaneAndLogColoursAgreeAndNoTwoPortsShareOne) {
