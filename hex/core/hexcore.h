@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "resources/glyphs.h"  // the pane's layout of bytes, which the log follows
 
@@ -65,7 +66,7 @@ constexpr int32_t HEX_BAUD_9600 = 5;
 constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
 constexpr int HEX_PORTS = 16;           // COM1 .. COM16
 constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
-constexpr int HEX_CFG_LINE_MAX = 1024;  // bytes read per configuration line
+constexpr int HEX_CFG_ENTRY_MAX = HEX_BUF_SIZE - 1;  // a history entry: the message field's
 constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
 
 // ICNI decoder's length byte while none has been read.
@@ -156,15 +157,12 @@ int hex_open_user_file(const char *path, HexOpen how, std::string *why);
 
 // --- Configuration file content ------------------------------------------------------
 
-// Reads one line (up to and including its line feed, at most `limit` bytes)
-// into buffer, which holds limit + 1 bytes, and ends it with a NUL. Bytes
-// stored, or -1 when the end of the file ended the read.
-int hex_rd_line(std::FILE *file, char *buffer, int limit);
-
-// Reading keeps the lines of the first ten that count as entries (more than
-// two bytes, the last two dropped) and returns how many; writing puts ten
-// lines, entry i (at most 1023 characters) or nothing, each followed by CR LF.
-int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX]);
+// Reading keeps the entries of the first ten lines: a line ends at LF, a CR
+// before it is no part of the entry, the last line may lack its LF; an empty
+// line holds no entry, nor does a line longer than the message field
+// (HEX_CFG_ENTRY_MAX). Writing puts ten lines, entry i or nothing, each
+// followed by CR LF.
+std::vector<std::string> hex_cfg_read(std::FILE *file);
 void hex_cfg_write(std::FILE *file, const char *const entries[], int count);
 
 // --- Byte-fed routines and their sink -------------------------------------------------
