@@ -5,9 +5,12 @@
 #include "resources/ids.h"
 #include "ser/ser.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -69,29 +72,41 @@ uint32_t time_gap_ms() {
                                                                  : HEX_TIME_GAP_MS;
 }
 
+// The configuration file, regular only: a FIFO in its place would hang
+// start-up and Exit. One not there is no history yet, silently.
+std::FILE *open_config(HexOpen how) {
+  std::string why;
+  const int fd = hex_open_user_file(HEX_CFG_NAME, how, &why);
+  std::FILE *file = fd >= 0 ? fdopen(fd, how == HexOpen::Read ? "rb" : "wb") : nullptr;
+  if (!file && fd >= 0)
+    close(fd);
+  else if (fd < 0 && !(how == HexOpen::Read && errno == ENOENT))
+    hex_file_refused(how == HexOpen::Read ? "Message history not read" : "Message history not saved",
+                     HEX_CFG_NAME, why.c_str());
+  return file;
+}
+
 void load_history(HWND window) {
   dlg_combo_reset(window, IDC_MESSAGE);
-  std::FILE *file = std::fopen(HEX_CFG_NAME, "rb");
+  std::FILE *file = open_config(HexOpen::Read);
   if (!file)
-    return;  // no history yet: start with an empty list, silently
-  static char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX];
-  int count = hex_cfg_read(file, entries);
-  for (int i = 0; i < count; ++i)
-    dlg_combo_add(window, IDC_MESSAGE, entries[i]);
+    return;
+  for (const std::string &entry : hex_cfg_read(file))
+    dlg_combo_add(window, IDC_MESSAGE, entry.c_str());
   dlg_combo_set_sel(window, IDC_MESSAGE, 0);
   std::fclose(file);
 }
 
 void save_history(HWND window) {
-  std::FILE *file = std::fopen(HEX_CFG_NAME, "wb");
+  std::FILE *file = open_config(HexOpen::Replace);
   if (!file)
-    return;  // cannot be written: silently not saved
-  static char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX];
+    return;
+  static char entries[HEX_HISTORY_LINES][HEX_CFG_ENTRY_MAX + 1];
   const char *lines[HEX_HISTORY_LINES];
   for (int i = 0; i < HEX_HISTORY_LINES; ++i) {
     // Selecting past the end leaves the field empty: an empty line.
     dlg_combo_set_sel(window, IDC_MESSAGE, i);
-    dlg_get_text(window, IDC_MESSAGE, entries[i], HEX_CFG_LINE_MAX);
+    dlg_get_text(window, IDC_MESSAGE, entries[i], sizeof entries[i]);
     lines[i] = entries[i];
   }
   hex_cfg_write(file, lines, HEX_HISTORY_LINES);

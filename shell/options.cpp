@@ -21,6 +21,7 @@ enum : int {
   OPT_FLOW,
   OPT_VIEW,
   OPT_LOG,
+  OPT_APPEND,
 };
 
 const option kLongOptions[] = {
@@ -33,6 +34,7 @@ const option kLongOptions[] = {
     {"flow", required_argument, nullptr, OPT_FLOW},
     {"view", required_argument, nullptr, OPT_VIEW},
     {"log", required_argument, nullptr, OPT_LOG},
+    {"append", no_argument, nullptr, OPT_APPEND},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -210,6 +212,10 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
       options.log = optarg;
       continue;
     }
+    if (value == OPT_APPEND) {
+      options.append = true;
+      continue;
+    }
     const ListOption *list = list_option(value);
     if (!list)
       continue;  // none: every other option is handled above
@@ -220,6 +226,8 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
     *list->field(options) = entry;
   }
 
+  if (options.append && options.log.empty())
+    return fault("'--append' goes with '--log'");
   const int devices = argc - optind;
   if (devices > 2)
     return fault("too many devices: '" + std::string(args[size_t(optind + 2)]) +
@@ -267,6 +275,8 @@ std::string win_usage() {
          view_words() +
          " (default hex)\n"
          "      --log=FILE         log all traffic into the HTML file FILE from the start\n"
+         "                         (an existing FILE is replaced)\n"
+         "      --append           with --log: write on at the end of an existing FILE\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
@@ -323,5 +333,5 @@ void win_apply_start_options(HWND window) {
   if (g_start.view >= 0)
     win_choose_entry(window, IDC_VIEW, g_start.view);
   if (!g_start.log.empty())
-    hex_log_open_file(window, g_start.log.c_str());
+    hex_log_open_file(window, g_start.log.c_str(), g_start.append);
 }

@@ -36,6 +36,7 @@ struct WinStartOptions {
   int flow = -1;           // Flow list, both sides
   int view = -1;           // View list
   std::string log;         // log file
+  bool append = false;     // the log is written on at its end, not replaced
   bool operator==(const WinStartOptions &) const = default;
 };
 

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "resources/glyphs.h"  // the pane's layout of bytes, which the log follows
 
@@ -66,7 +67,7 @@ constexpr int32_t HEX_BAUD_9600 = 5;
 constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
 constexpr int HEX_PORTS = 16;           // COM1 .. COM16
 constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
-constexpr int HEX_CFG_LINE_MAX = 1024;  // bytes read per configuration line
+constexpr int HEX_CFG_ENTRY_MAX = HEX_BUF_SIZE - 1;  // a history entry: the message field's
 constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
 
 // ICNI decoder's length byte while none has been read.
@@ -144,17 +145,31 @@ int hex_to_hexstr(const void *source, char *destination, int count);
 // many were stored.
 int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity = HEX_BUF_SIZE);
 
+// --- Files the user names -------------------------------------------------------------
+
+// How hex_open_user_file opens: to read; to write from empty (an existing
+// file is emptied, a missing one created); to write at the end; to write a
+// file that must not exist yet (fails when the path exists).
+enum class HexOpen { Read, Replace, Append, New };
+
+// Opens a file the user named (the log, the configuration file, a
+// transferred file): never follows a symbolic link, never blocks (the
+// descriptor is made blocking once open), only a regular file (checked on
+// the descriptor opened, and before the open so that no device is opened),
+// a new file created with mode 0600 (serial traffic carries passwords).
+// Returns the descriptor (close-on-exec), or -1 with `why` set to the reason
+// for a message ("is a FIFO", "is a symbolic link", "is a directory", "is a
+// terminal device", "is a device", or the system's text) and errno kept.
+int hex_open_user_file(const char *path, HexOpen how, std::string *why);
+
 // --- Configuration file content ------------------------------------------------------
 
-// Reads one line (up to and including its line feed, at most `limit` bytes)
-// into buffer, which holds limit + 1 bytes, and ends it with a NUL. Bytes
-// stored, or -1 when the end of the file ended the read.
-int hex_rd_line(std::FILE *file, char *buffer, int limit);
-
-// Reading keeps the lines of the first ten that count as entries (more than
-// two bytes, the last two dropped) and returns how many; writing puts ten
-// lines, entry i (at most 1023 characters) or nothing, each followed by CR LF.
-int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX]);
+// Reading keeps the entries of the first ten lines: a line ends at LF, a CR
+// before it is no part of the entry, the last line may lack its LF; an empty
+// line holds no entry, nor does a line longer than the message field
+// (HEX_CFG_ENTRY_MAX). Writing puts ten lines, entry i or nothing, each
+// followed by CR LF.
+std::vector<std::string> hex_cfg_read(std::FILE *file);
 void hex_cfg_write(std::FILE *file, const char *const entries[], int count);
 
 // --- Byte-fed routines and their sink -------------------------------------------------

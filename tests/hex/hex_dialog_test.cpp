@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -157,7 +158,7 @@ TEST_F(HexDialog, HistoryIsLoadedIntoTheMessageList) {
                                 '\r', '\n', 'x', '\n', 'l', 'f',  '\n', '7',  'E',  '\r', '\n'});
   start();
   EXPECT_EQ(listEntries(window_, IDC_MESSAGE),
-            (std::vector<std::string>{"01 02", "AA", "l", "7E"}));
+            (std::vector<std::string>{"01 02", "AA", "x", "lf", "7E"}));
   EXPECT_EQ(dlg_combo_get_sel(window_, IDC_MESSAGE), 0);
   EXPECT_EQ(controlText(window_, IDC_MESSAGE), "01 02");
 }
@@ -190,6 +191,16 @@ TEST_F(HexDialog, QuitWritesHistoryLowersLinesClosesPortsAndStopsThePump) {
     EXPECT_EQ(SioRTS(port, 'R'), 0) << "RTS not lowered on port " << port;
   }
   EXPECT_TRUE(boxes_.empty());
+}
+
+// A FIFO in the file's place would hang start-up and Exit in the open.
+TEST_F(HexDialog, AHistoryFileThatIsNoRegularFileIsLeftAloneWithAMessage) {
+  ASSERT_EQ(mkfifo(HEX_CFG_NAME, 0600), 0);
+  start();
+  hex_quit(window_);
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[0].text, "Message history not read: kestrelon.cfg: is a FIFO");
+  EXPECT_EQ(boxes_[1].text, "Message history not saved: kestrelon.cfg: is a FIFO");
 }
 
 TEST_F(HexDialog, QuitWithoutHistoryWritesTenEmptyLines) {

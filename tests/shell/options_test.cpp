@@ -51,6 +51,7 @@ struct Set {
   Set &flow(int entry) { return o.flow = entry, *this; }
   Set &view(int entry) { return o.view = entry, *this; }
   Set &log(const char *path) { return o.log = path, *this; }
+  Set &append() { return o.append = true, *this; }
 };
 
 struct RunCase {
@@ -97,6 +98,7 @@ const std::vector<RunCase> &runCases() {
       {{"--view", "hdlc"}, Set().view(3)},
       {{"--view", "icni"}, Set().view(5)},
       {{"--log", "-"}, Set().log("-")},
+      {{"--app", "--log", "x.htm"}, Set().log("x.htm").append()},
       // The later of two choices counts.
       {{"-s", "300", "--speed", "9600", "-a", "COM4", "-a", "COM5"},
        Set().speed(5).port(0, 4)},
@@ -162,6 +164,7 @@ TEST(CommandLine, EachFaultIsOneLineSayingWhatIsWrong) {
       {{"-b", "17"}, "invalid Comm Port entry '17' for '--port-b'"},
       {{"-a", "COM17"}, "invalid Comm Port entry 'COM17' for '--port-a'"},
       {{"--log="}, "empty file name for '--log'"},
+      {{"--append"}, "'--append' goes with '--log'"},
       {{"a", "b", "c"}, "too many devices: 'c' (at most DEVICE_A and DEVICE_B)"},
       {{"a", "-s", "300", "b", "--", "c", "d"}, "too many devices: 'c'"},
       {{""}, "empty device name"},
@@ -265,15 +268,25 @@ TEST_F(CommandLineWindow, LineSettingsReachBothSidesAndWaitOnOneThatDidNotOpen) 
   EXPECT_EQ(boxes_.size(), 1u);
 }
 
+// An existing log is replaced, or written on at its end with --append,
+// without a question.
 TEST_F(CommandLineWindow, LogAsIfLogWereChosenAndTheFilePicked) {
   int dialogs = 0;
   dlg_set_file_dialog_hook([&dialogs](bool, std::string &) { return ++dialogs, false; });
   const std::string path = dir_.file("start.htm");
-  startWith({"--log", path});
-  EXPECT_EQ(hex_log, 1);
-  EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_CHECKED);
-  EXPECT_EQ(controlText(window_, IDC_FILE_NAME), path);
+  for (bool append : {false, true}) {
+    writeFileBytes(path, {'o', 'l', 'd'});
+    startWith(append ? Args{"--log", path, "--append"} : Args{"--log", path});
+    EXPECT_EQ(hex_log, 1);
+    EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_CHECKED);
+    EXPECT_EQ(controlText(window_, IDC_FILE_NAME), path);
+    finish();
+    const std::vector<uint8_t> log = readFileBytes(path);
+    EXPECT_EQ(std::string(log.begin(), log.end()),
+              (append ? "old" : "") + std::string(HEX_LOG_HEADER) + HEX_LOG_TRAILER);
+  }
   EXPECT_EQ(dialogs, 0) << "a file dialog was shown";
+  EXPECT_TRUE(boxes_.empty());
 }
 
 // run.sh's reading of the same command lines: a device given, or not.
