@@ -119,6 +119,9 @@ void hex_PortBSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_
 // --- Views, frame type, selection ------------------------------------------------------
 
 void hex_ViewSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
+// The Check Kind list's choice: what the frame decoders of both sides verify
+// each frame against from now on (no choice: nothing).
+void hex_checkKindSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 // Every notification of the Frame Type list: sets checksum kind and view.
 void hex_frameChanged(HWND window);
 // 1 when text is selected in the pane, 0 for a caret alone.
@@ -192,6 +195,11 @@ void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink);
 
 // --- Display output --------------------------------------------------------------------------
 
+// Colour of text that must stand out (a frame's failed check): red, in the
+// pane's (hex_colour) and the log's (hex_rgb) form.
+constexpr uint32_t HEX_ALERT_COLOUR = 0x0000FF;
+constexpr uint32_t HEX_ALERT_RGB = 0xFF0000;
+
 // Shows `length` bytes of text received on port `port` in its received
 // colour and hands them to the receive log. ANSI view: at the caret (the
 // terminal's cursor), paged by screens; other views: appended at the end,
@@ -199,7 +207,8 @@ void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink);
 void hex_display_msg(HWND dialog, int port, const char *text, int length);
 
 // The window's sink for the byte-fed routines: text received on a port goes
-// to hex_display_msg (into the pane and the log); the terminal's actions are
+// to hex_display_msg (into the pane and the log), text that must stand out
+// in HEX_ALERT_COLOUR, frames to the capture file; the terminal's actions are
 // carried out on the pane by the screen routines below. A gathering sink
 // (the pump's) joins the texts of one port that follow one another and
 // shows them as one piece when another port's text or a terminal action
@@ -212,6 +221,8 @@ public:
   HexWindowSink(const HexWindowSink &) = delete;
   HexWindowSink &operator=(const HexWindowSink &) = delete;
   void show(int port, const char *text, int length) override;
+  void show_alert(int port, const char *text, int length) override;
+  void frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) override;
   void flush();
   void ansi_key(int key) override;
   void ansi_home() override;
@@ -351,6 +362,8 @@ void hex_save_rx_log(int port, const char *text, int length);
 // One record in the port's sent colour (messages sent, keys typed in the
 // terminal), flushed at once. Nothing while no log is open.
 void hex_save_tx_log(int port, const char *text, int length);
+// One record of received text that stands out, in HEX_ALERT_RGB.
+void hex_save_alert_log(const char *text, int length);
 // Hands what the records wrote to the file: the receive pump calls it at the
 // end of every run.
 void hex_log_flush();

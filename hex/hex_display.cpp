@@ -1,5 +1,6 @@
 // Output into the display pane and the pane's positioning.
 #include "hex/hex_internal.h"
+#include "hex/hex_pcap.h"
 
 #include "resources/ids.h"
 
@@ -60,6 +61,18 @@ void HexWindowSink::flush() {
   const int length = g_gathered_length;
   g_gathered_length = 0;
   hex_display_msg(window_, g_gathered_port, g_gathered, length);
+}
+
+void HexWindowSink::show_alert(int, const char *text, int length) {
+  if (length < 1)
+    return;
+  flush();
+  hex_pane_put(window_, text, length, HEX_ALERT_COLOUR);
+  hex_save_alert_log(text, length);
+}
+
+void HexWindowSink::frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) {
+  hex_pcap_frame(port, bytes, count, verdict);
 }
 
 int hex_caretline(HWND dialog) {

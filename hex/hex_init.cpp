@@ -1,6 +1,7 @@
 // Start-up and exit of the monitor: lists, ports, buttons and the message
 // history.
 #include "hex/hex_internal.h"
+#include "hex/hex_pcap.h"
 
 #include "resources/ids.h"
 #include "ser/ser.h"
@@ -37,7 +38,7 @@ int start_port(int side) {
 
 // The start values of a side's record.
 void reset_record(hex_obj_t &record, int side) {
-  std::memset(&record, 0, sizeof record);
+  record = hex_obj_t{};
   record.port = start_port(side);
   record.baud = HEX_BAUD_9600;
   record.data_bits = 8;
@@ -186,6 +187,7 @@ void hex_init(HWND window) {
   fill_list(window, IDC_FLOW_A, hex_flow, kFlowNone);
   fill_list(window, IDC_FLOW_B, hex_flow, kFlowNone);
   fill_list(window, IDC_CHECK_KIND, hex_sum, HEX_CHECK_CRC16);
+  hex_checkKindSelChange(window, 0, 0, 0);
   fill_list(window, IDC_PROTOCOL, hex_protocol, kProtocolDump);
   fill_list(window, IDC_PORT_A, hex_portnames, hex_obj[HEX_SIDE_A].port);
   fill_list(window, IDC_PORT_B, hex_portnames, hex_obj[HEX_SIDE_B].port);
@@ -229,6 +231,7 @@ void hex_quit(HWND window) {
   }
   hex_reconnect_stop(window);
   hex_log_close(window);
+  hex_pcap_close(window);
   hex_capture_stop(window);
   if (hex_timer != 0) {
     dlg_kill_timer(window, TIMER_PUMP);

@@ -71,11 +71,11 @@ bool flush_log() {
   return false;
 }
 
-void save_record(int port, HexDirection direction, const char *text, int length) {
+void save_record(uint32_t rgb, const char *text, int length) {
   if (hex_log == 0 || !hex_logfile || length < 1)
     return;
   FileOut file;
-  hex_log_record(file, hex_port_rgb(port, direction), text, length, g_log_state);
+  hex_log_record(file, rgb, text, length, g_log_state);
   if (!file.written())
     write_failed();
 }
@@ -143,11 +143,13 @@ void hex_log_close(HWND window) {
 }
 
 void hex_save_rx_log(int port, const char *text, int length) {
-  save_record(port, HEX_RECEIVED, text, length);
+  save_record(hex_port_rgb(port, HEX_RECEIVED), text, length);
 }
 
+void hex_save_alert_log(const char *text, int length) { save_record(HEX_ALERT_RGB, text, length); }
+
 void hex_save_tx_log(int port, const char *text, int length) {
-  save_record(port, HEX_SENT, text, length);
+  save_record(hex_port_rgb(port, HEX_SENT), text, length);
   hex_log_flush();
 }
 

@@ -3,6 +3,7 @@
 #include "shell/shell.h"
 
 #include "hex/hex.h"
+#include "hex/hex_pcap.h"
 #include "resources/ids.h"
 #include "shell/options.h"
 
@@ -139,7 +140,7 @@ constexpr ListRoute kListRoutes[] = {
     {IDC_STOP_B, hex_stop2SelChange},   {IDC_PARITY_B, hex_parity2SelChange},
     {IDC_FLOW_A, hex_flow1SelChange},   {IDC_FLOW_B, hex_flow2SelChange},
     {IDC_PORT_A, hex_PortASelChange},   {IDC_PORT_B, hex_PortBSelChange},
-    {IDC_VIEW, hex_ViewSelChange},
+    {IDC_VIEW, hex_ViewSelChange},      {IDC_CHECK_KIND, hex_checkKindSelChange},
 };
 
 // What text typed into a list's field means once the field is left or
@@ -226,6 +227,9 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
   case IDC_NO_LOG:
     hex_log_close(window);
+    return 1;
+  case IDC_PCAP:
+    hex_pcap_clicked(window);
     return 1;
 
   case IDC_RUN:

@@ -2,6 +2,7 @@
 #include "shell/options.h"
 
 #include "hex/hex.h"
+#include "hex/hex_pcap.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
@@ -22,6 +23,7 @@ enum : int {
   OPT_VIEW,
   OPT_LOG,
   OPT_APPEND,
+  OPT_PCAP,
 };
 
 const option kLongOptions[] = {
@@ -35,6 +37,7 @@ const option kLongOptions[] = {
     {"view", required_argument, nullptr, OPT_VIEW},
     {"log", required_argument, nullptr, OPT_LOG},
     {"append", no_argument, nullptr, OPT_APPEND},
+    {"pcap", required_argument, nullptr, OPT_PCAP},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -206,10 +209,10 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
       return option_fault(optopt, argument);
     if (value == ':')
       return missing_value(optopt, argument);
-    if (value == OPT_LOG) {
+    if (value == OPT_LOG || value == OPT_PCAP) {
       if (*optarg == '\0')
-        return fault("empty file name for '--log'");
-      options.log = optarg;
+        return fault("empty file name for '--" + std::string(long_name(value)) + "'");
+      (value == OPT_LOG ? options.log : options.pcap) = optarg;
       continue;
     }
     if (value == OPT_APPEND) {
@@ -277,6 +280,7 @@ std::string win_usage() {
          "      --log=FILE         log all traffic into the HTML file FILE from the start\n"
          "                         (an existing FILE is replaced)\n"
          "      --append           with --log: write on at the end of an existing FILE\n"
+         "      --pcap=FILE        write the session into FILE for Wireshark (pcapng)\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
@@ -334,4 +338,6 @@ void win_apply_start_options(HWND window) {
     win_choose_entry(window, IDC_VIEW, g_start.view);
   if (!g_start.log.empty())
     hex_log_open_file(window, g_start.log.c_str(), g_start.append);
+  if (!g_start.pcap.empty())
+    hex_pcap_open_file(window, g_start.pcap.c_str(), false);
 }

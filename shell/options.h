@@ -37,6 +37,7 @@ struct WinStartOptions {
   int view = -1;           // View list
   std::string log;         // log file
   bool append = false;     // the log is written on at its end, not replaced
+  std::string pcap;        // capture file for Wireshark
   bool operator==(const WinStartOptions &) const = default;
 };
 

@@ -259,6 +259,17 @@ void hex_parse_hdlc(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *
     receiver.byte(bytes[i]);
 }
 
+void hex_frames_reset(hex_obj_t &record) {
+  record.frame_len = 0;
+  record.icni_len = HEX_ICNI_NO_LENGTH;
+  record.hdlc_bits = 0;
+  record.hdlc_byte = 0;
+  record.hdlc_ones = 0;
+  record.hdlc_zero = 0;
+  record.hdlc_hunt = 0;
+  record.hdlc_opened = 0;
+}
+
 void hex_parse_ppp(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
                    HexSink &sink) {
   const int check_length = hex_frame_check_length(HEX_VIEW_PPP, record.frame_check);

@@ -483,6 +483,10 @@ void hex_parse_ppp(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *b
 void hex_parse_icni(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
                     HexSink &sink);
 
+// The decoders start afresh (another view was chosen): what one view's
+// decoder left unfinished is not read as the start of another's frame.
+void hex_frames_reset(hex_obj_t &record);
+
 // --- The ANSI terminal ------------------------------------------------------------
 
 // Navigation keys the terminal has the pane act on, by their virtual-key codes.

@@ -52,6 +52,7 @@ struct Set {
   Set &view(int entry) { return o.view = entry, *this; }
   Set &log(const char *path) { return o.log = path, *this; }
   Set &append() { return o.append = true, *this; }
+  Set &pcap(const char *path) { return o.pcap = path, *this; }
 };
 
 struct RunCase {
@@ -99,6 +100,7 @@ const std::vector<RunCase> &runCases() {
       {{"--view", "icni"}, Set().view(5)},
       {{"--log", "-"}, Set().log("-")},
       {{"--app", "--log", "x.htm"}, Set().log("x.htm").append()},
+      {{"--pcap", "s.pcapng", "--log=s.htm"}, Set().pcap("s.pcapng").log("s.htm")},
       // The later of two choices counts.
       {{"-s", "300", "--speed", "9600", "-a", "COM4", "-a", "COM5"},
        Set().speed(5).port(0, 4)},
@@ -165,6 +167,7 @@ TEST(CommandLine, EachFaultIsOneLineSayingWhatIsWrong) {
       {{"-a", "COM17"}, "invalid Comm Port entry 'COM17' for '--port-a'"},
       {{"--log="}, "empty file name for '--log'"},
       {{"--append"}, "'--append' goes with '--log'"},
+      {{"--pcap="}, "empty file name for '--pcap'"},
       {{"a", "b", "c"}, "too many devices: 'c' (at most DEVICE_A and DEVICE_B)"},
       {{"a", "-s", "300", "b", "--", "c", "d"}, "too many devices: 'c'"},
       {{""}, "empty device name"},
