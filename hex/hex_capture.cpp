@@ -313,6 +313,11 @@ uint64_t hex_capture_read_total(int side) { return g_watch[side].read_total; }
 
 uint32_t hex_capture_waiting(int side) { return hex_capture_pending(g_capture, side); }
 
+int hex_capture_line_counts(int side, SioLineCounts *counts) {
+  *counts = g_watch[side].counts;
+  return g_watch[side].port;
+}
+
 uint64_t hex_capture_dropped(int side) {
   return g_capture.sides[side].dropped - g_watch[side].dropped_before;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "hex/hex.h"
+#include "ser/ser.h"
 
 // Shows a side's open state on its indicator, with the device path and, when
 // the port did not open, the reason in the indicator's tooltip.
@@ -23,6 +24,10 @@ void hex_pane_put(HWND window, const char *text, int length, uint32_t colour);
 // The line counts of a side's port since it opened and the bytes the display
 // dropped, for its indicator's tooltip (empty while no port is watched).
 void hex_capture_line_text(int side, char *text, int size);
+
+// The port a side reads (-1: none) and the line events its driver counted
+// since that port opened (all 0 when the device keeps no counts).
+int hex_capture_line_counts(int side, SioLineCounts *counts);
 
 // Every open of a side's port (start-up, a Comm Port choice, a device back):
 // opens record.port, applies the side's settings and raises DTR. 0 when

@@ -17,7 +17,7 @@ namespace {
 constexpr char kExtension[] = "pcapng";
 constexpr char kTitle[] = "Select or enter a Wireshark capture file name";
 constexpr char kApplication[] = "Kestrelon";
-constexpr uint32_t kBreakEventsMax = 64;  // per piece: a line held in break says so often enough
+constexpr uint64_t kEventsMax = 64;
 
 struct Capture {
   int fd = -1;
@@ -29,6 +29,10 @@ struct Capture {
   uint32_t clock_ms = 0;
   uint64_t ns = 0;
   int side = HEX_SIDE_A;
+  // What each side's line counted and the display dropped when last written.
+  int counted_port[2] = {-1, -1};
+  SioLineCounts counted[2];
+  uint64_t dropped[2] = {0, 0};
 };
 
 Capture g_capture;
@@ -110,6 +114,37 @@ void write_failed() {
   hex_err_msg("Capture File write error");
 }
 
+// Events without bytes, at most kEventsMax of a kind at a time: a line that
+// keeps failing says so often enough.
+void write_events(int port, uint8_t event, uint64_t count) {
+  const char *device = SioDevicePath(port);
+  for (uint64_t i = 0; i < count && i < kEventsMax; ++i)
+    g_capture.writer->serial(port, device, g_capture.ns, event, 0, nullptr, 0);
+}
+
+// Line errors the drivers counted, and bytes the display dropped, since the
+// last run: events of their own at the run's end, stamped as its last
+// bytes. A port seen first counts from there.
+void write_line_events() {
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    SioLineCounts now;
+    const int port = hex_capture_line_counts(side, &now);
+    const uint64_t dropped = hex_capture_dropped(side);
+    const bool seen = port == g_capture.counted_port[side];
+    g_capture.counted_port[side] = port;
+    const SioLineCounts &was = g_capture.counted[side];
+    if (seen && port >= 0 && hex_view_mode != HEX_VIEW_PPP) {
+      write_events(port, HEX_PCAP_FRAMING, now.framing - was.framing);
+      write_events(port, HEX_PCAP_PARITY, now.parity - was.parity);
+      write_events(port, HEX_PCAP_OVERFLOW,
+                   uint64_t(now.overrun - was.overrun) + (now.overflow - was.overflow));
+      write_events(port, HEX_PCAP_DATA_LOST, dropped - g_capture.dropped[side]);
+    }
+    g_capture.counted[side] = now;
+    g_capture.dropped[side] = dropped;
+  }
+}
+
 }  // namespace
 
 int hex_pcap_running() { return g_capture.fd >= 0 ? 1 : 0; }
@@ -130,6 +165,7 @@ int hex_pcap_open_file(HWND window, const char *path, bool ask) {
   g_capture.writer = std::make_unique<HexPcapWriter>(kApplication);
   g_capture.clock_ms = SioTimer();
   g_capture.ns = now_ns();
+  g_capture.counted_port[HEX_SIDE_A] = g_capture.counted_port[HEX_SIDE_B] = -1;
   dlg_check_button(window, IDC_PCAP, BST_CHECKED);
   dlg_set_tooltip(window, IDC_PCAP, path);
   // On disk at once: a file that takes nothing is found out now.
@@ -170,13 +206,10 @@ void hex_pcap_piece(const HexCapturePiece &piece, const uint8_t *bytes) {
   // The PPP view writes the frames its decoder finds in these bytes.
   if (hex_view_mode == HEX_VIEW_PPP || piece.event != HEX_PORT_NO_EVENT)
     return;
-  const char *device = SioDevicePath(piece.port);
-  const uint8_t lines = piece.count > 0 || piece.breaks > 0 ? line_bits(piece.port) : 0;
-  for (uint32_t i = 0; i < piece.breaks && i < kBreakEventsMax; ++i)
-    g_capture.writer->serial(piece.port, device, g_capture.ns, HEX_PCAP_BREAK, lines, nullptr, 0);
+  write_events(piece.port, HEX_PCAP_BREAK, piece.breaks);
   if (piece.count > 0)
-    g_capture.writer->serial(piece.port, device, g_capture.ns, HEX_PCAP_RX_START, lines, bytes,
-                             piece.count);
+    g_capture.writer->serial(piece.port, SioDevicePath(piece.port), g_capture.ns,
+                             HEX_PCAP_RX_START, line_bits(piece.port), bytes, piece.count);
 }
 
 void hex_pcap_frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) {
@@ -187,6 +220,9 @@ void hex_pcap_frame(int port, const uint8_t *bytes, int count, const HexVerdict 
 }
 
 void hex_pcap_flush() {
-  if (g_capture.writer && !g_capture.writer->blocks().empty() && !write_blocks())
+  if (!g_capture.writer)
+    return;
+  write_line_events();
+  if (!g_capture.writer->blocks().empty() && !write_blocks())
     write_failed();
 }
