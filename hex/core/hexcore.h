@@ -155,6 +155,12 @@ enum class HexOpen { Read, Replace, Append, New };
 // terminal device", "is a device", or the system's text) and errno kept.
 int hex_open_user_file(const char *path, HexOpen how, std::string *why);
 
+// A new file beside `path` to receive into, renamed into its place once the
+// whole file is there: ".name.part" (".name.1.part" and on while those
+// exist), opened as HexOpen::New. Its path goes to `part`; -1 and `why` as
+// hex_open_user_file.
+int hex_open_part_file(const char *path, std::string *part, std::string *why);
+
 // --- Configuration file content ------------------------------------------------------
 
 // Reading keeps the entries of the first ten lines: a line ends at LF, a CR

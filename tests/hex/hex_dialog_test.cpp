@@ -557,25 +557,6 @@ TEST_F(HexDialog, AnsiTextGoesToTheCaretAndPagesByScreens) {
   EXPECT_EQ(pane()->firstVisibleLine(), 0);
 }
 
-TEST_F(HexDialog, ScrollBottomShowsTheLineAtTheBottomOfAScreen) {
-  start();
-  std::string text;
-  for (int i = 0; i < 120; ++i)
-    text += "line\n";
-  pane()->model().setText(text);
-  pane()->scrollLines(-1000);
-  hex_scroll_bottom(window_, 100);
-  EXPECT_EQ(pane()->firstVisibleLine(), 75);
-  hex_scroll_bottom(window_, 10);  // as far as the top allows
-  EXPECT_EQ(pane()->firstVisibleLine(), 0);
-  pane()->model().setCaret(pane()->model().lineStart(60));
-  hex_caretbottom(window_);
-  EXPECT_EQ(pane()->firstVisibleLine(), 35);
-  hex_caret_end(window_);
-  const auto end = std::int64_t(text.size());
-  EXPECT_EQ(pane()->model().selection(), (PaneSelection{end, end}));
-}
-
 // --- Message boxes -----------------------------------------------------------------------------
 
 TEST_F(HexDialog, MessageBoxTextsAndCaptions) {
@@ -643,18 +624,6 @@ TEST_F(HexDialog, SendTextAddsCrLfAndEchoesItUnchanged) {
   EXPECT_EQ(pane()->model().length(), 0);
 }
 
-TEST_F(HexDialog, SendToAPortThatIsNotOpenShowsNothing) {
-  mapMissing(1);
-  start();
-  hex_send_port = 1;  // Port B did not open
-  dlg_set_text(window_, IDC_MESSAGE, "01 02");
-  hex_send_msg(window_);
-  dlg_user_choose(window_, IDC_VIEW, 1);
-  dlg_set_text(window_, IDC_MESSAGE, "AT");
-  hex_send_msg(window_);
-  EXPECT_EQ(pane()->model().length(), 0) << "an echo claims bytes that never went out";
-}
-
 TEST_F(HexDialog, TypedTextIsSentAsThePaneShowsIt) {
   start();
   dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
@@ -675,14 +644,23 @@ TEST_F(HexDialog, SendWhileTheSendSidesPortIsNotOpenSendsNothingAnywhere) {
   // and the send port names Port B's line.
   dlg_user_choose(window_, IDC_PORT_A, 1);
   ASSERT_EQ(hex_obj[0].open, 0);
-  for (int view : {HEX_VIEW_HEXADECIMAL, HEX_VIEW_ASCII}) {
-    SCOPED_TRACE(view);
-    dlg_user_choose(window_, IDC_VIEW, view);
+  int dialogs = 0;
+  dlg_set_file_dialog_hook([&dialogs](bool, std::string &) { return ++dialogs, false; });
+  struct Row {
+    int view;
+    int button;  // Send, or Start: no file is asked for
+  };
+  for (const Row &row : {Row{HEX_VIEW_HEXADECIMAL, IDC_SEND}, Row{HEX_VIEW_ASCII, IDC_SEND},
+                         Row{HEX_VIEW_ASCII, IDC_XFER_START}}) {
+    SCOPED_TRACE(row.view * 1000 + row.button);
+    dlg_user_choose(window_, IDC_VIEW, row.view);
     dlg_user_type(window_, IDC_MESSAGE, "01 02");
-    dlg_user_click(window_, IDC_SEND);
+    dlg_set_text(window_, IDC_XFER_STATUS, "");
+    dlg_user_click(window_, row.button);
     EXPECT_TRUE(com2_.drain(30).empty()) << "sent on Port B's line";
     EXPECT_EQ(paneText(), "") << "an echo of what never went out";
     EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "Send port COM2 (Port A) is not open");
+    EXPECT_EQ(dialogs, 0);
   }
   // With a port of its own again, Port A sends, and the refusal goes.
   PtyPair com3;
