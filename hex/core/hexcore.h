@@ -138,6 +138,13 @@ int hex_to_hexstr(const void *source, char *destination, int count);
 // many were stored.
 int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity = HEX_BUF_SIZE);
 
+// A message typed in the hex form holds hex digits and blanks (space, tab)
+// only: anything else would be skipped and the digits hidden in words sent.
+// Returns the index of the first other character, with `why` saying which
+// at which column ("'H' at column 1 is not a hex digit", a byte that does
+// not print as 0x07), or -1 with `why` empty.
+int hex_hex_form_check(const char *text, char *why, int size);
+
 // --- Files the user names -------------------------------------------------------------
 
 // How hex_open_user_file opens: to read; to write from empty (an existing

@@ -598,11 +598,43 @@ TEST_F(HexDialog, SendHexTextWritesBytesAndEchoesTheHeader) {
 
   dlg_check_radio(window_, IDC_SEND_PORT_A, IDC_SEND_PORT_B, IDC_SEND_PORT_B);
   hex_send_port = 1;
-  dlg_set_text(window_, IDC_MESSAGE, "zz -- yy");
+  dlg_set_text(window_, IDC_MESSAGE, "a");
   hex_send_msg(window_);
-  EXPECT_TRUE(com2_.drain(100).empty());
-  EXPECT_EQ(m.text().substr(20), "\nTx2  1250 zz -- yy");
+  EXPECT_EQ(com2_.receive(1), (std::vector<uint8_t>{0x0A}));
+  EXPECT_EQ(m.text().substr(20), "\nTx2  1250  0A");
   EXPECT_EQ(m.colourAt(25), 0x007F00u) << "COM2 sent: dark green";
+}
+
+// Text in the hex form that is not hex goes nowhere, however it is used:
+// Send, CheckSum and Add Frame read the field alike, and the status field
+// says which character is not hex. Nothing is sent, shown or logged.
+TEST_F(HexDialog, TextThatIsNotHexIsNeitherSentNorCheckedNorFramed) {
+  start();
+  const std::string log = startLogging("log.htm");
+  dlg_user_choose(window_, IDC_FRAME_TYPE, HEX_FRAME_PPP);
+  const std::pair<const char *, const char *> texts[] = {
+      {"41 Hello world", "'H' at column 4 is not a hex digit"},
+      {"7E,FF", "',' at column 3 is not a hex digit"},
+      {"01\x07", "0x07 at column 3 is not a hex digit"}};
+  for (int command : {IDC_SEND, IDC_CHECKSUM, IDC_ADD_FRAME}) {
+    for (const auto &[text, status] : texts) {
+      SCOPED_TRACE(std::to_string(command) + text);
+      dlg_set_text(window_, IDC_MESSAGE, text);
+      dlg_user_click(window_, command);
+      EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), status);
+      EXPECT_EQ(controlText(window_, IDC_MESSAGE), text);
+    }
+  }
+  EXPECT_TRUE(com1_.drain(50).empty());
+  EXPECT_EQ(paneText(), "");
+  EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
+  const std::vector<uint8_t> logged = readFileBytes(log);
+  EXPECT_EQ(std::string(logged.begin(), logged.end()), HEX_LOG_HEADER);
+  // A message that is hex again goes out, and the status is cleared.
+  dlg_set_text(window_, IDC_MESSAGE, "41 42");
+  dlg_user_click(window_, IDC_SEND);
+  EXPECT_EQ(com1_.receive(2), (std::vector<uint8_t>{0x41, 0x42}));
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
 }
 
 TEST_F(HexDialog, SendTextAddsCrLfAndEchoesItUnchanged) {
