@@ -81,17 +81,6 @@ int hex_caretline(HWND dialog) {
   return int(dlg_pane_line_from_char(dialog, IDC_PANE, start));
 }
 
-void hex_scroll_bottom(HWND dialog, int line) {
-  int64_t target = line;
-  const int64_t count = dlg_pane_line_count(dialog, IDC_PANE);
-  if (target > count)
-    target = count;
-  const int64_t first = dlg_pane_first_visible_line(dialog, IDC_PANE);
-  dlg_pane_line_scroll(dialog, IDC_PANE, target - first - HEX_SCREEN_LINES);
-}
-
-void hex_caretbottom(HWND dialog) { hex_scroll_bottom(dialog, hex_caretline(dialog)); }
-
 void hex_ansi_scroll(HWND dialog) {
   const int64_t top = int64_t(hex_caretline(dialog)) / HEX_SCREEN_LINES * HEX_SCREEN_LINES;
   const int64_t first = dlg_pane_first_visible_line(dialog, IDC_PANE);

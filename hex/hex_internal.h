@@ -52,3 +52,9 @@ void hex_port_reopen_failed(HWND window, int side, int code);
 void hex_reconnect_cancel(HWND window, int side);
 // Neither side waits (Exit).
 void hex_reconnect_stop(HWND window);
+
+// The bytes of a message in the hex form (Send, CheckSum, Add Frame read it
+// alike): -1 when it holds anything but hex digits and blanks, the status
+// field then saying which character at which column (taken back by the
+// next message that goes out).
+int hex_read_hex_message(HWND dialog, const char *text, uint8_t *bytes);

@@ -107,3 +107,17 @@ int hex_open_user_file(const char *path, HexOpen how, std::string *why) {
     why->clear();
   return fd;
 }
+
+int hex_open_part_file(const char *path, std::string *part, std::string *why) {
+  const std::string whole = path;
+  const size_t slash = whole.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : whole.substr(0, slash + 1);
+  const std::string name = whole.substr(slash == std::string::npos ? 0 : slash + 1);
+  for (int n = 0; n < 100; ++n) {
+    *part = folder + "." + name + (n ? "." + std::to_string(n) : "") + ".part";
+    const int fd = hex_open_user_file(part->c_str(), HexOpen::New, why);
+    if (fd >= 0 || errno != EEXIST)
+      return fd;
+  }
+  return -1;  // a hundred left behind: `why` says the last one exists
+}

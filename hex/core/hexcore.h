@@ -145,6 +145,13 @@ int hex_to_hexstr(const void *source, char *destination, int count);
 // many were stored.
 int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity = HEX_BUF_SIZE);
 
+// A message typed in the hex form holds hex digits and blanks (space, tab)
+// only: anything else would be skipped and the digits hidden in words sent.
+// Returns the index of the first other character, with `why` saying which
+// at which column ("'H' at column 1 is not a hex digit", a byte that does
+// not print as 0x07), or -1 with `why` empty.
+int hex_hex_form_check(const char *text, char *why, int size);
+
 // --- Files the user names -------------------------------------------------------------
 
 // How hex_open_user_file opens: to read; to write from empty (an existing
@@ -161,6 +168,12 @@ enum class HexOpen { Read, Replace, Append, New };
 // for a message ("is a FIFO", "is a symbolic link", "is a directory", "is a
 // terminal device", "is a device", or the system's text) and errno kept.
 int hex_open_user_file(const char *path, HexOpen how, std::string *why);
+
+// A new file beside `path` to receive into, renamed into its place once the
+// whole file is there: ".name.part" (".name.1.part" and on while those
+// exist), opened as HexOpen::New. Its path goes to `part`; -1 and `why` as
+// hex_open_user_file.
+int hex_open_part_file(const char *path, std::string *part, std::string *why);
 
 // --- Configuration file content ------------------------------------------------------
 

@@ -45,6 +45,7 @@ struct Set {
   Set &port(int side, int entry) { return o.port[side] = entry, *this; }
   Set &device(int side, const char *path) { return o.device[side] = path, *this; }
   Set &speed(int entry) { return o.speed = entry, *this; }
+  Set &rate(const char *typed) { return o.rate = typed, *this; }
   Set &data(int entry) { return o.data_bits = entry, *this; }
   Set &parity(int entry) { return o.parity = entry, *this; }
   Set &stop(int entry) { return o.stop_bits = entry, *this; }
@@ -82,6 +83,9 @@ const std::vector<RunCase> &runCases() {
       // Values attached, separate, and long names shortened.
       {{"-s115200"}, Set().speed(9)},
       {{"--speed=110"}, Set().speed(0)},
+      // Any other number is a rate as typed into the Speed list.
+      {{"-s", "230400"}, Set().rate("230400")},
+      {{"-s", "230400", "-s", "300"}, Set().speed(1)},
       {{"--sp", "300"}, Set().speed(1)},
       {{"--data-bits", "5"}, Set().data(0)},
       {{"--data=7"}, Set().data(2)},
@@ -131,7 +135,7 @@ TEST(CommandLine, HelpAndVersionActWhereTheyStand) {
       {{"-s", "9600", "--help", "--bogus", "a", "b", "c"}, WinCommand::Help},
       {{"--version", "-s", "42"}, WinCommand::Version},
       {{"--bogus", "--help"}, WinCommand::Error},
-      {{"-s", "42", "--version"}, WinCommand::Error},
+      {{"-s", "4k", "--version"}, WinCommand::Error},
   };
   for (const auto &[args, command] : cases)
     EXPECT_EQ(parse(args).command, command) << shown(args);
@@ -151,9 +155,13 @@ TEST(CommandLine, EachFaultIsOneLineSayingWhatIsWrong) {
       {{"-s"}, "option requires an argument -- 's'"},
       {{"x", "-a"}, "option requires an argument -- 'a'"},
       {{"--help=now"}, "option '--help' doesn't allow an argument"},
-      {{"--speed=1234"},
-       "invalid speed '1234' for '--speed' (choose 110, 300, 1200, 2400, 4800, 9600, 19200, "
+      {{"--speed=12k"},
+       "invalid speed '12k' for '--speed' (choose 110, 300, 1200, 2400, 4800, 9600, 19200, "
        "38400, 57600 or 115200)"},
+      // The user's bytes cannot act on the terminal.
+      {{"--view", "\x1B]0;owned\x07"}, "invalid view '\\x1B]0;owned\\x07'"},
+      {{"x", "y", "\xC2\x9B" "2J\xFF"}, "too many devices: '\\xC2\\x9B2J\\xFF'"},
+      {{"x", "y", "caf\xC3\xA9\\"}, "too many devices: 'caf\xC3\xA9\\\\'"},
       {{"-s", "9600 "}, "invalid speed '9600 '"},
       {{"--speed="}, "invalid speed ''"},
       {{"--data-bits", "9"}, "invalid number of data bits '9' for '--data-bits' (choose 5, 6, 7 or 8)"},
@@ -181,7 +189,8 @@ TEST(CommandLine, EachFaultIsOneLineSayingWhatIsWrong) {
     EXPECT_EQ(parsed.error.rfind("kestrelon: ", 0), 0u) << parsed.error;
     EXPECT_NE(parsed.error.find(message), std::string::npos)
         << shown(args) << "\n  gave: " << parsed.error;
-    EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
+    for (char c : parsed.error)
+      EXPECT_FALSE(uint8_t(c) < 0x20 || c == 0x7F) << parsed.error;  // one line, no control
   }
 }
 
@@ -269,6 +278,20 @@ TEST_F(CommandLineWindow, LineSettingsReachBothSidesAndWaitOnOneThatDidNotOpen) 
   start();
   dlg_user_choose(window_, IDC_PARITY_B, 1);
   EXPECT_EQ(boxes_.size(), 1u);
+}
+
+// A rate the Speed lists take typed: both devices run at it; one the
+// devices refuse is reported as the window reports a typed one.
+TEST_F(CommandLineWindow, ASpeedOutsideTheListIsTakenAsTyped) {
+  startWith({"-s", "230400"});
+  EXPECT_EQ(controlText(window_, IDC_SPEED_A), "230400");
+  EXPECT_EQ(controlText(window_, IDC_SPEED_B), "230400");
+  EXPECT_EQ(cfgetospeed(&static_cast<const termios &>(com2_.deviceSettings())), speed_t(B230400));
+  finish();
+  startWith({"-s", "7"});
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "COM2 refused 7 bit/s");
+  EXPECT_EQ(controlText(window_, IDC_SPEED_A), "9600");
+  EXPECT_TRUE(boxes_.empty());
 }
 
 // An existing log is replaced, or written on at its end with --append,
