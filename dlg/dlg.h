@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "resources/keys.h"  // the key codes of WM_KEYDOWN and WM_CHAR
 
@@ -219,6 +220,13 @@ int dlg_watch_readable(HWND window, int fd, unsigned message);
 // Modal message box with an OK button; returns IDOK_RESULT.
 int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned flags);
 
+// Modal question with one button per name of `buttons` (`count` of them, at
+// most three), the first the default; returns the index of the button
+// pressed. Esc and the close box give the last (which should be the one that
+// changes nothing).
+int dlg_question_box(HWND owner, const char *text, const char *caption, const char *const buttons[],
+                     int count);
+
 // The file-choice dialog that serves files to read and files to write
 // alike: any name may be chosen or typed (the file need not exist), and
 // choosing one that exists asks nothing. A name typed without an extension
@@ -241,6 +249,11 @@ void dlg_set_path_text(HWND window, int id, const char *path);
 using DlgMessageBoxHook = std::function<void(const std::string &text, const std::string &caption)>;
 using DlgFileDialogHook = std::function<bool(bool forSave, std::string &path)>;
 void dlg_set_message_box_hook(DlgMessageBoxHook hook);
+// While set, a question box is not shown: the hook gets its text, caption
+// and button names and returns the index of the button it presses.
+using DlgQuestionHook = std::function<int(const std::string &text, const std::string &caption,
+                                          const std::vector<std::string> &buttons)>;
+void dlg_set_question_hook(DlgQuestionHook hook);
 void dlg_set_file_dialog_hook(DlgFileDialogHook hook);
 
 // --- Acting as the user, for tests ---------------------------------------------------

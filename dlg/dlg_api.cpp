@@ -17,12 +17,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <cstring>
 
 namespace {
 
 DlgWindow *g_current = nullptr;
 DlgMessageBoxHook g_messageBoxHook;
+DlgQuestionHook g_questionHook;
 DlgFileDialogHook g_fileDialogHook;
 
 // Control texts are bytes, one character per byte both ways, by the display
@@ -528,6 +530,34 @@ int dlg_message_box(HWND owner, const char *text, const char *caption, unsigned 
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
   return IDOK_RESULT;
+}
+
+void dlg_set_question_hook(DlgQuestionHook hook) { g_questionHook = std::move(hook); }
+
+int dlg_question_box(HWND owner, const char *text, const char *caption, const char *const buttons[],
+                     int count) {
+  if (count < 1)
+    return 0;
+  if (g_questionHook) {
+    const int pressed = g_questionHook(text ? text : "", caption ? caption : "",
+                                       std::vector<std::string>(buttons, buttons + count));
+    return pressed >= 0 && pressed < count ? pressed : count - 1;
+  }
+  QWidget *parent = owner ? static_cast<QWidget *>(owner) : static_cast<QWidget *>(g_current);
+  QMessageBox box(QMessageBox::Question, fromBytes(caption ? caption : ""),
+                  fromBytes(text ? text : ""), QMessageBox::NoButton, parent);
+  std::vector<QPushButton *> made;
+  for (int i = 0; i < count; ++i)
+    made.push_back(box.addButton(fromBytes(buttons[i]), i == count - 1 ? QMessageBox::RejectRole
+                                                                       : QMessageBox::AcceptRole));
+  box.setDefaultButton(made.front());
+  box.setEscapeButton(made.back());
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+  for (int i = 0; i < count; ++i)
+    if (box.clickedButton() == made[size_t(i)])
+      return i;
+  return count - 1;
 }
 
 int dlg_choose_file(HWND owner, const char *title, const char *filter, const char *defaultExtension,

@@ -130,6 +130,18 @@ void append_counts(std::string &text, const Watch &watch, uint64_t dropped, bool
   }
 }
 
+// The frames the side's decoders verified: "12 frames ok, 1 BAD"; nothing
+// before the first.
+void append_frames(std::string &text, const hex_obj_t &record) {
+  if (record.frames_good == 0 && record.frames_bad == 0)
+    return;
+  char piece[96];
+  std::snprintf(piece, sizeof piece, "%s%llu frames ok, %llu BAD", text.empty() ? "" : ", ",
+                static_cast<unsigned long long>(record.frames_good),
+                static_cast<unsigned long long>(record.frames_bad));
+  text += piece;
+}
+
 // The status text: what went wrong on each side, empty when nothing did;
 // the tooltips of the indicators give every count.
 void show_line_state(HWND window) {
@@ -140,6 +152,7 @@ void show_line_state(HWND window) {
       continue;
     std::string counts;
     append_counts(counts, watch, hex_capture_dropped(side), false);
+    append_frames(counts, hex_obj[side]);
     if (counts.empty())
       continue;
     if (!text.empty())
@@ -171,6 +184,7 @@ void hex_capture_line_text(int side, char *text, int size) {
     line = watch.counted ? "Since it opened: "
                          : "Since it opened (the device counts no line errors): ";
     append_counts(line, watch, hex_capture_dropped(side), true);
+    append_frames(line, hex_obj[side]);
   }
   std::snprintf(text, size_t(size), "%s", line.c_str());
 }
@@ -286,6 +300,11 @@ void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink) {
 uint64_t hex_capture_read_total(int side) { return hex_obj[side].watch.read_total; }
 
 uint32_t hex_capture_waiting(int side) { return hex_capture_pending(g_capture, side); }
+
+int hex_capture_line_counts(int side, SioLineCounts *counts) {
+  *counts = hex_obj[side].watch.counts;
+  return hex_obj[side].watch.port;
+}
 
 uint64_t hex_capture_dropped(int side) {
   return g_capture.sides[side].dropped - hex_obj[side].watch.dropped_before;

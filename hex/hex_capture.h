@@ -2,6 +2,7 @@
 #pragma once
 
 #include "hex/hex_state.h"
+#include "ser/ser.h"
 
 // While the receive pump runs, the port each side's Comm Port list names is
 // watched, and whatever arrives is read at once into the side's capture ring
@@ -46,6 +47,10 @@ uint64_t hex_capture_dropped(int side);
 // The line counts of a side's port since it opened and the bytes the display
 // dropped, for its indicator's tooltip (empty while no port is watched).
 void hex_capture_line_text(int side, char *text, int size);
+
+// The port a side reads (-1: none) and the line events its driver counted
+// since that port opened (all 0 when the device keeps no counts).
+int hex_capture_line_counts(int side, SioLineCounts *counts);
 
 // The side's port went away or came back at `ms`: a line in the pane and
 // the log, in its place among the bytes read (hexcore.h, HexPortEvent).

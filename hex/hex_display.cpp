@@ -1,5 +1,6 @@
 // Output into the display pane and the pane's positioning.
 #include "hex/hex_display.h"
+#include "hex/hex_pcap.h"
 
 #include "hex/hex_log.h"
 #include "hex/hex_state.h"
@@ -64,22 +65,23 @@ void HexWindowSink::flush() {
   hex_display_msg(window_, g_gathered_port, g_gathered, length);
 }
 
+void HexWindowSink::show_alert(int, const char *text, int length) {
+  if (length < 1)
+    return;
+  flush();
+  hex_pane_put(window_, text, length, HEX_ALERT_COLOUR);
+  hex_save_alert_log(text, length);
+}
+
+void HexWindowSink::frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) {
+  hex_pcap_frame(port, bytes, count, verdict);
+}
+
 int hex_caretline(HWND dialog) {
   int64_t start = 0;
   dlg_pane_get_sel(dialog, IDC_PANE, &start, nullptr);
   return int(dlg_pane_line_from_char(dialog, IDC_PANE, start));
 }
-
-void hex_scroll_bottom(HWND dialog, int line) {
-  int64_t target = line;
-  const int64_t count = dlg_pane_line_count(dialog, IDC_PANE);
-  if (target > count)
-    target = count;
-  const int64_t first = dlg_pane_first_visible_line(dialog, IDC_PANE);
-  dlg_pane_line_scroll(dialog, IDC_PANE, target - first - HEX_SCREEN_LINES);
-}
-
-void hex_caretbottom(HWND dialog) { hex_scroll_bottom(dialog, hex_caretline(dialog)); }
 
 void hex_ansi_scroll(HWND dialog) {
   const int64_t top = int64_t(hex_caretline(dialog)) / HEX_SCREEN_LINES * HEX_SCREEN_LINES;

@@ -9,8 +9,14 @@
 // leaving the user's selection alone. Nothing happens for length < 1.
 void hex_display_msg(HWND dialog, int port, const char *text, int length);
 
+// Colour of text that must stand out (a frame's failed check): red, in the
+// pane's (hex_colour) and the log's (hex_rgb) form.
+constexpr uint32_t HEX_ALERT_COLOUR = 0x0000FF;
+constexpr uint32_t HEX_ALERT_RGB = 0xFF0000;
+
 // The window's sink for the byte-fed routines: text received on a port goes
-// to hex_display_msg (into the pane and the log); the terminal's actions are
+// to hex_display_msg (into the pane and the log), text that must stand out
+// in HEX_ALERT_COLOUR, frames to the capture file; the terminal's actions are
 // carried out on the pane by the screen routines below. A gathering sink
 // (the pump's) joins the texts of one port that follow one another and
 // shows them as one piece when another port's text or a terminal action
@@ -23,6 +29,8 @@ public:
   HexWindowSink(const HexWindowSink &) = delete;
   HexWindowSink &operator=(const HexWindowSink &) = delete;
   void show(int port, const char *text, int length) override;
+  void show_alert(int port, const char *text, int length) override;
+  void frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) override;
   void flush();
   void ansi_key(int key) override;
   void ansi_home() override;
@@ -40,8 +48,6 @@ private:
 
 // Pane positioning shared with the terminal.
 int hex_caretline(HWND dialog);                 // line of the selection's start
-void hex_scroll_bottom(HWND dialog, int line);  // first visible line = line - 25
-void hex_caretbottom(HWND dialog);              // hex_scroll_bottom(caret line)
 void hex_ansi_scroll(HWND dialog);              // show the caret's screen of 25 lines
 void hex_caret_end(HWND dialog);                // caret to the end of the text
 

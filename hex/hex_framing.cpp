@@ -1,6 +1,7 @@
 // CheckSum and Add Frame: the check of the edited message in a message box,
 // and the message wrapped in a frame, written back into the message field.
 #include "hex/hex_framing.h"
+#include "hex/hex_send.h"
 
 #include "hex/hex_msgbox.h"
 #include "resources/ids.h"
@@ -16,9 +17,10 @@ uint8_t g_message[HEX_BUF_SIZE];
 uint8_t g_frame[HEX_FRAME_MAX];
 char g_frame_text[kMessageTextMax + 1];  // only frames whose text fits are written
 
+// The message's bytes, or -1 when its text is not hex (the status says why).
 int read_message(HWND dialog) {
   dlg_get_text(dialog, IDC_MESSAGE, g_text, kMessageTextMax + 1);
-  return hex_hexstr_to_bin(g_text, g_message, HEX_BUF_SIZE);
+  return hex_read_hex_message(dialog, g_text, g_message);
 }
 
 }  // namespace
@@ -33,6 +35,8 @@ void hex_history_add(HWND window, const char *text) {
 void hex_checksum(HWND dialog) {
   const int kind = dlg_combo_get_sel(dialog, IDC_CHECK_KIND);
   const int length = read_message(dialog);
+  if (length < 0)
+    return;
   char report[kCheckSumTextSize];
   hex_checksum_text(kind, g_message, length, report, sizeof report);
   hex_dbg_msg(report);
@@ -43,6 +47,8 @@ void hex_checksum(HWND dialog) {
 void hex_frameit(HWND dialog) {
   const int kind = dlg_combo_get_sel(dialog, IDC_CHECK_KIND);
   const int length = read_message(dialog);
+  if (length < 0)
+    return;
   const int type = dlg_combo_get_sel(dialog, IDC_FRAME_TYPE);
   const int frame_length = hex_build_frame(type, kind, g_message, length, g_frame);
   const char *text = g_text;  // nothing built: the field keeps its text

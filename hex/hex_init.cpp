@@ -1,6 +1,7 @@
 // Start-up and exit of the monitor: lists, ports, buttons and the message
 // history.
 #include "hex/hex_init.h"
+#include "hex/hex_pcap.h"
 
 #include "hex/hex_capture.h"
 #include "hex/hex_log.h"
@@ -17,9 +18,12 @@
 #include "resources/ids.h"
 #include "ser/ser.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -81,29 +85,41 @@ uint32_t time_gap_ms() {
                                                                  : HEX_TIME_GAP_MS;
 }
 
+// The configuration file, regular only: a FIFO in its place would hang
+// start-up and Exit. One not there is no history yet, silently.
+std::FILE *open_config(HexOpen how) {
+  std::string why;
+  const int fd = hex_open_user_file(HEX_CFG_NAME, how, &why);
+  std::FILE *file = fd >= 0 ? fdopen(fd, how == HexOpen::Read ? "rb" : "wb") : nullptr;
+  if (!file && fd >= 0)
+    close(fd);
+  else if (fd < 0 && !(how == HexOpen::Read && errno == ENOENT))
+    hex_file_refused(how == HexOpen::Read ? "Message history not read" : "Message history not saved",
+                     HEX_CFG_NAME, why.c_str());
+  return file;
+}
+
 void load_history(HWND window) {
   dlg_combo_reset(window, IDC_MESSAGE);
-  std::FILE *file = std::fopen(HEX_CFG_NAME, "rb");
+  std::FILE *file = open_config(HexOpen::Read);
   if (!file)
-    return;  // no history yet: start with an empty list, silently
-  static char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX];
-  int count = hex_cfg_read(file, entries);
-  for (int i = 0; i < count; ++i)
-    dlg_combo_add(window, IDC_MESSAGE, entries[i]);
+    return;
+  for (const std::string &entry : hex_cfg_read(file))
+    dlg_combo_add(window, IDC_MESSAGE, entry.c_str());
   dlg_combo_set_sel(window, IDC_MESSAGE, 0);
   std::fclose(file);
 }
 
 void save_history(HWND window) {
-  std::FILE *file = std::fopen(HEX_CFG_NAME, "wb");
+  std::FILE *file = open_config(HexOpen::Replace);
   if (!file)
-    return;  // cannot be written: silently not saved
-  static char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX];
+    return;
+  static char entries[HEX_HISTORY_LINES][HEX_CFG_ENTRY_MAX + 1];
   const char *lines[HEX_HISTORY_LINES];
   for (int i = 0; i < HEX_HISTORY_LINES; ++i) {
     // Selecting past the end leaves the field empty: an empty line.
     dlg_combo_set_sel(window, IDC_MESSAGE, i);
-    dlg_get_text(window, IDC_MESSAGE, entries[i], HEX_CFG_LINE_MAX);
+    dlg_get_text(window, IDC_MESSAGE, entries[i], sizeof entries[i]);
     lines[i] = entries[i];
   }
   hex_cfg_write(file, lines, HEX_HISTORY_LINES);
@@ -182,6 +198,7 @@ void hex_init(HWND window) {
   fill_list(window, IDC_FLOW_A, hex_flow, kFlowNone);
   fill_list(window, IDC_FLOW_B, hex_flow, kFlowNone);
   fill_list(window, IDC_CHECK_KIND, hex_sum, HEX_CHECK_CRC16);
+  hex_checkKindSelChange(window, 0, 0, 0);
   fill_list(window, IDC_PROTOCOL, hex_protocol, kProtocolDump);
   // The lists show the settings the devices keep.
   hex_show_side_settings(window, HEX_SIDE_A);
@@ -227,6 +244,7 @@ void hex_quit(HWND window) {
   }
   hex_reconnect_stop(window);
   hex_log_close(window);
+  hex_pcap_close(window);
   hex_capture_stop(window);
   hex_timer_cancel(window, TIMER_PUMP);
   hex_timer = 0;

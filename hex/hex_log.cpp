@@ -1,11 +1,16 @@
 // The HTML log: opening and closing it, writing its records, and the
 // file-choice dialog it shares with file transfers.
 #include "hex/hex_log.h"
+#include "hex/hex_display.h"
 
 #include "hex/hex_msgbox.h"
 #include "resources/ids.h"
 
 #include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#include <string>
+#include <sys/stat.h>
 
 int32_t hex_log;
 
@@ -72,21 +77,29 @@ bool flush_log() {
   return false;
 }
 
-void save_record(int port, HexDirection direction, const char *text, int length) {
+void save_record(uint32_t rgb, const char *text, int length) {
   if (hex_log == 0 || !hex_logfile || length < 1)
     return;
   FileOut file;
-  hex_log_record(file, hex_port_rgb(port, direction), text, length, g_log_state);
+  hex_log_record(file, rgb, text, length, g_log_state);
   if (!file.written())
     write_failed();
 }
 
-// The chosen file becomes the log: emptied or created, the header first.
-void start_log(HWND window, const char *path) {
+// The chosen file becomes the log: emptied or created (or written on at its
+// end), the header first. Only a regular file is written: a FIFO would hang
+// the window, a device would put the log out on a line.
+void start_log(HWND window, const char *path, HexOpen how) {
   dlg_set_path_text(window, IDC_FILE_NAME, path);
-  hex_logfile = std::fopen(path, "wb");
+  std::string why;
+  const int fd = hex_open_user_file(path, how, &why);
+  hex_logfile = fd >= 0 ? fdopen(fd, how == HexOpen::Append ? "ab" : "wb") : nullptr;
   if (!hex_logfile) {
-    hex_err_msg("Log File open error");
+    if (fd >= 0) {
+      why = std::strerror(errno);
+      close(fd);
+    }
+    hex_file_refused("Log File open error", path, why.c_str());
     show_no_log(window);
     return;
   }
@@ -108,12 +121,21 @@ void hex_log_open(HWND window) {
   char path[HEX_PATH_SIZE];
   if (!hex_file_dlg(kLogExtension, kLogTitle, path, sizeof path))
     return;  // cancelled: not an error, "No Log" stays
-  start_log(window, path);
+  switch (hex_ask_existing(window, path, true)) {
+  case HEX_EXISTING_REPLACE:
+    start_log(window, path, HexOpen::Replace);
+    break;
+  case HEX_EXISTING_APPEND:
+    start_log(window, path, HexOpen::Append);
+    break;
+  case HEX_EXISTING_CANCEL:
+    break;
+  }
 }
 
-void hex_log_open_file(HWND window, const char *path) {
+void hex_log_open_file(HWND window, const char *path, bool append) {
   hex_log_close(window);
-  start_log(window, path);
+  start_log(window, path, append ? HexOpen::Append : HexOpen::Replace);
 }
 
 void hex_log_close(HWND window) {
@@ -127,11 +149,13 @@ void hex_log_close(HWND window) {
 }
 
 void hex_save_rx_log(int port, const char *text, int length) {
-  save_record(port, HEX_RECEIVED, text, length);
+  save_record(hex_port_rgb(port, HEX_RECEIVED), text, length);
 }
 
+void hex_save_alert_log(const char *text, int length) { save_record(HEX_ALERT_RGB, text, length); }
+
 void hex_save_tx_log(int port, const char *text, int length) {
-  save_record(port, HEX_SENT, text, length);
+  save_record(hex_port_rgb(port, HEX_SENT), text, length);
   hex_log_flush();
 }
 
@@ -142,4 +166,22 @@ void hex_log_flush() {
 
 int hex_file_dlg(const char *default_extension, const char *title, char *path, int size) {
   return dlg_choose_file(nullptr, title, kAllFiles, default_extension, path, size);
+}
+
+HexExisting hex_ask_existing(HWND window, const char *path, bool offer_append) {
+  struct stat st {};
+  // Nothing there, or nothing a file could replace: the open says why.
+  if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    return HEX_EXISTING_REPLACE;
+  static const char *const kWithAppend[] = {"Replace", "Append", "Cancel"};
+  static const char *const kReplaceOnly[] = {"Replace", "Cancel"};
+  const std::string text = std::string(path) + " exists.\n" +
+                           (offer_append ? "Replace it, or append to it?" : "Replace it?");
+  const int pressed = offer_append ? dlg_question_box(window, text.c_str(), "Kestrelon", kWithAppend, 3)
+                                   : dlg_question_box(window, text.c_str(), "Kestrelon", kReplaceOnly, 2);
+  if (pressed == 0)
+    return HEX_EXISTING_REPLACE;
+  if (offer_append && pressed == 1)
+    return HEX_EXISTING_APPEND;
+  return HEX_EXISTING_CANCEL;
 }

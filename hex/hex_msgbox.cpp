@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -41,4 +42,14 @@ void hex_errcode_msg(const char *text, int code) {
 
 void hex_dbg_msg(const char *text) {
   dlg_message_box(nullptr, text ? text : "", "Kestrelon", MB_OK);
+}
+
+void hex_file_refused(const char *text, const char *path, const char *why) {
+  // A very long path is shown by its end, so the reason stays in view.
+  constexpr size_t kPathShown = 160;
+  std::string shown = path ? path : "";
+  if (shown.size() > kPathShown)
+    shown = "..." + shown.substr(shown.size() - kPathShown);
+  const std::string message = std::string(text) + ": " + shown + ": " + (why ? why : "");
+  dlg_message_box(nullptr, message.c_str(), "Kestrelon Windows Error", MB_OK);
 }

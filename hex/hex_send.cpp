@@ -85,6 +85,16 @@ int write_to_send_port(HWND dialog, const uint8_t *bytes, int count) {
 
 int hex_send_port_refused(HWND window) { return send_side_refused(window) ? 1 : 0; }
 
+int hex_read_hex_message(HWND dialog, const char *text, uint8_t *bytes) {
+  char why[sizeof g_refusal];
+  if (hex_hex_form_check(text, why, sizeof why) >= 0) {
+    std::memcpy(g_refusal, why, sizeof why);
+    dlg_set_text(dialog, IDC_XFER_STATUS, g_refusal);
+    return -1;
+  }
+  return hex_hexstr_to_bin(text, bytes, HEX_BUF_SIZE);
+}
+
 void hex_send_drain(HWND window) {
   const int waiting = hex_out_waiting();
   if (waiting == 0)
@@ -133,7 +143,9 @@ void hex_send_msg(HWND dialog) {
   const char *echo = g_echo;
   int echo_len = 0;
   if (hex_ascii == 0) {
-    int n = hex_hexstr_to_bin(g_text, g_bytes, HEX_BUF_SIZE);
+    const int n = hex_read_hex_message(dialog, g_text, g_bytes);
+    if (n < 0)
+      return;  // nothing sent, echoed or logged
     const char *shown = g_text;  // no bytes: the text is echoed as typed
     if (n >= 1) {
       int written = write_to_send_port(dialog, g_bytes, n);

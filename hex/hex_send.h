@@ -3,6 +3,12 @@
 
 #include "hex/hex_state.h"
 
+// The bytes of a message in the hex form (Send, CheckSum, Add Frame read it
+// alike): -1 when it holds anything but hex digits and blanks, the status
+// field then saying which character at which column (taken back by the
+// next message that goes out).
+int hex_read_hex_message(HWND dialog, const char *text, uint8_t *bytes);
+
 // The Send command: the edited message to hex_send_port; what went out is
 // echoed (when local echo is on) and logged. A failed write shows nothing.
 // While the send side's own port is not open nothing is written, echoed or

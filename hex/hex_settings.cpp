@@ -266,6 +266,9 @@ int hex_apply_side(HWND window, int side) {
 
 int hex_open_side(HWND window, int side) {
   hex_obj_t &record = hex_obj[side];
+  // Frames are counted since the port opened, as its line events are.
+  record.frames_good = 0;
+  record.frames_bad = 0;
   // Open already: the other side holds it, and keeps it.
   const bool held = SioHandle(record.port) >= 0;
   const int result = SioReset(record.port, HEX_PORT_QUEUE, HEX_PORT_QUEUE);

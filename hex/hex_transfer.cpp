@@ -18,10 +18,10 @@
 #include "ser/ser.h"
 #include "serxydrv/serxydrv.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <string>
 #include <unistd.h>
 
 int32_t hex_xmodem_busy;
@@ -50,7 +50,16 @@ constexpr const char *kDumpCompleted = "Dump Completed ";
 int g_side = HEX_SIDE_A;      // the send side at Start
 bool g_driver_held = false;   // xyAcquire succeeded and no xyRelease yet
 bool g_reopened = false;      // XMODEM reopened the port at Start: it does so at the end
-int g_alias = -1;             // descriptor whose name stands for a long path
+// The transfer's file. Receiving, the bytes go into a new file beside the
+// chosen one (g_part), renamed into its place only when the transfer
+// succeeds and removed otherwise, so an old file is never lost to a
+// transfer that did not finish. XMODEM's driver reaches the file by the name
+// of g_file_fd, which holds it open for the transfer: every path, however
+// long, is checked by the one open of user files.
+int g_file_fd = -1;
+std::string g_part;
+std::string g_path;
+char g_file_status[96];  // the status when the received file could not take its place
 bool g_dump_sending = false;  // the dump's direction, fixed at Start
 bool g_file_read = false;     // sending dump: the file's end was reached
 uint32_t g_moved_at = 0;      // dump: when a byte last moved, on the library's clock
@@ -78,13 +87,45 @@ void reopen_port(HWND dialog) {
     hex_port_reopen_failed(dialog, g_side, result);
 }
 
-// A dump's file must be a regular one: opening a FIFO or a device could wait
-// for good or act on hardware.
-std::FILE *open_dump_file(const char *path, bool sending) {
-  struct stat st {};
-  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode))
-    return nullptr;
-  return std::fopen(path, sending ? "rb" : "wb");
+// The file to send, or the new file beside the chosen one to receive into
+// (whatever stands at the chosen path must be a regular file to be
+// replaced). -1 after a message naming the path and the reason.
+int open_transfer_file(const char *path, bool sending, const char *what) {
+  std::string why;
+  int fd = hex_open_user_file(path, HexOpen::Read, &why);
+  if (!sending) {
+    if (fd >= 0)
+      close(fd);
+    fd = fd >= 0 || errno == ENOENT ? hex_open_part_file(path, &g_part, &why) : -1;
+  }
+  if (fd < 0) {
+    g_part.clear();
+    hex_file_refused(what, path, why.c_str());
+  }
+  return fd;
+}
+
+// How a transfer came out, for its file: a received file takes its place
+// only when it was received whole (a dump: when anything came).
+enum class Outcome { Done, Failed };
+
+// The received file into its place, or away; the status the end shows.
+const char *settle_file(Outcome outcome, const char *status) {
+  const bool xmodem = g_file_fd >= 0;  // a dump's descriptor is its stream's
+  if (xmodem)
+    close(g_file_fd);
+  g_file_fd = -1;
+  if (g_part.empty())
+    return status;
+  // A dump has no end of its own: what came is the file, when anything came.
+  const bool keep = outcome == Outcome::Done && (xmodem || hex_dump_cnt > 0);
+  if (keep && std::rename(g_part.c_str(), g_path.c_str()) != 0) {
+    std::snprintf(g_file_status, sizeof g_file_status, "File not saved: %s ", std::strerror(errno));
+    status = g_file_status;
+  }
+  unlink(g_part.c_str());  // gone already when renamed
+  g_part.clear();
+  return status;
 }
 
 // Stops whatever runs, without touching the port.
@@ -96,9 +137,6 @@ void stop_transfer(HWND dialog) {
     xyRelease(hex_xsend_port);
     g_driver_held = false;
   }
-  if (g_alias >= 0)
-    close(g_alias);
-  g_alias = -1;
   hex_dump_busy = 0;
   hex_timer_cancel(dialog, TIMER_DUMP);
   hex_timer_cancel(dialog, TIMER_DUMP_IDLE);
@@ -116,14 +154,18 @@ enum class Output { Keep, Drop };
 // status field shows how it ended. A dump never closes its port: closing
 // drops what the far end of a pseudo-terminal has not read yet, which the
 // port's queue count does not show.
-void end_transfer(HWND dialog, const char *status, Output output) {
+void end_transfer(HWND dialog, const char *status, Output output,
+                  Outcome outcome = Outcome::Failed) {
   stop_transfer(dialog);
   if (hex_dump_file) {
     const bool failed = std::fclose(hex_dump_file) != 0;
     hex_dump_file = nullptr;
-    if (failed && !g_dump_sending)
+    if (failed && !g_dump_sending) {
       status = "Dump Failed: file write error ";
+      outcome = Outcome::Failed;
+    }
   }
+  status = settle_file(outcome, status);
   if (output == Output::Drop)
     SioTxDrop(hex_xsend_port);
   if (g_reopened)
@@ -180,22 +222,7 @@ void show_packets(HWND dialog, int port) {
   show_status(dialog, text);
 }
 
-// The driver's record holds a name of XY_FILE_NAME_SIZE - 1 characters: a
-// longer path reaches it as the name of a descriptor held open for the
-// transfer, which the driver opens again as the same file. (Opened without
-// blocking; the driver refuses what is not a regular file.)
-const char *name_for_driver(const char *path, char *alias, size_t size) {
-  if (std::strlen(path) < size_t(XY_FILE_NAME_SIZE))
-    return path;
-  g_alias =
-      open(path, (hex_send_file ? O_RDONLY : O_WRONLY | O_CREAT) | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (g_alias < 0)
-    return path;  // the driver finds out why
-  std::snprintf(alias, size, "/proc/self/fd/%d", g_alias);
-  return alias;
-}
-
-void start_xmodem(HWND dialog, int protocol, const char *longPath) {
+void start_xmodem(HWND dialog, int protocol, int fd) {
   const int port = hex_xsend_port;
   show_status(dialog, kNegotiating[protocol]);
   // The capture lets go of the port before it is closed under it.
@@ -205,8 +232,10 @@ void start_xmodem(HWND dialog, int protocol, const char *longPath) {
   g_reopened = true;
   g_driver_held = xyAcquire(port) == 0;
   drop_driver_messages();
-  char alias[32];
-  const char *path = name_for_driver(longPath, alias, sizeof alias);
+  // The driver opens the file again by this name, as the same file.
+  g_file_fd = fd;
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
   if (hex_send_file)
     xyStartTx(port, path, protocol == kXModem1K ? 1 : 0, 0);
   else
@@ -325,7 +354,7 @@ void dump_idle(HWND dialog) {
   if (g_dump_sending)
     end_dump_with_error(dialog, "nothing went out for 15 s");
   else
-    end_transfer(dialog, kDumpCompleted, Output::Keep);
+    end_transfer(dialog, kDumpCompleted, Output::Keep, Outcome::Done);
 }
 
 }  // namespace
@@ -343,13 +372,23 @@ void hex_file_transfer(HWND dialog, unsigned, uintptr_t, intptr_t) {
   static char path[HEX_PATH_SIZE];
   if (!hex_file_dlg(kFileExtension, kFileTitle, path, sizeof path))
     return;  // cancelled: nothing starts, nothing changes
+  const bool sending = hex_send_file != 0;
+  if (!sending && hex_ask_existing(dialog, path, false) == HEX_EXISTING_CANCEL)
+    return;
+  // The side's device may have gone while the dialog was up.
+  if (hex_send_port_refused(dialog))
+    return;
+  const int fd = open_transfer_file(path, sending,
+                                    protocol == kDump ? "Dump file open error" : "File open error");
+  if (fd < 0)
+    return;
+  g_path = path;
   std::FILE *file = nullptr;
-  if (protocol == kDump) {
-    file = open_dump_file(path, hex_send_file != 0);
-    if (!file) {
-      hex_err_msg("Dump file open error");
-      return;
-    }
+  if (protocol == kDump && !(file = fdopen(fd, sending ? "rb" : "wb"))) {
+    hex_file_refused("Dump file open error", path, std::strerror(errno));
+    close(fd);
+    settle_file(Outcome::Failed, "");
+    return;
   }
   hex_xsend_port = hex_send_port;
   g_side = hex_send_side();
@@ -361,7 +400,7 @@ void hex_file_transfer(HWND dialog, unsigned, uintptr_t, intptr_t) {
   if (protocol == kDump)
     start_dump(dialog, file);
   else
-    start_xmodem(dialog, protocol, path);
+    start_xmodem(dialog, protocol, fd);
 }
 
 void hex_file_abort(HWND dialog, unsigned message, uintptr_t wParam, intptr_t) {
@@ -372,7 +411,7 @@ void hex_file_abort(HWND dialog, unsigned message, uintptr_t wParam, intptr_t) {
   if (hex_xmodem_busy)
     end_transfer(dialog, kXModemAborted, Output::Drop);
   else if (hex_dump_busy)
-    end_transfer(dialog, kDumpCompleted, Output::Drop);
+    end_transfer(dialog, kDumpCompleted, Output::Drop, Outcome::Done);  // a dump ends so
   else
     show_status(dialog, kDumpCompleted);
 }
@@ -397,7 +436,7 @@ void hex_periodic_transfer(HWND dialog) {
       std::snprintf(status, sizeof status, "%s", kXModemCompleted);
     else
       std::snprintf(status, sizeof status, "X-Modem Failed: %s ", xyErrorText(outcome));
-    end_transfer(dialog, status, Output::Keep);
+    end_transfer(dialog, status, Output::Keep, outcome == 0 ? Outcome::Done : Outcome::Failed);
     return;
   }
   show_packets(dialog, port);
@@ -427,9 +466,9 @@ void hex_transfer_stop(HWND dialog) {
   if (!hex_xmodem_busy && !hex_dump_busy)
     return;
   stop_transfer(dialog);
-  if (hex_dump_file) {
-    std::fclose(hex_dump_file);
-    hex_dump_file = nullptr;
-  }
+  // What a dump received is kept, as when it is aborted.
+  const bool kept = hex_dump_file && std::fclose(hex_dump_file) == 0 && !g_dump_sending;
+  hex_dump_file = nullptr;
+  settle_file(kept ? Outcome::Done : Outcome::Failed, "");
   lock_controls(dialog, false);
 }

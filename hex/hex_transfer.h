@@ -28,12 +28,18 @@ constexpr int HEX_DUMP_SEND_STEP = HEX_PORT_QUEUE;  // the port's queue, kept by
 constexpr int HEX_DUMP_RECEIVE_STEP = HEX_BUF_SIZE;
 
 // Start (command 157). Refused while a transfer runs, while a message is
-// still going out and while the send side's port is not open. Asks for the
-// file ("bin"); a cancelled dialog starts nothing and changes nothing. A dump
-// file that cannot be opened (or is not a regular file) shows "Dump file open
-// error". Otherwise the log is closed, the path shown, the pump stopped, and
-// XMODEM begins on the port reopened with the side's settings, or the dump
-// begins on the port as it is.
+// still going out and while the send side's port is not open (also when its
+// device went while the file dialog was up). Asks for the file ("bin"); a
+// cancelled dialog starts nothing and changes nothing. Receiving into an
+// existing file asks first (hex_ask_existing); the bytes go into a new file
+// beside it, which takes the chosen name only when the transfer succeeds
+// (an XMODEM transfer completed; a dump that received anything, however it
+// ended but by a failure) and is removed otherwise, so the old file stays as
+// it was. A file that cannot be opened, or is not a regular file
+// (hex_open_user_file), shows "Dump file open error" or "File open error"
+// with its path and the reason. Otherwise the log is closed, the path shown,
+// the pump stopped, and XMODEM begins on the port reopened with the side's
+// settings, or the dump begins on the port as it is.
 void hex_file_transfer(HWND dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
 
 // Abort (command 168), timer 4 and the common end of every transfer: the
@@ -59,5 +65,6 @@ void hex_periodic_transfer(HWND dialog);
 void hex_periodic_dump(HWND dialog);
 
 // Exit during a transfer: the transfer stops where it is, the driver is
-// released and the dump file closed; the port is left to be closed.
+// released and the file closed (a partial XMODEM file removed, what a dump
+// received kept); the port is left to be closed.
 void hex_transfer_stop(HWND dialog);

@@ -11,6 +11,14 @@ void set_local_echo(HWND window, bool on) {
   dlg_check_button(window, IDC_LOCAL_ECHO, on ? BST_CHECKED : BST_UNCHECKED);
 }
 
+// A view that changes starts its decoders afresh on both sides.
+void set_view(int32_t view) {
+  if (view != hex_view_mode)
+    for (hex_obj_t &record : hex_obj)
+      hex_frames_reset(record);
+  hex_view_mode = view;
+}
+
 }  // namespace
 
 void hex_apply_view_layout(HWND window) {
@@ -20,13 +28,21 @@ void hex_apply_view_layout(HWND window) {
 void hex_ViewSelChange(HWND window, unsigned, uintptr_t, intptr_t) {
   int view = dlg_combo_get_sel(window, IDC_VIEW);
   if (view >= HEX_VIEW_HEXADECIMAL && view <= HEX_VIEW_ICNI) {
-    hex_view_mode = view;
+    set_view(view);
     // ASCII and ANSI send typed text; the terminal echoes for itself.
     hex_ascii = (view == HEX_VIEW_ASCII || view == HEX_VIEW_ANSI) ? 1 : 0;
     set_local_echo(window, view != HEX_VIEW_ANSI);
     hex_apply_view_layout(window);
   }
   dlg_set_focus(window, IDC_PANE);
+}
+
+void hex_checkKindSelChange(HWND window, unsigned, uintptr_t, intptr_t) {
+  int kind = dlg_combo_get_sel(window, IDC_CHECK_KIND);
+  if (kind < HEX_CHECK_CRC16 || kind > HEX_CHECK_XOR)
+    kind = HEX_CHECK_NONE;
+  for (hex_obj_t &record : hex_obj)
+    record.frame_check = kind;
 }
 
 void hex_frameChanged(HWND window) {
@@ -47,9 +63,10 @@ void hex_frameChanged(HWND window) {
   const int kind = kFrameSettings[frame].kind;
   const int view = kFrameSettings[frame].view;
   dlg_combo_set_sel(window, IDC_CHECK_KIND, kind);
+  hex_checkKindSelChange(window, 0, 0, 0);
   dlg_combo_set_sel(window, IDC_VIEW, view);
   hex_ascii = 0;
-  hex_view_mode = view;
+  set_view(view);
   set_local_echo(window, true);
   hex_apply_view_layout(window);
 }

@@ -4,6 +4,9 @@
 #include "hex/hex_state.h"
 
 void hex_ViewSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
+// The Check Kind list's choice: what the frame decoders of both sides verify
+// each frame against from now on (no choice: nothing).
+void hex_checkKindSelChange(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam);
 // Every notification of the Frame Type list: sets checksum kind and view.
 void hex_frameChanged(HWND window);
 // 1 when text is selected in the pane, 0 for a caret alone.

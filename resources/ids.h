@@ -72,6 +72,7 @@ enum ControlId : int {
   IDC_GROUP_FRAME = 179,
   IDC_TIME = 180,         // "Time": lines headed with the time of their first byte
   IDC_LINE_STATUS = 181,  // status field: line errors and bytes the display dropped
+  IDC_PCAP = 182,         // "Wireshark": the session written as a capture file too
 };
 
 // Timer ids on the main dialog.

@@ -2,7 +2,7 @@
 # arguments name a device (DEVICE_A or DEVICE_B), read as kestrelon reads its
 # command line: options and devices in any order, "--" ends the options.
 # Every long option takes a value (attached by "=" or as the next argument)
-# except --help and --version; of the short ones, -a, -b and -s take the rest
+# except --help, --version and --append; of the short ones, -a, -b and -s take the rest
 # of their argument or the next one.
 kestrelon_devices_given() {
   local cluster
@@ -11,6 +11,7 @@ kestrelon_devices_given() {
       --)
         [ $# -gt 1 ]
         return ;;
+      --a | --ap | --app | --appe | --appen | --append) ;;
       --*=* | --h | --he | --hel | --help | --ve | --ver | --vers | --versi | --versio | --version) ;;
       --*)
         [ $# -gt 1 ] && shift ;;

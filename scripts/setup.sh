@@ -22,6 +22,7 @@ packages=(
   xvfb xauth
   fonts-dejavu-core
   chromium python3  # a real browser reads a finished HTML log in the tests
+  tshark wireshark-common  # Wireshark's reader checks the capture files (tshark, capinfos)
   desktop-file-utils libxml2-utils groff-base  # the installed desktop entry, icon and manual are checked
 )
 if [ "$fuzz" = 1 ]; then

@@ -15,6 +15,7 @@
 #include "hex/hex_timer.h"
 #include "hex/hex_transfer.h"
 #include "hex/hex_views.h"
+#include "hex/hex_pcap.h"
 #include "resources/ids.h"
 #include "shell/options.h"
 
@@ -58,7 +59,7 @@ constexpr ListRoute kListRoutes[] = {
     {IDC_STOP_B, hex_stop2SelChange},   {IDC_PARITY_B, hex_parity2SelChange},
     {IDC_FLOW_A, hex_flow1SelChange},   {IDC_FLOW_B, hex_flow2SelChange},
     {IDC_PORT_A, hex_PortASelChange},   {IDC_PORT_B, hex_PortBSelChange},
-    {IDC_VIEW, hex_ViewSelChange},
+    {IDC_VIEW, hex_ViewSelChange},      {IDC_CHECK_KIND, hex_checkKindSelChange},
 };
 
 // What text typed into a list's field means once the field is left or
@@ -144,6 +145,7 @@ constexpr CommandRoute kCommandRoutes[] = {
     {IDC_FRAME_TYPE, hex_frameChanged},
     {IDC_LOG, hex_log_open},
     {IDC_NO_LOG, hex_log_close},
+    {IDC_PCAP, hex_pcap_clicked},
     {IDC_RUN, [](HWND w) { set_from_button(w, IDC_RUN, &hex_run, true); }},
     {IDC_STOP, [](HWND w) { set_from_button(w, IDC_STOP, &hex_run, false); }},
     {IDC_LOCAL_ECHO, [](HWND w) { set_from_button(w, IDC_LOCAL_ECHO, &hex_local_echo, true); }},

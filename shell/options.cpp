@@ -5,11 +5,15 @@
 #include "hex/hex_log.h"
 #include "hex/hex_msgbox.h"
 #include "hex/hex_side.h"
+#include "hex/hex_pcap.h"
+#include "hex/hex_settings.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <getopt.h>
 #include <strings.h>
 #include <vector>
@@ -24,6 +28,8 @@ enum : int {
   OPT_FLOW,
   OPT_VIEW,
   OPT_LOG,
+  OPT_APPEND,
+  OPT_PCAP,
 };
 
 const option kLongOptions[] = {
@@ -36,6 +42,8 @@ const option kLongOptions[] = {
     {"flow", required_argument, nullptr, OPT_FLOW},
     {"view", required_argument, nullptr, OPT_VIEW},
     {"log", required_argument, nullptr, OPT_LOG},
+    {"append", no_argument, nullptr, OPT_APPEND},
+    {"pcap", required_argument, nullptr, OPT_PCAP},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -143,10 +151,42 @@ const ListOption *list_option(int value) {
   return nullptr;
 }
 
+// The user's bytes as a terminal shows them safely: controls (an ESC would
+// start a sequence the terminal acts on), DEL, bytes that are not UTF-8 and
+// the C1 controls escaped as \xHH, a backslash doubled.
+std::string printable(const std::string &text) {
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2 : byte >= 0xE0 && byte < 0xF0 ? 3
+                                : byte >= 0xF0 && byte < 0xF5      ? 4
+                                                                   : 0;
+    for (size_t i = 1; i < length; ++i)
+      if (at + i >= text.size() || (static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+        length = 0;
+    const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+    if (byte == '\\') {
+      out += "\\\\";
+    } else if (length > 1 && !c1) {
+      out.append(text, at, length);
+      at += length;
+      continue;
+    } else if (length == 1 && byte >= 0x20 && byte < 0x7F) {
+      out += char(byte);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    }
+    ++at;
+  }
+  return out;
+}
+
 WinParsed fault(const std::string &what) {
   WinParsed parsed;
   parsed.command = WinCommand::Error;
-  parsed.error = "kestrelon: " + what;
+  parsed.error = "kestrelon: " + printable(what);
   return parsed;
 }
 
@@ -207,22 +247,39 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
       return option_fault(optopt, argument);
     if (value == ':')
       return missing_value(optopt, argument);
-    if (value == OPT_LOG) {
+    if (value == OPT_LOG || value == OPT_PCAP) {
       if (*optarg == '\0')
-        return fault("empty file name for '--log'");
-      options.log = optarg;
+        return fault("empty file name for '--" + std::string(long_name(value)) + "'");
+      (value == OPT_LOG ? options.log : options.pcap) = optarg;
+      continue;
+    }
+    if (value == OPT_APPEND) {
+      options.append = true;
       continue;
     }
     const ListOption *list = list_option(value);
     if (!list)
       continue;  // none: every other option is handled above
     const int entry = list->find(optarg);
+    if (value == 's') {
+      // Any other number is a rate as typed into the Speed list: the
+      // window takes or refuses it as it does a typed one.
+      options.rate = entry < 0 && *optarg && std::strspn(optarg, "0123456789") == std::strlen(optarg)
+                         ? optarg
+                         : "";
+      if (!options.rate.empty()) {
+        options.speed = -1;
+        continue;
+      }
+    }
     if (entry < 0)
       return fault("invalid " + std::string(list->what) + " '" + optarg + "' for '--" +
                    long_name(value) + "' (choose " + list->words() + ")");
     *list->field(options) = entry;
   }
 
+  if (options.append && options.log.empty())
+    return fault("'--append' goes with '--log'");
   const int devices = argc - optind;
   if (devices > 2)
     return fault("too many devices: '" + std::string(args[size_t(optind + 2)]) +
@@ -253,7 +310,8 @@ std::string win_usage() {
          "  -s, --speed=RATE       speed of both ports in bit/s (default 9600):\n"
          "          " +
          speed_words() +
-         "\n"
+         ",\n"
+         "          or another rate the devices take\n"
          "      --data-bits=BITS   " +
          data_bits_words() +
          " (default 8)\n"
@@ -270,6 +328,9 @@ std::string win_usage() {
          view_words() +
          " (default hex)\n"
          "      --log=FILE         log all traffic into the HTML file FILE from the start\n"
+         "                         (an existing FILE is replaced)\n"
+         "      --append           with --log: write on at the end of an existing FILE\n"
+         "      --pcap=FILE        write the session into FILE for Wireshark (pcapng)\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
@@ -323,8 +384,15 @@ void win_apply_start_options(HWND window) {
     if (closed)
       hex_hold_err_msg(false);
   }
+  if (!g_start.rate.empty())
+    for (int list : {IDC_SPEED_A, IDC_SPEED_B}) {
+      dlg_set_text(window, list, g_start.rate.c_str());
+      hex_speed_typed(window, list);
+    }
   if (g_start.view >= 0)
     win_choose_entry(window, IDC_VIEW, g_start.view);
   if (!g_start.log.empty())
-    hex_log_open_file(window, g_start.log.c_str());
+    hex_log_open_file(window, g_start.log.c_str(), g_start.append);
+  if (!g_start.pcap.empty())
+    hex_pcap_open_file(window, g_start.pcap.c_str(), false);
 }

@@ -30,19 +30,23 @@ struct WinStartOptions {
   int port[2] = {-1, -1};  // Comm Port entry of Port A, Port B (0 = COM1)
   std::string device[2];   // the device that side's entry names
   int speed = -1;          // Speed list, both sides
+  std::string rate;        // else a rate in bit/s (digits), typed into both Speed lists
   int data_bits = -1;      // Data bits list, both sides
   int parity = -1;         // Parity list, both sides
   int stop_bits = -1;      // Stop bits list, both sides
   int flow = -1;           // Flow list, both sides
   int view = -1;           // View list
   std::string log;         // log file
+  bool append = false;     // the log is written on at its end, not replaced
+  std::string pcap;        // capture file for Wireshark
   bool operator==(const WinStartOptions &) const = default;
 };
 
 struct WinParsed {
   WinCommand command = WinCommand::Run;
   WinStartOptions options;  // for Run
-  std::string error;        // for Error: one line, "kestrelon: " and what is wrong
+  std::string error;        // for Error: one line, "kestrelon: " and what is wrong (bytes
+                            // that do not print escaped, as \x1B)
 };
 
 // Reads argv[1..argc-1] the GNU way (getopt_long: options and devices in any

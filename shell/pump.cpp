@@ -12,6 +12,7 @@
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
 #include "hex/hex_timer.h"
+#include "hex/hex_pcap.h"
 #include "resources/ids.h"
 
 void win_init_periodic(HWND window) {
@@ -45,10 +46,11 @@ void win_periodic(HWND window) {
     }
     if (hex_run == 0)
       continue;
+    buffer[piece.count > 0 ? piece.count : 0] = 0;
+    hex_pcap_piece(piece, buffer);
     hex_show_breaks(hex_time, piece.port, piece.ms, piece.breaks, sink);
     if (piece.count <= 0)
       continue;
-    buffer[piece.count] = 0;
     // Each side's bytes go through its own record: a frame or a sequence
     // one port left unfinished is never finished by the other port's bytes,
     // nor by those of the port the side has since.
@@ -62,6 +64,7 @@ void win_periodic(HWND window) {
   hex_capture_run_end(window);
   // What this run logged reaches the file now: a crash loses at most one run.
   hex_log_flush();
+  hex_pcap_flush();
 
   hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);
   hex_timer = hex_timer_arm(window, TIMER_PUMP, WIN_PUMP_PERIOD_MS) ? TIMER_PUMP : 0;

@@ -1,50 +1,38 @@
 // The configuration file "kestrelon.cfg": ten lines of message history,
-// each ended by CR LF, read and written as bytes.
+// each written with CR LF; a line read ends at LF, with or without CR.
 #include "hex/core/hexcore.h"
 
 #include <cstring>
 
-int hex_rd_line(std::FILE *file, char *buffer, int limit) {
-  int stored = 0;
-  while (stored < limit) {
-    int c = std::fgetc(file);
-    if (c == EOF) {
-      buffer[stored] = '\0';
-      return -1;
-    }
-    buffer[stored++] = char(c);
-    if (c == '\n')
+std::vector<std::string> hex_cfg_read(std::FILE *file) {
+  std::vector<std::string> entries;
+  std::string line;
+  for (int i = 0; i < HEX_HISTORY_LINES; ++i) {
+    line.clear();
+    int c;
+    // One byte beyond the field's capacity: a CR that ends it, or the sign
+    // that the entry does not fit.
+    while ((c = std::getc(file)) != EOF && c != '\n')
+      if (line.size() <= size_t(HEX_CFG_ENTRY_MAX))
+        line.push_back(char(c));
+    if (c == EOF && line.empty())
+      break;
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    // Empty lines count among the ten but hold no entry; an entry the field
+    // cannot hold is left out rather than sent cut short.
+    if (!line.empty() && line.size() <= size_t(HEX_CFG_ENTRY_MAX))
+      entries.push_back(line);
+    if (c == EOF)
       break;
   }
-  buffer[stored] = '\0';
-  return stored;
-}
-
-int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX]) {
-  char line[HEX_CFG_LINE_MAX + 1];
-  int count = 0;
-  for (int i = 0; i < HEX_HISTORY_LINES; ++i) {
-    int n = hex_rd_line(file, line, HEX_CFG_LINE_MAX);
-    if (n < 0)
-      break;  // a last line without its line feed is not used
-    if (n <= 2)
-      continue;          // empty lines count among the ten but hold no entry
-    line[n - 2] = '\0';  // the line end (CR LF) is not part of the entry
-    std::memcpy(entries[count], line, size_t(n - 1));
-    ++count;
-  }
-  return count;
+  return entries;
 }
 
 void hex_cfg_write(std::FILE *file, const char *const entries[], int count) {
-  constexpr size_t kMaxText = HEX_CFG_LINE_MAX - 1;
   for (int i = 0; i < HEX_HISTORY_LINES; ++i) {
-    if (i < count && entries[i]) {
-      size_t len = std::strlen(entries[i]);
-      if (len > kMaxText)
-        len = kMaxText;
-      std::fwrite(entries[i], 1, len, file);
-    }
+    if (i < count && entries[i])
+      std::fwrite(entries[i], 1, std::strlen(entries[i]), file);
     std::fwrite("\r\n", 1, 2, file);
   }
 }

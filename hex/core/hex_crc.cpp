@@ -3,7 +3,9 @@
 // report of each.
 #include "hex/core/hexcore.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -115,4 +117,64 @@ int hex_checksum_text(int32_t kind, const uint8_t *message, int32_t length, char
     break;
   }
   return n < size ? n : size - 1;
+}
+
+int hex_frame_check_length(int32_t view, int32_t check) {
+  const bool crc_only = view == HEX_VIEW_HDLC || view == HEX_VIEW_PPP;
+  if (!crc_only && view != HEX_VIEW_ICNI)
+    return 0;
+  switch (check) {
+  case HEX_CHECK_CRC16:
+    return 2;
+  case HEX_CHECK_CRC32:
+    return 4;
+  case HEX_CHECK_SUM:
+  case HEX_CHECK_XOR:
+    return crc_only ? 0 : 1;
+  default:
+    return 0;
+  }
+}
+
+HexVerdict hex_verify(int32_t check, int check_length, const uint8_t *content, int length) {
+  HexVerdict verdict;
+  if (check_length <= 0)
+    return verdict;
+  verdict.check = check;
+  verdict.check_length = check_length;
+  if (length < check_length) {
+    verdict.kind = HEX_VERDICT_SHORT;
+    return verdict;
+  }
+  const int message = length - check_length;
+  hex_check_bytes(check, content, message, verdict.expected);
+  verdict.kind = std::memcmp(verdict.expected, content + message, size_t(check_length)) == 0
+                     ? HEX_VERDICT_OK
+                     : HEX_VERDICT_BAD;
+  return verdict;
+}
+
+int hex_verdict_text(const HexVerdict &verdict, char *out) {
+  static const char *const kNames[] = {"CRC-16", "CRC-32", "sum", "XOR"};
+  const char *name =
+      verdict.check >= HEX_CHECK_CRC16 && verdict.check <= HEX_CHECK_XOR ? kNames[verdict.check] : "?";
+  int n = 0;
+  switch (verdict.kind) {
+  case HEX_VERDICT_OK:
+    n = std::snprintf(out, HEX_VERDICT_TEXT_MAX, " ok");
+    break;
+  case HEX_VERDICT_BAD: {
+    char expected[3 * HEX_CHECK_MAX + 1];
+    hex_to_hexstr(verdict.expected, expected, std::clamp(verdict.check_length, 0, HEX_CHECK_MAX));
+    n = std::snprintf(out, HEX_VERDICT_TEXT_MAX, " BAD, %s should be%s", name, expected);
+    break;
+  }
+  case HEX_VERDICT_SHORT:
+    n = std::snprintf(out, HEX_VERDICT_TEXT_MAX, " too short for %s", name);
+    break;
+  default:
+    out[0] = '\0';
+    break;
+  }
+  return std::clamp(n, 0, HEX_VERDICT_TEXT_MAX - 1);
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -15,19 +16,50 @@ constexpr uint8_t kEscape = 0x7D;
 constexpr uint8_t kEscapeXor = 0x20;
 constexpr uint8_t kIcniSync = 0xEE;
 constexpr int kIcniLengthAt = 2;  // position of the ICNI length byte
-constexpr int kIcniOverhead = 4;  // sync, one byte, length byte, check byte
 constexpr int kLineMinBytes = 2;  // an opening flag alone is no frame
 constexpr int kFlagOnes = 6;      // 0 111111 0
 constexpr int kStuffedAfterOnes = 5;
 constexpr int kAbortOnes = 7;
 
-// The text of one frame: its header and three characters per byte.
-char g_line[HEX_HEAD_MAX + 3 * HEX_BUF_SIZE];
+// The text of one frame: its header, three characters per byte, its verdict.
+char g_line[HEX_HEAD_MAX + 3 * HEX_BUF_SIZE + HEX_VERDICT_TEXT_MAX];
 
-void emit(int port, uint16_t stamp, const uint8_t *bytes, int count, HexSink &sink) {
+// What a line's verdict is made of.
+enum class Check {
+  None,    // bytes before any frame began: nothing to verify
+  Verify,  // a whole frame
+  Cut,     // a frame the next one cut short
+};
+
+// One line: the bytes behind the head, then the verdict (a failed one in
+// its own colour), counted on the side; then the frame itself.
+void emit(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
+          Check check, int check_length, HexSink &sink) {
   int length = std::clamp(sink.frame_head(port, stamp, g_line), 0, HEX_HEAD_MAX - 1);
   length += hex_to_hexstr(bytes, g_line + length, count);
-  sink.show(port, g_line, length);
+  const int opening = check == Check::None ? 0 : 1;
+  HexVerdict verdict;
+  if (check == Check::Verify) {
+    verdict = hex_verify(record.frame_check, check_length, bytes + 1, count - 1);
+  } else if (check == Check::Cut && check_length > 0) {
+    verdict.kind = HEX_VERDICT_SHORT;
+    verdict.check = record.frame_check;
+    verdict.check_length = check_length;
+  }
+  char text[HEX_VERDICT_TEXT_MAX];
+  const int text_length = hex_verdict_text(verdict, text);
+  if (verdict.kind == HEX_VERDICT_OK) {
+    ++record.frames_good;
+    std::memcpy(g_line + length, text, size_t(text_length));
+    sink.show(port, g_line, length + text_length);
+  } else {
+    sink.show(port, g_line, length);
+    if (verdict.kind != HEX_VERDICT_NONE) {
+      ++record.frames_bad;
+      sink.show_alert(port, text, text_length);
+    }
+  }
+  sink.frame(port, bytes + opening, count - opening, verdict);
 }
 
 // Bytes beyond the buffer are dropped until the frame restarts.
@@ -86,7 +118,9 @@ public:
         byte_(record.hdlc_byte),
         ones_(record.hdlc_ones),
         zero_(record.hdlc_zero != 0),
-        hunt_(record.hdlc_hunt != 0) {}
+        hunt_(record.hdlc_hunt != 0),
+        opened_(record.hdlc_opened != 0),
+        check_length_(hex_frame_check_length(HEX_VIEW_HDLC, record.frame_check)) {}
 
   ~HdlcReceiver() {
     r_.frame_len = length_;
@@ -95,6 +129,7 @@ public:
     r_.hdlc_ones = ones_;
     r_.hdlc_zero = zero_ ? 1 : 0;
     r_.hdlc_hunt = hunt_ ? 1 : 0;
+    r_.hdlc_opened = opened_ ? 1 : 0;
   }
 
   void byte(unsigned value) {
@@ -139,6 +174,7 @@ private:
       end_frame();
       hunt_ = false;
       append(r_, length_, kFlag);
+      opened_ = true;
       ones_ = 0;
       zero_ = false;
       return;
@@ -178,8 +214,10 @@ private:
   // every held-back bit are dropped.
   void end_frame() {
     if (!hunt_ && length_ >= kLineMinBytes)
-      emit(port_, stamp_, r_.frame_buf, length_, sink_);
+      emit(r_, port_, stamp_, r_.frame_buf, length_, opened_ ? Check::Verify : Check::None,
+           check_length_, sink_);
     length_ = 0;
+    opened_ = false;
     bits_ = 0;
     byte_ = 0;
     zero_ = false;
@@ -195,6 +233,8 @@ private:
   int32_t ones_;
   bool zero_;
   bool hunt_;
+  bool opened_;  // the frame under way began with a flag
+  int check_length_;
 };
 
 // Unescapes the collected bytes in place (the copy is never longer); an
@@ -219,14 +259,29 @@ void hex_parse_hdlc(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *
     receiver.byte(bytes[i]);
 }
 
+void hex_frames_reset(hex_obj_t &record) {
+  record.frame_len = 0;
+  record.icni_len = HEX_ICNI_NO_LENGTH;
+  record.hdlc_bits = 0;
+  record.hdlc_byte = 0;
+  record.hdlc_ones = 0;
+  record.hdlc_zero = 0;
+  record.hdlc_hunt = 0;
+  record.hdlc_opened = 0;
+}
+
 void hex_parse_ppp(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
                    HexSink &sink) {
+  const int check_length = hex_frame_check_length(HEX_VIEW_PPP, record.frame_check);
   int32_t length = record.frame_len;
   for (int i = 0; i < count; ++i) {
     const uint8_t b = bytes[i];
     if (b == kFlag) {
+      // Only a flag is 7E: the bytes before the first one have none.
+      const Check check = record.frame_buf[0] == kFlag ? Check::Verify : Check::None;
       if (length >= kLineMinBytes)
-        emit(port, stamp, record.frame_buf, ppp_unescape(record.frame_buf, length), sink);
+        emit(record, port, stamp, record.frame_buf, ppp_unescape(record.frame_buf, length), check,
+             check_length, sink);
       length = 0;
     }
     append(record, length, b);  // a flag opens the next frame
@@ -236,17 +291,31 @@ void hex_parse_ppp(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *b
 
 void hex_parse_icni(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
                     HexSink &sink) {
+  const int check_length = hex_frame_check_length(HEX_VIEW_ICNI, record.frame_check);
+  // Sync, one byte, the length byte and the check (one byte without a kind)
+  // around the L bytes the length byte counts.
+  const int overhead = kIcniLengthAt + 1 + (check_length > 0 ? check_length : 1);
+  uint8_t *frame = record.frame_buf;
   int32_t length = record.frame_len;
   for (int i = 0; i < count; ++i) {
     const uint8_t b = bytes[i];
-    if (b == kIcniSync)
+    // Only a frame starts with the sync byte: bytes behind one never do.
+    const bool in_frame = length > 0 && frame[0] == kIcniSync;
+    if (b == kIcniSync || length == HEX_BUF_SIZE) {
+      if (length > 0)
+        emit(record, port, stamp, frame, length, in_frame ? Check::Cut : Check::None, check_length,
+             sink);
       length = 0;
-    if (length == kIcniLengthAt)
+      record.icni_len = HEX_ICNI_NO_LENGTH;
+    }
+    frame[length++] = b;
+    if (frame[0] != kIcniSync || length <= kIcniLengthAt)
+      continue;
+    if (length == kIcniLengthAt + 1)
       record.icni_len = b;
-    append(record, length, b);
-    // The collection goes on behind a shown frame until the next sync byte.
-    if (length == record.icni_len + kIcniOverhead) {
-      emit(port, stamp, record.frame_buf, length, sink);
+    if (length == frame[kIcniLengthAt] + overhead) {
+      emit(record, port, stamp, frame, length, Check::Verify, check_length, sink);
+      length = 0;
       record.icni_len = HEX_ICNI_NO_LENGTH;
     }
   }

@@ -2,6 +2,7 @@
 // per byte in.
 #include "hex/core/hexcore.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -57,4 +58,23 @@ int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity) {
     destination[stored++] = uint8_t(value);
   }
   return stored;
+}
+
+int hex_hex_form_check(const char *text, char *why, int size) {
+  for (int at = 0; text[at]; ++at) {
+    const char c = text[at];
+    if (c == ' ' || c == '\t' || hex_digit_value(c) >= 0)
+      continue;
+    const unsigned char byte = static_cast<unsigned char>(c);
+    char shown[8];
+    if (byte > 0x20 && byte < 0x7F)
+      std::snprintf(shown, sizeof shown, "'%c'", c);
+    else
+      std::snprintf(shown, sizeof shown, "0x%02X", byte);
+    std::snprintf(why, size_t(size), "%s at column %d is not a hex digit", shown, at + 1);
+    return at;
+  }
+  if (size > 0)
+    why[0] = '\0';
+  return -1;
 }

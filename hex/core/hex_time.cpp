@@ -19,6 +19,12 @@ public:
   TimedSink(HexSink &inner, HexTimeLines &lines, uint32_t ms)
       : inner_(inner), lines_(lines), ms_(ms) {}
   void show(int port, const char *text, int length) override { inner_.show(port, text, length); }
+  void show_alert(int port, const char *text, int length) override {
+    inner_.show_alert(port, text, length);
+  }
+  void frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) override {
+    inner_.frame(port, bytes, count, verdict);
+  }
   int frame_head(int port, uint16_t, char *out) override {
     return hex_time_line(lines_, port, HEX_RECEIVED, ms_, out);
   }

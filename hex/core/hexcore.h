@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "resources/glyphs.h"  // the pane's layout of bytes, which the log follows
 
@@ -43,6 +44,7 @@ enum HexFrame : int32_t {
 
 // Check kinds, in the checksum-kind list's order.
 enum HexCheck : int32_t {
+  HEX_CHECK_NONE = -1,  // no choice in the list
   HEX_CHECK_CRC16 = 0,
   HEX_CHECK_CRC32 = 1,
   HEX_CHECK_SUM = 2,
@@ -65,7 +67,7 @@ constexpr int32_t HEX_BAUD_9600 = 5;
 constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
 constexpr int HEX_PORTS = 16;           // COM1 .. COM16
 constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
-constexpr int HEX_CFG_LINE_MAX = 1024;  // bytes read per configuration line
+constexpr int HEX_CFG_ENTRY_MAX = HEX_BUF_SIZE - 1;  // a history entry: the message field's
 constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
 
 // ICNI decoder's length byte while none has been read.
@@ -98,6 +100,12 @@ struct hex_obj_t {
   int32_t hdlc_ones;  // HDLC: one bits held back, 0..7 (7: an abort)
   int32_t hdlc_zero;  // HDLC: 1 while a zero bit is held back: it may open a flag
   int32_t hdlc_hunt;  // HDLC: 1 after an abort: nothing is collected until a flag
+  int32_t hdlc_opened;  // HDLC: 1 when the frame under way began with a flag
+  // The check kind each decoded frame is verified against (the Check Kind
+  // list's choice), and the side's frames found good and bad.
+  int32_t frame_check = HEX_CHECK_NONE;
+  uint64_t frames_good;
+  uint64_t frames_bad;
 };
 
 // The record's parser and decoder fields as at start, its settings kept: a
@@ -142,20 +150,49 @@ int hex_to_hexstr(const void *source, char *destination, int count);
 // many were stored.
 int hex_hexstr_to_bin(const char *text, uint8_t *destination, int capacity = HEX_BUF_SIZE);
 
+// A message typed in the hex form holds hex digits and blanks (space, tab)
+// only: anything else would be skipped and the digits hidden in words sent.
+// Returns the index of the first other character, with `why` saying which
+// at which column ("'H' at column 1 is not a hex digit", a byte that does
+// not print as 0x07), or -1 with `why` empty.
+int hex_hex_form_check(const char *text, char *why, int size);
+
+// --- Files the user names -------------------------------------------------------------
+
+// How hex_open_user_file opens: to read; to write from empty (an existing
+// file is emptied, a missing one created); to write at the end; to write a
+// file that must not exist yet (fails when the path exists).
+enum class HexOpen { Read, Replace, Append, New };
+
+// Opens a file the user named (the log, the configuration file, a
+// transferred file): never follows a symbolic link, never blocks (the
+// descriptor is made blocking once open), only a regular file (checked on
+// the descriptor opened, and before the open so that no device is opened),
+// a new file created with mode 0600 (serial traffic carries passwords).
+// Returns the descriptor (close-on-exec), or -1 with `why` set to the reason
+// for a message ("is a FIFO", "is a symbolic link", "is a directory", "is a
+// terminal device", "is a device", or the system's text) and errno kept.
+int hex_open_user_file(const char *path, HexOpen how, std::string *why);
+
+// A new file beside `path` to receive into, renamed into its place once the
+// whole file is there: ".name.part" (".name.1.part" and on while those
+// exist), opened as HexOpen::New. Its path goes to `part`; -1 and `why` as
+// hex_open_user_file.
+int hex_open_part_file(const char *path, std::string *part, std::string *why);
+
 // --- Configuration file content ------------------------------------------------------
 
-// Reads one line (up to and including its line feed, at most `limit` bytes)
-// into buffer, which holds limit + 1 bytes, and ends it with a NUL. Bytes
-// stored, or -1 when the end of the file ended the read.
-int hex_rd_line(std::FILE *file, char *buffer, int limit);
-
-// Reading keeps the lines of the first ten that count as entries (more than
-// two bytes, the last two dropped) and returns how many; writing puts ten
-// lines, entry i (at most 1023 characters) or nothing, each followed by CR LF.
-int hex_cfg_read(std::FILE *file, char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX]);
+// Reading keeps the entries of the first ten lines: a line ends at LF, a CR
+// before it is no part of the entry, the last line may lack its LF; an empty
+// line holds no entry, nor does a line longer than the message field
+// (HEX_CFG_ENTRY_MAX). Writing puts ten lines, entry i or nothing, each
+// followed by CR LF.
+std::vector<std::string> hex_cfg_read(std::FILE *file);
 void hex_cfg_write(std::FILE *file, const char *const entries[], int count);
 
 // --- Byte-fed routines and their sink -------------------------------------------------
+
+struct HexVerdict;  // a frame's check (below)
 
 // Where a byte-fed routine puts what it makes of the bytes. The window's side
 // shows text in the pane in the port's received colour and writes it to the
@@ -166,6 +203,16 @@ class HexSink {
 public:
   // Text to show as received on `port`, as one piece.
   virtual void show(int port, const char *text, int length) = 0;
+
+  // Text that must stand out (a frame's failed check), in a colour of its
+  // own; a sink without colours shows it as any text.
+  virtual void show_alert(int port, const char *text, int length) { show(port, text, length); }
+
+  // A frame a decoder has just shown as a line: its bytes behind the opening
+  // flag or sync byte (all of them for bytes that came before any), and its
+  // verdict. For sinks that take frames further (the capture file).
+  virtual void frame(int /*port*/, const uint8_t * /*bytes*/, int /*count*/,
+                     const HexVerdict & /*verdict*/) {}
 
   // The head of a decoded frame's line, written into `out` (room for
   // HEX_HEAD_MAX bytes); returns its length. "\nRx<COM number> <stamp, 5
@@ -397,22 +444,66 @@ constexpr int HEX_FRAME_MAX = 2 * (HEX_BUF_SIZE + HEX_CHECK_MAX) + 2;
 // or ICNI without a check kind.
 int hex_build_frame(int32_t type, int32_t kind, const uint8_t *message, int length, uint8_t *frame);
 
+// A frame's check against a check kind. The content is a frame's bytes
+// behind its opening flag or sync byte, the check bytes at its end.
+enum HexVerdictKind : int32_t {
+  HEX_VERDICT_NONE = 0,   // nothing verified
+  HEX_VERDICT_OK = 1,     // the check is right
+  HEX_VERDICT_BAD = 2,    // the check is wrong; `expected` is the right one
+  HEX_VERDICT_SHORT = 3,  // fewer bytes than the check needs
+};
+
+struct HexVerdict {
+  int32_t kind = HEX_VERDICT_NONE;   // HexVerdictKind
+  int32_t check = HEX_CHECK_NONE;    // the HexCheck kind verified
+  int32_t check_length = 0;          // check bytes at the content's end
+  uint8_t expected[HEX_CHECK_MAX] = {};
+};
+
+// The check bytes `check` puts behind a frame in a frame view: CRC-16 and
+// CRC-32 in HDLC and PPP, every kind in ICNI; 0 where the view cannot apply
+// it (or no kind is chosen), and then nothing is verified.
+int hex_frame_check_length(int32_t view, int32_t check);
+
+// Verifies `length` content bytes against `check_length` bytes of `check`
+// (hex_check_bytes over the bytes before them, as the frame builder puts
+// them); NONE for a check_length of 0.
+HexVerdict hex_verify(int32_t check, int check_length, const uint8_t *content, int length);
+
+// The verdict as a line ends with it: " ok", " BAD, check should be 49 2C",
+// " too short for CRC-16"; nothing for NONE. Returns its length (at most
+// HEX_VERDICT_TEXT_MAX - 1), NUL-terminated in `out`.
+constexpr int HEX_VERDICT_TEXT_MAX = 48;
+int hex_verdict_text(const HexVerdict &verdict, char *out);
+
 // Frame decoders: byte-fed routines over a side's record. Each frame found
 // goes into the sink as one line, "\nRx<COM number> <stamp, 5 columns> "
-// and the frame's bytes as hex text, shown as received on `port`.
+// and the frame's bytes as hex text, shown as received on `port`, then its
+// verdict against record.frame_check (hex_verify; a bad or short frame's
+// through show_alert), counted in record.frames_good or frames_bad, then
+// handed to sink.frame(). Bytes that came before any opening flag or sync
+// byte are shown as a line with no verdict.
 // HDLC: a line holds the opening flag 7E and the bits between two flags with
 // inserted zeros removed, as bytes (a trailing part of a byte is dropped);
 // seven ones in a row abort the frame and nothing is collected until a flag.
 // PPP: a line holds the opening flag and the bytes up to the next flag,
-// unescaped; a 7D right before the flag stays 7D. ICNI: EE restarts a frame,
-// its third byte L gives its length, L + 4 bytes. A line needs at least two
-// bytes; frames are cut to HEX_BUF_SIZE bytes.
+// unescaped; a 7D right before the flag stays 7D. A line needs at least two
+// bytes; frames are cut to HEX_BUF_SIZE bytes. ICNI: EE starts a frame, its
+// third byte L counts the bytes behind the length byte: L + 3 and the check
+// bytes of the chosen kind (one without a choice). No byte is lost: a frame
+// that the next EE cuts short is shown (too short for its check), and bytes
+// behind a frame, up to the next EE, are a line of their own (cut into lines
+// of HEX_BUF_SIZE bytes).
 void hex_parse_hdlc(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
                     HexSink &sink);
 void hex_parse_ppp(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
                    HexSink &sink);
 void hex_parse_icni(hex_obj_t &record, int port, uint16_t stamp, const uint8_t *bytes, int count,
                     HexSink &sink);
+
+// The decoders start afresh (another view was chosen): what one view's
+// decoder left unfinished is not read as the start of another's frame.
+void hex_frames_reset(hex_obj_t &record);
 
 // --- The ANSI terminal ------------------------------------------------------------
 
@@ -498,3 +589,64 @@ void hex_log_record(HexLogOut &out, uint32_t rgb, const char *text, int length, 
 // The same, appended to a string.
 void hex_log_record(std::string &out, uint32_t rgb, const char *text, int length,
                     HexLogState &state);
+
+// --- Capture file for Wireshark (pcapng) ---------------------------------------------
+// The session as pcapng blocks: a section header, one interface per port and
+// link type (named after the port and its device, times in nanoseconds),
+// and a packet per frame or per read. Blocks are made whole in memory; the
+// window's side writes them out, so a file only ever ends behind a block.
+
+constexpr uint16_t HEX_PCAP_LINK_PPP = 204;     // PPP_WITH_DIR: a direction byte, then the frame
+constexpr uint16_t HEX_PCAP_LINK_SERIAL = 250;  // RTAC serial: a 12-byte header, then the bytes
+
+// Event types of the RTAC serial header.
+enum HexPcapEvent : uint8_t {
+  HEX_PCAP_RX_START = 0x02,   // received bytes follow
+  HEX_PCAP_DATA_LOST = 0x05,  // bytes the display dropped
+  HEX_PCAP_FRAMING = 0x07,
+  HEX_PCAP_PARITY = 0x08,
+  HEX_PCAP_BREAK = 0x09,
+  HEX_PCAP_OVERFLOW = 0x0A,  // the driver's or the UART's buffer overran
+};
+
+// Control line bits of the RTAC serial header.
+enum HexPcapLine : uint8_t {
+  HEX_PCAP_CTS = 0x01,
+  HEX_PCAP_DCD = 0x02,
+  HEX_PCAP_DSR = 0x04,
+  HEX_PCAP_RTS = 0x08,
+  HEX_PCAP_DTR = 0x10,
+  HEX_PCAP_RING = 0x20,
+};
+
+constexpr uint32_t HEX_PCAP_CRC_ERROR = 1u << 24;  // the packet flags' CRC-error bit
+
+class HexPcapWriter {
+public:
+  // Starts with the section header, naming `application`.
+  explicit HexPcapWriter(const char *application);
+
+  // A frame of the PPP view received on `port` of `side` at `ns` (since
+  // 1970): its bytes without flags, unescaped, check kept, behind the
+  // direction byte (0 Port A, 1 Port B). A frame whose check failed or was
+  // too short carries the CRC-error flag and its verdict as a comment.
+  void ppp(int side, int port, const char *device, uint64_t ns, const uint8_t *bytes, int count,
+           const HexVerdict &verdict);
+
+  // Bytes received on `port` (or an event with none) behind an RTAC serial
+  // header: the time, `event` (HexPcapEvent), `lines` (HexPcapLine bits).
+  void serial(int port, const char *device, uint64_t ns, uint8_t event, uint8_t lines,
+              const uint8_t *bytes, int count);
+
+  // The whole blocks made since they were last taken; the caller empties it.
+  std::string &blocks() { return out_; }
+
+private:
+  uint32_t interface(int port, const char *device, uint16_t link);
+  void packet(uint32_t interface, uint64_t ns, const uint8_t *head, int head_length,
+              const uint8_t *bytes, int count, uint32_t flags, const char *comment);
+
+  std::string out_;
+  int32_t interfaces_[HEX_PORTS][2];  // [port][0 PPP, 1 serial]: its number, -1 none yet
+  uint32_t described_ = 0;
+};

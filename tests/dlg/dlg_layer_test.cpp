@@ -114,7 +114,7 @@ TEST_F(DlgLayerTest, EveryTemplateControlIsBuiltAsItsKind) {
       break;
     }
   }
-  EXPECT_EQ(ids.size(), 62u);  // the 60 of the original dialog, Time and the line status
+  EXPECT_EQ(ids.size(), 63u);  // the 60 of the original dialog, Time, the line status, Wireshark
   EXPECT_EQ(window_->windowTitle().toStdString(), "Kestrelon version 4.5, April 2003");
   // Right-aligned labels unless the template says otherwise.
   EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_SPEED_A))->alignment() &

@@ -3,10 +3,10 @@
 // frame when two are sent back to back. ICNI carries a message of 2 to 257
 // bytes (its length byte counts the bytes behind it, at most 255) in a frame
 // with no sync byte EE but the first (nothing is stuffed: EE restarts a
-// frame), and of a CRC's check bytes its line holds the first; the decoder
-// collects the others behind the line, and where that makes 259 bytes (what
-// the longest frame has), shows them as one more line. Of any other ICNI
-// frame, each line is bytes that were sent.
+// frame). With no check kind chosen its line is as long as its length byte
+// counts with one check byte; the others of a CRC follow as a line of their
+// own when the next frame begins. Of any other ICNI frame, each line is
+// bytes that were sent.
 //
 // The input: byte 0, bits 0-2 the frame type plus one (so -1 to 6), bit 3
 // two frames, bits 4-7 the port; byte 1, bits 0-2 the check kind plus one;
@@ -31,7 +31,6 @@ constexpr FrameView kViews[] = {{HEX_FRAME_HDLC, HEX_VIEW_HDLC, 0x7E},
 
 constexpr size_t kIcniOverhead = 4;
 constexpr size_t kIcniLongestMessage = 255 + 2;
-constexpr size_t kIcniLongest = 255 + kIcniOverhead;
 
 std::vector<std::string> received(const FrameView &kind, int port, const std::string &stream) {
   auto record = std::make_unique<hex_obj_t>();
@@ -92,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(sent.empty() || (crc16_kept && crc32_kept), "no CRC residue" + fuzz_hex(carried));
 
   std::string line = carried.substr(0, size_t(HEX_BUF_SIZE));  // the line of one frame
-  std::string collected_behind;                                // and a second one, if any
+  std::string behind;  // ICNI: check bytes beyond the counted length
   if (type == HEX_FRAME_ICNI) {
     if (sent.size() < 2 || sent.size() > kIcniLongestMessage ||
         carried.find(char(0xEE), 1) != std::string::npos) {
@@ -102,15 +101,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       return 0;
     }
     line = carried.substr(0, uint8_t(sent[1]) + kIcniOverhead);
-    if (line.size() < kIcniLongest && carried.size() >= kIcniLongest)
-      collected_behind = carried.substr(0, kIcniLongest);
+    behind = carried.substr(line.size());
   }
   std::vector<std::string> expected;
   for (int frames = twice ? 2 : 1; frames > 0; --frames) {
     if (line.size() >= 2)
       expected.push_back(line);
-    if (!collected_behind.empty())
-      expected.push_back(collected_behind);
+    if (!behind.empty() && frames == 2)
+      expected.push_back(behind);  // shown when the next frame's sync byte comes
   }
   check_same_lines(lines, "received", expected, "sent");
   return 0;

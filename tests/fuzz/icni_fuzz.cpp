@@ -10,23 +10,32 @@ namespace {
 constexpr char kSync = char(0xEE);
 constexpr size_t kLengthAt = 2;
 constexpr size_t kOverhead = 4;  // sync, one byte, the length byte, the check byte
-constexpr size_t kLongest = 255 + kOverhead;
 
-// Each sync byte starts a frame that runs up to the next (the bytes before
-// the first are one too). A frame's line is as long as its length byte says;
-// where the frame goes on to the length of the longest frame, those bytes
-// are one more line.
+// Each sync byte starts a frame that runs up to the next; its line is as
+// long as its length byte says, or all of it where the next sync comes
+// first. The bytes behind a frame (or before the first) are lines of their
+// own, of at most HEX_BUF_SIZE bytes. A line is shown once the byte after it
+// has come.
 std::vector<std::string> icni_reference(const std::string &stream) {
   std::vector<std::string> lines;
-  for (const std::string &whole : cut_before(stream, kSync)) {
-    const std::string frame = whole.substr(0, kLongest);
-    if (frame.size() <= kLengthAt)
-      continue;
-    const size_t length = uint8_t(frame[kLengthAt]) + kOverhead;
-    if (frame.size() >= length)
-      lines.push_back(frame.substr(0, length));
-    if (length < kLongest && frame.size() == kLongest)
-      lines.push_back(frame);
+  size_t start = 0;
+  for (const std::string &piece : cut_before(stream, kSync)) {
+    const bool last = start + piece.size() == stream.size();
+    start += piece.size();
+    size_t at = 0;
+    if (piece[0] == kSync) {
+      const size_t length =
+          piece.size() > kLengthAt ? uint8_t(piece[kLengthAt]) + kOverhead : piece.size() + 1;
+      if (piece.size() < length && last)
+        continue;  // it waits for its bytes
+      at = std::min(length, piece.size());
+      lines.push_back(piece.substr(0, at));
+    }
+    for (; at < piece.size(); at += size_t(HEX_BUF_SIZE)) {
+      const std::string part = piece.substr(at, size_t(HEX_BUF_SIZE));
+      if (!last || at + part.size() < piece.size())
+        lines.push_back(part);
+    }
   }
   return lines;
 }

@@ -3,6 +3,7 @@
 // of splitting the bytes, random round trips through builder and decoder on
 // both ports at once, and frames with a flipped bit.
 #include "hex/core/hexcore.h"
+#include "support/chunk_splits.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,7 @@ std::string checksum_text(int32_t kind, const Bytes &message) {
 struct Line {
   int port;
   Bytes bytes;
+  std::string verdict = {};  // as the line ends: " ok", " BAD, ...", nothing
   bool operator==(const Line &) const = default;
 };
 
@@ -70,26 +72,38 @@ void PrintTo(const Line &line, std::ostream *os) {
   const int shown = std::min<int>(int(line.bytes.size()), 64);
   hex_to_hexstr(line.bytes.data(), hex_text, shown);
   *os << "Rx" << line.port + 1 << hex_text << (shown < int(line.bytes.size()) ? " ..." : "") << " ("
-      << line.bytes.size() << " bytes)";
+      << line.bytes.size() << " bytes)" << line.verdict;
 }
 
 constexpr uint16_t kStamp = 1250;
 
-// Reads each line back: the header with its port and the stamp, then the
-// frame's bytes as hex text.
+// Reads each line back: the header with its port and the stamp, the
+// frame's bytes as hex text, and its verdict: " ok" on the line, any other
+// one shown apart, as an alert. Each frame comes after its line, its bytes
+// those behind the opening.
 struct LineSink final : HexSink {
   std::vector<Line> lines;
   void show(int port, const char *text, int length) override {
     char header[32];
     const int header_length =
         std::snprintf(header, sizeof header, "\nRx%d %5d ", port + 1, int(kStamp));
-    const std::string line(text, size_t(length));
+    std::string line(text, size_t(length));
     ASSERT_EQ(line.compare(0, size_t(header_length), header), 0) << line.substr(0, 20);
-    Bytes bytes(static_cast<size_t>(length));
+    const bool ok = line.ends_with(" ok");
+    line.resize(line.size() - (ok ? 3 : 0));
+    Bytes bytes(line.size());
     const int count = hex_hexstr_to_bin(line.c_str() + header_length, bytes.data(), length);
-    ASSERT_EQ(3 * count, length - header_length) << "not hex text: " << line.substr(0, 40);
+    ASSERT_EQ(3 * count, int(line.size()) - header_length) << "not hex text: " << line.substr(0, 40);
     bytes.resize(size_t(count));
-    lines.push_back({port, bytes});
+    lines.push_back({port, bytes, ok ? " ok" : ""});
+  }
+  void show_alert(int port, const char *text, int length) override {
+    ASSERT_TRUE(!lines.empty() && lines.back().port == port && lines.back().verdict.empty());
+    lines.back().verdict.assign(text, size_t(length));
+  }
+  void frame(int port, const uint8_t *bytes, int count, const HexVerdict &) override {
+    const Bytes &shown = lines.back().bytes;
+    ASSERT_TRUE(lines.back().port == port && std::equal(bytes, bytes + count, shown.end() - count));
   }
 };
 
@@ -342,10 +356,14 @@ TEST(HexFrameDecoders, KnownStreamsInEverySplit) {
        hex("EE 05 02 11 22 33 EE 01 00 44"),
        {hex("EE 05 02 11 22 33"), hex("EE 01 00 44")}},
       {"ICNI length 255", hex_parse_icni, icni_255, {icni_255}},
-      {"ICNI collects behind a shown frame up to 259 bytes",
+      {"ICNI bytes behind a frame are lines of their own, none lost",
        hex_parse_icni,
-       hex("EE 01 00 44") + repeat(0x41, 30000),
-       {hex("EE 01 00 44"), hex("EE 01 00 44") + repeat(0x41, 255)}},
+       hex("EE 01 00 44") + repeat(0x41, 30000) + hex("EE"),
+       {hex("EE 01 00 44"), repeat(0x41, HEX_BUF_SIZE), repeat(0x41, 30000 - HEX_BUF_SIZE)}},
+      {"ICNI bytes before the first sync and frames cut short",
+       hex_parse_icni,
+       hex("11 22 EE EE 05 EE 01 00 44 EE"),
+       {hex("11 22"), hex("EE"), hex("EE 05"), hex("EE 01 00 44")}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -407,13 +425,12 @@ Bytes random_message(const FrameKind &kind, std::mt19937 &rng) {
 }
 
 // What the line of a built frame shows: the opening flag, the message and its
-// check bytes. An ICNI line is L + 4 bytes long, so of a CRC's check bytes it
-// holds the first.
+// check bytes, found right where the view verifies that kind of check.
 Line expected_line(const FrameKind &kind, int32_t check, int port, const Bytes &message) {
-  const Bytes frame = build(kind.type, check, message);
+  const std::string verdict = hex_frame_check_length(kind.view, check) > 0 ? " ok" : "";
   if (kind.type == HEX_FRAME_ICNI)
-    return {port, Bytes(frame.begin(), frame.begin() + long(frame[2]) + 4)};
-  return {port, Bytes{kind.opening} + message + check_of(check, message)};
+    return {port, build(kind.type, check, message), verdict};
+  return {port, Bytes{kind.opening} + message + check_of(check, message), verdict};
 }
 
 }  // namespace
@@ -438,6 +455,7 @@ TEST(HexFrameDecoders, RandomMessagesComeBackOnTheirOwnPort) {
       }
       auto records = std::make_unique<hex_obj_t[]>(2);
       records[0].icni_len = records[1].icni_len = HEX_ICNI_NO_LENGTH;
+      records[0].frame_check = records[1].frame_check = check;
       LineSink sink;
       size_t at[2] = {0, 0};
       std::vector<char> buffer(3 * 300 + 1);
@@ -520,8 +538,8 @@ TEST(HexFrameDecoders, AFlippedBitAnywhere) {
       const Bytes stream = head + flipped + tail;
       const std::vector<Line> lines = decode_every_split(decoder, stream);
       ASSERT_GE(lines.size(), 2u);
-      EXPECT_EQ(lines.front(), expected_line(kind, HEX_CHECK_CRC16, 0, before));
-      EXPECT_EQ(lines.back(), expected_line(kind, HEX_CHECK_CRC16, 0, after));
+      EXPECT_EQ(lines.front().bytes, expected_line(kind, HEX_CHECK_CRC16, 0, before).bytes);
+      EXPECT_EQ(lines.back().bytes, expected_line(kind, HEX_CHECK_CRC16, 0, after).bytes);
       if (kind.type == HEX_FRAME_PPP) {
         EXPECT_EQ(lines, ppp_lines_of(stream));
         continue;
@@ -534,6 +552,69 @@ TEST(HexFrameDecoders, AFlippedBitAnywhere) {
         const std::string content =
             stuffed(bit_string(Bytes(line.bytes.begin() + 1, line.bytes.end())));
         EXPECT_NE(stream_bits.find("1111110" + content), std::string::npos);
+      }
+    }
+  }
+}
+
+// --- Verdicts ------------------------------------------------------------------------------
+
+// A short frame good, with each of its bits flipped, with its CRC's bytes
+// the wrong way round and too short for its check (an ICNI frame the next
+// one cuts), in every view and check kind the view verifies, in every
+// split: the same lines and the side's counts, one good frame. The ICNI
+// length byte (2) delimits its frame, so its bits are not flipped, nor are
+// those whose flip makes a sync byte.
+TEST(HexFrameVerdicts, EveryBitOfAShortFrameCounts) {
+  const char *const names[] = {"CRC-16", "CRC-32", "sum", "XOR"};
+  for (const FrameKind &view : {kHdlc, kPpp, kIcni}) {
+    const bool icni = view.type == HEX_FRAME_ICNI;
+    const Bytes message = icni ? hex("01 02 11 22") : hex("FF 03 C0 21");
+    const Decoder decoder = icni ? hex_parse_icni : view.type == HEX_FRAME_PPP ? hex_parse_ppp
+                                                                               : hex_parse_hdlc;
+    for (int32_t check = HEX_CHECK_CRC16; check <= HEX_CHECK_XOR; ++check) {
+      const int check_length = hex_frame_check_length(view.view, check);
+      if (check_length == 0)
+        continue;
+      SCOPED_TRACE(std::string(hex_view[view.view]) + " " + names[check]);
+      Bytes stream;
+      std::vector<Line> expected;
+      auto add = [&](const Bytes &content, const std::string &verdict) {
+        stream = stream + (icni ? Bytes{0xEE} + content : build(view.type, HEX_CHECK_NONE, content));
+        expected.push_back({0, Bytes{view.opening} + content, verdict});
+      };
+      auto bad = [&](const Bytes &right) {
+        char text[3 * HEX_CHECK_MAX + 1];
+        hex_to_hexstr(right.data(), text, int(right.size()));
+        return std::string(" BAD, ") + names[check] + " should be" + text;
+      };
+      add(Bytes(message.begin(), icni ? message.end() - 1 : message.begin() + check_length - 1),
+          std::string(" too short for ") + names[check]);
+      const Bytes right = check_of(check, message);
+      add(message + right, " ok");
+      for (size_t bit = 0; bit < 8 * (message.size() + right.size()); ++bit) {
+        Bytes flipped = message + right;
+        flipped[bit / 8] ^= uint8_t(1u << (bit % 8));
+        if (!icni || (bit / 8 != 1 && flipped[bit / 8] != 0xEE))
+          add(flipped, bad(check_of(check, Bytes(flipped.begin(), flipped.begin() + 4))));
+      }
+      if (check_length > 1)
+        add(message + Bytes(right.rbegin(), right.rend()), bad(right));
+
+      const std::string text(stream.begin(), stream.end());
+      for (const std::vector<size_t> &cuts : chunk_splits(stream.size(), true, 3)) {
+        auto record = std::make_unique<hex_obj_t>();
+        record->frame_check = check;
+        LineSink sink;
+        for_each_chunk(text, cuts, [&](char *chunk, int count) {
+          decoder(*record, 0, kStamp, reinterpret_cast<const uint8_t *>(chunk), count, sink);
+        });
+        ASSERT_EQ(sink.lines, expected) << cuts.size() << " cuts";
+        ASSERT_EQ(record->frames_good, 1u);
+        ASSERT_EQ(record->frames_bad, expected.size() - 1);
+      }
+      if (view.type == HEX_FRAME_PPP && check == HEX_CHECK_CRC16) {
+        EXPECT_EQ(expected.back().verdict, " BAD, CRC-16 should be 49 2C");
       }
     }
   }

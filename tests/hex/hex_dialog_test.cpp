@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -157,7 +158,7 @@ TEST_F(HexDialog, HistoryIsLoadedIntoTheMessageList) {
                                 '\r', '\n', 'x', '\n', 'l', 'f',  '\n', '7',  'E',  '\r', '\n'});
   start();
   EXPECT_EQ(listEntries(window_, IDC_MESSAGE),
-            (std::vector<std::string>{"01 02", "AA", "l", "7E"}));
+            (std::vector<std::string>{"01 02", "AA", "x", "lf", "7E"}));
   EXPECT_EQ(dlg_combo_get_sel(window_, IDC_MESSAGE), 0);
   EXPECT_EQ(controlText(window_, IDC_MESSAGE), "01 02");
 }
@@ -190,6 +191,16 @@ TEST_F(HexDialog, QuitWritesHistoryLowersLinesClosesPortsAndStopsThePump) {
     EXPECT_EQ(SioRTS(port, 'R'), 0) << "RTS not lowered on port " << port;
   }
   EXPECT_TRUE(boxes_.empty());
+}
+
+// A FIFO in the file's place would hang start-up and Exit in the open.
+TEST_F(HexDialog, AHistoryFileThatIsNoRegularFileIsLeftAloneWithAMessage) {
+  ASSERT_EQ(mkfifo(HEX_CFG_NAME, 0600), 0);
+  start();
+  hex_quit(window_);
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[0].text, "Message history not read: kestrelon.cfg: is a FIFO");
+  EXPECT_EQ(boxes_[1].text, "Message history not saved: kestrelon.cfg: is a FIFO");
 }
 
 TEST_F(HexDialog, QuitWithoutHistoryWritesTenEmptyLines) {
@@ -523,25 +534,6 @@ TEST_F(HexDialog, AnsiTextGoesToTheCaretAndPagesByScreens) {
   EXPECT_EQ(pane()->firstVisibleLine(), 0);
 }
 
-TEST_F(HexDialog, ScrollBottomShowsTheLineAtTheBottomOfAScreen) {
-  start();
-  std::string text;
-  for (int i = 0; i < 120; ++i)
-    text += "line\n";
-  pane()->model().setText(text);
-  pane()->scrollLines(-1000);
-  hex_scroll_bottom(window_, 100);
-  EXPECT_EQ(pane()->firstVisibleLine(), 75);
-  hex_scroll_bottom(window_, 10);  // as far as the top allows
-  EXPECT_EQ(pane()->firstVisibleLine(), 0);
-  pane()->model().setCaret(pane()->model().lineStart(60));
-  hex_caretbottom(window_);
-  EXPECT_EQ(pane()->firstVisibleLine(), 35);
-  hex_caret_end(window_);
-  const auto end = std::int64_t(text.size());
-  EXPECT_EQ(pane()->model().selection(), (PaneSelection{end, end}));
-}
-
 // --- Message boxes -----------------------------------------------------------------------------
 
 TEST_F(HexDialog, MessageBoxTextsAndCaptions) {
@@ -582,11 +574,43 @@ TEST_F(HexDialog, SendHexTextWritesBytesAndEchoesTheHeader) {
   EXPECT_EQ(m.colourAt(5), 0x00FF00u) << "COM1 sent: green";
 
   dlg_user_click(window_, IDC_SEND_PORT_B);
-  dlg_set_text(window_, IDC_MESSAGE, "zz -- yy");
+  dlg_set_text(window_, IDC_MESSAGE, "a");
   hex_send_msg(window_);
-  EXPECT_TRUE(com2_.drain(100).empty());
-  EXPECT_EQ(m.text().substr(20), "\nTx2  1250 zz -- yy");
+  EXPECT_EQ(com2_.receive(1), (std::vector<uint8_t>{0x0A}));
+  EXPECT_EQ(m.text().substr(20), "\nTx2  1250  0A");
   EXPECT_EQ(m.colourAt(25), 0x007F00u) << "COM2 sent: dark green";
+}
+
+// Text in the hex form that is not hex goes nowhere, however it is used:
+// Send, CheckSum and Add Frame read the field alike, and the status field
+// says which character is not hex. Nothing is sent, shown or logged.
+TEST_F(HexDialog, TextThatIsNotHexIsNeitherSentNorCheckedNorFramed) {
+  start();
+  const std::string log = startLogging("log.htm");
+  dlg_user_choose(window_, IDC_FRAME_TYPE, HEX_FRAME_PPP);
+  const std::pair<const char *, const char *> texts[] = {
+      {"41 Hello world", "'H' at column 4 is not a hex digit"},
+      {"7E,FF", "',' at column 3 is not a hex digit"},
+      {"01\x07", "0x07 at column 3 is not a hex digit"}};
+  for (int command : {IDC_SEND, IDC_CHECKSUM, IDC_ADD_FRAME}) {
+    for (const auto &[text, status] : texts) {
+      SCOPED_TRACE(std::to_string(command) + text);
+      dlg_set_text(window_, IDC_MESSAGE, text);
+      dlg_user_click(window_, command);
+      EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), status);
+      EXPECT_EQ(controlText(window_, IDC_MESSAGE), text);
+    }
+  }
+  EXPECT_TRUE(com1_.drain(50).empty());
+  EXPECT_EQ(paneText(), "");
+  EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
+  const std::vector<uint8_t> logged = readFileBytes(log);
+  EXPECT_EQ(std::string(logged.begin(), logged.end()), HEX_LOG_HEADER);
+  // A message that is hex again goes out, and the status is cleared.
+  dlg_set_text(window_, IDC_MESSAGE, "41 42");
+  dlg_user_click(window_, IDC_SEND);
+  EXPECT_EQ(com1_.receive(2), (std::vector<uint8_t>{0x41, 0x42}));
+  EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "");
 }
 
 TEST_F(HexDialog, SendTextAddsCrLfAndEchoesItUnchanged) {
@@ -606,19 +630,6 @@ TEST_F(HexDialog, SendTextAddsCrLfAndEchoesItUnchanged) {
   hex_send_msg(window_);
   EXPECT_EQ(com1_.receive(4), (std::vector<uint8_t>{'l', 's', '\r', '\n'}));
   EXPECT_EQ(pane()->model().length(), 0);
-}
-
-TEST_F(HexDialog, SendToAPortThatIsNotOpenShowsNothing) {
-  start();
-  dlg_user_click(window_, IDC_SEND_PORT_B);
-  dlg_user_choose(window_, IDC_PORT_B, 3);  // Port B's port does not open
-  ASSERT_EQ(hex_send_port, 3);
-  dlg_set_text(window_, IDC_MESSAGE, "01 02");
-  hex_send_msg(window_);
-  dlg_user_choose(window_, IDC_VIEW, 1);
-  dlg_set_text(window_, IDC_MESSAGE, "AT");
-  hex_send_msg(window_);
-  EXPECT_EQ(pane()->model().length(), 0) << "an echo claims bytes that never went out";
 }
 
 TEST_F(HexDialog, TypedTextIsSentAsThePaneShowsIt) {
@@ -641,14 +652,23 @@ TEST_F(HexDialog, SendWhileTheSendSidesPortIsNotOpenSendsNothingAnywhere) {
   // and the send port names Port B's line.
   dlg_user_choose(window_, IDC_PORT_A, 1);
   ASSERT_EQ(hex_obj[0].open, 0);
-  for (int view : {HEX_VIEW_HEXADECIMAL, HEX_VIEW_ASCII}) {
-    SCOPED_TRACE(view);
-    dlg_user_choose(window_, IDC_VIEW, view);
+  int dialogs = 0;
+  dlg_set_file_dialog_hook([&dialogs](bool, std::string &) { return ++dialogs, false; });
+  struct Row {
+    int view;
+    int button;  // Send, or Start: no file is asked for
+  };
+  for (const Row &row : {Row{HEX_VIEW_HEXADECIMAL, IDC_SEND}, Row{HEX_VIEW_ASCII, IDC_SEND},
+                         Row{HEX_VIEW_ASCII, IDC_XFER_START}}) {
+    SCOPED_TRACE(row.view * 1000 + row.button);
+    dlg_user_choose(window_, IDC_VIEW, row.view);
     dlg_user_type(window_, IDC_MESSAGE, "01 02");
-    dlg_user_click(window_, IDC_SEND);
+    dlg_set_text(window_, IDC_XFER_STATUS, "");
+    dlg_user_click(window_, row.button);
     EXPECT_TRUE(com2_.drain(30).empty()) << "sent on Port B's line";
     EXPECT_EQ(paneText(), "") << "an echo of what never went out";
     EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "Send port COM2 (Port A) is not open");
+    EXPECT_EQ(dialogs, 0);
   }
   // With a port of its own again, Port A sends, and the refusal goes.
   PtyPair com3;

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -138,32 +139,69 @@ TEST_F(HexTransfer, CancelledDialogChangesNothingAndAStartClosesTheLog) {
             std::string(HEX_LOG_HEADER) + HEX_LOG_TRAILER);
 }
 
-// Files that cannot be dumped are refused before anything starts; XMODEM
-// finds out at its first step and says so.
-TEST_F(HexTransfer, FilesThatCannotBeUsedAreReportedAsFailures) {
-  SteppedClock::install();
+// Files that cannot be used are refused before anything starts, by either
+// protocol, however long their path: a missing file to send, a folder, a
+// FIFO or a link in the received file's place. Nothing is left behind.
+TEST_F(HexTransfer, FilesThatCannotBeUsedAreRefusedBeforeAnythingStarts) {
   start();
   mkdir(dir_.file("folder").c_str(), 0755);
+  const std::string deep = dir_.file(std::string(130, 'd'));
+  mkdir(deep.c_str(), 0755);
+  mkfifo(dir_.file("fifo").c_str(), 0600);
+  writeFileBytes(dir_.file("kept"), {'k'});
+  symlink(dir_.file("kept").c_str(), (deep + "/link").c_str());
   struct Case {
     bool send;
     std::string path;
-  } dumps[] = {{true, dir_.file("missing.bin")},
-               {false, dir_.file("folder")},
-               {false, dir_.file("no-such-dir/x.bin")}};
-  for (const Case &c : dumps) {
-    SCOPED_TRACE(c.path);
-    boxes_.clear();
-    startTransfer(kDump, c.send, c.path);
-    ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].text.rfind("Dump file open error = ", 0), 0u) << boxes_[0].text;
-    EXPECT_EQ(boxes_[0].caption, "Kestrelon Windows Error");
-    EXPECT_TRUE(idle());
-    expectLocked(false);
+    const char *why;
+  } cases[] = {{true, dir_.file("missing.bin"), "No such file or directory"},
+               {false, dir_.file("folder"), "is a directory"},
+               {false, dir_.file("no-such-dir/x.bin"), "No such file or directory"},
+               {false, dir_.file("fifo"), "is a FIFO"},
+               {true, deep + "/link", "is a symbolic link"},
+               {false, deep + "/link", "is a symbolic link"}};
+  for (int protocol : {kDump, kXModemCrc}) {
+    for (const Case &c : cases) {
+      SCOPED_TRACE(c.path);
+      boxes_.clear();
+      startTransfer(protocol, c.send, c.path);
+      ASSERT_EQ(boxes_.size(), 1u);
+      const std::string &text = boxes_[0].text;
+      const std::string end = c.path.substr(c.path.size() - std::min<size_t>(c.path.size(), 40)) + ": " + c.why;
+      EXPECT_EQ(text.rfind(protocol == kDump ? "Dump file open error: " : "File open error: ", 0), 0u)
+          << text;
+      EXPECT_EQ(text.substr(text.size() - std::min(text.size(), end.size())), end);
+      EXPECT_EQ(boxes_[0].caption, "Kestrelon Windows Error");
+      EXPECT_TRUE(idle());
+      expectLocked(false);
+    }
   }
-  startTransfer(kXModemCrc, true, dir_.file("missing.bin"));
-  EXPECT_EQ(status(), "X-Modem CRC Negotiating... ");
-  runTransfer(1000);
-  expectEnded("X-Modem Failed: Cannot open file ");
+  EXPECT_EQ(readFileBytes(dir_.file("kept")), Bytes{'k'});
+  for (const auto &entry : std::filesystem::recursive_directory_iterator(dir_.path()))
+    EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+}
+
+// The device goes while the file dialog is up: nothing starts, and the file
+// chosen to receive into stays as it was.
+TEST_F(HexTransfer, ADeviceGoneWhileTheDialogIsUpStartsNothing) {
+  start();
+  const std::string path = dir_.file("old.bin");
+  writeFileBytes(path, {'o', 'l', 'd'});
+  for (int protocol : {kDump, kXModemCrc}) {
+    dlg_user_choose(window_, IDC_PROTOCOL, protocol);
+    dlg_user_click(window_, IDC_XFER_GET);
+    dlg_set_file_dialog_hook([this, path](bool, std::string &chosen) {
+      com1_.closeMaster();
+      EXPECT_TRUE(processEventsUntil([] { return hex_reconnect_waiting(HEX_SIDE_A) == 1; }));
+      chosen = path;
+      return true;
+    });
+    dlg_user_click(window_, IDC_XFER_START);
+    EXPECT_TRUE(idle());
+    EXPECT_EQ(status(), "Send port COM1 (Port A) is not open");
+    EXPECT_EQ(readFileBytes(path), Bytes({'o', 'l', 'd'}));
+    EXPECT_FALSE(std::filesystem::exists(dir_.file(".old.bin.part")));
+  }
 }
 
 // While a transfer runs: Start, the Send Port buttons and the transfer
@@ -292,11 +330,14 @@ TEST_F(HexTransfer, ThePortIsTheTransfersAloneAndReadAsBytesArriveAfter) {
       ASSERT_TRUE(processEventsUntil([this] { return com1_.receive(1, 0) == Bytes{'C'}; }));
       com1_.send(makePacket(1, data, true));
     }
-    ASSERT_TRUE(processEventsUntil([&] { return readFileBytes(path).size() == data.size(); }));
-    EXPECT_EQ(readFileBytes(path), data);
+    ASSERT_TRUE(processEventsUntil([&] {
+      return protocol == kDump ? status() == "Bytes = 3000 " : com1_.receive(1, 0) == Bytes{ACK};
+    }));
     EXPECT_EQ(hex_capture_read_total(HEX_SIDE_A), read) << "the display took the transfer's bytes";
     dlg_user_click(window_, IDC_XFER_ABORT);
     ASSERT_TRUE(idle());
+    // What a dump received is its file; an XMODEM transfer cut short leaves none.
+    EXPECT_EQ(readFileBytes(path), protocol == kDump ? data : Bytes{});
     com1_.drain(20);
     dlg_kill_timer(window_, TIMER_PUMP);  // only the port's readiness reads now
     com1_.send(std::string("ok"));
@@ -377,7 +418,11 @@ TEST_F(HexTransfer, ARunCallsTheDriverWhileItProgressesWithinItsBudget) {
   }
   EXPECT_EQ(answers, Bytes(8, ACK));
   SteppedClock::install(ticking);
-  dlg_user_click(window_, IDC_XFER_ABORT);
+  for (int eot = 0; eot < 2; ++eot) {  // the first is refused
+    farEndSends({EOT});
+    runTransfer(500);
+  }
+  expectEnded("X-Modem Completed ");
   EXPECT_EQ(readFileBytes(path), content);
 }
 
@@ -615,7 +660,9 @@ TEST_F(HexTransferLrzsz, EveryProtocolBothWays) {
 }
 
 // Abort in the middle, either way: "X-Modem Aborted ", the pump runs again
-// and the next transfer can start.
+// and the next transfer can start. A file received into is replaced only
+// when the user says so, and only by a whole file: the one there before
+// stays as it was.
 TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
   for (bool send : {true, false}) {
     SCOPED_TRACE(send);
@@ -625,8 +672,14 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
       writeFileBytes(ours, content);
       startWithLine();
     } else {
+      writeFileBytes(ours, {'o', 'l', 'd'});
       writeFileBytes(peerDir_ + "/source.bin", content);
       startWithLine({"sx", "-k", "source.bin"});
+      answers_ = {1};  // Cancel: nothing starts
+      startTransfer(kXModem1K, send, ours);
+      ASSERT_TRUE(idle());
+      ASSERT_EQ(boxes_.size(), 1u);
+      EXPECT_EQ(boxes_[0].text, ours + " exists.\nReplace it?");
     }
     startTransfer(kXModem1K, send, ours);
     if (send)
@@ -637,6 +690,8 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
     ASSERT_EQ(status().rfind("Packets = ", 0), 0u) << status();
     dlg_user_click(window_, IDC_XFER_ABORT);
     expectEnded("X-Modem Aborted ");
+    EXPECT_EQ(readFileBytes(ours), send ? content : Bytes({'o', 'l', 'd'}));
+    EXPECT_FALSE(std::filesystem::exists(dir_.file(".ours.bin.part")));
     EXPECT_EQ(xyAcquire(0), 0) << "the driver was not released";
     xyRelease(0);
     finish();
@@ -681,7 +736,7 @@ TEST_F(HexTransferLrzsz, DumpOnACable) {
   ASSERT_TRUE(processEventsUntil([&] {
     const ssize_t n = write(far, content.data() + sent, content.size() - sent);
     sent += n > 0 ? size_t(n) : 0;
-    return readFileBytes(in).size() == content.size();
+    return status() == "Bytes = " + std::to_string(content.size()) + " ";
   }));
   dlg_user_click(window_, IDC_XFER_ABORT);
   EXPECT_EQ(status(), "Dump Completed ");

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,13 +34,8 @@ std::vector<std::string> read_cfg(const std::string &content) {
   writeFileBytes(path, std::vector<uint8_t>(content.begin(), content.end()));
   std::FILE *f = std::fopen(path.c_str(), "rb");
   EXPECT_NE(f, nullptr);
-  static char entries[HEX_HISTORY_LINES][HEX_CFG_LINE_MAX];
-  std::memset(entries, 0x55, sizeof entries);
-  int n = hex_cfg_read(f, entries);
+  std::vector<std::string> out = hex_cfg_read(f);
   std::fclose(f);
-  std::vector<std::string> out;
-  for (int i = 0; i < n; ++i)
-    out.emplace_back(entries[i]);
   return out;
 }
 
@@ -127,26 +126,6 @@ TEST(HexText, StopsAtTheCapacity) {
   EXPECT_TRUE(to_bin("01", 0).empty());
 }
 
-TEST(HexReadLine, LinesLimitsAndTheEnd) {
-  TempDir dir;
-  std::string path = dir.file("lines");
-  writeFileBytes(path, {'a', 'b', '\r', '\n', 'c', 'd', 'e', 'f', 'g', '\n', 'x', 'y'});
-  std::FILE *f = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  char buf[8];
-  EXPECT_EQ(hex_rd_line(f, buf, 7), 4);
-  EXPECT_STREQ(buf, "ab\r\n");
-  EXPECT_EQ(hex_rd_line(f, buf, 3), 3);  // the limit ends the read
-  EXPECT_STREQ(buf, "cde");
-  EXPECT_EQ(hex_rd_line(f, buf, 7), 3);
-  EXPECT_STREQ(buf, "fg\n");
-  EXPECT_EQ(hex_rd_line(f, buf, 7), -1);  // bytes, then the end of the file
-  EXPECT_STREQ(buf, "xy");
-  EXPECT_EQ(hex_rd_line(f, buf, 7), -1);
-  EXPECT_STREQ(buf, "");
-  std::fclose(f);
-}
-
 TEST(HexConfigFile, WritesTenCrLfLines) {
   EXPECT_EQ(write_cfg({}), crlf_lines(10));
   EXPECT_EQ(write_cfg({"01 02", "AA", "7E FF 7E"}), "01 02\r\nAA\r\n7E FF 7E\r\n" + crlf_lines(7));
@@ -158,48 +137,106 @@ TEST(HexConfigFile, WritesTenCrLfLines) {
   EXPECT_EQ(write_cfg({"A", nullptr, "C"}), "A\r\n\r\nC\r\n" + crlf_lines(7));
 }
 
-TEST(HexConfigFile, LongEntryIsCutTo1023Characters) {
-  std::string long_text(1500, 'q');
-  std::string out = write_cfg({long_text.c_str()});
-  EXPECT_EQ(out, std::string(1023, 'q') + "\r\n" + crlf_lines(9));
-}
-
-TEST(HexConfigFile, ReadsBackWhatWasWritten) {
-  std::string bytes = write_cfg({"01 02", "AA", "7E FF 7E"});
-  EXPECT_EQ(read_cfg(bytes), (std::vector<std::string>{"01 02", "AA", "7E FF 7E"}));
+TEST(HexConfigFile, TenEntriesComeBackWholeUpToTheFieldsCapacity) {
+  std::vector<std::string> ten = {std::string(HEX_CFG_ENTRY_MAX, 'k'), std::string(1023, 'a'),
+                                  std::string(1024, 'b'), "01 02", "AA", "7E FF 7E"};
+  for (char c = 'v'; ten.size() < 10; ++c)
+    ten.emplace_back(1, c);
+  std::vector<const char *> texts;
+  for (const std::string &entry : ten)
+    texts.push_back(entry.c_str());
+  EXPECT_EQ(read_cfg(write_cfg(texts)), ten);
   EXPECT_TRUE(read_cfg(crlf_lines(10)).empty());
   EXPECT_TRUE(read_cfg("").empty());
-  std::string longest(1022, 'k');
-  EXPECT_EQ(read_cfg(write_cfg({longest.c_str(), "B"})), (std::vector<std::string>{longest, "B"}));
-  // 1023 characters are written whole, but a read takes 1024 bytes at a
-  // time: the entry comes back one shorter and its LF uses up a line.
-  std::vector<const char *> ten(10, "E");
-  std::string full(1023, 'k');
-  ten[0] = full.c_str();
-  std::vector<std::string> back = read_cfg(write_cfg(ten));
-  ASSERT_EQ(back.size(), 9u);
-  EXPECT_EQ(back[0], std::string(1022, 'k'));
-  EXPECT_EQ(back[8], "E");
 }
 
 TEST(HexConfigFile, ReadingRulesForOddFiles) {
-  // Line feed alone: the last character of the text goes with it; a single
-  // character and a line feed is no entry.
-  EXPECT_EQ(read_cfg("hello\nx\nAB\n"), (std::vector<std::string>{"hell", "A"}));
+  // A line feed alone ends a line as CR LF does (a file edited on Linux).
+  EXPECT_EQ(read_cfg("hello\nx\r\nAB\n"), (std::vector<std::string>{"hello", "x", "AB"}));
   // Lines after the tenth are ignored; empty lines count among the ten.
   EXPECT_EQ(read_cfg(crlf_lines(9) + "ten\r\neleven\r\n"), std::vector<std::string>{"ten"});
-  // A last line without its line feed is not used.
-  EXPECT_EQ(read_cfg("one\r\ntwo"), std::vector<std::string>{"one"});
-  // A line longer than 1024 bytes: its rest counts as the next line.
-  std::string head(1024, 'h');
-  std::string rest(476, 'r');
-  EXPECT_EQ(read_cfg(head + rest + "\r\n"),
-            (std::vector<std::string>{std::string(1022, 'h'), rest}));
-  std::string eleven_long;
-  for (int i = 0; i < 5; ++i)
-    eleven_long += std::string(1500, char('a' + i)) + "\r\n";
-  eleven_long += "six\r\n";
-  EXPECT_EQ(read_cfg(eleven_long).size(), 10u);
+  // A last line without its line feed is an entry too.
+  EXPECT_EQ(read_cfg("one\r\ntwo"), (std::vector<std::string>{"one", "two"}));
+  // A line the message field cannot hold is left out, never cut.
+  EXPECT_EQ(read_cfg(std::string(HEX_CFG_ENTRY_MAX + 1, 'h') + "\r\nnext\r\n"),
+            std::vector<std::string>{"next"});
+}
+
+// Every kind of path a user may name, opened every way: only a regular file
+// (or a new one, made 0600) is opened; nothing else is followed, waited on or
+// written.
+TEST(HexOpenUserFile, EveryKindOfPathOpenedEveryWay) {
+  TempDir dir;
+  PtyPair tty;
+  const std::string old_text = "old";
+  writeFileBytes(dir.file("target"), {'o', 'l', 'd'});
+  // What each way gives: "=" and the file's content after "new" is written
+  // (or what was read), else the reason for the refusal.
+  struct Row {
+    const char *kind;
+    const char *expected[4];  // Read, Replace, Append, New
+  };
+  const Row rows[] = {
+      {"regular", {"=old", "=new", "=oldnew", "File exists"}},
+      {"new", {"No such file or directory", "=new", "=new", "=new"}},
+      {"symlink", {}},
+      {"fifo", {}},
+      {"directory", {}},
+      {"tty", {}},
+      {"too long", {}},
+  };
+  // Refused however it is opened, for the same reason.
+  const std::map<std::string, const char *> refused = {
+      {"symlink", "is a symbolic link"}, {"fifo", "is a FIFO"}, {"directory", "is a directory"},
+      {"tty", "is a terminal device"},   {"too long", "File name too long"}};
+  const HexOpen ways[] = {HexOpen::Read, HexOpen::Replace, HexOpen::Append, HexOpen::New};
+  int made = 0;
+  for (const Row &row : rows) {
+    for (int way = 0; way < 4; ++way) {
+      const std::string kind = row.kind;
+      std::string path = dir.file("p" + std::to_string(made++));
+      if (kind == "regular")
+        writeFileBytes(path, {'o', 'l', 'd'});
+      else if (kind == "symlink")
+        ASSERT_EQ(symlink(dir.file("target").c_str(), path.c_str()), 0);
+      else if (kind == "fifo")
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+      else if (kind == "directory")
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+      else if (kind == "tty")
+        path = tty.slavePath();
+      else if (kind == "too long")
+        path = dir.file(std::string(300, 'n'));
+      std::string why = "unset";
+      const int fd = hex_open_user_file(path.c_str(), ways[way], &why);
+      const std::string expected = row.expected[way] ? row.expected[way] : refused.at(kind);
+      SCOPED_TRACE(kind + " way " + std::to_string(way));
+      if (expected[0] != '=') {
+        EXPECT_EQ(fd, -1);
+        EXPECT_EQ(why, expected);
+        continue;
+      }
+      ASSERT_GE(fd, 0) << why;
+      EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "left non-blocking";
+      if (ways[way] == HexOpen::Read) {
+        char got[8] = {};
+        EXPECT_EQ(read(fd, got, sizeof got), 3);
+        EXPECT_EQ(got, old_text);
+      } else {
+        EXPECT_EQ(write(fd, "new", 3), 3);
+      }
+      close(fd);
+      const std::vector<uint8_t> content = readFileBytes(path);
+      EXPECT_EQ(std::string(content.begin(), content.end()), expected.substr(1));
+      struct stat st {};
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      if (kind == "new") {
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new file readable by others";
+      }
+    }
+  }
+  EXPECT_EQ(readFileBytes(dir.file("target")), std::vector<uint8_t>({'o', 'l', 'd'}))
+      << "written through a link";
 }
 
 TEST(HexTables, PaneAndLogColoursAgreeAndNoTwoPortsShareOne) {

@@ -295,7 +295,7 @@ TEST(KestrelonCommandLine, AWrongCommandLineOpensAndWritesNothing) {
   const std::vector<Args> lines{
       {"--log", log, "--bogus", device},
       {"--log", log, "-x", device},
-      {"--log", log, "-s", "12345", device},
+      {"--log", log, "-s", "12k", device},
       {"--log", log, "--parity", "nine", device},
       {"--log", log, device, "second", "third"},
       {"--log", log, device, "--view"},

@@ -105,7 +105,7 @@ TEST_F(ShellTest, TimeStampAdvances50PerRunAndWrapsAt16Bits) {
   EXPECT_EQ(hex_time_stamp, 64);
 }
 
-TEST_F(ShellTest, AsciiViewShowsTheWholeChunkAndUnknownViewsDropIt) {
+TEST_F(ShellTest, AsciiViewShowsTheWholeChunkAndAFrameViewNoBytesOutsideFrames) {
   start();
   dlg_user_choose(window_, IDC_VIEW, 1);
   ASSERT_EQ(hex_view_mode, 1);

@@ -41,6 +41,16 @@ void WindowTest::SetUp() {
   dlg_set_message_box_hook([this](const std::string &text, const std::string &caption) {
     boxes_.push_back({text, caption});
   });
+  answers_.clear();
+  dlg_set_question_hook(
+      [this](const std::string &text, const std::string &caption, const std::vector<std::string> &) {
+        boxes_.push_back({text, caption});
+        if (answers_.empty())
+          return 0;
+        const int answer = answers_.front();
+        answers_.erase(answers_.begin());
+        return answer;
+      });
 }
 
 void WindowTest::start() {
@@ -68,6 +78,7 @@ void WindowTest::TearDown() {
   for (int port = 2; port < HEX_PORTS; ++port)
     unsetenv(comVariable(port).c_str());
   dlg_set_message_box_hook(nullptr);
+  dlg_set_question_hook(nullptr);
   dlg_set_file_dialog_hook(nullptr);
   if (!oldCwd_.empty()) {
     EXPECT_EQ(chdir(oldCwd_.c_str()), 0);
