@@ -221,6 +221,11 @@ public:
   void ansi_clear_line() override;
   void ansi_clear_all() override;
   void ansi_goto(int line, int column) override;
+  // The Terminal view's (hex/hex_screen.cpp).
+  void screen_changed(HexScreen &screen, int row, int column, int rows, int columns) override;
+  void screen_cursor(HexScreen &screen) override;
+  void screen_answer(int port, const char *bytes, int length) override;
+  void record(int port, const char *text, int length) override;
 
 private:
   HWND window_;
@@ -278,6 +283,10 @@ int hex_ansi_pg_dn(HWND dialog);    // Page Down: ESC O S
 int hex_ansi_return(HWND dialog);   // Enter: CR LF
 int hex_ansi_escape(HWND dialog);   // Esc: ESC, in every view
 int hex_ansi_back(HWND dialog);     // Delete: BS, in every view
+// The bytes of a typed key, as they go out on the send port: refused
+// (HEX_KEY_NOT_SENT) while its side's port is not open or a transfer runs,
+// logged as sent as far as they went out.
+int hex_send_key_bytes(HWND dialog, const char *bytes, int length);
 // A typed character, one byte, in every view. In the ANSI view the pane
 // shows the caret's screen first; what local echo shows of the key is in
 // the send port's sent colour.

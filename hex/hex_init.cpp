@@ -1,6 +1,7 @@
 // Start-up and exit of the monitor: lists, ports, buttons and the message
 // history.
 #include "hex/hex_internal.h"
+#include "hex/hex_screen.h"
 
 #include "resources/ids.h"
 #include "ser/ser.h"
@@ -213,6 +214,7 @@ void hex_quit(HWND window) {
       record.open = 0;
   }
   hex_reconnect_stop(window);
+  hex_screens_release();
   hex_log_close(window);
   hex_capture_stop(window);
   if (hex_timer != 0) {

@@ -3,6 +3,7 @@
 #include "shell/shell.h"
 
 #include "hex/hex.h"
+#include "hex/hex_screen.h"
 #include "resources/ids.h"
 #include "shell/options.h"
 
@@ -195,6 +196,7 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     if (notification != CBN_SELCHANGE)
       return 0;
     route.handler(window, message, wParam, lParam);
+    hex_screens_update(window);  // a screen's heading names its port
     return 1;
   }
 
@@ -251,10 +253,9 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
 
   case IDC_SEND_PORT_A:
-    choose_send_port(window, HEX_SIDE_A);
-    return 1;
   case IDC_SEND_PORT_B:
-    choose_send_port(window, HEX_SIDE_B);
+    choose_send_port(window, id == IDC_SEND_PORT_A ? HEX_SIDE_A : HEX_SIDE_B);
+    hex_screens_update(window);  // the focus mark follows the send side
     return 1;
 
   case IDC_OPEN_A:
@@ -268,6 +269,7 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
 
   case IDC_CLEAR:
     dlg_pane_set_text(window, IDC_PANE, "", 0);
+    hex_screens_reset(window);
     dlg_set_focus(window, IDC_PANE);
     return 1;
 
@@ -352,6 +354,10 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {
       key_filter(window, notify);
+      return 1;
+    }
+    if (notify && notify->idFrom == IDC_PANE) {
+      hex_screens_notify(window, *notify);
       return 1;
     }
     return 0;
