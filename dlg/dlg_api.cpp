@@ -250,7 +250,7 @@ void dlg_set_focus(HWND window, int id) {
   if (!window)
     return;
   QWidget *widget = window->control(id);
-  if (id == IDC_PANE && window->screens() && window->screens()->isVisible())
+  if (id == IDC_PANE && window->screens() && !window->screens()->isHidden())
     widget = window->screens();
   if (widget)
     widget->setFocus(Qt::OtherFocusReason);

@@ -256,7 +256,7 @@ void DlgWindow::makeScreens() {
 }
 
 void DlgWindow::showScreens(bool on) {
-  if (!screens_ || screens_->isVisible() == on)
+  if (!screens_ || screens_->isHidden() != on)
     return;
   QWidget *from = on ? static_cast<QWidget *>(pane_) : screens_;
   QWidget *to = on ? static_cast<QWidget *>(screens_) : pane_;

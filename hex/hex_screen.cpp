@@ -7,6 +7,7 @@
 #include "resources/ids.h"
 #include "ser/ser.h"
 
+#include <algorithm>
 #include <cstdio>
 
 static_assert(int(HEX_SCREEN_KEY_F1) == VK_F1 && int(HEX_SCREEN_KEY_PAGE_UP) == VK_PRIOR &&
@@ -121,8 +122,9 @@ void hex_screens_notify(HWND window, const DlgNotify &notify) {
   if (notify.code == EN_SCREEN_SIZE) {
     const int columns = int(LOWORD(notify.wParam));
     const int rows = int(HIWORD(notify.wParam));
-    g_rows = rows > 0 ? rows : HEX_SCREEN_ROWS;
-    g_columns = columns > 0 ? columns : HEX_SCREEN_COLUMNS;
+    g_rows = rows > 0 ? std::clamp(rows, HEX_SCREEN_MIN, HEX_SCREEN_MAX) : HEX_SCREEN_ROWS;
+    g_columns =
+        columns > 0 ? std::clamp(columns, HEX_SCREEN_MIN, HEX_SCREEN_MAX) : HEX_SCREEN_COLUMNS;
     for (int side : {HEX_SIDE_A, HEX_SIDE_B})
       put_screen(window, side);
     return;

@@ -154,6 +154,9 @@ TEST_F(TerminalView, KeysGoToTheSendSideAsTheTerminalEncodesThem) {
   QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("z\u00e9"));
   QApplication::sendEvent(screens(), &typed);
   EXPECT_EQ(farEndReads(com1_, 3), "z\xc3\xa9");
+  QApplication::clipboard()->setText(QStringLiteral("ls\nx"));
+  QTest::keyClick(screens(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(farEndReads(com1_, 4), "ls\rx");
   // The far end asks for application cursor keys; the send side moves to
   // Port B and the focus mark with it.
   com1_.send("\x1b[?1h");
@@ -162,6 +165,7 @@ TEST_F(TerminalView, KeysGoToTheSendSideAsTheTerminalEncodesThem) {
   EXPECT_EQ(farEndReads(com1_, 3), "\x1bOA");
   dlg_user_click(window_, IDC_SEND_PORT_B);
   EXPECT_EQ(screens()->focusSide(), HEX_SIDE_B);
+  EXPECT_EQ(screens()->heading(HEX_SIDE_B).toStdString(), "\u25b6 Port B: COM2   80x24");
   QTest::keyClick(screens(), Qt::Key_Up);
   EXPECT_EQ(farEndReads(com2_, 3), "\x1b[A");
   EXPECT_EQ(farEndReads(com1_, 1, 100), "");
@@ -209,4 +213,20 @@ TEST_F(TerminalView, LogTimeSwitchingCopyAndClear) {
   EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "Hi\n  two" + std::string(22, '\n'));
   dlg_user_click(window_, IDC_CLEAR);
   EXPECT_EQ(screens()->text(0) + screens()->text(1), std::string(46, '\n'));
+}
+
+// The size the pane gives reaches both screens and their terminals (a line
+// wraps at it); the default size comes back.
+TEST_F(TerminalView, ScreensTakeTheSizeThePaneGives) {
+  startTerminal();
+  int rows = 0, columns = 0;
+  screens()->setSizeFromPane(true);
+  screens()->roomSize(&rows, &columns);
+  ASSERT_NE(columns, 80);
+  EXPECT_EQ(screens()->columns(HEX_SIDE_B), columns);
+  EXPECT_EQ(screens()->rows(HEX_SIDE_A), rows);
+  com2_.send(std::string(size_t(columns), 'x') + "y");
+  EXPECT_TRUE(screenShows(1, std::string(size_t(columns), 'x') + "\ny"));
+  screens()->setSizeFromPane(false);
+  EXPECT_EQ(screens()->heading(HEX_SIDE_B).toStdString(), "  Port B: COM2   80x24");
 }

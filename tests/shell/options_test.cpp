@@ -96,6 +96,7 @@ const std::vector<RunCase> &runCases() {
       {{"--vi=ANSI"}, Set().view(2)},
       {{"--view", "hdlc"}, Set().view(3)},
       {{"--view", "icni"}, Set().view(5)},
+      {{"--view", "terminal"}, Set().view(6)},
       {{"--log", "-"}, Set().log("-")},
       // The later of two choices counts.
       {{"-s", "300", "--speed", "9600", "-a", "COM4", "-a", "COM5"},
@@ -157,7 +158,7 @@ TEST(CommandLine, EachFaultIsOneLineSayingWhatIsWrong) {
       {{"--stop-bits", "1.5"}, "invalid number of stop bits '1.5' for '--stop-bits' (choose 1 or 2)"},
       {{"--flow", "cts"}, "invalid flow control 'cts' for '--flow' (choose rts, xon or none)"},
       {{"--view", "text"},
-       "invalid view 'text' for '--view' (choose hex, ascii, ansi, hdlc, ppp or icni)"},
+       "invalid view 'text' for '--view' (choose hex, ascii, ansi, hdlc, ppp, icni or terminal)"},
       {{"--port-a", "COM0"}, "invalid Comm Port entry 'COM0' for '--port-a' (choose COM1 to COM16)"},
       {{"-b", "17"}, "invalid Comm Port entry '17' for '--port-b'"},
       {{"-a", "COM17"}, "invalid Comm Port entry 'COM17' for '--port-a'"},
