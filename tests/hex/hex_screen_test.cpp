@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTest>
 
 #include <csignal>
@@ -91,6 +92,36 @@ TEST_F(TerminalView, ScreenOfARealProgramIsTheOneATerminalShows) {
       hex_show_received(HEX_VIEW_TERMINAL, hex_obj[HEX_SIDE_B], 1, 0, chunk, count, sink);
     });
     ASSERT_EQ(screens()->text(1), screen) << ::testing::PrintToString(cuts);
+  }
+}
+
+// What xterm's terminfo writes for the alternate screen, scroll regions and
+// line and character edits, in every chunk split.
+TEST_F(TerminalView, AlternateScreenScrollRegionsAndEditsOfARealProgram) {
+  startTerminal();
+  struct Case {
+    const char *script;
+    const char *rows;  // the first five
+  };
+  const Case cases[] = {
+      {"printf main; tput smcup; tput clear; printf alt; tput rmcup", "main\n\n\n\n"},
+      {"printf 'a\\r\\nb\\r\\nc\\r\\nd\\r\\ne'; tput csr 1 3; tput cup 3 0; printf '\\n';"
+       "tput csr 0 23; printf top",
+       "top\nc\nd\n\ne"},
+      {"printf 'one\\r\\ntwo'; tput cup 1 0; tput il1; printf new; tput cup 0 0; tput dch1;"
+       "tput cup 2 1; tput ich 1",
+       "ne\nnew\nt wo\n\n"},
+  };
+  for (const Case &c : cases) {
+    const std::string bytes = output_of(std::string("export TERM=xterm; tput clear; ") + c.script);
+    for (const std::vector<size_t> &cuts : chunk_splits(bytes.size(), false, 3)) {
+      dlg_user_click(window_, IDC_CLEAR);
+      HexWindowSink sink(window_);
+      for_each_chunk(bytes, cuts, [&](char *chunk, int count) {
+        hex_show_received(HEX_VIEW_TERMINAL, hex_obj[HEX_SIDE_B], 1, 0, chunk, count, sink);
+      });
+      ASSERT_EQ(screens()->text(1, 0, 4), c.rows) << c.script << ::testing::PrintToString(cuts);
+    }
   }
 }
 
@@ -206,6 +237,20 @@ TEST_F(TerminalView, LogTimeSwitchingCopyAndClear) {
   EXPECT_EQ(dlg_enabled(window_, IDC_TIME), 1);
   dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_TERMINAL);
   EXPECT_EQ(screens()->text(0, 0, 1), "Hi\n  two");
+
+  // A drag selects from cell to cell, a row's trailing blanks left out.
+  const QRect grid = screens()->gridRect(0);
+  auto cell = [&](int row, int column) {
+    return QPointF(grid.x() + (column + 0.5) * grid.width() / 80,
+                   grid.y() + (row + 0.5) * grid.height() / 24);
+  };
+  QMouseEvent press(QEvent::MouseButtonPress, cell(0, 0), screens()->mapToGlobal(cell(0, 0)),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent drag(QEvent::MouseMove, cell(1, 3), screens()->mapToGlobal(cell(1, 3)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(screens(), &press);
+  QApplication::sendEvent(screens(), &drag);
+  EXPECT_EQ(screens()->selectedText(), "Hi\n  tw");
 
   screens()->setFocus();
   QTest::keyClick(screens(), Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
