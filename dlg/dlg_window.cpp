@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -266,6 +267,27 @@ void DlgWindow::showScreens(bool on) {
   from->hide();
   if (hadFocus)
     to->setFocus(Qt::OtherFocusReason);
+  if (on)
+    growForScreens();
+}
+
+void DlgWindow::growForScreens() {
+  // The window grows, as far as the desktop allows and the least it can, so
+  // that both screens show at the pane's font; it never shrinks.
+  const QRect desktop = screen() ? screen()->availableGeometry() : QRect(0, 0, 1 << 14, 1 << 14);
+  const QSize frame = frameGeometry().size() - size();
+  QSize best;
+  for (bool beside : {false, true}) {
+    const QSize need = screens_->sizeForFullFont(beside) - screens_->size();
+    const QSize grown = size() + need.expandedTo(QSize(0, 0));
+    if (grown.width() + frame.width() > desktop.width() ||
+        grown.height() + frame.height() > desktop.height())
+      continue;
+    if (best.isEmpty() || grown.width() * grown.height() < best.width() * best.height())
+      best = grown;
+  }
+  if (!best.isEmpty() && best != size())
+    resize(best);
 }
 
 void DlgWindow::connectCombo(int id, DlgComboBox *combo) {

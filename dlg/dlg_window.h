@@ -94,6 +94,7 @@ private:
   QWidget *makeControl(const DialogControl &control);
   void connectCombo(int id, DlgComboBox *combo);
   void makeScreens();
+  void growForScreens();
   void onFocusChanged(QWidget *old, QWidget *now);
   void layoutControls();
   void computeDefaultSize();

@@ -151,6 +151,9 @@ void hex_screens_notify(HWND window, const DlgNotify &notify) {
 void hex_screens_release() {
   for (hex_obj_t &record : hex_obj)
     hex_screen_release(record);
+  // The next window's screens start at the default size.
+  g_rows = HEX_SCREEN_ROWS;
+  g_columns = HEX_SCREEN_COLUMNS;
 }
 
 // --- The window's sink in the Terminal view ----------------------------------------

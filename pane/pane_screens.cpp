@@ -158,6 +158,14 @@ void TerminalScreens::roomSize(int *rows, int *columns) const {
   *columns = std::max(2, beside >= stacked ? besideColumns : stackedColumns);
 }
 
+QSize TerminalScreens::sizeForFullFont(bool beside) const {
+  const int columns = std::max(screens_[0].columns, screens_[1].columns);
+  const int rows = std::max(screens_[0].rows, screens_[1].rows);
+  const QSize one(columns * baseWidth_ + 2 * kFrame, rows * baseHeight_ + 2 * kFrame + baseHeight_);
+  return beside ? QSize(2 * one.width() + kGap, one.height())
+                : QSize(one.width(), 2 * one.height() + kGap);
+}
+
 void TerminalScreens::relayout() {
   const int columns = std::max(screens_[0].columns, screens_[1].columns);
   const int rows = std::max(screens_[0].rows, screens_[1].rows);

@@ -65,6 +65,9 @@ public:
   bool sizeFromPane() const { return sizeFromPane_; }
   // Rows and columns a screen's room holds at the pane's font.
   void roomSize(int *rows, int *columns) const;
+  // The size that shows both screens at the pane's font, side by side or
+  // one above the other.
+  QSize sizeForFullFont(bool beside) const;
   // Where one screen's cell grid is drawn (for tests and the mouse).
   QRect gridRect(int side) const;
 

@@ -112,6 +112,9 @@ HexScreen *make_screen(int rows, int columns) {
   // Bold with one of the eight colours shows its bright form, as on xterm.
   vterm_state_set_bold_highbright(vterm_obtain_state(s->vt), 1);
   vterm_screen_reset(s->screen, 1);
+  // Blank as made: nothing to draw yet but the cursor.
+  s->first.assign(s->first.size(), 0);
+  s->end.assign(s->end.size(), 0);
   return s;
 }
 
