@@ -4,9 +4,15 @@
 // events for a while.
 #pragma once
 
+#include "dlg/dlg.h"
+#include "hex/hex.h"
+#include "resources/ids.h"
+
+#include <QByteArray>
 #include <QEventLoop>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -76,4 +82,49 @@ inline void bench_run_events_for(double seconds) {
   QEventLoop loop;
   QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+// Before the QApplication: COM1 and COM2 name the two far ends' pairs, Qt
+// draws offscreen unless told otherwise, and message boxes go to stderr
+// under the benchmark's name.
+inline void bench_use_far_ends(const BenchFar (&far)[2], const char *name) {
+  setenv("KESTRELON_COM1", far[0].slave.c_str(), 1);
+  setenv("KESTRELON_COM2", far[1].slave.c_str(), 1);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  dlg_set_message_box_hook([name](const std::string &text, const std::string &caption) {
+    std::fprintf(stderr, "%s: %s: %s\n", name, caption.c_str(), text.c_str());
+  });
+}
+
+struct BenchCase {
+  double rate[2];  // bytes per second, each port
+  double cpu;      // seconds per second
+  uint64_t dropped;
+};
+
+// Clear, half a second to settle, then `seconds` measured: bytes read from
+// each port per second, this process's CPU time per second of wall time,
+// bytes the display dropped.
+inline BenchCase bench_measure(HWND window, double seconds) {
+  dlg_user_click(window, IDC_CLEAR);
+  bench_run_events_for(0.5);
+  uint64_t read[2], dropped = 0;
+  for (int side : {0, 1}) {
+    read[side] = hex_capture_read_total(side);
+    dropped += hex_capture_dropped(side);
+  }
+  const double cpu = bench_cpu_seconds();
+  const auto start = std::chrono::steady_clock::now();
+  bench_run_events_for(seconds);
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  BenchCase result{};
+  result.cpu = (bench_cpu_seconds() - cpu) / wall;
+  for (int side : {0, 1}) {
+    result.rate[side] = double(hex_capture_read_total(side) - read[side]) / wall;
+    result.dropped += hex_capture_dropped(side);
+  }
+  result.dropped -= dropped;
+  return result;
 }

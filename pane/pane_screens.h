@@ -8,7 +8,7 @@
 // smaller font. With "Screen size from the pane" (the right-click menu) the
 // widget asks for screens as large as their rooms hold at the pane's font.
 //
-// Keys go to the owner: special keys as virtual-key codes (resources/keys.h,
+// Keys go to the owner: named keys as virtual-key codes (resources/keys.h,
 // F1 .. F12 included), characters as code points, each with modifier bits
 // (1 Shift, 2 Alt, 4 Ctrl); Ctrl+letter gives the letter. Ctrl+Shift+A
 // selects the screen with the focus mark, Ctrl+Shift+C copies the

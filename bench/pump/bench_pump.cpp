@@ -4,7 +4,7 @@
 //   cmake --build build --target bench_pump
 //   QT_QPA_PLATFORM=offscreen ./build/bench/pump/bench_pump [seconds per case] [view]
 //
-// (default 3 seconds; all views, or the one numbered 0 to 5).
+// (default 3 seconds; all views, or the one numbered 0 to 6).
 //
 // The real window (offscreen, shown, so the pane paints as on a screen) with
 // its own dialog procedure, timers and readiness messages; COM1 and COM2 are
@@ -51,35 +51,6 @@ std::string random_block(uint32_t seed) {
   return block;
 }
 
-struct Case {
-  double rate[2];  // bytes per second, each port
-  double cpu;      // seconds per second
-  uint64_t dropped;
-};
-
-Case measure(HWND window, double seconds) {
-  dlg_user_click(window, IDC_CLEAR);
-  bench_run_events_for(0.5);
-  uint64_t read[2], dropped = 0;
-  for (int side : {0, 1}) {
-    read[side] = hex_capture_read_total(side);
-    dropped += hex_capture_dropped(side);
-  }
-  const double cpu = bench_cpu_seconds();
-  const auto start = std::chrono::steady_clock::now();
-  bench_run_events_for(seconds);
-  const double wall =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  Case result{};
-  result.cpu = (bench_cpu_seconds() - cpu) / wall;
-  for (int side : {0, 1}) {
-    result.rate[side] = double(hex_capture_read_total(side) - read[side]) / wall;
-    result.dropped += hex_capture_dropped(side);
-  }
-  result.dropped -= dropped;
-  return result;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -91,27 +62,23 @@ int main(int argc, char **argv) {
   const std::string dir = bench_scratch_dir("bench_pump");
   if (dir.empty())
     return 1;
-  setenv("KESTRELON_COM1", far[0].slave.c_str(), 1);
-  setenv("KESTRELON_COM2", far[1].slave.c_str(), 1);
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench_use_far_ends(far, "bench_pump");
   QApplication app(argc, argv);
-  dlg_set_message_box_hook([](const std::string &text, const std::string &caption) {
-    std::fprintf(stderr, "bench_pump: %s: %s\n", caption.c_str(), text.c_str());
-  });
   std::printf("load average before: %s\n", bench_load_average().c_str());
   HWND window = dlg_create(DialogFunc);
 
   double lowest = 1e30, highest_cpu = 0;
   uint64_t dropped = 0;
-  for (int view = HEX_VIEW_HEXADECIMAL; view <= HEX_VIEW_ICNI; ++view) {
+  for (int view = HEX_VIEW_HEXADECIMAL; view <= HEX_VIEW_TERMINAL; ++view) {
     if (only >= 0 && view != only)
       continue;
     dlg_user_choose(window, IDC_VIEW, view);
     for (bool time : {false, true}) {
+      if (time && view == HEX_VIEW_TERMINAL)
+        continue;  // the Time view is off there
       if ((hex_time.on != 0) != time)
         dlg_user_click(window, IDC_TIME);
-      const Case result = measure(window, seconds);
+      const BenchCase result = bench_measure(window, seconds);
       std::printf("%-11s Time %-3s: absorbed %7.0f and %7.0f kB/s, cpu %.2f s/s, dropped %llu\n",
                   hex_view[view], time ? "on" : "off", result.rate[0] / 1000, result.rate[1] / 1000,
                   result.cpu, static_cast<unsigned long long>(result.dropped));

@@ -31,7 +31,6 @@
 #include <QApplication>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -66,42 +65,17 @@ int main(int argc, char **argv) {
   const std::string dir = bench_scratch_dir("bench_screens");
   if (dir.empty())
     return 1;
-  setenv("KESTRELON_COM1", far[0].slave.c_str(), 1);
-  setenv("KESTRELON_COM2", far[1].slave.c_str(), 1);
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench_use_far_ends(far, "bench_screens");
   QApplication app(argc, argv);
-  dlg_set_message_box_hook([](const std::string &text, const std::string &caption) {
-    std::fprintf(stderr, "bench_screens: %s: %s\n", caption.c_str(), text.c_str());
-  });
   std::printf("load average before: %s\n", bench_load_average().c_str());
   HWND window = dlg_create(DialogFunc);
   window->show();
   dlg_user_choose(window, IDC_VIEW, HEX_VIEW_TERMINAL);
-  bench_run_events_for(0.5);
-
-  uint64_t read[2], dropped = 0;
-  for (int side : {0, 1}) {
-    read[side] = hex_capture_read_total(side);
-    dropped += hex_capture_dropped(side);
-  }
-  const double cpu = bench_cpu_seconds();
-  const auto start = std::chrono::steady_clock::now();
-  bench_run_events_for(seconds);
-  const double wall =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const double used = (bench_cpu_seconds() - cpu) / wall;
-  double rate[2];
-  uint64_t droppedNow = 0;
-  for (int side : {0, 1}) {
-    rate[side] = double(hex_capture_read_total(side) - read[side]) / wall;
-    droppedNow += hex_capture_dropped(side);
-  }
+  const BenchCase result = bench_measure(window, seconds);
   const TerminalScreens *screens = window->screens();
   std::printf("Port A %.0f kB/s, Port B %.0f kB/s; screens %dx%d, shown %s; dropped %llu\n",
-              rate[0] / 1000, rate[1] / 1000, screens->columns(0), screens->rows(0),
-              screens->isVisible() ? "yes" : "NO",
-              static_cast<unsigned long long>(droppedNow - dropped));
+              result.rate[0] / 1000, result.rate[1] / 1000, screens->columns(0), screens->rows(0),
+              screens->isVisible() ? "yes" : "NO", static_cast<unsigned long long>(result.dropped));
   std::printf("row 1 of Port A: %s\n", screens->text(0, 0, 0).c_str());
 
   hex_quit(window);
@@ -110,7 +84,7 @@ int main(int argc, char **argv) {
     bench_far_stop(end);
   std::filesystem::remove_all(dir);
   std::printf("load average after: %s\n", bench_load_average().c_str());
-  std::printf("terminal view: %.0f kB/s per port, cpu %.2f s/s\n", std::min(rate[0], rate[1]) / 1000,
-              used);
+  std::printf("terminal view: %.0f kB/s per port, cpu %.2f s/s\n",
+              std::min(result.rate[0], result.rate[1]) / 1000, result.cpu);
   return 0;
 }
