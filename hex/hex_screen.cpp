@@ -72,9 +72,9 @@ void put_screen(HWND window, int side) {
   put_cursor(window, screen);
 }
 
-// Bytes out on a port as typed keys go (the send side's): logged as sent.
-// Answers go out on the asking side's port, which need not be the send
-// port; behind bytes kept for another port they go at once.
+// An answer goes out on the asking side's port, which need not be the send
+// port, logged as sent. Bytes kept for another port (a message going out)
+// do not hold it back: it goes beside them at once.
 int send_answer(int port, const char *bytes, int length) {
   const auto *data = reinterpret_cast<const uint8_t *>(bytes);
   int written = hex_out_put(port, data, length);
