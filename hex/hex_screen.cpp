@@ -3,7 +3,14 @@
 // answers back to the asking side's port.
 #include "hex/hex_screen.h"
 
-#include "hex/hex_internal.h"
+#include "hex/hex_display.h"
+#include "hex/hex_keys.h"
+#include "hex/hex_log.h"
+#include "hex/hex_port_out.h"
+#include "hex/hex_send.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -109,7 +116,7 @@ void hex_screens_update(HWND window) {
                   hex_portnames[hex_obj[side].port & (HEX_PORTS - 1)]);
     dlg_screen_set_title(window, side, title);
   }
-  dlg_screen_set_focus_mark(window, hex_send_side(window));
+  dlg_screen_set_focus_mark(window, hex_send_side());
 }
 
 void hex_screens_reset(HWND window) {
@@ -131,7 +138,7 @@ void hex_screens_notify(HWND window, const DlgNotify &notify) {
   }
   // Keys are encoded by the screen they are typed into: its modes decide
   // (an application's cursor keys, a bracketed paste).
-  HexScreen &screen = screen_of(window, hex_send_side(window));
+  HexScreen &screen = screen_of(window, hex_send_side());
   if (notify.code == EN_SCREEN_PASTE) {
     const std::string bytes = hex_screen_paste(screen, notify.text, notify.length);
     if (!bytes.empty())

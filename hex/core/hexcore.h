@@ -104,6 +104,12 @@ struct hex_obj_t {
   HexScreen *screen;  // the Terminal view's screen, made when first needed (hex_screen_of)
 };
 
+// The record's parser and decoder fields as at start, its settings kept: a
+// frame or sequence one device left unfinished is never finished by bytes
+// of another device, or of the same device after it went. The Terminal
+// view's screen keeps what it shows, as a terminal does when its line changes.
+void hex_restart_decoders(hex_obj_t &record);
+
 // --- Name tables (the drop-down lists' entries, in list order) -----------------
 
 extern const char hex_portnames[16][6];
