@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "resources/keys.h"  // the key codes of WM_KEYDOWN and WM_CHAR
+#include "resources/keys.h"         // the key codes of WM_KEYDOWN and WM_CHAR
+#include "resources/screen_cell.h"  // what a cell of the Terminal view's screens shows
 
 struct DlgWindow;  // the main dialog; opaque to the core
 using HWND = DlgWindow *;
@@ -43,7 +44,18 @@ enum : unsigned {
   CBN_DROPDOWN = 7,
   CBN_CLOSEUP = 8,
   EN_MSGFILTER = 0x0700,  // WM_NOTIFY from the pane: a key before it acts
+  // WM_NOTIFY from the Terminal view's screens (idFrom 101): a key (msg
+  // WM_KEYDOWN, wParam its virtual-key code) or a character (msg WM_CHAR,
+  // wParam its code point) typed, with DlgNotify::modifiers; text pasted
+  // (DlgNotify::text, UTF-8); the screen size the pane gives (wParam
+  // MAKEWPARAM(columns, rows); 0 for the default size).
+  EN_SCREEN_KEY = 0x0701,
+  EN_SCREEN_PASTE = 0x0702,
+  EN_SCREEN_SIZE = 0x0703,
 };
+
+// Modifier bits of EN_SCREEN_KEY.
+enum : int { DLG_MOD_SHIFT = 1, DLG_MOD_ALT = 2, DLG_MOD_CTRL = 4 };
 
 constexpr uintptr_t MAKEWPARAM(unsigned low, unsigned high) {
   return uintptr_t((low & 0xFFFFu) | ((high & 0xFFFFu) << 16));
@@ -58,6 +70,9 @@ struct DlgNotify {
   unsigned code;  // EN_MSGFILTER
   unsigned msg;   // WM_KEYDOWN (wParam: virtual-key code) or WM_CHAR (wParam: character)
   uintptr_t wParam;
+  int modifiers = 0;             // EN_SCREEN_KEY: DLG_MOD_* bits
+  const char *text = nullptr;    // EN_SCREEN_PASTE
+  int length = 0;
 };
 
 // Button states.
@@ -196,6 +211,23 @@ int dlg_pane_key_down(HWND window, int id, int virtualKey);
 // The pane acts on a navigation or editing key-down as if typed, without the
 // key filter (the terminal moving its cursor).
 void dlg_pane_act_on_key(HWND window, int id, int virtualKey);
+
+// --- The Terminal view's screens ---------------------------------------------------
+// Two terminal screens, Port A's (side 0) and Port B's (side 1), that take
+// the pane's place while shown; each keeps its cells while hidden. Each is
+// headed by its title and its size; the screen with the focus mark is the
+// one keys are typed into. Keys, pastes and the size the pane gives come as
+// WM_NOTIFY (EN_SCREEN_KEY, EN_SCREEN_PASTE, EN_SCREEN_SIZE).
+
+void dlg_screens_show(HWND window, bool on);
+// A screen's size in rows and columns; its cells become blanks.
+void dlg_screen_set_size(HWND window, int side, int rows, int columns);
+void dlg_screen_set_title(HWND window, int side, const char *title);
+// `count` cells of a row from `column` on; only they are drawn again.
+void dlg_screen_put(HWND window, int side, int row, int column, const ScreenCell *cells,
+                    int count);
+void dlg_screen_set_cursor(HWND window, int side, int row, int column, bool visible);
+void dlg_screen_set_focus_mark(HWND window, int side);
 
 // --- Timers ---------------------------------------------------------------------
 

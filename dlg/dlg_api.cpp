@@ -2,6 +2,7 @@
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
 #include "resources/glyphs.h"
+#include "pane/pane_screens.h"
 #include "pane/pane_view.h"
 
 #include <QAbstractButton>
@@ -250,7 +251,10 @@ void dlg_check_radio(HWND window, int first, int last, int check) {
 void dlg_set_focus(HWND window, int id) {
   if (!window)
     return;
-  if (QWidget *widget = window->control(id))
+  QWidget *widget = window->control(id);
+  if (id == IDC_PANE && window->screens() && !window->screens()->isHidden())
+    widget = window->screens();
+  if (widget)
     widget->setFocus(Qt::OtherFocusReason);
 }
 
@@ -637,4 +641,43 @@ void dlg_user_type(HWND window, int id, const char *text) {
   list->setFocus(Qt::MouseFocusReason);
   list->lineEdit()->selectAll();
   list->lineEdit()->insert(fromBytes(text));
+}
+
+// --- The Terminal view's screens -----------------------------------------------------------
+
+namespace {
+
+TerminalScreens *screensOf(HWND window) { return window ? window->screens() : nullptr; }
+
+}  // namespace
+
+void dlg_screens_show(HWND window, bool on) {
+  if (window)
+    window->showScreens(on);
+}
+
+void dlg_screen_set_size(HWND window, int side, int rows, int columns) {
+  if (TerminalScreens *screens = screensOf(window))
+    screens->setScreenSize(side, rows, columns);
+}
+
+void dlg_screen_set_title(HWND window, int side, const char *title) {
+  if (TerminalScreens *screens = screensOf(window))
+    screens->setTitle(side, fromPath(title));
+}
+
+void dlg_screen_put(HWND window, int side, int row, int column, const ScreenCell *cells,
+                    int count) {
+  if (TerminalScreens *screens = screensOf(window))
+    screens->putCells(side, row, column, cells, count);
+}
+
+void dlg_screen_set_cursor(HWND window, int side, int row, int column, bool visible) {
+  if (TerminalScreens *screens = screensOf(window))
+    screens->setCursor(side, row, column, visible);
+}
+
+void dlg_screen_set_focus_mark(HWND window, int side) {
+  if (TerminalScreens *screens = screensOf(window))
+    screens->setFocusSide(side);
 }

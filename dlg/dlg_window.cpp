@@ -1,5 +1,6 @@
 #include "dlg/dlg_window.h"
 
+#include "pane/pane_screens.h"
 #include "pane/pane_view.h"
 
 #include <QAbstractButton>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -168,6 +170,7 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
       send(WM_NOTIFY, uintptr_t(IDC_PANE), reinterpret_cast<intptr_t>(&notify));
       return int(notify.wParam);
     });
+    makeScreens();
     return pane_;
   }
   case ControlKind::PushButton: {
@@ -225,6 +228,68 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
   return new QWidget(this);
 }
 
+void DlgWindow::makeScreens() {
+  screens_ = new TerminalScreens(this);
+  screens_->hide();
+  auto notify = [this](DlgNotify notice) {
+    send(WM_NOTIFY, uintptr_t(IDC_PANE), reinterpret_cast<intptr_t>(&notice));
+  };
+  screens_->onKey = [notify](int key, int modifiers) {
+    DlgNotify n{IDC_PANE, EN_SCREEN_KEY, WM_KEYDOWN, uintptr_t(unsigned(key))};
+    n.modifiers = modifiers;
+    notify(n);
+  };
+  screens_->onChar = [notify](char32_t character, int modifiers) {
+    DlgNotify n{IDC_PANE, EN_SCREEN_KEY, WM_CHAR, uintptr_t(character)};
+    n.modifiers = modifiers;
+    notify(n);
+  };
+  screens_->onPaste = [notify](const std::string &text) {
+    DlgNotify n{IDC_PANE, EN_SCREEN_PASTE, 0, 0};
+    n.text = text.data();
+    n.length = int(text.size());
+    notify(n);
+  };
+  screens_->onSizeWanted = [notify](int rows, int columns) {
+    notify(DlgNotify{IDC_PANE, EN_SCREEN_SIZE, 0,
+                     MAKEWPARAM(unsigned(columns), unsigned(rows))});
+  };
+}
+
+void DlgWindow::showScreens(bool on) {
+  if (!screens_ || screens_->isHidden() != on)
+    return;
+  QWidget *from = on ? static_cast<QWidget *>(pane_) : screens_;
+  QWidget *to = on ? static_cast<QWidget *>(screens_) : pane_;
+  const bool hadFocus = from->hasFocus();
+  to->setGeometry(from->geometry());
+  to->show();
+  from->hide();
+  if (hadFocus)
+    to->setFocus(Qt::OtherFocusReason);
+  if (on)
+    growForScreens();
+}
+
+void DlgWindow::growForScreens() {
+  // The window grows, as far as the desktop allows and the least it can, so
+  // that both screens show at the pane's font; it never shrinks.
+  const QRect desktop = screen() ? screen()->availableGeometry() : QRect(0, 0, 1 << 14, 1 << 14);
+  const QSize frame = frameGeometry().size() - size();
+  QSize best;
+  for (bool beside : {false, true}) {
+    const QSize need = screens_->sizeForFullFont(beside) - screens_->size();
+    const QSize grown = size() + need.expandedTo(QSize(0, 0));
+    if (grown.width() + frame.width() > desktop.width() ||
+        grown.height() + frame.height() > desktop.height())
+      continue;
+    if (best.isEmpty() || grown.width() * grown.height() < best.width() * best.height())
+      best = grown;
+  }
+  if (!best.isEmpty() && best != size())
+    resize(best);
+}
+
 void DlgWindow::connectCombo(int id, DlgComboBox *combo) {
   connect(combo, &QComboBox::activated, this, [this, id](int) { command(id, CBN_SELCHANGE); });
   connect(combo, &DlgComboBox::popupShown, this, [this, id] { command(id, CBN_DROPDOWN); });
@@ -273,6 +338,8 @@ void DlgWindow::layoutControls() {
       rect.setHeight(rect.height() + dy);
     placement.widget->setGeometry(rect);
   }
+  if (screens_)
+    screens_->setGeometry(pane_->geometry());
 }
 
 void DlgWindow::resizeEvent(QResizeEvent *event) {
@@ -298,6 +365,8 @@ int DlgWindow::controlIdOf(QWidget *widget) const {
   for (QWidget *w = widget; w; w = w->parentWidget()) {
     if (w == this)
       return 0;
+    if (w == screens_)
+      return IDC_PANE;  // in the pane's place
     for (const auto &[id, control] : controls_)
       if (control == w)
         return id;

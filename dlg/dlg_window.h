@@ -13,6 +13,7 @@
 #include <vector>
 
 class DisplayPane;
+class TerminalScreens;
 class QButtonGroup;
 class QEventLoop;
 class QSocketNotifier;
@@ -49,6 +50,9 @@ public:
   const DialogControl *templateOf(int id) const;
   QButtonGroup *radioGroupOf(int id) const;
   DisplayPane *pane() const { return pane_; }
+  // The Terminal view's screens, in the pane's place while shown.
+  TerminalScreens *screens() const { return screens_; }
+  void showScreens(bool on);
 
   // Dialog units -> pixels, from the dialog font's average character size.
   QRect toPixels(int x, int y, int width, int height) const;
@@ -89,6 +93,8 @@ private:
   void build();
   QWidget *makeControl(const DialogControl &control);
   void connectCombo(int id, DlgComboBox *combo);
+  void makeScreens();
+  void growForScreens();
   void onFocusChanged(QWidget *old, QWidget *now);
   void layoutControls();
   void computeDefaultSize();
@@ -106,6 +112,7 @@ private:
   std::map<int, Watch> watches_;  // by descriptor; a stopped watch stays, disabled
   std::vector<Placement> placements_;
   DisplayPane *pane_ = nullptr;
+  TerminalScreens *screens_ = nullptr;
   int baseX_ = 6;
   int baseY_ = 13;
   QSize templateSize_;

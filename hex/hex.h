@@ -19,6 +19,7 @@
 #include "hex/hex_reconnect.h"
 #include "hex/hex_display.h"
 #include "hex/hex_terminal.h"
+#include "hex/hex_screen.h"
 #include "hex/hex_keys.h"
 #include "hex/hex_send.h"
 #include "hex/hex_framing.h"

@@ -40,6 +40,11 @@ public:
   void ansi_clear_line() override;
   void ansi_clear_all() override;
   void ansi_goto(int line, int column) override;
+  // The Terminal view's (hex/hex_screen.cpp).
+  void screen_changed(HexScreen &screen, int row, int column, int rows, int columns) override;
+  void screen_cursor(HexScreen &screen) override;
+  void screen_answer(int port, const char *bytes, int length) override;
+  void record(int port, const char *text, int length) override;
 
 private:
   HWND window_;

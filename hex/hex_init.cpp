@@ -7,6 +7,7 @@
 #include "hex/hex_log.h"
 #include "hex/hex_msgbox.h"
 #include "hex/hex_reconnect.h"
+#include "hex/hex_screen.h"
 #include "hex/hex_send.h"
 #include "hex/hex_settings.h"
 #include "hex/hex_side.h"
@@ -243,6 +244,7 @@ void hex_quit(HWND window) {
       record.open = 0;
   }
   hex_reconnect_stop(window);
+  hex_screens_release();
   hex_log_close(window);
   hex_pcap_close(window);
   hex_capture_stop(window);

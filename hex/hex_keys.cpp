@@ -14,13 +14,11 @@
 #include "resources/ids.h"
 #include "ser/ser.h"
 
-namespace {
-
 // The one place key bytes are written: on the send port, and logged as sent
 // as far as they went out. Nothing goes while the send side's own port is not
 // open (its port index may name the other side's line), nor while a transfer
 // runs.
-int send_key_bytes(HWND dialog, const char *bytes, int length) {
+int hex_send_key_bytes(HWND dialog, const char *bytes, int length) {
   // A transfer holds the port: a key's bytes would go into its stream.
   if (!hex_send_side_open(dialog) || hex_transfer_running())
     return HEX_KEY_NOT_SENT;
@@ -43,13 +41,15 @@ int send_key_bytes(HWND dialog, const char *bytes, int length) {
   return written;
 }
 
+namespace {
+
 // Where a key's bytes go out.
 enum class KeyViews { AnsiOnly, Every };
 
 int send_key(HWND dialog, const char *bytes, int length, KeyViews views) {
   if (views == KeyViews::AnsiOnly && hex_view_mode != HEX_VIEW_ANSI)
     return 0;
-  return send_key_bytes(dialog, bytes, length);
+  return hex_send_key_bytes(dialog, bytes, length);
 }
 
 }  // namespace

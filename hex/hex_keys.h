@@ -23,6 +23,10 @@ int hex_ansi_pg_dn(HWND dialog);    // Page Down: ESC O S
 int hex_ansi_return(HWND dialog);   // Enter: CR LF
 int hex_ansi_escape(HWND dialog);   // Esc: ESC, in every view
 int hex_ansi_back(HWND dialog);     // Delete: BS, in every view
+// The bytes of a typed key, as they go out on the send port: refused
+// (HEX_KEY_NOT_SENT) while its side's port is not open or a transfer runs,
+// logged as sent as far as they went out.
+int hex_send_key_bytes(HWND dialog, const char *bytes, int length);
 // A typed character, one byte, in every view. In the ANSI view the pane
 // shows the caret's screen first; what local echo shows of the key is in
 // the send port's sent colour.

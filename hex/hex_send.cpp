@@ -89,7 +89,7 @@ int hex_read_hex_message(HWND dialog, const char *text, uint8_t *bytes) {
   char why[sizeof g_refusal];
   if (hex_hex_form_check(text, why, sizeof why) >= 0) {
     std::memcpy(g_refusal, why, sizeof why);
-    dlg_set_text(dialog, IDC_XFER_STATUS, g_refusal);
+    hex_status_show(dialog, g_refusal);
     return -1;
   }
   return hex_hexstr_to_bin(text, bytes, HEX_BUF_SIZE);

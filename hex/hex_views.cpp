@@ -1,6 +1,7 @@
 // View and frame-type choices, and whether the user has text selected.
 #include "hex/hex_views.h"
 
+#include "hex/hex_screen.h"
 #include "hex/hex_state.h"
 #include "resources/ids.h"
 
@@ -23,15 +24,17 @@ void set_view(int32_t view) {
 
 void hex_apply_view_layout(HWND window) {
   dlg_pane_set_wrap(window, IDC_PANE, hex_view_mode != HEX_VIEW_ANSI);
+  hex_screens_show(window, hex_view_mode == HEX_VIEW_TERMINAL);
 }
 
 void hex_ViewSelChange(HWND window, unsigned, uintptr_t, intptr_t) {
   int view = dlg_combo_get_sel(window, IDC_VIEW);
-  if (view >= HEX_VIEW_HEXADECIMAL && view <= HEX_VIEW_ICNI) {
+  if (view >= HEX_VIEW_HEXADECIMAL && view <= HEX_VIEW_TERMINAL) {
     set_view(view);
-    // ASCII and ANSI send typed text; the terminal echoes for itself.
-    hex_ascii = (view == HEX_VIEW_ASCII || view == HEX_VIEW_ANSI) ? 1 : 0;
-    set_local_echo(window, view != HEX_VIEW_ANSI);
+    // ASCII and the terminals send typed text; a terminal echoes for itself.
+    const bool terminal = view == HEX_VIEW_ANSI || view == HEX_VIEW_TERMINAL;
+    hex_ascii = (view == HEX_VIEW_ASCII || terminal) ? 1 : 0;
+    set_local_echo(window, !terminal);
     hex_apply_view_layout(window);
   }
   dlg_set_focus(window, IDC_PANE);

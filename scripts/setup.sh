@@ -16,6 +16,7 @@ done
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
+  libvterm-dev  # the Terminal view's screens
   libgtest-dev
   socat lrzsz
   ncurses-bin ncurses-base

@@ -8,6 +8,7 @@
 #include "hex/hex_keys.h"
 #include "hex/hex_log.h"
 #include "hex/hex_reconnect.h"
+#include "hex/hex_screen.h"
 #include "hex/hex_send.h"
 #include "hex/hex_settings.h"
 #include "hex/hex_side.h"
@@ -152,13 +153,23 @@ constexpr CommandRoute kCommandRoutes[] = {
     {IDC_TIME, hex_timeChanged},
     {IDC_XFER_SEND, [](HWND w) { hex_send_file = checked(w, IDC_XFER_SEND) ? 1 : 0; }},
     {IDC_XFER_GET, [](HWND w) { hex_send_file = checked(w, IDC_XFER_GET) ? 0 : 1; }},
-    {IDC_SEND_PORT_A, [](HWND w) { hex_choose_send_side(w, HEX_SIDE_A); }},
-    {IDC_SEND_PORT_B, [](HWND w) { hex_choose_send_side(w, HEX_SIDE_B); }},
+    // The Terminal view's focus mark follows the send side.
+    {IDC_SEND_PORT_A,
+     [](HWND w) {
+       hex_choose_send_side(w, HEX_SIDE_A);
+       hex_screens_update(w);
+     }},
+    {IDC_SEND_PORT_B,
+     [](HWND w) {
+       hex_choose_send_side(w, HEX_SIDE_B);
+       hex_screens_update(w);
+     }},
     {IDC_OPEN_A, [](HWND w) { show_open_state(w, HEX_SIDE_A); }},
     {IDC_OPEN_B, [](HWND w) { show_open_state(w, HEX_SIDE_B); }},
     {IDC_CLEAR,
      [](HWND w) {
        dlg_pane_set_text(w, IDC_PANE, "", 0);
+       hex_screens_reset(w);
        dlg_set_focus(w, IDC_PANE);
      }},
     {IDC_SEND, send_edited},
@@ -181,6 +192,7 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     if (notification != CBN_SELCHANGE)
       return 0;
     route.handler(window, message, wParam, lParam);
+    hex_screens_update(window);  // a screen's heading names its port
     return 1;
   }
   // The message field's text joins the history when the field is left.
@@ -257,6 +269,10 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
       // The pane acts on what the filter leaves in the notification.
       const HexKeyKind kind = notify->msg == WM_KEYDOWN ? HexKeyKind::Down : HexKeyKind::Char;
       notify->wParam = uintptr_t(hex_key_filter(window, kind, int(notify->wParam)).act);
+      return 1;
+    }
+    if (notify && notify->idFrom == IDC_PANE) {
+      hex_screens_notify(window, *notify);
       return 1;
     }
     return 0;

@@ -4,7 +4,7 @@
 //   cmake --build build --target bench_pump
 //   QT_QPA_PLATFORM=offscreen ./build/bench/pump/bench_pump [seconds per case] [view]
 //
-// (default 3 seconds; all views, or the one numbered 0 to 5).
+// (default 3 seconds; all views, or the one numbered 0 to 6).
 //
 // The real window (offscreen, shown, so the pane paints as on a screen) with
 // its own dialog procedure, timers and readiness messages; COM1 and COM2 are
@@ -23,6 +23,7 @@
 // with the lowest per-port rate and the highest CPU of all cases and the
 // bytes dropped in all of them. Targets: >= 300 kB/s per port with both
 // ports flooded, cpu <= 0.5 s/s, 0 dropped in the Hexadecimal view.
+#include "bench/bench_flood.h"
 #include "bench/bench_scratch.h"
 #include "dlg/dlg.h"
 #include "hex/hex.h"
@@ -30,109 +31,24 @@
 #include "shell/shell.h"
 
 #include <QApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <pty.h>
 #include <random>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
-struct Far {
-  int master = -1;
-  pid_t writer = -1;
-  std::string slave;
-};
-
-// A pseudo-terminal whose far end a child process floods for ever (until it
-// is killed or the pair goes away).
-Far flooded_pair(uint32_t seed) {
-  Far far;
-  int slave = -1;
-  char name[256] = {};
-  if (openpty(&far.master, &slave, name, nullptr, nullptr) != 0) {
-    std::perror("bench_pump: openpty");
-    std::exit(1);
-  }
-  termios raw{};
-  tcgetattr(far.master, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(far.master, TCSANOW, &raw);
-  close(slave);
-  far.slave = name;
+// Random bytes, the same for every case.
+std::string random_block(uint32_t seed) {
   std::mt19937 random(seed);
-  std::vector<unsigned char> block(64 * 1024);
-  for (unsigned char &b : block)
-    b = static_cast<unsigned char>(random());
-  far.writer = fork();
-  if (far.writer == 0) {
-    for (size_t at = 0;; at = (at + 4093) % (block.size() - 4096))
-      if (write(far.master, block.data() + at, 4096) < 0)
-        _exit(0);
-  }
-  return far;
-}
-
-double cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
-std::string load_average() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one + " " + five + " " + fifteen;
-}
-
-void run_events_for(double seconds) {
-  QEventLoop loop;
-  QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-struct Case {
-  double rate[2];  // bytes per second, each port
-  double cpu;      // seconds per second
-  uint64_t dropped;
-};
-
-Case measure(HWND window, double seconds) {
-  dlg_user_click(window, IDC_CLEAR);
-  run_events_for(0.5);
-  uint64_t read[2], dropped = 0;
-  for (int side : {0, 1}) {
-    read[side] = hex_capture_read_total(side);
-    dropped += hex_capture_dropped(side);
-  }
-  const double cpu = cpu_seconds();
-  const auto start = std::chrono::steady_clock::now();
-  run_events_for(seconds);
-  const double wall =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  Case result{};
-  result.cpu = (cpu_seconds() - cpu) / wall;
-  for (int side : {0, 1}) {
-    result.rate[side] = double(hex_capture_read_total(side) - read[side]) / wall;
-    result.dropped += hex_capture_dropped(side);
-  }
-  result.dropped -= dropped;
-  return result;
+  std::string block(64 * 1024, '\0');
+  for (char &b : block)
+    b = char(random());
+  return block;
 }
 
 }  // namespace
@@ -141,31 +57,28 @@ int main(int argc, char **argv) {
   const double seconds = argc > 1 ? std::max(0.5, std::atof(argv[1])) : 3.0;
   const int only = argc > 2 ? std::atoi(argv[2]) : -1;
   // The far ends first: the writers are forked before any thread exists.
-  Far far[2] = {flooded_pair(1), flooded_pair(2)};
+  BenchFar far[2] = {bench_flooded_pair(random_block(1), 4093),
+                     bench_flooded_pair(random_block(2), 4093)};
   const std::string dir = bench_scratch_dir("bench_pump");
   if (dir.empty())
     return 1;
-  setenv("KESTRELON_COM1", far[0].slave.c_str(), 1);
-  setenv("KESTRELON_COM2", far[1].slave.c_str(), 1);
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench_use_far_ends(far, "bench_pump");
   QApplication app(argc, argv);
-  dlg_set_message_box_hook([](const std::string &text, const std::string &caption) {
-    std::fprintf(stderr, "bench_pump: %s: %s\n", caption.c_str(), text.c_str());
-  });
-  std::printf("load average before: %s\n", load_average().c_str());
+  std::printf("load average before: %s\n", bench_load_average().c_str());
   HWND window = dlg_create(DialogFunc);
 
   double lowest = 1e30, highest_cpu = 0;
   uint64_t dropped = 0;
-  for (int view = HEX_VIEW_HEXADECIMAL; view <= HEX_VIEW_ICNI; ++view) {
+  for (int view = HEX_VIEW_HEXADECIMAL; view <= HEX_VIEW_TERMINAL; ++view) {
     if (only >= 0 && view != only)
       continue;
     dlg_user_choose(window, IDC_VIEW, view);
     for (bool time : {false, true}) {
+      if (time && view == HEX_VIEW_TERMINAL)
+        continue;  // the Time view is off there
       if ((hex_time.on != 0) != time)
         dlg_user_click(window, IDC_TIME);
-      const Case result = measure(window, seconds);
+      const BenchCase result = bench_measure(window, seconds);
       std::printf("%-11s Time %-3s: absorbed %7.0f and %7.0f kB/s, cpu %.2f s/s, dropped %llu\n",
                   hex_view[view], time ? "on" : "off", result.rate[0] / 1000, result.rate[1] / 1000,
                   result.cpu, static_cast<unsigned long long>(result.dropped));
@@ -177,13 +90,10 @@ int main(int argc, char **argv) {
   }
   hex_quit(window);
   dlg_destroy(window);
-  for (Far &end : far) {
-    kill(end.writer, SIGTERM);
-    waitpid(end.writer, nullptr, 0);
-    close(end.master);
-  }
+  for (BenchFar &end : far)
+    bench_far_stop(end);
   std::filesystem::remove_all(dir);
-  std::printf("load average after: %s\n", load_average().c_str());
+  std::printf("load average after: %s\n", bench_load_average().c_str());
   std::printf("capture: absorbed %.0f kB/s per port, cpu %.2f s/s, dropped %llu\n", lowest / 1000,
               highest_cpu, static_cast<unsigned long long>(dropped));
   return 0;

@@ -34,6 +34,9 @@ void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp
   case HEX_VIEW_ICNI:
     hex_parse_icni(record, port, stamp, bytes, count, sink);
     break;
+  case HEX_VIEW_TERMINAL:
+    hex_screen_receive(record, port, buffer, count, sink);
+    break;
   default:
     break;
   }

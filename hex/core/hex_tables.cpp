@@ -12,7 +12,7 @@ const char hex_parity[5][6] = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
 const char hex_flow[3][5] = {"RTS", "XON", "NONE"};
 const char hex_sum[4][6] = {"CRC16", "CRC32", "SUM", "XOR"};
 const char hex_protocol[4][12] = {"Dump", "XModem", "XModem CRC", "XModem 1K"};
-const char hex_view[6][12] = {"Hexadecimal", "ASCII", "ANSI", "HDLC", "PPP", "ICNI"};
+const char hex_view[7][12] = {"Hexadecimal", "ASCII", "ANSI", "HDLC", "PPP", "ICNI", "Terminal"};
 const char hex_frame[4][8] = {"None", "HDLC", "PPP", "ICNI"};
 
 namespace {

@@ -101,7 +101,8 @@ int hex_time_chunk(HexTimeLines &lines, int port, HexDirection direction, uint32
 
 void hex_show_chunk(int32_t view, hex_obj_t &record, int port, uint16_t stamp, HexTimeLines &lines,
                     uint32_t ms, char *buffer, int count, HexSink &sink) {
-  if (!lines.on) {
+  // A screen is no record of time: the Time view is off while it is shown.
+  if (!lines.on || view == HEX_VIEW_TERMINAL) {
     hex_show_received(view, record, port, stamp, buffer, count, sink);
     return;
   }

@@ -32,6 +32,7 @@ enum HexView : int32_t {
   HEX_VIEW_HDLC = 3,
   HEX_VIEW_PPP = 4,
   HEX_VIEW_ICNI = 5,
+  HEX_VIEW_TERMINAL = 6,  // each side's screen as a terminal shows it
 };
 
 // Frame types, in the Frame Type list's order.
@@ -73,6 +74,8 @@ constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
 // ICNI decoder's length byte while none has been read.
 constexpr int32_t HEX_ICNI_NO_LENGTH = 255;
 
+struct HexScreen;  // a side's terminal screen (the Terminal view), see below
+
 // --- The per-side record ------------------------------------------------------------
 // One per side: index 0 Port A, index 1 Port B. Its settings are the side's
 // port and line; its parser and decoder fields are the state the byte-fed
@@ -106,11 +109,13 @@ struct hex_obj_t {
   int32_t frame_check = HEX_CHECK_NONE;
   uint64_t frames_good;
   uint64_t frames_bad;
+  HexScreen *screen;  // the Terminal view's screen, made when first needed (hex_screen_of)
 };
 
 // The record's parser and decoder fields as at start, its settings kept: a
 // frame or sequence one device left unfinished is never finished by bytes
-// of another device, or of the same device after it went.
+// of another device, or of the same device after it went. The Terminal
+// view's screen keeps what it shows, as a terminal does when its line changes.
 void hex_restart_decoders(hex_obj_t &record);
 
 // --- Name tables (the drop-down lists' entries, in list order) -----------------
@@ -123,7 +128,7 @@ extern const char hex_parity[5][6];
 extern const char hex_flow[3][5];
 extern const char hex_sum[4][6];
 extern const char hex_protocol[4][12];
-extern const char hex_view[6][12];
+extern const char hex_view[7][12];
 extern const char hex_frame[4][8];
 
 // Flow list text -> SioFlow mode letter: 'H' for "R...", 'S' for "X...", else 'N'.
@@ -234,6 +239,19 @@ public:
   // the first), each as received: 00 to 99.
   virtual void ansi_goto(int /*line*/, int /*column*/) {}
 
+  // The Terminal view (hex_screen_receive). Cells of `screen` changed: rows
+  // row .. row + rows - 1, columns column .. column + columns - 1.
+  virtual void screen_changed(HexScreen & /*screen*/, int /*row*/, int /*column*/, int /*rows*/,
+                              int /*columns*/) {}
+  // Its cursor moved, or was hidden or shown.
+  virtual void screen_cursor(HexScreen & /*screen*/) {}
+  // What the far end asked the terminal for (a device status or cursor
+  // position report), to be written back out on `port`.
+  virtual void screen_answer(int /*port*/, const char * /*bytes*/, int /*length*/) {}
+  // Received text that goes into the log as the ASCII view shows it, while
+  // the screen, not the pane, shows it.
+  virtual void record(int /*port*/, const char * /*text*/, int /*length*/) {}
+
 protected:
   ~HexSink() = default;
 };
@@ -241,9 +259,10 @@ protected:
 // A chunk received on `port`, the port of the side whose record is
 // `record`, as the view shows it: the Hexadecimal view its hex text, the
 // ASCII view the bytes as they are, the ANSI view what its terminal makes of
-// them (hex_parse_ansi). The frame views hand the chunk to their decoder and
+// them (hex_parse_ansi), the Terminal view the side's screen
+// (hex_screen_receive). The frame views hand the chunk to their decoder and
 // head each frame with `stamp`. Every parser and decoder keeps its state in
-// `record`, so the two directions of a link never mix. A view outside 0..5
+// `record`, so the two directions of a link never mix. A view outside 0..6
 // drops the bytes. `buffer` holds the `count` bytes and room for the text
 // the view writes back into it (3 x count + 1 for the Hexadecimal view).
 void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp, char *buffer,
@@ -650,3 +669,91 @@ private:
   int32_t interfaces_[HEX_PORTS][2];  // [port][0 PPP, 1 serial]: its number, -1 none yet
   uint32_t described_ = 0;
 };
+
+// --- The Terminal view's screens --------------------------------------------------------
+// Each side has a screen of its own, a VT100/xterm terminal emulated by
+// libvterm: text overwrites at the cursor, and cursor addressing, erasures,
+// insert and delete of lines and characters, scroll regions, the alternate
+// screen, colours and attributes, line wrap and the far end's status
+// requests behave as on a terminal. Received bytes are UTF-8. The screen is
+// a byte-fed routine like the others: what it leaves unfinished (a sequence,
+// a character's bytes) waits in it for the next chunk.
+
+constexpr int HEX_SCREEN_ROWS = 24;  // a screen's size unless the pane gives one
+constexpr int HEX_SCREEN_COLUMNS = 80;
+constexpr int HEX_SCREEN_MIN = 2;          // the fewest rows or columns a screen has
+constexpr int HEX_SCREEN_MAX = 500;        // the most
+constexpr int HEX_SCREEN_CELL_CHARS = 6;   // a character and its combining marks
+constexpr int HEX_SCREEN_KEY_MAX = 64;     // bytes one key makes at most
+
+enum HexScreenAttribute : uint8_t {
+  HEX_CELL_BOLD = 1,
+  HEX_CELL_UNDERLINE = 2,
+  HEX_CELL_ITALIC = 4,
+  HEX_CELL_BLINK = 8,
+  HEX_CELL_STRIKE = 16,
+  HEX_CELL_REVERSE = 32,  // already applied to the colours
+};
+
+// What one cell shows. The colours are 0xRRGGBB, reverse video applied; a
+// wide character's right half is a cell of width 0.
+struct HexScreenCell {
+  uint32_t chars[HEX_SCREEN_CELL_CHARS];  // code points, 0 behind the last; none: blank
+  int32_t width;
+  uint32_t foreground;
+  uint32_t background;
+  uint8_t attributes;  // HexScreenAttribute bits
+};
+
+// A side's screen, made at its first use (80 x 24); hex_screen_release
+// frees it. Both leave the rest of the record alone.
+HexScreen &hex_screen_of(hex_obj_t &record);
+void hex_screen_release(hex_obj_t &record);
+
+// `count` bytes received on `port` for the side whose record is `record`:
+// fed to its screen; the changed cells, the cursor and the answers the far
+// end asked for go into the sink, and the bytes as they came to its log
+// record (sink.record).
+void hex_screen_receive(hex_obj_t &record, int port, const char *bytes, int count, HexSink &sink);
+
+// Size (rows and columns, clamped to HEX_SCREEN_MIN .. HEX_SCREEN_MAX): the
+// text is kept from the top left; the whole screen counts as changed.
+void hex_screen_resize(HexScreen &screen, int rows, int columns, HexSink &sink);
+void hex_screen_size(const HexScreen &screen, int *rows, int *columns);
+// Back to a new terminal's state: empty, cursor home, modes and colours reset.
+void hex_screen_reset(HexScreen &screen, HexSink &sink);
+
+// A cell (a blank outside the screen), and the cursor.
+void hex_screen_cell(const HexScreen &screen, int row, int column, HexScreenCell *cell);
+void hex_screen_cursor(const HexScreen &screen, int *row, int *column, bool *visible);
+
+// The keyboard: keys by their virtual-key codes (HexScreenKey) and modifier
+// bits (HexScreenModifier) as the terminal encodes them for its modes (an
+// application's cursor keys, for instance), into `out` (HEX_SCREEN_KEY_MAX
+// bytes). Returns the bytes made; 0 for a key it has no bytes for.
+enum HexScreenKey : int {
+  HEX_SCREEN_KEY_BACK = 8,
+  HEX_SCREEN_KEY_TAB = 9,
+  HEX_SCREEN_KEY_RETURN = 13,
+  HEX_SCREEN_KEY_ESCAPE = 27,
+  HEX_SCREEN_KEY_PAGE_UP = 33,
+  HEX_SCREEN_KEY_PAGE_DOWN = 34,
+  HEX_SCREEN_KEY_END = 35,
+  HEX_SCREEN_KEY_HOME = 36,
+  HEX_SCREEN_KEY_LEFT = 37,
+  HEX_SCREEN_KEY_UP = 38,
+  HEX_SCREEN_KEY_RIGHT = 39,
+  HEX_SCREEN_KEY_DOWN = 40,
+  HEX_SCREEN_KEY_INSERT = 45,
+  HEX_SCREEN_KEY_DELETE = 46,
+  HEX_SCREEN_KEY_F1 = 112,  // F1 .. F12 follow on
+  HEX_SCREEN_KEY_F12 = 123,
+};
+enum HexScreenModifier : int { HEX_MOD_SHIFT = 1, HEX_MOD_ALT = 2, HEX_MOD_CTRL = 4 };
+int hex_screen_key(HexScreen &screen, int key, int modifiers, char *out);
+// A typed character (a Unicode code point) with its modifiers: Ctrl+A is
+// 01, Alt+x is ESC x.
+int hex_screen_char(HexScreen &screen, uint32_t character, int modifiers, char *out);
+// Pasted text (UTF-8) as the terminal sends it: line breaks as CR, and
+// bracketed when the far end asked for that.
+std::string hex_screen_paste(HexScreen &screen, const char *text, int length);
