@@ -293,6 +293,12 @@ int hex_ansi_char(HWND dialog, int character);
 // Send is refused until all of it has gone.
 void hex_send_msg(HWND dialog);
 
+// Bytes to `port` as Send puts them out, echoed (with local echo) and logged
+// as sent: as text, or as hex text on a line of their own. Returns the bytes
+// taken, 0 while another port's bytes wait to go out, or the serial
+// library's negative code.
+int hex_send_bytes(HWND dialog, int port, const uint8_t *bytes, int count, bool as_text);
+
 // The send side: the side whose Send Port button is on.
 int hex_send_side(HWND window);
 // 1 when the send side's own port is open, so what is sent can go out.

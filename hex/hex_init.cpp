@@ -2,6 +2,8 @@
 // history.
 #include "hex/hex_internal.h"
 
+#include "hex/hex_auto.h"
+
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -197,6 +199,7 @@ void hex_init(HWND window) {
 }
 
 void hex_quit(HWND window) {
+  hex_auto_stop(window);
   hex_transfer_stop(window);
   save_history(window);
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {

@@ -3,6 +3,7 @@
 #include "shell/shell.h"
 
 #include "hex/hex.h"
+#include "hex/hex_auto.h"
 #include "resources/ids.h"
 #include "shell/options.h"
 
@@ -198,6 +199,12 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
   }
 
+  // A macro's button, or its F key (an accelerator).
+  if (id >= IDC_MACRO_1 && id <= IDC_MACRO_12) {
+    hex_auto_macro(window, id - IDC_MACRO_1);
+    return 1;
+  }
+
   switch (id) {
   case IDOK: {
     // Enter where no control takes it. In the message field it sends the
@@ -291,6 +298,9 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
   case IDC_XFER_ABORT:
     hex_file_abort(window, message, wParam, lParam);
     return 1;
+  case IDC_MACRO_EDIT:
+    hex_auto_edit(window);
+    return 1;
 
   default:
     return 0;
@@ -312,6 +322,7 @@ int InitializeApp(HWND window, uintptr_t, intptr_t) {
   dlg_set_focus(window, IDC_PANE);
   hex_init(window);
   win_apply_start_options(window);  // the command line's choices
+  hex_auto_start(window);
   return 1;
 }
 
@@ -341,6 +352,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
       return 1;
     case TIMER_RECONNECT:
       hex_reconnect_tick(window);
+      return 1;
+    case TIMER_AUTO:
+      hex_auto_tick(window);
       return 1;
     default:
       return 0;

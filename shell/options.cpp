@@ -2,6 +2,7 @@
 #include "shell/options.h"
 
 #include "hex/hex.h"
+#include "hex/hex_auto.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
@@ -21,6 +22,7 @@ enum : int {
   OPT_FLOW,
   OPT_VIEW,
   OPT_LOG,
+  OPT_MACROS,
 };
 
 const option kLongOptions[] = {
@@ -33,6 +35,7 @@ const option kLongOptions[] = {
     {"flow", required_argument, nullptr, OPT_FLOW},
     {"view", required_argument, nullptr, OPT_VIEW},
     {"log", required_argument, nullptr, OPT_LOG},
+    {"macros", required_argument, nullptr, OPT_MACROS},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -204,10 +207,10 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
       return option_fault(optopt, argument);
     if (value == ':')
       return missing_value(optopt, argument);
-    if (value == OPT_LOG) {
+    if (value == OPT_LOG || value == OPT_MACROS) {
       if (*optarg == '\0')
-        return fault("empty file name for '--log'");
-      options.log = optarg;
+        return fault(std::string("empty file name for '--") + long_name(value) + "'");
+      (value == OPT_LOG ? options.log : options.macros) = optarg;
       continue;
     }
     const ListOption *list = list_option(value);
@@ -267,6 +270,7 @@ std::string win_usage() {
          view_words() +
          " (default hex)\n"
          "      --log=FILE         log all traffic into the HTML file FILE from the start\n"
+         "      --macros=FILE      macros and triggers from FILE (default kestrelon.macros)\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
@@ -291,6 +295,7 @@ WinStartOptions g_start;  // the options being started with
 
 void win_set_start_options(const WinStartOptions &options) {
   g_start = options;
+  hex_auto_set_path(options.macros.c_str());
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     hex_start_port[side] = win_start_port(options, side);
     if (!options.device[side].empty())

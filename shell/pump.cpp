@@ -5,6 +5,7 @@
 #include "shell/shell.h"
 
 #include "hex/hex.h"
+#include "hex/hex_auto.h"
 #include "resources/ids.h"
 
 void win_init_periodic(HWND window) {
@@ -41,10 +42,14 @@ void win_periodic(HWND window) {
     if (piece.count <= 0)
       continue;
     buffer[piece.count] = 0;
+    // The triggers see the bytes before the view writes over them, and
+    // answer behind them.
+    hex_auto_scan(piece.side, piece.port, piece.ms, buffer, piece.count);
     // Each side's bytes go through its own record: a frame or a sequence
     // one port left unfinished is never finished by the other port's bytes.
     hex_show_chunk(hex_view_mode, hex_obj[piece.side], piece.port, hex_time_stamp, hex_time,
                    piece.ms, reinterpret_cast<char *>(buffer), piece.count, sink);
+    hex_auto_answer(window, sink);
   }
   sink.flush();
   hex_capture_run_end(window);
