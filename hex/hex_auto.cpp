@@ -96,22 +96,30 @@ void arm(HWND window) {
     hex_err_msg("Timer is broken");
 }
 
+// A text macro is echoed as text, unless a frame wraps it.
+bool echoed_as_text(const HexMacro &macro) { return !macro.hex && macro.frame == HEX_FRAME_NONE; }
+
+// Why bytes cannot go out on a side's port now; empty when they can.
+std::string refusal(int side) {
+  const hex_obj_t &record = hex_obj[side];
+  if (transfer_running())
+    return "a transfer is running";
+  if (!record.open)
+    return std::string(hex_portnames[record.port]) + " (Port " + (side ? "B" : "A") + ") is not open";
+  return "";
+}
+
 // Bytes out on a side's port, echoed and logged as Send does. 1 when they
 // went out; 0 while the line is busy with another message (try again); -1
 // when they cannot go, with `why`.
 int send_to_side(HWND window, int side, const std::string &bytes, bool as_text, std::string *why) {
-  const hex_obj_t &record = hex_obj[side];
-  if (transfer_running()) {
-    *why = "a transfer is running";
+  *why = refusal(side);
+  if (!why->empty())
     return -1;
-  }
-  if (!record.open) {
-    *why = std::string(hex_portnames[record.port]) + " (Port " + (side ? "B" : "A") + ") is not open";
-    return -1;
-  }
   if (hex_out_waiting() > 0)
     return 0;
-  const int written = hex_send_bytes(window, record.port, reinterpret_cast<const uint8_t *>(bytes.data()),
+  const int written = hex_send_bytes(window, hex_obj[side].port,
+                                     reinterpret_cast<const uint8_t *>(bytes.data()),
                                      int(bytes.size()), as_text);
   if (written < 0) {
     char text[200];
@@ -145,17 +153,18 @@ int answer(HWND window, HexWindowSink &sink, int index, int port) {
   if (trigger.reply_macro >= 0) {
     const HexMacro &macro = g_rules.macros[trigger.reply_macro];
     bytes = hex_macro_wire(macro);
-    as_text = !macro.hex && macro.frame == HEX_FRAME_NONE;
+    as_text = echoed_as_text(macro);
   }
-  if (hex_out_waiting() > 0 && !transfer_running())
+  std::string why = refusal(side);
+  if (why.empty() && hex_out_waiting() > 0)
     return 0;
-  say(window, sink, port, trigger_title(index) + " answered", false);
-  std::string why;
-  if (send_to_side(window, side, bytes, as_text, &why) < 0) {
-    say(window, sink, port, trigger_title(index) + " not answered: " + why, true);
-    return -1;
+  if (why.empty()) {
+    say(window, sink, port, trigger_title(index) + " answered", false);
+    if (send_to_side(window, side, bytes, as_text, &why) > 0)
+      return 1;
   }
-  return 1;
+  say(window, sink, port, trigger_title(index) + " not answered: " + why, true);
+  return -1;
 }
 
 void compile() {
@@ -184,8 +193,7 @@ void send_macro(HWND window, int index) {
   const HexMacro &macro = g_rules.macros[index];
   const int side = macro.target == HEX_AUTO_TO_SEND ? hex_send_side(window) : macro.target;
   std::string why;
-  const int sent = send_to_side(window, side, hex_macro_wire(macro),
-                                !macro.hex && macro.frame == HEX_FRAME_NONE, &why);
+  const int sent = send_to_side(window, side, hex_macro_wire(macro), echoed_as_text(macro), &why);
   if (sent == 0)
     why = "another message is still going out";
   if (sent <= 0)

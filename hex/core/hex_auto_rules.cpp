@@ -20,16 +20,6 @@ bool fail(std::string *why, const std::string &what) {
   return false;
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // Words and key=value fields; a value in quotes may hold blanks, and a
 // backslash inside takes the next character along (\" does not end it).
 bool split_fields(std::string_view line, std::vector<Field> &fields, std::string *why) {
@@ -87,8 +77,8 @@ bool decode_text(const std::string &written, std::string &bytes, std::string *wh
     case '\\': bytes += '\\'; break;
     case '"': bytes += '"'; break;
     case 'x': {
-      const int high = i + 1 < written.size() ? hex_digit(written[i + 1]) : -1;
-      const int low = i + 2 < written.size() ? hex_digit(written[i + 2]) : -1;
+      const int high = i + 1 < written.size() ? hex_digit_value(written[i + 1]) : -1;
+      const int low = i + 2 < written.size() ? hex_digit_value(written[i + 2]) : -1;
       if (high < 0 || low < 0)
         return fail(why, "'\\x' needs two hex digits");
       bytes += char(high * 16 + low);
@@ -111,12 +101,12 @@ bool decode_hex(const std::string &written, std::string &bytes, std::string *why
       ++i;
       continue;
     }
-    const int high = hex_digit(written[i]);
+    const int high = hex_digit_value(written[i]);
     if (high < 0)
       return fail(why, std::string("'") + written[i] + "' is not a hex digit");
     int value = high;
-    if (++i < written.size() && hex_digit(written[i]) >= 0)
-      value = value * 16 + hex_digit(written[i++]);
+    if (++i < written.size() && hex_digit_value(written[i]) >= 0)
+      value = value * 16 + hex_digit_value(written[i++]);
     bytes += char(value);
   }
   return true;

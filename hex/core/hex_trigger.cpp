@@ -143,7 +143,7 @@ private:
     case 'x': {
       int value = 0;
       for (int i = 0; i < 2; ++i) {
-        const int digit = more() ? hex_digit(peek()) : -1;
+        const int digit = more() ? hex_digit_value(char(peek())) : -1;
         if (digit < 0)
           return fail("'\\x' needs two hex digits");
         value = value * 16 + digit;
@@ -158,16 +158,6 @@ private:
       set.set(c);
       return true;
     }
-  }
-
-  static int hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9')
-      return c - '0';
-    if (c >= 'a' && c <= 'f')
-      return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-      return c - 'A' + 10;
-    return -1;
   }
 
   // One member of a class: a byte, or an escape (a set of its own).

@@ -141,6 +141,9 @@ uint32_t hex_port_colour(int port, HexDirection direction);
 // and destination may be the same buffer; destination holds 3 x count + 1.
 int hex_to_hexstr(const void *source, char *destination, int count);
 
+// The value of a hex digit of either case, or -1.
+int hex_digit_value(char c);
+
 // Reads bytes from hex text: up to two hex digits per byte, anything that is
 // not a hex digit is skipped. Stores at most `capacity` bytes; returns how
 // many were stored.

@@ -171,6 +171,8 @@ TEST_F(AutoTest, ARuleAnsweringItsOwnReplyIsHeldToAHundredFiringsASecond) {
     ASSERT_LE(last - first + 1, size_t(HEX_TRIGGER_RATE_MAX)) << "at " << times[last];
   }
   const std::string held = "trigger 'loop' held: more than 100 firings a second";
-  EXPECT_NE(text.find(held), std::string::npos);
+  const size_t at = text.find(held);
+  EXPECT_NE(at, std::string::npos);
+  EXPECT_EQ(text.find(held, at + 1), std::string::npos) << "said more than once";
   EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "COM1 " + held);
 }
