@@ -17,6 +17,10 @@ constexpr int kPatternNodesMax = 8192;   // of one pattern: {m,n} copies its par
 constexpr int kRepeatMax = 1000;         // m and n of {m,n}
 constexpr int kDepthMax = 200;           // nested groups
 constexpr size_t kStatesMax = 4096;      // deterministic states kept (4 MB of table)
+constexpr size_t kSpill = 1;             // the state a scan by node sets leaves
+constexpr uint64_t kNever = ~uint64_t(0) >> 1;
+constexpr uint64_t kBySetsAfter = 1 << 20;  // the table full twice within: by node sets
+constexpr uint64_t kBySetsFor = 4 << 20;    // bytes by node sets before states are tried again
 
 // --- The expression's tree -----------------------------------------------------------
 
@@ -298,6 +302,12 @@ struct HexMatcher::Impl {
   std::vector<uint8_t> dends;  // 1: the state ends a pattern
   std::vector<int> mark;       // closure's visit marks
   int mark_round = 0;
+  std::vector<int> scratch;
+  // Bytes scanned, where the table was last full, where going by node sets
+  // began (kNever: it does not).
+  uint64_t scanned = 0;
+  uint64_t resets_since = kNever;
+  uint64_t by_sets_since = kNever;
 
   int node(Node n) {
     nodes.push_back(n);
@@ -424,6 +434,30 @@ struct HexMatcher::Impl {
     std::vector<int> from = starts, set;
     closure(from, set);
     state_of(std::move(set));  // state 0: nothing begun
+    // State 1: where a scan without states stopped; never found by its set.
+    dsets.emplace_back();
+    dends.push_back(0);
+    daccept.emplace_back();
+    dnext.resize(dnext.size() + 256, -1);
+  }
+
+  // State 1 holds `set` from now on.
+  int spill(std::vector<int> &&set) {
+    dsets[kSpill] = std::move(set);
+    std::fill(dnext.begin() + kSpill * 256, dnext.begin() + kSpill * 256 + 256, -1);
+    return kSpill;
+  }
+
+  // The nodes a byte leads to from the nodes `set`, a new match may begin
+  // with it too.
+  void advance(const std::vector<int> &set, uint8_t byte, std::vector<int> &next) {
+    scratch.assign(starts.begin(), starts.end());
+    for (int n : set) {
+      const Node &x = nodes[size_t(n)];
+      if (x.op == Node::Byte && sets[size_t(x.set)].test(byte))
+        scratch.push_back(x.out);
+    }
+    closure(scratch, next);
   }
 
   // The state a byte leads to from `state`, made now if need be. A full
@@ -432,18 +466,35 @@ struct HexMatcher::Impl {
     if (dsets.size() >= kStatesMax) {
       std::vector<int> keep = dsets[size_t(state)];
       reset_states();
+      // Full twice within a while: states come faster than they are used
+      // again, and bytes go node set by node set for a while.
+      if (scanned - resets_since < kBySetsAfter)
+        by_sets_since = scanned;
+      resets_since = scanned;
       state = state_of(std::move(keep));
     }
-    std::vector<int> from = starts, set;
-    for (int n : dsets[size_t(state)]) {
-      const Node &x = nodes[size_t(n)];
-      if (x.op == Node::Byte && sets[size_t(x.set)].test(byte))
-        from.push_back(x.out);
-    }
-    closure(from, set);
+    std::vector<int> set;
+    advance(dsets[size_t(state)], byte, set);
     const int next = state_of(std::move(set));
     dnext[size_t(state) * 256 + byte] = next;
     return next;
+  }
+
+  // Bytes `from` to `count` taken node set by node set, no state kept
+  // (patterns such as \x02.{12}\x03 over binary traffic make a new state
+  // nearly every byte); returns the state the last set is.
+  int scan_sets(int state, const uint8_t *bytes, int from, int count, HexMatchSink &sink) {
+    std::vector<int> set = dsets[size_t(state)], next;
+    for (int i = from; i < count; ++i) {
+      advance(set, bytes[i], next);
+      set.swap(next);
+      // Match nodes follow their pattern's nodes: in node order, the
+      // patterns come in the order the table gives them.
+      for (int n : set)
+        if (nodes[size_t(n)].op == Node::Match)
+          sink.matched(nodes[size_t(n)].pattern, i);
+    }
+    return spill(std::move(set));
   }
 
   int add(const Tree &tree, std::string *why) {
@@ -519,7 +570,13 @@ void HexMatcher::scan(HexMatchState &state, const uint8_t *bytes, int count, Hex
   int at = state.generation == m.generation && size_t(state.state) < m.dsets.size() ? state.state : 0;
   if (m.starts.empty())
     count = 0;
+  if (m.by_sets_since != kNever && m.scanned - m.by_sets_since >= kBySetsFor)
+    m.by_sets_since = m.resets_since = kNever;
   for (int i = 0; i < count; ++i) {
+    if (m.by_sets_since != kNever) {
+      at = m.scan_sets(at, bytes, i, count, sink);
+      break;
+    }
     int next = m.dnext[size_t(at) * 256 + bytes[i]];
     if (next < 0)
       next = m.step(at, bytes[i]);
@@ -528,6 +585,7 @@ void HexMatcher::scan(HexMatchState &state, const uint8_t *bytes, int count, Hex
       for (int pattern : m.daccept[size_t(at)])
         sink.matched(pattern, i);
   }
+  m.scanned += uint64_t(count);
   state.generation = m.generation;
   state.state = at;
 }
