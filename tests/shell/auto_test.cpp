@@ -41,10 +41,10 @@ protected:
       link.reset();
   }
 
-  void startWith(const std::string &rules) {
+  void startWith(const std::string &rules, int view = HEX_VIEW_ASCII) {
     writeFileBytes(dir_.file(HEX_AUTO_NAME), std::vector<uint8_t>(rules.begin(), rules.end()));
     start();
-    dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+    dlg_user_choose(window_, IDC_VIEW, view);
   }
 
   // Bytes into a side's far end, read and shown by one run of the pump.
@@ -66,16 +66,19 @@ protected:
 }  // namespace
 
 // The request comes on Port A in two pieces, in two runs; the run that
-// shows its end has the answer leave Port B for the device on its far end,
-// said in the pane and the log behind the request, and echoed as sent.
+// shows its end (as hex text, written over the bytes read) has the answer
+// leave Port B for the device on its far end, said in the pane and the log
+// behind the request, and echoed as sent.
 TEST_F(AutoTest, ATriggerOnPortAAnswersTheDeviceOnPortBWithinOneRun) {
-  startWith("trigger A name=\"ping\" text=\"REQ?\" reply-text=\"ANS!\" to=B\n");
+  startWith("trigger A name=\"ping\" text=\"REQ?\" reply-text=\"ANS!\" to=B\n",
+            HEX_VIEW_HEXADECIMAL);
   const std::string logPath = startLogging("auto.htm");
   oneRunAfter(HEX_SIDE_A, "xxRE");
   EXPECT_EQ(links_[HEX_SIDE_B]->receive(4, 100), "");
   oneRunAfter(HEX_SIDE_A, "Q?yy");
   EXPECT_EQ(links_[HEX_SIDE_B]->receive(4, 1000), "ANS!");
-  const std::regex shown("xxREQ\\?yy\\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d COM1 trigger 'ping' answered\\nANS!");
+  const std::regex shown(" 78 78 52 45 51 3F 79 79\\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d COM1 trigger 'ping' "
+                         "answered\\nANS!");
   EXPECT_TRUE(std::regex_match(paneText(), shown)) << paneText();
   dlg_user_click(window_, IDC_NO_LOG);
   const std::vector<uint8_t> html = readFileBytes(logPath);
