@@ -36,7 +36,9 @@ class FiredSink final : public HexMatchSink {
 public:
   FiredSink(const std::vector<int> &rules, int port, uint32_t ms, std::vector<Fired> &fired)
       : rules_(rules), port_(port), ms_(ms), fired_(fired) {}
-  void matched(int pattern, int) override { fired_.push_back({rules_[size_t(pattern)], port_, ms_}); }
+  void matched(int pattern, int) override {
+    fired_.push_back({rules_[size_t(pattern)], port_, ms_});
+  }
 
 private:
   const std::vector<int> &rules_;
@@ -63,7 +65,8 @@ void show_buttons(HWND window) {
   for (int i = 0; i < HEX_MACROS; ++i) {
     const HexMacro &macro = g_rules.macros[i];
     char caption[48];
-    std::snprintf(caption, sizeof caption, "F%d %.24s", i + 1, macro.defined ? macro.name.c_str() : "");
+    std::snprintf(caption, sizeof caption, "F%d %.24s", i + 1,
+                  macro.defined ? macro.name.c_str() : "");
     dlg_set_text(window, IDC_MACRO_1 + i, caption);
     dlg_enable(window, IDC_MACRO_1 + i, macro.defined);
     dlg_check_button(window, IDC_MACRO_1 + i, g_running[i] ? BST_CHECKED : BST_UNCHECKED);
@@ -105,7 +108,8 @@ std::string refusal(int side) {
   if (transfer_running())
     return "a transfer is running";
   if (!record.open)
-    return std::string(hex_portnames[record.port]) + " (Port " + (side ? "B" : "A") + ") is not open";
+    return std::string(hex_portnames[record.port]) + " (Port " + (side ? "B" : "A") +
+           ") is not open";
   return "";
 }
 
@@ -118,9 +122,9 @@ int send_to_side(HWND window, int side, const std::string &bytes, bool as_text, 
     return -1;
   if (hex_out_waiting() > 0)
     return 0;
-  const int written = hex_send_bytes(window, hex_obj[side].port,
-                                     reinterpret_cast<const uint8_t *>(bytes.data()),
-                                     int(bytes.size()), as_text);
+  const int written =
+      hex_send_bytes(window, hex_obj[side].port, reinterpret_cast<const uint8_t *>(bytes.data()),
+                     int(bytes.size()), as_text);
   if (written < 0) {
     char text[200];
     hex_sio_error_text(written, text, sizeof text);
@@ -180,8 +184,9 @@ void compile() {
       continue;
     HexMatcher &matcher = g_matchers[trigger.side];
     std::string why;  // read and checked already: a pattern is never refused here
-    const int pattern = trigger.kind == HexPattern::Regex ? matcher.add_regex(trigger.pattern, &why)
-                                                          : matcher.add_bytes(trigger.pattern, &why);
+    const int pattern = trigger.kind == HexPattern::Regex
+                            ? matcher.add_regex(trigger.pattern, &why)
+                            : matcher.add_bytes(trigger.pattern, &why);
     if (pattern >= 0)
       g_rule_of[trigger.side].push_back(int(i));
   }
@@ -197,7 +202,8 @@ void send_macro(HWND window, int index) {
   if (sent == 0)
     why = "another message is still going out";
   if (sent <= 0)
-    dlg_set_text(window, IDC_XFER_STATUS, ("Macro F" + std::to_string(index + 1) + " not sent: " + why).c_str());
+    dlg_set_text(window, IDC_XFER_STATUS,
+                 ("Macro F" + std::to_string(index + 1) + " not sent: " + why).c_str());
 }
 
 }  // namespace

@@ -123,7 +123,8 @@ void command(HWND editor, int id) {
       outcome = "choose a trigger to turn on or off";
       break;
     }
-    g_edit.triggers[size_t(entry.trigger)].enabled = !g_edit.triggers[size_t(entry.trigger)].enabled;
+    g_edit.triggers[size_t(entry.trigger)].enabled =
+        !g_edit.triggers[size_t(entry.trigger)].enabled;
     fill(editor, place_of(-1, entry.trigger));
     break;
   case IDC_AUTO_REMOVE: {

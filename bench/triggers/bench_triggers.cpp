@@ -71,9 +71,10 @@ int main(int argc, char **argv) {
     matcher.add_bytes(bytes, &why);
   }
   const char *expressions[] = {
-      "\\x02ID[0-9]{3}\\x03", "ERR[A-Z]+;",          "(OK|READY)\\r\\n", "AT\\+[A-Z]{2,8}=\\d+",
-      "\\x02.{12}\\x03", "T[0-9]+\\.[0-9]+C", "[Pp][Ii][Nn][Gg]",  "#[0-9A-F]{8}#",
-      "SET (LED|RELAY)[0-9] (ON|OFF)", "\\x1B\\[[0-9;]*m",
+      "\\x02ID[0-9]{3}\\x03", "ERR[A-Z]+;",      "(OK|READY)\\r\\n",
+      "AT\\+[A-Z]{2,8}=\\d+", "\\x02.{12}\\x03", "T[0-9]+\\.[0-9]+C",
+      "[Pp][Ii][Nn][Gg]",     "#[0-9A-F]{8}#",   "SET (LED|RELAY)[0-9] (ON|OFF)",
+      "\\x1B\\[[0-9;]*m",
   };
   for (const char *expression : expressions)
     if (matcher.add_regex(expression, &why) < 0) {

@@ -42,7 +42,8 @@ bool split_fields(std::string_view line, std::vector<Field> &fields, std::string
         while (at < line.size() && line[at] != '"')
           at += line[at] == '\\' ? 2 : 1;
         if (at >= line.size())
-          return fail(why, "no closing quote for the quote at character " + std::to_string(open + 1));
+          return fail(why,
+                      "no closing quote for the quote at character " + std::to_string(open + 1));
         field.value.assign(line.substr(open + 1, at - open - 1));
         ++at;
       } else {
@@ -70,12 +71,24 @@ bool decode_text(const std::string &written, std::string &bytes, std::string *wh
     }
     const char c = ++i < written.size() ? written[i] : '\0';
     switch (c) {
-    case 'r': bytes += '\r'; break;
-    case 'n': bytes += '\n'; break;
-    case 't': bytes += '\t'; break;
-    case '0': bytes += '\0'; break;
-    case '\\': bytes += '\\'; break;
-    case '"': bytes += '"'; break;
+    case 'r':
+      bytes += '\r';
+      break;
+    case 'n':
+      bytes += '\n';
+      break;
+    case 't':
+      bytes += '\t';
+      break;
+    case '0':
+      bytes += '\0';
+      break;
+    case '\\':
+      bytes += '\\';
+      break;
+    case '"':
+      bytes += '"';
+      break;
     case 'x': {
       const int high = i + 1 < written.size() ? hex_digit_value(written[i + 1]) : -1;
       const int low = i + 2 < written.size() ? hex_digit_value(written[i + 2]) : -1;
@@ -129,8 +142,8 @@ bool number_field(const Field &field, uint32_t most, uint32_t &value, std::strin
   uint64_t n = 0;
   for (char c : text) {
     if (c < '0' || c > '9' || n > most)
-      return fail(why, field.key + "=" + text + " is not a number from 0 to " +
-                           std::to_string(most));
+      return fail(why,
+                  field.key + "=" + text + " is not a number from 0 to " + std::to_string(most));
     n = n * 10 + uint64_t(c - '0');
   }
   if (text.empty() || n > most)
@@ -140,8 +153,7 @@ bool number_field(const Field &field, uint32_t most, uint32_t &value, std::strin
 }
 
 template <size_t N, size_t W>
-bool choice_field(const Field &field, const char (&table)[N][W], int32_t &value,
-                  std::string *why) {
+bool choice_field(const Field &field, const char (&table)[N][W], int32_t &value, std::string *why) {
   for (size_t i = 0; i < N; ++i)
     if (strcasecmp(table[i], field.value.c_str()) == 0) {
       value = int32_t(i);
@@ -208,8 +220,8 @@ bool check_keys(const std::vector<Field> &fields, const char *const *known, std:
 }
 
 bool parse_macro(const std::vector<Field> &fields, HexAutoRules &rules, std::string *why) {
-  static const char *const kKnown[] = {"name", "text", "hex", "to", "every", "frame", "check",
-                                       nullptr};
+  static const char *const kKnown[] = {"name",  "text",  "hex",   "to",
+                                       "every", "frame", "check", nullptr};
   uint32_t number = 0;
   if (fields.size() < 2 || !fields[1].key.empty() ||
       !number_field({"macro", fields[1].value}, HEX_MACROS, number, nullptr) || number < 1)
@@ -240,8 +252,8 @@ bool parse_macro(const std::vector<Field> &fields, HexAutoRules &rules, std::str
       if (!number_field(f, HEX_AUTO_MS_MAX, macro.every_ms, why))
         return false;
       if (macro.every_ms != 0 && macro.every_ms < HEX_AUTO_EVERY_MIN_MS)
-        return fail(why, "every=" + f.value + " is below " +
-                             std::to_string(HEX_AUTO_EVERY_MIN_MS) + " ms");
+        return fail(
+            why, "every=" + f.value + " is below " + std::to_string(HEX_AUTO_EVERY_MIN_MS) + " ms");
     } else if (f.key == "frame") {
       if (!choice_field(f, hex_frame, macro.frame, why))
         return false;
@@ -260,9 +272,8 @@ bool parse_macro(const std::vector<Field> &fields, HexAutoRules &rules, std::str
 
 bool parse_trigger(const std::vector<Field> &fields, HexAutoRules &rules, bool macros_known,
                    std::string *why) {
-  static const char *const kKnown[] = {"name",       "text",      "hex",   "regex", "reply",
-                                       "reply-text", "reply-hex", "after", "once",  "off",
-                                       "to",         nullptr};
+  static const char *const kKnown[] = {"name",      "text",  "hex",  "regex", "reply", "reply-text",
+                                       "reply-hex", "after", "once", "off",   "to",    nullptr};
   HexTrigger trigger;
   if (fields.size() < 2 || !fields[1].key.empty() || !side_word(fields[1].value, trigger.side))
     return fail(why, "a trigger needs its side, A or B, after 'trigger'");
@@ -351,11 +362,21 @@ std::string quoted(const std::string &bytes) {
   for (char c : bytes) {
     const auto b = uint8_t(c);
     switch (c) {
-    case '\r': out += "\\r"; break;
-    case '\n': out += "\\n"; break;
-    case '\t': out += "\\t"; break;
-    case '"': out += "\\\""; break;
-    case '\\': out += "\\\\"; break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
     default:
       if (b >= 0x20 && b < 0x7F) {
         out += c;
@@ -411,8 +432,8 @@ bool hex_auto_parse(std::string_view text, HexAutoRules &rules, std::string *why
     const int macro = rules.triggers[i].reply_macro;
     if (macro >= 0 && !rules.macros[macro].defined) {
       rules = HexAutoRules{};
-      return fail(why, "line " + std::to_string(trigger_lines[i]) + ": reply=" +
-                           std::to_string(macro + 1) + " names no macro");
+      return fail(why, "line " + std::to_string(trigger_lines[i]) +
+                           ": reply=" + std::to_string(macro + 1) + " names no macro");
     }
   }
   return true;
@@ -426,8 +447,8 @@ std::string hex_auto_format_macro(const HexMacro &macro, int number) {
   if (macro.every_ms)
     line += " every=" + std::to_string(macro.every_ms);
   if (macro.frame > HEX_FRAME_NONE && macro.frame <= HEX_FRAME_ICNI)
-    line += std::string(" frame=") + hex_frame[macro.frame] + " check=" +
-            hex_sum[macro.check >= 0 && macro.check < 4 ? macro.check : 0];
+    line += std::string(" frame=") + hex_frame[macro.frame] +
+            " check=" + hex_sum[macro.check >= 0 && macro.check < 4 ? macro.check : 0];
   return line;
 }
 
@@ -435,9 +456,15 @@ std::string hex_auto_format_trigger(const HexTrigger &trigger) {
   std::string line = trigger.side == HEX_SIDE_B ? "trigger B" : "trigger A";
   line += " name=" + quoted(trigger.name);
   switch (trigger.kind) {
-  case HexPattern::Text: line += " text=" + quoted(trigger.pattern); break;
-  case HexPattern::Hex: line += " hex=" + hex_words(trigger.pattern); break;
-  case HexPattern::Regex: line += " regex=" + regex_written(trigger.pattern); break;
+  case HexPattern::Text:
+    line += " text=" + quoted(trigger.pattern);
+    break;
+  case HexPattern::Hex:
+    line += " hex=" + hex_words(trigger.pattern);
+    break;
+  case HexPattern::Regex:
+    line += " regex=" + regex_written(trigger.pattern);
+    break;
   }
   if (trigger.reply_macro >= 0)
     line += " reply=" + std::to_string(trigger.reply_macro + 1);

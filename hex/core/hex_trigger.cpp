@@ -12,12 +12,12 @@ namespace {
 
 using ByteSet = std::bitset<256>;
 
-constexpr int kNodesMax = 1 << 16;       // automaton nodes of all patterns of a side
-constexpr int kPatternNodesMax = 8192;   // of one pattern: {m,n} copies its part
-constexpr int kRepeatMax = 1000;         // m and n of {m,n}
-constexpr int kDepthMax = 200;           // nested groups
-constexpr size_t kStatesMax = 4096;      // deterministic states kept (4 MB of table)
-constexpr size_t kSpill = 1;             // the state a scan by node sets leaves
+constexpr int kNodesMax = 1 << 16;      // automaton nodes of all patterns of a side
+constexpr int kPatternNodesMax = 8192;  // of one pattern: {m,n} copies its part
+constexpr int kRepeatMax = 1000;        // m and n of {m,n}
+constexpr int kDepthMax = 200;          // nested groups
+constexpr size_t kStatesMax = 4096;     // deterministic states kept (4 MB of table)
+constexpr size_t kSpill = 1;            // the state a scan by node sets leaves
 constexpr uint64_t kNever = ~uint64_t(0) >> 1;
 constexpr uint64_t kBySetsAfter = 1 << 20;  // the table full twice within: by node sets
 constexpr uint64_t kBySetsFor = 4 << 20;    // bytes by node sets before states are tried again
@@ -127,10 +127,18 @@ private:
     const uint8_t c = peek();
     ++at_;
     switch (c) {
-    case 'r': set.set('\r'); return true;
-    case 'n': set.set('\n'); return true;
-    case 't': set.set('\t'); return true;
-    case '0': set.set(0); return true;
+    case 'r':
+      set.set('\r');
+      return true;
+    case 'n':
+      set.set('\n');
+      return true;
+    case 't':
+      set.set('\t');
+      return true;
+    case '0':
+      set.set(0);
+      return true;
     case 'd':
       for (int b = '0'; b <= '9'; ++b)
         set.set(size_t(b));
@@ -567,7 +575,8 @@ bool hex_regex_check(std::string_view expression, std::string *why) {
 
 void HexMatcher::scan(HexMatchState &state, const uint8_t *bytes, int count, HexMatchSink &sink) {
   Impl &m = *impl_;
-  int at = state.generation == m.generation && size_t(state.state) < m.dsets.size() ? state.state : 0;
+  int at =
+      state.generation == m.generation && size_t(state.state) < m.dsets.size() ? state.state : 0;
   if (m.starts.empty())
     count = 0;
   if (m.by_sets_since != kNever && m.scanned - m.by_sets_since >= kBySetsFor)

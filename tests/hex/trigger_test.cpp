@@ -52,7 +52,8 @@ TEST(TriggerMatcher, FindsEveryMatchEndInEveryChunkSplit) {
   } rows[] = {
       // Overlapping matches of one pattern, and of two sharing a prefix.
       {{{false, "aa"}}, "aaaa", {{0, 1}, {0, 2}, {0, 3}}},
-      {{{false, "PING"}, {false, "PIN"}, {false, "NG"}}, "xPINGPING",
+      {{{false, "PING"}, {false, "PIN"}, {false, "NG"}},
+       "xPINGPING",
        {{1, 3}, {0, 4}, {2, 4}, {1, 7}, {0, 8}, {2, 8}}},
       // Bytes of every value; a pattern longer than any chunk.
       {{{false, std::string("\x00\xFF\x7E", 3)}}, std::string("\x7E\x00\xFF\x7E\x00", 5), {{0, 3}}},
@@ -75,8 +76,8 @@ TEST(TriggerMatcher, FindsEveryMatchEndInEveryChunkSplit) {
     }
     for (const auto &cuts : chunk_splits(row.stream.size(), true, 20)) {
       Ends found = scan(matcher, row.stream, cuts);
-      ASSERT_EQ(found, row.expected) << row.patterns[0].text << " in " << cuts.size() + 1
-                                     << " chunks";
+      ASSERT_EQ(found, row.expected)
+          << row.patterns[0].text << " in " << cuts.size() + 1 << " chunks";
     }
   }
 }
@@ -99,8 +100,8 @@ TEST(TriggerMatcher, KeepsItsPlaceWhenItsTableOfStatesIsFull) {
 }
 
 TEST(TriggerMatcher, RefusesPatternsThatMatchNoBytesOrAreWrong) {
-  const char *wrong[] = {"",     "a*",  "(x|)", "[a-",  "a{3,1}", "(ab", "ab)",
-                         "\\x4", "\\q", "*a",   "[z-a]", "a{1001}"};
+  const char *wrong[] = {"",    "a*",   "(x|)", "[a-", "a{3,1}", "(ab",
+                         "ab)", "\\x4", "\\q",  "*a",  "[z-a]",  "a{1001}"};
   for (const char *expression : wrong) {
     HexMatcher matcher;
     std::string why;
@@ -112,15 +113,17 @@ TEST(TriggerMatcher, RefusesPatternsThatMatchNoBytesOrAreWrong) {
 
 TEST(AutoRules, ReadBackAsWritten) {
   HexAutoRules rules;
-  rules.macros[0] = {true, "Ping \"1\"", false, std::string("PING\r\n\x00\xFF\\", 9), HEX_SIDE_B,
-                     HEX_FRAME_NONE, HEX_CHECK_CRC16, 1000};
-  rules.macros[11] = {true, "", true, "\x01\x02", HEX_AUTO_TO_SEND, HEX_FRAME_PPP, HEX_CHECK_XOR, 0};
+  rules.macros[0] = {
+      true,       "Ping \"1\"",   false,           std::string("PING\r\n\x00\xFF\\", 9),
+      HEX_SIDE_B, HEX_FRAME_NONE, HEX_CHECK_CRC16, 1000};
+  rules.macros[11] = {true,          "", true, "\x01\x02", HEX_AUTO_TO_SEND, HEX_FRAME_PPP,
+                      HEX_CHECK_XOR, 0};
   rules.triggers.push_back(
       {HEX_SIDE_A, "ping", HexPattern::Text, "PING", 0, false, "", -1, 10, false, true});
   rules.triggers.push_back({HEX_SIDE_B, "req", HexPattern::Regex, "\\x02.[0-9\"]+\\\\", -1, true,
                             "\x06", HEX_SIDE_A, 0, true, false});
-  rules.triggers.push_back(
-      {HEX_SIDE_B, "", HexPattern::Hex, std::string("\x7E\x00", 2), -1, false, "a b", -1, 0, false, true});
+  rules.triggers.push_back({HEX_SIDE_B, "", HexPattern::Hex, std::string("\x7E\x00", 2), -1, false,
+                            "a b", -1, 0, false, true});
   HexAutoRules read;
   std::string why;
   ASSERT_TRUE(hex_auto_parse(hex_auto_format(rules), read, &why)) << why;
@@ -140,7 +143,8 @@ TEST(AutoRules, ReadErrorsNameTheFileTheLineAndTheCause) {
     const char *error;
     const char *path = "f";
   } rows[] = {
-      {"# fine\n\nmacr 1 text=\"x\"", "line 3: unknown word 'macr': a line starts with macro or trigger"},
+      {"# fine\n\nmacr 1 text=\"x\"",
+       "line 3: unknown word 'macr': a line starts with macro or trigger"},
       {"macro 13 text=\"x\"", "line 1: a macro needs its number, 1 to 12, after 'macro'"},
       {"macro 1 text=\"x", "line 1: no closing quote for the quote at character 14"},
       {"macro 1 text=\"\\q\"", "line 1: text: unknown escape '\\q'"},

@@ -77,8 +77,9 @@ TEST_F(AutoTest, ATriggerOnPortAAnswersTheDeviceOnPortBWithinOneRun) {
   EXPECT_EQ(links_[HEX_SIDE_B]->receive(4, 100), "");
   oneRunAfter(HEX_SIDE_A, "Q?yy");
   EXPECT_EQ(links_[HEX_SIDE_B]->receive(4, 1000), "ANS!");
-  const std::regex shown(" 78 78 52 45 51 3F 79 79\\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d COM1 trigger 'ping' "
-                         "answered\\nANS!");
+  const std::regex shown(
+      " 78 78 52 45 51 3F 79 79\\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d COM1 trigger 'ping' "
+      "answered\\nANS!");
   EXPECT_TRUE(std::regex_match(paneText(), shown)) << paneText();
   dlg_user_click(window_, IDC_NO_LOG);
   const std::vector<uint8_t> html = readFileBytes(logPath);
@@ -92,8 +93,9 @@ TEST_F(AutoTest, ATriggerOnPortAAnswersTheDeviceOnPortBWithinOneRun) {
 }
 
 TEST_F(AutoTest, MacrosGoOutByButtonByFKeyAndPeriodically) {
-  startWith("macro 1 name=\"Hello\" text=\"hi\\r\" to=B\n"
-            "macro 2 name=\"Beat\" hex=\"01 02\" frame=PPP check=XOR every=100\n");
+  startWith(
+      "macro 1 name=\"Hello\" text=\"hi\\r\" to=B\n"
+      "macro 2 name=\"Beat\" hex=\"01 02\" frame=PPP check=XOR every=100\n");
   EXPECT_EQ(controlText(window_, IDC_MACRO_1), "F1 Hello");
   EXPECT_EQ(dlg_enabled(window_, IDC_MACRO_1 + 2), 0);
   QTest::keyClick(pane(), Qt::Key_F1);
@@ -102,7 +104,7 @@ TEST_F(AutoTest, MacrosGoOutByButtonByFKeyAndPeriodically) {
   EXPECT_EQ(links_[HEX_SIDE_B]->receive(3, 1000), "hi\r");
 
   const std::string frame = "\x7E\x7D\x21\x7D\x22\x7D\x23\x7E";  // 01 02, XOR 03, escaped
-  dlg_user_click(window_, IDC_MACRO_1 + 1);  // to the send side, Port A
+  dlg_user_click(window_, IDC_MACRO_1 + 1);                      // to the send side, Port A
   EXPECT_EQ(dlg_button_state(window_, IDC_MACRO_1 + 1), BST_CHECKED);
   runFor(550);
   const std::string sent = links_[HEX_SIDE_A]->receive(100 * frame.size(), 100);
