@@ -92,6 +92,19 @@ TEST_F(AutoTest, ATriggerOnPortAAnswersTheDeviceOnPortBWithinOneRun) {
   EXPECT_EQ(log.records.back().shown, "ANS!");
 }
 
+// A rule fires once, another never, a third each time, its reply later.
+TEST_F(AutoTest, OnceOffAndDelayedRulesOnTheSameBytes) {
+  startWith("trigger B text=\"x\" reply-text=\"1\" once\n"
+            "trigger B text=\"x\" reply-text=\"2\" off\n"
+            "trigger B text=\"x\" reply-hex=\"33\" after=30\n");
+  for (const char *now : {"1", ""}) {
+    oneRunAfter(HEX_SIDE_B, "x");
+    EXPECT_EQ(links_[HEX_SIDE_B]->receive(2, 100), now);
+    runFor(60);
+    EXPECT_EQ(links_[HEX_SIDE_B]->receive(2, 500), "3");
+  }
+}
+
 TEST_F(AutoTest, MacrosGoOutByButtonByFKeyAndPeriodically) {
   startWith(
       "macro 1 name=\"Hello\" text=\"hi\\r\" to=B\n"
