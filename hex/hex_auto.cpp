@@ -2,7 +2,15 @@
 // that answer received bytes, all sent through the Send path.
 #include "hex/hex_auto.h"
 
-#include "hex/hex_internal.h"
+#include "hex/hex_msgbox.h"
+#include "hex/hex_port_out.h"
+#include "hex/hex_send.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_status.h"
+#include "hex/hex_timer.h"
+#include "hex/hex_transfer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -59,7 +67,7 @@ uint32_t g_due[HEX_MACROS];
 
 bool due_by(uint32_t due, uint32_t now) { return int32_t(due - now) <= 0; }
 
-bool transfer_running() { return hex_xmodem_busy != 0 || hex_dump_busy != 0; }
+bool transfer_running() { return hex_transfer_running() != 0; }
 
 void show_buttons(HWND window) {
   for (int i = 0; i < HEX_MACROS; ++i) {
@@ -91,12 +99,11 @@ void arm(HWND window) {
       consider(g_due[i]);
   for (const Pending &pending : g_pending)
     consider(pending.due);
-  dlg_kill_timer(window, TIMER_AUTO);
+  hex_timer_cancel(window, TIMER_AUTO);
   if (!any)
     return;
   const int32_t wait = int32_t(first - now);
-  if (dlg_set_timer(window, TIMER_AUTO, unsigned(wait > kWaitLeastMs ? wait : kWaitLeastMs)) == 0)
-    hex_err_msg("Timer is broken");
+  hex_timer_arm(window, TIMER_AUTO, unsigned(wait > kWaitLeastMs ? wait : kWaitLeastMs));
 }
 
 // A text macro is echoed as text, unless a frame wraps it.
@@ -145,7 +152,7 @@ void say(HWND window, HexWindowSink &sink, int port, const std::string &what, bo
   hex_show_event_line(hex_time, port, what.c_str(), SioTimer(), sink);
   sink.flush();
   if (status)
-    dlg_set_text(window, IDC_XFER_STATUS, (std::string(hex_portnames[port]) + " " + what).c_str());
+    hex_status_show(window, (std::string(hex_portnames[port]) + " " + what).c_str());
 }
 
 // A trigger's reply goes out now: 1 sent, 0 the line is busy, -1 not sent.
@@ -196,14 +203,13 @@ void compile() {
 
 void send_macro(HWND window, int index) {
   const HexMacro &macro = g_rules.macros[index];
-  const int side = macro.target == HEX_AUTO_TO_SEND ? hex_send_side(window) : macro.target;
+  const int side = macro.target == HEX_AUTO_TO_SEND ? hex_send_side() : macro.target;
   std::string why;
   const int sent = send_to_side(window, side, hex_macro_wire(macro), echoed_as_text(macro), &why);
   if (sent == 0)
     why = "another message is still going out";
   if (sent <= 0)
-    dlg_set_text(window, IDC_XFER_STATUS,
-                 ("Macro F" + std::to_string(index + 1) + " not sent: " + why).c_str());
+    hex_status_show(window, ("Macro F" + std::to_string(index + 1) + " not sent: " + why).c_str());
 }
 
 }  // namespace
@@ -256,7 +262,6 @@ void hex_auto_macro(HWND window, int index) {
 }
 
 void hex_auto_tick(HWND window) {
-  dlg_kill_timer(window, TIMER_AUTO);
   const uint32_t now = SioTimer();
   for (int i = 0; i < HEX_MACROS; ++i) {
     if (!g_running[i] || !due_by(g_due[i], now))

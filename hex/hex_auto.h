@@ -14,7 +14,9 @@
 // Nothing here waits: delayed replies and periodic macros run from timer 6.
 #pragma once
 
-#include "hex/hex.h"
+#include "dlg/dlg.h"
+#include "hex/core/hexcore.h"
+#include "hex/hex_display.h"
 
 #include <string>
 

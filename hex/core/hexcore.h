@@ -109,6 +109,11 @@ struct hex_obj_t {
   HexMatchState trigger_match;  // the side's receive triggers
 };
 
+// The record's parser and decoder fields as at start, its settings kept: a
+// frame or sequence one device left unfinished is never finished by bytes
+// of another device, or of the same device after it went.
+void hex_restart_decoders(hex_obj_t &record);
+
 // --- Name tables (the drop-down lists' entries, in list order) -----------------
 
 extern const char hex_portnames[16][6];
