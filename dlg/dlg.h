@@ -17,6 +17,7 @@
 #include "resources/screen_cell.h"  // what a cell of the Terminal view's screens shows
 
 struct DlgWindow;  // the main dialog; opaque to the core
+struct DialogTemplate;  // resources/dialog_template.h
 using HWND = DlgWindow *;
 
 // Dialog procedure: 1 when the event was handled, 0 to let the dialog
@@ -105,6 +106,17 @@ HWND dlg_current();
 HWND dlg_create(DlgProc proc);
 bool dlg_ended(HWND window, int *result);
 void dlg_destroy(HWND window);
+
+// A modeless dialog of its own (CreateDialog): built from `dialogTemplate`,
+// WM_INITDIALOG sent to `proc`, shown beside `owner`. It runs on the same
+// events as the main dialog; dlg_end hides it and dlg_destroy removes it.
+HWND dlg_create_modeless(HWND owner, const DialogTemplate &dialogTemplate, DlgProc proc);
+
+// An accelerator (TranslateAccelerator): the key `virtualKey` (F1..F12),
+// pressed without modifiers anywhere in the window, even in the pane,
+// becomes WM_COMMAND with MAKEWPARAM(id, 1) instead of a key. Id 0 removes
+// it.
+void dlg_set_accelerator(HWND window, int virtualKey, int id);
 
 // Hands a message to the dialog procedure at once, as the dialog manager
 // does for an event (SendMessage to the dialog); returns what it returned.

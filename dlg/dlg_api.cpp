@@ -145,6 +145,24 @@ HWND dlg_create(DlgProc proc) {
   return window;
 }
 
+HWND dlg_create_modeless(HWND owner, const DialogTemplate &dialogTemplate, DlgProc proc) {
+  auto *window = new DlgWindow(dialogTemplate, proc);
+  window->setModeless();
+  if (window->send(WM_INITDIALOG, 0, 0) && !window->ended()) {
+    if (owner)
+      window->move(owner->geometry().center() - window->rect().center());
+    window->show();
+    window->raise();
+    window->activateWindow();
+  }
+  return window;
+}
+
+void dlg_set_accelerator(HWND window, int virtualKey, int id) {
+  if (window)
+    window->setAccelerator(virtualKey, id);
+}
+
 bool dlg_ended(HWND window, int *result) {
   if (!window || !window->ended())
     return false;

@@ -84,6 +84,7 @@ DlgWindow::DlgWindow(const DialogTemplate &dialogTemplate, DlgProc proc)
 
 DlgWindow::~DlgWindow() {
   ended_ = true;
+  qApp->removeEventFilter(this);
   stopAllTimers();
   // Children go while this window's members still exist: their last
   // signals (focus moving away, lists closing) must find nothing to do.
@@ -461,7 +462,7 @@ void DlgWindow::end(int result) {
     watch.notifier->setEnabled(false);
   // A message box or file dialog still open (a shutdown signal came while
   // it waited) would hold the program until someone answers it.
-  for (int guard = 0; guard < 8; ++guard) {
+  for (int guard = 0; guard < 8 && !modeless_; ++guard) {
     QWidget *modal = QApplication::activeModalWidget();
     if (!modal || modal == this)
       break;
@@ -514,12 +515,39 @@ void DlgWindow::keyPressEvent(QKeyEvent *event) {
     QWidget::keyPressEvent(event);
 }
 
+void DlgWindow::setAccelerator(int virtualKey, int id) {
+  if (virtualKey < VK_F1 || virtualKey >= VK_F1 + 12)
+    return;
+  if (id == 0)
+    accelerators_.erase(virtualKey);
+  else
+    accelerators_[virtualKey] = id;
+  // Seen before any widget of the window, the pane included.
+  qApp->removeEventFilter(this);
+  if (!accelerators_.empty())
+    qApp->installEventFilter(this);
+}
+
 bool DlgWindow::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::KeyPress) {
     auto *key = static_cast<QKeyEvent *>(event);
     const int code = key->key();
+    auto *widget = qobject_cast<QWidget *>(watched);
+    // The application's keys pass here too while accelerators are set: only
+    // this window's are its own.
+    if (!widget || widget->window() != this)
+      return QWidget::eventFilter(watched, event);
+    // A terminal screen with the focus takes its function keys, as a terminal does.
+    if (!accelerators_.empty() && code >= Qt::Key_F1 && code <= Qt::Key_F12 &&
+        key->modifiers() == Qt::NoModifier && !qobject_cast<TerminalScreens *>(widget)) {
+      auto found = accelerators_.find(VK_F1 + (code - Qt::Key_F1));
+      if (found != accelerators_.end()) {
+        if (!key->isAutoRepeat())
+          command(found->second, 1);
+        return true;
+      }
+    }
     if (code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Escape) {
-      auto *widget = qobject_cast<QWidget *>(watched);
       auto *combo = qobject_cast<QComboBox *>(control(controlIdOf(widget)));
       if (combo && combo->view() && combo->view()->isVisible())
         return false;  // the open list takes its own keys

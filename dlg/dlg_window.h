@@ -68,6 +68,10 @@ public:
   int killTimer(unsigned id);
   void stopAllTimers();
 
+  void setAccelerator(int virtualKey, int id);
+  // A modeless dialog leaves the program's modal boxes alone when it ends.
+  void setModeless() { modeless_ = true; }
+
   void end(int result);
   bool ended() const { return ended_; }
   int result() const { return result_; }
@@ -121,4 +125,6 @@ private:
   int result_ = 0;
   QEventLoop *loop_ = nullptr;
   int focusControl_ = 0;  // control that holds the keyboard focus
+  std::map<int, int> accelerators_;  // virtual key -> command id
+  bool modeless_ = false;
 };

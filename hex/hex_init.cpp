@@ -3,6 +3,7 @@
 #include "hex/hex_init.h"
 #include "hex/hex_pcap.h"
 
+#include "hex/hex_auto.h"
 #include "hex/hex_capture.h"
 #include "hex/hex_log.h"
 #include "hex/hex_msgbox.h"
@@ -228,6 +229,7 @@ void hex_init(HWND window) {
 }
 
 void hex_quit(HWND window) {
+  hex_auto_stop(window);
   hex_transfer_stop(window);
   save_history(window);
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {

@@ -53,10 +53,6 @@ enum HexExisting { HEX_EXISTING_REPLACE, HEX_EXISTING_APPEND, HEX_EXISTING_CANCE
 // what is there is no regular file (opening it is refused with the reason).
 HexExisting hex_ask_existing(HWND window, const char *path, bool offer_append);
 
-// A file the user named was not opened: "text: path: why" in a message box
-// (caption "Kestrelon Windows Error"), the path's bytes as they are.
-void hex_file_refused(const char *text, const char *path, const char *why);
-
 // The file-choice dialog of the log and of file transfers: `title` over it,
 // any file chosen or typed (it need not exist; an existing one is not
 // questioned), `default_extension` ("htm", "bin") added to a name typed

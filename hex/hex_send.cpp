@@ -68,17 +68,43 @@ void take_back_progress(HWND dialog, const char *replacement) {
   g_progress[0] = '\0';
 }
 
-// Every byte Send puts on the line goes through here: what the port does not
-// take at once is kept and written by the receive pump, so a long message on
-// a slow line never holds the window. Returns how many bytes were taken in,
-// or the serial library's negative error code.
-int write_to_send_port(HWND dialog, const uint8_t *bytes, int count) {
-  const int taken = hex_out_put(hex_send_port, bytes, count);
+// Every byte sent goes through here: what the port does not take at once
+// is kept and written by the receive pump, so a long message on a slow line
+// never holds the window. Returns how many bytes were taken in, or the
+// serial library's negative error code.
+int write_to_port(HWND dialog, int port, const uint8_t *bytes, int count) {
+  const int taken = hex_out_put(port, bytes, count);
   if (taken > 0 && hex_out_waiting() > 0) {
     g_message_length = taken;
     show_progress(dialog);
   }
   return taken;
+}
+
+// What went out, in the pane (with local echo) and the log: hex text on a
+// line headed "Tx<n> <stamp>" (or the time), text on the line it is on
+// unless the Time view starts one.
+void echo_sent(HWND dialog, int port, const char *shown, int length, bool as_text) {
+  int echo_len = 0;
+  if (!as_text) {
+    char head[HEX_HEAD_MAX];
+    if (hex_time.on)
+      hex_time_line(hex_time, port, HEX_SENT, SioTimer(), head);
+    else
+      std::snprintf(head, sizeof head, "\nTx%d %5d ", port + 1, int(hex_time_stamp));
+    echo_len = std::snprintf(g_echo, sizeof g_echo, "%s%.*s", head, length, shown);
+    if (echo_len >= int(sizeof g_echo))
+      echo_len = int(sizeof g_echo) - 1;
+  } else {
+    echo_len = hex_time.on ? hex_time_chunk(hex_time, port, HEX_SENT, SioTimer(), g_echo) : 0;
+    if (length > int(sizeof g_echo) - echo_len)
+      length = int(sizeof g_echo) - echo_len;
+    std::memcpy(g_echo + echo_len, shown, size_t(length));
+    echo_len += length;
+  }
+  if (hex_local_echo)
+    hex_pane_put(dialog, g_echo, echo_len, hex_port_colour(port, HEX_SENT));
+  hex_save_tx_log(port, g_echo, echo_len);
 }
 
 }  // namespace
@@ -132,6 +158,19 @@ void hex_choose_send_side(HWND window, int side) {
   show_send_side(window);
 }
 
+int hex_send_bytes(HWND dialog, int port, const uint8_t *bytes, int count, bool as_text) {
+  const int written = write_to_port(dialog, port, bytes, count);
+  if (written <= 0)
+    return written;
+  if (as_text) {
+    echo_sent(dialog, port, reinterpret_cast<const char *>(bytes), written, true);
+  } else {
+    const int length = hex_to_hexstr(bytes, g_hex, written);
+    echo_sent(dialog, port, g_hex, length, false);
+  }
+  return written;
+}
+
 // The echo and the log show what went out: a write that failed (closed port,
 // device error) shows nothing, a write cut short shows the part written.
 void hex_send_msg(HWND dialog) {
@@ -140,45 +179,21 @@ void hex_send_msg(HWND dialog) {
   if (send_side_refused(dialog))
     return;
   int text_len = dlg_get_text(dialog, IDC_MESSAGE, g_text, HEX_BUF_SIZE);
-  const char *echo = g_echo;
-  int echo_len = 0;
   if (hex_ascii == 0) {
     const int n = hex_read_hex_message(dialog, g_text, g_bytes);
     if (n < 0)
       return;  // nothing sent, echoed or logged
-    const char *shown = g_text;  // no bytes: the text is echoed as typed
-    if (n >= 1) {
-      int written = write_to_send_port(dialog, g_bytes, n);
-      if (written <= 0)
-        return;
-      hex_to_hexstr(g_bytes, g_hex, written < n ? written : n);
-      shown = g_hex;
-    }
-    // The Time view heads the line with the time it was sent instead.
-    char head[HEX_HEAD_MAX];
-    if (hex_time.on)
-      hex_time_line(hex_time, hex_send_port, HEX_SENT, SioTimer(), head);
-    else
-      std::snprintf(head, sizeof head, "\nTx%d %5d ", hex_send_port + 1, int(hex_time_stamp));
-    echo_len = std::snprintf(g_echo, sizeof g_echo, "%s%s", head, shown);
-    if (echo_len >= int(sizeof g_echo))
-      echo_len = int(sizeof g_echo) - 1;
+    if (n == 0)
+      echo_sent(dialog, hex_send_port, g_text, text_len, false);  // no bytes: the text as typed
+    else if (hex_send_bytes(dialog, hex_send_port, g_bytes, n, false) <= 0)
+      return;
   } else {
     g_text[text_len] = '\r';
     g_text[text_len + 1] = '\n';
     text_len += 2;
-    int written = write_to_send_port(dialog, reinterpret_cast<const uint8_t *>(g_text), text_len);
-    if (written <= 0)
+    if (hex_send_bytes(dialog, hex_send_port, reinterpret_cast<const uint8_t *>(g_text), text_len,
+                       true) <= 0)
       return;
-    const int sent = written < text_len ? written : text_len;
-    // Text sent goes on the line it is on, unless the Time view starts one.
-    echo_len = hex_time.on ? hex_time_chunk(hex_time, hex_send_port, HEX_SENT, SioTimer(), g_echo)
-                           : 0;
-    std::memcpy(g_echo + echo_len, g_text, size_t(sent));
-    echo_len += sent;
   }
   take_back_refusal(dialog);
-  if (hex_local_echo)
-    hex_pane_put(dialog, echo, echo_len, hex_port_colour(hex_send_port, HEX_SENT));
-  hex_save_tx_log(hex_send_port, echo, echo_len);
 }

@@ -17,6 +17,12 @@ int hex_read_hex_message(HWND dialog, const char *text, uint8_t *bytes);
 // Send is refused until all of it has gone.
 void hex_send_msg(HWND dialog);
 
+// Bytes to `port` as Send puts them out, echoed (with local echo) and logged
+// as sent: as text, or as hex text on a line of their own. Returns the bytes
+// taken, 0 while another port's bytes wait to go out, or the serial
+// library's negative code.
+int hex_send_bytes(HWND dialog, int port, const uint8_t *bytes, int count, bool as_text);
+
 // The send side: the side whose Send Port button is on; Port A at start.
 int hex_send_side();
 // hex_send_port reads as the port index (0 = COM1) messages, keys and

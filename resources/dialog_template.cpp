@@ -90,6 +90,42 @@ constexpr DialogControl kMainControls[] = {
      kBottomRight},
     {IDC_GROUP_FRAME, ControlKind::GroupBox, "Frame Type", 366, 269, 95, 49, STYLE_NONE,
      kBottomRight},
+    // The macro buttons F1 .. F12 and the editor, a row under the status line.
+    {IDC_MACRO_1 + 0, ControlKind::PushCheck, "F1", 6, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 1, ControlKind::PushCheck, "F2", 49, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 2, ControlKind::PushCheck, "F3", 92, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 3, ControlKind::PushCheck, "F4", 135, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 4, ControlKind::PushCheck, "F5", 178, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 5, ControlKind::PushCheck, "F6", 221, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 6, ControlKind::PushCheck, "F7", 264, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 7, ControlKind::PushCheck, "F8", 307, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 8, ControlKind::PushCheck, "F9", 350, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 9, ControlKind::PushCheck, "F10", 393, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 10, ControlKind::PushCheck, "F11", 436, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_1 + 11, ControlKind::PushCheck, "F12", 479, 362, 40, 12, STYLE_TAB_STOP, kBottom},
+    {IDC_MACRO_EDIT, ControlKind::PushButton, "Macros...", 522, 362, 39, 12, STYLE_TAB_STOP,
+     kBottomRight},
+};
+
+// The editor: the rules as lines, the line being edited in the list's field.
+constexpr DialogControl kAutoControls[] = {
+    {IDC_AUTO_LABEL, ControlKind::Label, "Macros and triggers, one a line:", 6, 6, 200, 9,
+     STYLE_ALIGN_LEFT, ANCHOR_TOP_LEFT},
+    {IDC_AUTO_RULES, ControlKind::DropDown, "", 6, 18, 388, 120, STYLE_AUTO_HSCROLL | STYLE_TAB_STOP,
+     ANCHOR_STRETCH_X},
+    {IDC_AUTO_ADD, ControlKind::PushButton, "Add", 6, 38, 50, 14, STYLE_TAB_STOP, ANCHOR_TOP_LEFT},
+    {IDC_AUTO_CHANGE, ControlKind::PushButton, "Change", 62, 38, 50, 14, STYLE_TAB_STOP,
+     ANCHOR_TOP_LEFT},
+    {IDC_AUTO_ENABLE, ControlKind::PushButton, "On / Off", 118, 38, 50, 14, STYLE_TAB_STOP,
+     ANCHOR_TOP_LEFT},
+    {IDC_AUTO_REMOVE, ControlKind::PushButton, "Remove", 174, 38, 50, 14, STYLE_TAB_STOP,
+     ANCHOR_TOP_LEFT},
+    {IDC_AUTO_SAVE, ControlKind::PushButton, "Save", 288, 38, 50, 14, STYLE_TAB_STOP, kRight},
+    {IDC_EXIT, ControlKind::PushButton, "Close", 344, 38, 50, 14, STYLE_TAB_STOP, kRight},
+    {IDC_AUTO_STATUS, ControlKind::StatusField, "", 6, 58, 388, 12, STYLE_ALIGN_LEFT,
+     ANCHOR_STRETCH_X},
+    {IDC_AUTO_PATH, ControlKind::StatusField, "", 6, 74, 388, 12, STYLE_ALIGN_LEFT,
+     ANCHOR_STRETCH_X},
 };
 
 }  // namespace
@@ -102,9 +138,22 @@ const DialogTemplate kMainDialog = {
     5,
     0,
     567,
-    364,
+    380,
     kMainControls,
     int(sizeof kMainControls / sizeof kMainControls[0]),
+};
+
+const DialogTemplate kAutoDialog = {
+    IDD_AUTO,
+    "Kestrelon macros and triggers",
+    "Helv",
+    8,
+    20,
+    20,
+    400,
+    92,
+    kAutoControls,
+    int(sizeof kAutoControls / sizeof kAutoControls[0]),
 };
 
 const DialogControl *dialog_find_control(const DialogTemplate &dialog, int id) {

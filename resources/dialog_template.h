@@ -60,6 +60,7 @@ struct DialogTemplate {
 };
 
 extern const DialogTemplate kMainDialog;
+extern const DialogTemplate kAutoDialog;  // the macros and triggers editor
 
 // The control with this id in the template, or nullptr.
 const DialogControl *dialog_find_control(const DialogTemplate &dialog, int id);

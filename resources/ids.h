@@ -73,6 +73,21 @@ enum ControlId : int {
   IDC_TIME = 180,         // "Time": lines headed with the time of their first byte
   IDC_LINE_STATUS = 181,  // status field: line errors and bytes the display dropped
   IDC_PCAP = 182,         // "Wireshark": the session written as a capture file too
+  IDC_MACRO_1 = 190,      // the macro buttons F1 .. F12: 190 .. 201
+  IDC_MACRO_12 = 201,
+  IDC_MACRO_EDIT = 202,   // "Macros...": the rules editor
+
+  // The rules editor (a dialog of its own).
+  IDD_AUTO = 300,
+  IDC_AUTO_RULES = 301,   // the rules as lines of the file; its field edits one
+  IDC_AUTO_ADD = 302,
+  IDC_AUTO_CHANGE = 303,
+  IDC_AUTO_ENABLE = 304,  // a trigger on or off
+  IDC_AUTO_REMOVE = 305,
+  IDC_AUTO_SAVE = 306,
+  IDC_AUTO_STATUS = 307,  // what is wrong with a line, or where the rules went
+  IDC_AUTO_PATH = 308,
+  IDC_AUTO_LABEL = 309,
 };
 
 // Timer ids on the main dialog.
@@ -82,4 +97,5 @@ enum TimerId : int {
   TIMER_DUMP = 3,       // dump step, 50 ms
   TIMER_DUMP_IDLE = 4,  // dump without progress, 15 s
   TIMER_RECONNECT = 5,  // looking for the devices of ports gone away, 500 ms
+  TIMER_AUTO = 6,       // periodic macros and delayed trigger replies, as due
 };

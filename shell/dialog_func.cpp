@@ -2,6 +2,7 @@
 // that handles it.
 #include "shell/shell.h"
 
+#include "hex/hex_auto.h"
 #include "hex/hex_capture.h"
 #include "hex/hex_framing.h"
 #include "hex/hex_init.h"
@@ -179,6 +180,7 @@ constexpr CommandRoute kCommandRoutes[] = {
      [](HWND w) { hex_file_transfer(w, WM_COMMAND, MAKEWPARAM(IDC_XFER_START, BN_CLICKED), 0); }},
     {IDC_XFER_ABORT,
      [](HWND w) { hex_file_abort(w, WM_COMMAND, MAKEWPARAM(IDC_XFER_ABORT, BN_CLICKED), 0); }},
+    {IDC_MACRO_EDIT, hex_auto_edit},
 };
 
 int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
@@ -200,6 +202,11 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     if (notification != CBN_KILLFOCUS)
       return 0;
     history_add_edited(window);
+    return 1;
+  }
+  // A macro's button, or its F key (an accelerator).
+  if (id >= IDC_MACRO_1 && id <= IDC_MACRO_12) {
+    hex_auto_macro(window, id - IDC_MACRO_1);
     return 1;
   }
   for (const CommandRoute &route : kCommandRoutes) {
@@ -226,6 +233,7 @@ int InitializeApp(HWND window, uintptr_t, intptr_t) {
   dlg_set_focus(window, IDC_PANE);
   hex_init(window);
   win_apply_start_options(window);  // the command line's choices
+  hex_auto_start(window);
   return 1;
 }
 
@@ -256,6 +264,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
       return 1;
     case TIMER_RECONNECT:
       hex_reconnect_tick(window);
+      return 1;
+    case TIMER_AUTO:
+      hex_auto_tick(window);
       return 1;
     default:
       return 0;

@@ -1,6 +1,7 @@
 // The command line: parsing it, and handing its choices to the monitor.
 #include "shell/options.h"
 
+#include "hex/hex_auto.h"
 #include "hex/hex_init.h"
 #include "hex/hex_log.h"
 #include "hex/hex_msgbox.h"
@@ -30,6 +31,7 @@ enum : int {
   OPT_LOG,
   OPT_APPEND,
   OPT_PCAP,
+  OPT_MACROS,
 };
 
 const option kLongOptions[] = {
@@ -44,6 +46,7 @@ const option kLongOptions[] = {
     {"log", required_argument, nullptr, OPT_LOG},
     {"append", no_argument, nullptr, OPT_APPEND},
     {"pcap", required_argument, nullptr, OPT_PCAP},
+    {"macros", required_argument, nullptr, OPT_MACROS},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -247,10 +250,10 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
       return option_fault(optopt, argument);
     if (value == ':')
       return missing_value(optopt, argument);
-    if (value == OPT_LOG || value == OPT_PCAP) {
+    if (value == OPT_LOG || value == OPT_PCAP || value == OPT_MACROS) {
       if (*optarg == '\0')
         return fault("empty file name for '--" + std::string(long_name(value)) + "'");
-      (value == OPT_LOG ? options.log : options.pcap) = optarg;
+      (value == OPT_LOG ? options.log : value == OPT_PCAP ? options.pcap : options.macros) = optarg;
       continue;
     }
     if (value == OPT_APPEND) {
@@ -331,6 +334,7 @@ std::string win_usage() {
          "                         (an existing FILE is replaced)\n"
          "      --append           with --log: write on at the end of an existing FILE\n"
          "      --pcap=FILE        write the session into FILE for Wireshark (pcapng)\n"
+         "      --macros=FILE      macros and triggers from FILE (default kestrelon.macros)\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
@@ -355,6 +359,7 @@ WinStartOptions g_start;  // the options being started with
 
 void win_set_start_options(const WinStartOptions &options) {
   g_start = options;
+  hex_auto_set_path(options.macros.c_str());
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     hex_start_port[side] = win_start_port(options, side);
     if (!options.device[side].empty())

@@ -2,10 +2,10 @@
 //
 // Every option is a choice a user could make in the window at start-up: the
 // Comm Port entry each side starts on and the device it names, the line
-// settings of both sides (only the lists' own entries), the view and a log
-// file. Parsing is a pure function of the arguments; the choices then reach
-// the monitor through the same handlers as the controls', so the lists, the
-// records and the devices agree.
+// settings of both sides (only the lists' own entries), the view, a log
+// file and the macros file. Parsing is a pure function of the arguments;
+// the choices then reach the monitor through the same handlers as the
+// controls', so the lists, the records and the devices agree.
 #pragma once
 
 #include "dlg/dlg.h"
@@ -39,6 +39,7 @@ struct WinStartOptions {
   std::string log;         // log file
   bool append = false;     // the log is written on at its end, not replaced
   std::string pcap;        // capture file for Wireshark
+  std::string macros;      // macros and triggers file (empty: the default)
   bool operator==(const WinStartOptions &) const = default;
 };
 

@@ -4,6 +4,7 @@
 // reads only what is still waiting.
 #include "shell/shell.h"
 
+#include "hex/hex_auto.h"
 #include "hex/hex_capture.h"
 #include "hex/hex_display.h"
 #include "hex/hex_log.h"
@@ -57,8 +58,12 @@ void win_periodic(HWND window) {
     if (record.decoded_port != piece.port)
       hex_restart_decoders(record);
     record.decoded_port = piece.port;
+    // The triggers see the bytes before the view writes over them, and
+    // answer behind them.
+    hex_auto_scan(piece.side, piece.port, piece.ms, buffer, piece.count);
     hex_show_chunk(hex_view_mode, record, piece.port, hex_time_stamp, hex_time,
                    piece.ms, reinterpret_cast<char *>(buffer), piece.count, sink);
+    hex_auto_answer(window, sink);
   }
   sink.flush();
   hex_capture_run_end(window);

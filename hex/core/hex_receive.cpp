@@ -8,6 +8,7 @@ void hex_restart_decoders(hex_obj_t &record) {
   record.frame_len = 0;
   record.hdlc_bits = record.hdlc_byte = record.hdlc_ones = 0;
   record.hdlc_zero = record.hdlc_hunt = 0;
+  record.trigger_match = HexMatchState{};
 }
 
 void hex_show_received(int32_t view, hex_obj_t &record, int port, uint16_t stamp, char *buffer,

@@ -10,6 +10,8 @@ namespace {
 // Private copy so callers can convert a buffer in place.
 uint8_t g_source_copy[HEX_BUF_SIZE];
 
+}  // namespace
+
 int hex_digit_value(char c) {
   if (c >= '0' && c <= '9')
     return c - '0';
@@ -19,8 +21,6 @@ int hex_digit_value(char c) {
     return c - 'a' + 10;
   return -1;
 }
-
-}  // namespace
 
 int hex_to_hexstr(const void *source, char *destination, int count) {
   static const char kDigits[] = "0123456789ABCDEF";

@@ -136,18 +136,15 @@ void hex_show_breaks(HexTimeLines &lines, int port, uint32_t ms, uint32_t breaks
   sink.show(port, text, length);
 }
 
-void hex_show_port_event(HexTimeLines &lines, int port, const char *device, HexPortEvent event,
-                         uint32_t ms, HexSink &sink) {
-  if (event != HEX_PORT_GONE && event != HEX_PORT_BACK)
-    return;
+void hex_show_event_line(HexTimeLines &lines, int port, const char *what, uint32_t ms,
+                         HexSink &sink) {
   const char *name = port >= 0 && port < HEX_PORTS ? hex_portnames[port] : "?";
   std::string text = "\n";
   text += TimeOfDay(hex_time_of_day(lines.face, ms)).text;
   text += ' ';
   text += name;
-  text += " (";
-  text += device ? device : "?";
-  text += event == HEX_PORT_GONE ? ") disconnected" : ") reconnected";
+  text += ' ';
+  text += what;
   // With Time on the next text heads a line of its own; without, it starts
   // one here.
   if (lines.on)
@@ -155,4 +152,14 @@ void hex_show_port_event(HexTimeLines &lines, int port, const char *device, HexP
   else
     text += '\n';
   sink.show(port, text.data(), int(text.size()));
+}
+
+void hex_show_port_event(HexTimeLines &lines, int port, const char *device, HexPortEvent event,
+                         uint32_t ms, HexSink &sink) {
+  if (event != HEX_PORT_GONE && event != HEX_PORT_BACK)
+    return;
+  std::string what = "(";
+  what += device ? device : "?";
+  what += event == HEX_PORT_GONE ? ") disconnected" : ") reconnected";
+  hex_show_event_line(lines, port, what.c_str(), ms, sink);
 }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "resources/glyphs.h"  // the pane's layout of bytes, which the log follows
@@ -75,6 +76,11 @@ constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
 constexpr int32_t HEX_ICNI_NO_LENGTH = 255;
 
 struct HexScreen;  // a side's terminal screen (the Terminal view), see below
+// Where a side's trigger scan stands between chunks (HexMatcher below).
+struct HexMatchState {
+  uint32_t generation;  // the matcher's build the state belongs to
+  int32_t state;
+};
 
 // --- The per-side record ------------------------------------------------------------
 // One per side: index 0 Port A, index 1 Port B. Its settings are the side's
@@ -110,6 +116,7 @@ struct hex_obj_t {
   uint64_t frames_good;
   uint64_t frames_bad;
   HexScreen *screen;  // the Terminal view's screen, made when first needed (hex_screen_of)
+  HexMatchState trigger_match;  // the side's receive triggers
 };
 
 // The record's parser and decoder fields as at start, its settings kept: a
@@ -149,6 +156,9 @@ uint32_t hex_port_colour(int port, HexDirection direction);
 // destination, NUL-terminated; returns the text's length (3 x count). Source
 // and destination may be the same buffer; destination holds 3 x count + 1.
 int hex_to_hexstr(const void *source, char *destination, int count);
+
+// The value of a hex digit of either case, or -1.
+int hex_digit_value(char c);
 
 // Reads bytes from hex text: up to two hex digits per byte, anything that is
 // not a hex digit is skipped. Stores at most `capacity` bytes; returns how
@@ -757,3 +767,159 @@ int hex_screen_char(HexScreen &screen, uint32_t character, int modifiers, char *
 // Pasted text (UTF-8) as the terminal sends it: line breaks as CR, and
 // bracketed when the far end asked for that.
 std::string hex_screen_paste(HexScreen &screen, const char *text, int length);
+
+// --- Automation: macros and receive triggers ------------------------------------------
+// Up to twelve named messages (macros), sent by a button or F1..F12, each
+// once or every N ms; and per side, rules that answer received bytes by
+// themselves. Both live in a plain text file, one rule a line:
+//
+//   # a comment
+//   macro 1 name="Ping" text="PING\r\n" to=B every=1000
+//   macro 2 name="Status" hex="01 02" frame=PPP check=CRC16
+//   trigger A name="ping" text="PING" reply=2 after=10
+//   trigger B name="req" regex="\x02.[0-9]+\x03" reply-text="\x06" once off
+//   trigger A name="fwd" hex="7E 01" reply-hex="7E 81" to=B
+//
+// Text values take the escapes \r \n \t \0 \\ \" and \xHH; a regular
+// expression keeps its backslashes for its own escapes (see
+// HexMatcher::add_regex). A macro goes to=A, B or send (the send side, the
+// default); frame= is HDLC, PPP or ICNI with check= CRC16, CRC32, SUM or XOR,
+// as Add Frame builds it. A trigger answers on its own side with a macro
+// (reply=N) or bytes of its own (reply-text=, reply-hex=), after= ms later;
+// `once` fires it only the first time, `off` keeps it but disabled.
+
+constexpr int HEX_MACROS = 12;
+constexpr int HEX_AUTO_BYTES_MAX = 1024;    // bytes of a message, a reply or a pattern
+constexpr int HEX_TRIGGERS_MAX = 256;       // rules of a file
+constexpr int HEX_AUTO_LINE_MAX = 8192;     // characters of a line of the file
+constexpr uint32_t HEX_AUTO_MS_MAX = 3'600'000;  // every= and after=: an hour at most
+constexpr uint32_t HEX_AUTO_EVERY_MIN_MS = 10;   // every= other than 0
+constexpr int HEX_TRIGGER_RATE_MAX = 100;   // firings of a rule in any second
+constexpr const char *HEX_AUTO_NAME = "kestrelon.macros";  // next to kestrelon.cfg
+
+enum HexAutoTarget : int { HEX_AUTO_TO_SEND = -1 };  // or a HexSide
+enum class HexPattern : int { Text, Hex, Regex };
+
+struct HexMacro {
+  bool defined = false;
+  std::string name;
+  bool hex = false;      // written as hex= (else text=)
+  std::string bytes;     // the message, escapes decoded, before any frame
+  int target = HEX_AUTO_TO_SEND;
+  int32_t frame = HEX_FRAME_NONE;
+  int32_t check = HEX_CHECK_CRC16;
+  uint32_t every_ms = 0;  // 0: sent once per press
+  bool operator==(const HexMacro &) const = default;
+};
+
+struct HexTrigger {
+  int side = HEX_SIDE_A;
+  std::string name;
+  HexPattern kind = HexPattern::Text;
+  std::string pattern;   // Text and Hex: the bytes; Regex: the expression as written
+  int reply_macro = -1;  // 0..11, or -1: the bytes below
+  bool reply_hex = false;
+  std::string reply;
+  int to = -1;           // the side the reply goes out on; -1: the trigger's own
+  uint32_t after_ms = 0;
+  bool once = false;
+  bool enabled = true;
+  bool operator==(const HexTrigger &) const = default;
+};
+
+struct HexAutoRules {
+  HexMacro macros[HEX_MACROS];
+  std::vector<HexTrigger> triggers;
+  bool operator==(const HexAutoRules &) const = default;
+};
+
+// Reads a whole file's text into `rules` (emptied first). False with `why`
+// naming the first wrong line and what is wrong with it ("line 4: unknown
+// word 'macr'"); `rules` then holds nothing.
+bool hex_auto_parse(std::string_view text, HexAutoRules &rules, std::string *why);
+// One line into `rules`: a macro replaces the one of its number, a trigger
+// joins the list; blank lines and comments change nothing. False with `why`
+// (without a line number) when the line is wrong; `rules` is unchanged then.
+bool hex_auto_parse_line(std::string_view line, HexAutoRules &rules, std::string *why);
+// The file's text for the rules, which hex_auto_parse reads back as they are.
+std::string hex_auto_format(const HexAutoRules &rules);
+std::string hex_auto_format_macro(const HexMacro &macro, int number);
+std::string hex_auto_format_trigger(const HexTrigger &trigger);
+// The rules file read whole (hex_open_user_file, at most 1 MiB) or written
+// whole. False with `why` starting with the path: "rules.txt: line 4: ...",
+// "rules.txt: is a directory"; errno stays as the failed call left it (a
+// missing file: ENOENT).
+bool hex_auto_read(const char *path, HexAutoRules &rules, std::string *why);
+bool hex_auto_write(const char *path, const HexAutoRules &rules, std::string *why);
+// The bytes a macro puts on the line: its message, framed as Add Frame does
+// (a frame the builder refuses leaves the message as it is).
+std::string hex_macro_wire(const HexMacro &macro);
+
+// The matcher: the patterns of one side's enabled triggers, found in the
+// bytes received on that side however they are split into chunks. Every
+// place where a pattern's match ends is reported, so matches may overlap
+// ("aa" is found twice in "aaa"). A regular expression is over bytes: a
+// byte stands for itself; `.` is any byte; [...] a class of bytes with
+// ranges, [^...] its complement; \xHH, \r, \n, \t, \0, \d, \s, \w and a
+// backslashed punctuation character; ( ), |, *, +, ? and {m}, {m,}, {m,n}.
+// Compiled patterns become one automaton whose states are made as bytes
+// need them, so a side scans in one table step a byte however many rules it
+// has.
+
+class HexMatchSink {
+public:
+  // Pattern `pattern` (the order of adding, from 0) has a match ending at
+  // byte `end` of the chunk (0: its first byte).
+  virtual void matched(int pattern, int end) = 0;
+
+protected:
+  ~HexMatchSink() = default;
+};
+
+class HexMatcher {
+public:
+  HexMatcher();
+  ~HexMatcher();
+  HexMatcher(const HexMatcher &) = delete;
+  HexMatcher &operator=(const HexMatcher &) = delete;
+
+  // Drops every pattern; states of earlier builds start afresh.
+  void clear();
+  // A pattern of bytes, or a regular expression; its number, or -1 with
+  // `why` (an empty pattern, one that matches no bytes, a fault in the
+  // expression, a pattern too large).
+  int add_bytes(std::string_view bytes, std::string *why);
+  int add_regex(std::string_view expression, std::string *why);
+  int patterns() const;
+
+  // Feeds a chunk, carrying on from `state`.
+  void scan(HexMatchState &state, const uint8_t *bytes, int count, HexMatchSink &sink);
+
+private:
+  struct Impl;
+  Impl *impl_;
+};
+
+// Checks an expression alone (the rules file and the editor): true, or
+// false with `why`.
+bool hex_regex_check(std::string_view expression, std::string *why);
+
+// The loop guard of one rule: at most HEX_TRIGGER_RATE_MAX firings in any
+// 1000 ms. hex_fire_allow is true when a firing at `ms` keeps to that, and
+// counts it. `held` is set by the first firing refused and stays until one
+// is allowed a second or more after the last refused, so the window says
+// once that a rule is held for as long as it keeps being held.
+struct HexFireGuard {
+  uint32_t times[HEX_TRIGGER_RATE_MAX] = {};
+  int count = 0;  // firings kept, up to HEX_TRIGGER_RATE_MAX
+  int next = 0;   // where the next goes (the oldest once full)
+  bool held = false;
+  uint32_t refused_ms = 0;  // the last firing refused
+};
+bool hex_fire_allow(HexFireGuard &guard, uint32_t ms);
+
+// A line of its own in the port's colour with the time of day: "\n12:34:56.789
+// COM1 <what>"; the text after it starts a line of its own, headed again
+// with Time on (port events, triggers).
+void hex_show_event_line(HexTimeLines &lines, int port, const char *what, uint32_t ms,
+                         HexSink &sink);

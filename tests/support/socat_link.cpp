@@ -1,10 +1,12 @@
 #include "support/socat_link.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -81,6 +83,24 @@ bool SocatLink::send(const std::string &text) {
     done += size_t(n);
   }
   return done == text.size();
+}
+
+std::string SocatLink::receive(size_t count, int waitMs) {
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  while (far_fd_ >= 0 && out.size() < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{far_fd_, POLLIN, 0};
+    if (left.count() < 0 || poll(&ready, 1, int(left.count())) <= 0)
+      break;
+    char block[4096];
+    const ssize_t n = read(far_fd_, block, std::min(sizeof block, count - out.size()));
+    if (n <= 0)
+      break;
+    out.append(block, size_t(n));
+  }
+  return out;
 }
 
 int openDescriptorCount() {

@@ -31,6 +31,8 @@ public:
 
   // Writes all of `text` into the far end; false when it could not.
   bool send(const std::string &text);
+  // What reaches the far end within `waitMs`, up to `count` bytes.
+  std::string receive(size_t count, int waitMs);
 
 private:
   std::string near_, far_;
