@@ -3,6 +3,7 @@
 // against itself, for files around the packet boundaries and a large one.
 #include "xy_interop_fixture.h"
 
+#include <filesystem>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,6 +184,42 @@ TEST_P(XyBatch, ToRb) {
   EXPECT_EQ(r.lastError, 0) << ourMessages() << peerLog();
   EXPECT_NE(peerLog().find("Transfer complete"), std::string::npos) << peerLog();
   EXPECT_EQ(readFileBytes(peerDir_ + "/" + name), content);
+}
+
+// Names from the far end: only a base name, made safe, is created here and
+// never over a file already there; a name longer than the record holds
+// fails the file rather than naming another one.
+TEST_F(XyInterop, BatchNamesAreMadeSafeAndReplaceNothing) {
+  xytest::Line line(dir_.path());
+  ASSERT_TRUE(line.startSocat());
+  ASSERT_TRUE(openOurs(line));
+  const Bytes old{'o', 'l', 'd'};
+  writeFileBytes(ourDir_ + "/keep.txt", old);
+  const std::pair<std::string, std::string> names[] = {
+      {"keep.txt", "keep.txt.1"}, {"a\nb", "a_b"}, {"C:\\Users\\x\\.profile", ".profile"},
+      {std::string(130, 'n'), ""}};
+  std::vector<std::string> sb{"sb"};
+  for (const auto &[sent, kept] : names) {
+    writeFileBytes(peerDir_ + "/" + sent, Bytes(sent.begin(), sent.end()));
+    sb.push_back(sent);
+  }
+  ASSERT_TRUE(startPeer(line, sb));
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(ourDir_.c_str()), 0);
+  ASSERT_EQ(xyStartRx(kPort, nullptr, 'C', 1), 1);
+  auto r = finish(kTickMs, 60000);
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(r.lastError, XY_CANNOT_OPEN) << ourMessages() << peerLog();
+  EXPECT_EQ(readFileBytes(ourDir_ + "/keep.txt"), old);
+  size_t made = 0;
+  for (const auto &[sent, kept] : names)
+    if (!kept.empty()) {
+      EXPECT_EQ(readFileBytes(ourDir_ + "/" + kept), Bytes(sent.begin(), sent.end())) << kept;
+      ++made;
+    }
+  const auto files = std::filesystem::directory_iterator(ourDir_);
+  EXPECT_EQ(size_t(std::distance(begin(files), end(files))), made + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, XyBatch,
