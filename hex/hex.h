@@ -46,7 +46,7 @@ extern unsigned hex_xtimer;       // timer 2
 extern unsigned hex_dtimer;       // timer 3
 extern unsigned hex_derr_timer;   // timer 4
 extern std::FILE *hex_dump_file;  // the dump's file
-extern int32_t hex_dump_cnt;      // bytes moved by the dump so far
+extern int64_t hex_dump_cnt;      // bytes moved by the dump so far
 
 // One record per side: index 0 Port A, index 1 Port B.
 extern hex_obj_t hex_obj[2];

@@ -21,7 +21,7 @@ unsigned hex_xtimer;
 unsigned hex_dtimer;
 unsigned hex_derr_timer;
 std::FILE *hex_dump_file;
-int32_t hex_dump_cnt;
+int64_t hex_dump_cnt;
 
 hex_obj_t hex_obj[2];
 HexTimeLines hex_time;

@@ -139,9 +139,13 @@ void end_dump_with_error(HWND dialog, const char *what) {
   end_transfer(dialog, status, Output::Drop);
 }
 
+// The port failed under the dump (its device may have gone): the port is
+// opened again at the end as after XMODEM, and a side whose device has gone
+// waits for it.
 void end_dump_with_port_error(HWND dialog, int code) {
   char reason[64];
   hex_sio_error_text(code, reason, sizeof reason);
+  g_reopened = true;
   end_dump_with_error(dialog, reason);
 }
 
@@ -284,16 +288,9 @@ int dump_send_step(HWND dialog, bool *ended) {
 }
 
 int dump_receive_step(HWND dialog, bool *ended) {
-  const int port = hex_xsend_port;
-  int waiting = SioRxQue(port);
-  if (waiting > HEX_DUMP_RECEIVE_STEP)
-    waiting = HEX_DUMP_RECEIVE_STEP;
-  if (waiting < 0) {
-    end_dump_with_port_error(dialog, waiting);
-    *ended = true;
-    return 0;
-  }
-  const int got = SioGets(port, g_dump_bytes, waiting);
+  // The read itself, never the queue count (which reads a failure as 0),
+  // tells a device that has gone.
+  const int got = SioGets(hex_xsend_port, g_dump_bytes, HEX_DUMP_RECEIVE_STEP);
   if (got < 0) {
     end_dump_with_port_error(dialog, got);
     *ended = true;
@@ -367,8 +364,9 @@ void hex_file_abort(HWND dialog, unsigned message, uintptr_t wParam, intptr_t) {
     dump_idle(dialog);
     return;
   }
+  // The driver's cancel, sent as it lets go, must reach the far end.
   if (hex_xmodem_busy)
-    end_transfer(dialog, kXModemAborted, Output::Drop);
+    end_transfer(dialog, kXModemAborted, Output::Keep);
   else if (hex_dump_busy)
     end_transfer(dialog, kDumpCompleted, Output::Drop);
   else
@@ -415,7 +413,7 @@ void hex_periodic_dump(HWND dialog) {
   if (moved > 0) {
     hex_dump_cnt += moved;
     char text[64];
-    std::snprintf(text, sizeof text, "Bytes = %d ", int(hex_dump_cnt));
+    std::snprintf(text, sizeof text, "Bytes = %lld ", static_cast<long long>(hex_dump_cnt));
     show_status(dialog, text);
     g_moved_at = SioTimer();
     disarm(dialog, TIMER_DUMP_IDLE, &hex_derr_timer);

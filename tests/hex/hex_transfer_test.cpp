@@ -471,6 +471,22 @@ TEST_F(HexTransfer, ReceivingDumpEndsFifteenSecondsAfterTheLastByte) {
   EXPECT_EQ(readFileBytes(path), concat(one, two));
 }
 
+// A device that goes while a dump receives: the dump fails saying why, as
+// XMODEM would, and the side waits for its device. Counts pass 2 GiB.
+TEST_F(HexTransfer, ReceivingDumpOnAVanishedDeviceFailsAndTheSideWaits) {
+  SteppedClock::install();
+  start();
+  startTransfer(kDump, false, dir_.file("in.bin"));
+  hex_dump_cnt = INT32_MAX;
+  farEndSends({1, 2});
+  timer(TIMER_DUMP);
+  EXPECT_EQ(status(), "Bytes = 2147483649 ");
+  com1_.closeMaster();
+  timer(TIMER_DUMP);
+  expectEnded("Dump Failed: Input/output error ");
+  EXPECT_EQ(hex_reconnect_waiting(HEX_SIDE_A), 1);
+}
+
 // --- Send on a slow line ----------------------------------------------------------------
 
 // A long message the line cannot take at once: Send returns at once, the
@@ -633,6 +649,7 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
     ASSERT_EQ(status().rfind("Packets = ", 0), 0u) << status();
     dlg_user_click(window_, IDC_XFER_ABORT);
     expectEnded("X-Modem Aborted ");
+    EXPECT_TRUE(peer_.wait(3000)) << "the far end was not cancelled";
     EXPECT_EQ(xyAcquire(0), 0) << "the driver was not released";
     xyRelease(0);
     finish();
