@@ -423,7 +423,14 @@ Flow sendEot(int port) {
 // EOT again, or the end after the last of XY_EOT_TRY_LIMIT EOTs.
 Flow repeatEot(int port) {
   XyList &x = xyList;
-  if (--x.TryLimit <= 0) {
+  if (--x.TryLimit <= 0 && x.EotAnswered && !x.BatchFlag) {
+    // An answer came, damaged, and no refusal since: the receiver took the
+    // end and left, as receivers do after their ACK (every packet was
+    // acknowledged before).
+    QueueMessage("COM%d: EOT answered, receiver gone since: taken as ACKed", port + 1);
+    return succeed(port);
+  }
+  if (x.TryLimit <= 0) {
     if (DebugLevel >= 1)
       QueueMessage("COM%d: EOT was not ACKed", port + 1);
     return fail(port, XY_EOT_NOT_ACKED);
@@ -443,6 +450,7 @@ Flow sendAwaitEotAck(int port) {
     return fail(port, XY_CANCELLED);
   // A receiver that makes sure of the end refuses the first EOT: the next
   // goes out at once.
+  x.EotAnswered = c != NAK;
   if (c == NAK)
     return repeatEot(port);
   if (c == ACK) {

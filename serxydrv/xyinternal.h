@@ -83,6 +83,7 @@ struct XyList {
   uint32_t ResyncMark;  // the wait began
   uint8_t EotRefused;   // receiving: the first EOT was answered with NAK
   uint8_t CanSeen;      // the last header or answer byte read was CAN
+  uint8_t EotAnswered;  // sending: a byte other than NAK came since the first EOT
 };
 
 extern XyList xyList;

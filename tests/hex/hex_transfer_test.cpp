@@ -471,8 +471,7 @@ TEST_F(HexTransfer, ReceivingDumpEndsFifteenSecondsAfterTheLastByte) {
   EXPECT_EQ(readFileBytes(path), concat(one, two));
 }
 
-// A device that goes while a dump receives: the dump fails saying why, as
-// XMODEM would, and the side waits for its device. Counts pass 2 GiB.
+// A receiving dump's device goes: it fails saying why, the side waits for it.
 TEST_F(HexTransfer, ReceivingDumpOnAVanishedDeviceFailsAndTheSideWaits) {
   SteppedClock::install();
   start();

@@ -214,8 +214,7 @@ TEST_F(CaptureTest, TimeViewStartsLinesExactlyAtPausesLongerThanTheGap) {
   EXPECT_EQ(lines(logOf(logPath).text), lines(paneText()));
 }
 
-// However long the program runs (25 days here, across the clock's 32-bit
-// wrap), a line is headed with the time of day a clock on the wall shows.
+// 25 days on, across the clock's 32-bit wrap, the time of day is still right.
 TEST_F(CaptureTest, TimeOfDayStaysRightAfterTwentyFiveDays) {
   SteppedClock::install();
   startIn(HEX_VIEW_ASCII, true);
