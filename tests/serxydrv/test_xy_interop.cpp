@@ -192,8 +192,7 @@ TEST_F(XyInterop, BatchNamesAreMadeSafeAndReplaceNothing) {
   xytest::Line line(dir_.path());
   ASSERT_TRUE(line.startSocat());
   ASSERT_TRUE(openOurs(line));
-  const Bytes old{'o', 'l', 'd'};
-  writeFileBytes(ourDir_ + "/keep.txt", old);
+  writeFileBytes(ourDir_ + "/keep.txt", Bytes(3, 'o'));
   const std::pair<std::string, std::string> names[] = {{"keep.txt", "keep.txt.1"},
       {"a\nb", "a_b"}, {"C:\\Users\\x\\.profile", ".profile"}, {std::string(130, 'n'), ""}};
   std::vector<std::string> sb{"sb"};
@@ -208,7 +207,7 @@ TEST_F(XyInterop, BatchNamesAreMadeSafeAndReplaceNothing) {
   auto r = finish(kTickMs, 60000);
   std::filesystem::current_path(cwd);
   EXPECT_EQ(r.lastError, XY_CANNOT_OPEN) << ourMessages() << peerLog();
-  EXPECT_EQ(readFileBytes(ourDir_ + "/keep.txt"), old);
+  EXPECT_EQ(readFileBytes(ourDir_ + "/keep.txt"), Bytes(3, 'o'));
   std::vector<std::string> made{"keep.txt"};
   for (const auto &[sent, kept] : names)
     if (!kept.empty() && readFileBytes(ourDir_ + "/" + kept) == Bytes(sent.begin(), sent.end()))
