@@ -825,7 +825,8 @@ Flow receivePacketZero(int port) {
     ++at;
   int64_t size = -1;
   for (; at < size_t(x.PacketSize) && x.Buffer[at] >= '0' && x.Buffer[at] <= '9'; ++at)
-    size = (size < 0 ? 0 : size) * 10 + (x.Buffer[at] - '0');
+    if (size <= XY_LARGEST_ANNOUNCED)
+      size = (size < 0 ? 0 : size) * 10 + (x.Buffer[at] - '0');
   if (size > XY_LARGEST_ANNOUNCED)
     size = -1;  // not a size any file has: none announced
   AnnouncedSize = size;

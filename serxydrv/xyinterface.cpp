@@ -322,6 +322,7 @@ int xyRelease(int /*port*/) {
 // does not fit it, recorded like a file that cannot be opened.
 static bool freshRecord(int port, const char *name) {
   CloseFile();
+  dropUnsent();
   memset(&xyList, 0, sizeof xyList);
   if (name && strlen(name) >= XY_FILE_NAME_SIZE) {
     xyList.LastError = XY_CANNOT_OPEN;
