@@ -264,6 +264,7 @@ void hex_capture_ready(HWND window, int descriptor) {
 
 uint64_t hex_capture_run_begin(HWND window) {
   g_in_run = true;
+  hex_clock_face_move(hex_time.face, SioTimer());
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     Watch &watch = hex_obj[side].watch;
     if (watch.fd == kNoDescriptor || !capturing())

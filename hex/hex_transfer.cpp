@@ -33,7 +33,7 @@ namespace {
 
 int32_t hex_xsend_port;    // port of the transfer, the send port at Start
 std::FILE *hex_dump_file;  // the dump's file
-int32_t hex_dump_cnt;      // bytes moved by the dump so far
+int64_t hex_dump_cnt;      // bytes moved by the dump so far
 
 // Positions in the Protocol list (hex_protocol).
 enum Protocol : int { kDump = 0, kXModem = 1, kXModemCrc = 2, kXModem1K = 3 };
@@ -183,9 +183,13 @@ void end_dump_with_error(HWND dialog, const char *what) {
   end_transfer(dialog, status, Output::Drop);
 }
 
+// The port failed under the dump (its device may have gone): the port is
+// opened again at the end as after XMODEM, and a side whose device has gone
+// waits for it.
 void end_dump_with_port_error(HWND dialog, int code) {
   char reason[64];
   hex_sio_error_text(code, reason, sizeof reason);
+  g_reopened = true;
   end_dump_with_error(dialog, reason);
 }
 
@@ -315,16 +319,9 @@ int dump_send_step(HWND dialog, bool *ended) {
 }
 
 int dump_receive_step(HWND dialog, bool *ended) {
-  const int port = hex_xsend_port;
-  int waiting = SioRxQue(port);
-  if (waiting > HEX_DUMP_RECEIVE_STEP)
-    waiting = HEX_DUMP_RECEIVE_STEP;
-  if (waiting < 0) {
-    end_dump_with_port_error(dialog, waiting);
-    *ended = true;
-    return 0;
-  }
-  const int got = SioGets(port, g_dump_bytes, waiting);
+  // The read itself, never the queue count (which reads a failure as 0),
+  // tells a device that has gone.
+  const int got = SioGets(hex_xsend_port, g_dump_bytes, HEX_DUMP_RECEIVE_STEP);
   if (got < 0) {
     end_dump_with_port_error(dialog, got);
     *ended = true;
@@ -408,8 +405,9 @@ void hex_file_abort(HWND dialog, unsigned message, uintptr_t wParam, intptr_t) {
     dump_idle(dialog);
     return;
   }
+  // The driver's cancel, sent as it lets go, must reach the far end.
   if (hex_xmodem_busy)
-    end_transfer(dialog, kXModemAborted, Output::Drop);
+    end_transfer(dialog, kXModemAborted, Output::Keep);
   else if (hex_dump_busy)
     end_transfer(dialog, kDumpCompleted, Output::Drop, Outcome::Done);  // a dump ends so
   else
@@ -454,7 +452,7 @@ void hex_periodic_dump(HWND dialog) {
   if (moved > 0) {
     hex_dump_cnt += moved;
     char text[64];
-    std::snprintf(text, sizeof text, "Bytes = %d ", int(hex_dump_cnt));
+    std::snprintf(text, sizeof text, "Bytes = %lld ", static_cast<long long>(hex_dump_cnt));
     show_status(dialog, text);
     g_moved_at = SioTimer();
     hex_timer_arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS);

@@ -45,9 +45,10 @@ void hex_file_transfer(HWND dialog, unsigned message, uintptr_t wParam, intptr_t
 // Abort (command 168), timer 4 and the common end of every transfer: the
 // driver is released, the dump file closed, the port reopened with the
 // side's settings after XMODEM (a dump leaves its port open as it was) and
-// the pump started again. Abort drops what the port still holds of the
-// transfer; it shows "X-Modem Aborted " during an XMODEM transfer and "Dump
-// Completed " otherwise (with no transfer running it touches no port).
+// the pump started again. Abort cancels an XMODEM transfer on the wire (the
+// driver's CANs go out, so the far end stops at once) and shows "X-Modem
+// Aborted "; it drops what the port still holds of a dump and shows "Dump
+// Completed " (with no transfer running it touches no port).
 // Timer 4 (message WM_TIMER, wParam TIMER_DUMP_IDLE) ends a dump only once
 // it has moved no byte for HEX_DUMP_IDLE_MS on the serial library's clock.
 void hex_file_abort(HWND dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -61,7 +62,9 @@ void hex_periodic_transfer(HWND dialog);
 // Timer 3: one step of a dump. Sending: the port's queue is topped up to
 // HEX_DUMP_SEND_STEP bytes from the file; the dump ends once the last byte
 // has left the port's queue. Receiving: up to HEX_DUMP_RECEIVE_STEP bytes
-// go from the port into the file. "Bytes = n " while bytes move.
+// go from the port into the file. "Bytes = n " while bytes move. A port that
+// fails (its device gone) ends the dump with "Dump Failed: " and the reason,
+// the port opened again as after XMODEM: a side whose device went waits.
 void hex_periodic_dump(HWND dialog);
 
 // Exit during a transfer: the transfer stops where it is, the driver is

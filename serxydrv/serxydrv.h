@@ -6,7 +6,8 @@
 // returns 0; the outcome is then parameter XY_PARAM_LAST_ERROR (0 success).
 // No call waits for the line: a state that waits for a byte, for CTS or for
 // time to pass returns at once and looks again on the next call, keeping its
-// own time limit. Errors and the optional trace are left as texts in a ring
+// own time limit; what the line cannot take yet of a packet goes out on the
+// next calls, before any state runs again. Errors and the optional trace are left as texts in a ring
 // of 12 messages read with xyGetMessage.
 //
 // On the wire, one byte damaged anywhere costs a retry, never the transfer.
@@ -21,7 +22,9 @@
 // takes a reply that is neither ACK, NAK nor CAN, followed by silence, as a
 // refusal (rx -c answers an unreadable first packet with 'C'), sends EOT
 // again at once when it is refused, and after three refusals in a file
-// sends even a refused 1K packet again as 128-byte packets.
+// sends even a refused 1K packet again as 128-byte packets. Two CANs in a
+// row where a header or an answer is due end a transfer ("Cancelled by other
+// end"); one alone counts as a damaged byte.
 #pragma once
 
 #include <cstdint>
@@ -139,7 +142,11 @@ int xyRelease(int port);
 int xyStartTx(int port, const char *name, int oneK, int batch);
 
 // Arms receiving into `name` (null, empty or starting with a blank: none;
-// batch mode takes the name from packet 0). startChar: 0x15 (NAK) checksum,
+// batch mode takes the name from packet 0: only its part after any directory
+// or drive, control characters made '_', created in the working directory
+// and never over a file already there (name.1, name.2 ... instead); a name
+// longer than 127 characters, or none usable, ends the transfer with -302;
+// the announced size is what is written of the file). startChar: 0x15 (NAK) checksum,
 // anything else CRC-16. Results as xyStartTx. An existing name that is not
 // a regular file (a FIFO, a device, a folder) ends the transfer with -302
 // and a message, before the start character is sent; opening never blocks.
@@ -150,7 +157,9 @@ int xyStartRx(int port, const char *name, int startChar, int batch);
 int xyDriver(int port);
 
 // Stops the transfer (LastError -318), closes the file, drops received bytes
-// and empties the message ring; sends nothing. 0.
+// and empties the message ring. A transfer that was running is cancelled on
+// the wire: CANs, behind the rest of a packet the line had not taken yet, so
+// that the far end stops at once. 0.
 int xyAbort(int port);
 
 // The value of parameter id (table above); -315; -1 for an unknown id.
@@ -175,4 +184,4 @@ int xyGetFileName(int port, char *buffer, int length);
 // Bytes of the file carried so far by the transfer running or ended last:
 // acknowledged by the receiver (sending) or written (receiving). -315 for a
 // port that does not hold the driver.
-int xyGetBytesDone(int port);
+int64_t xyGetBytesDone(int port);

@@ -145,6 +145,14 @@ Flow refuseFile(int port, const char *why) {
 // a hard error that GetChar has already reported (the transfer has ended).
 bool isHardError(int c) { return c < 0 && c != SIO_NO_DATA; }
 
+// The far end's cancel is two CANs in a row where a header or an answer is
+// read; one alone is a damaged byte, as one noise byte can read as CAN.
+bool isCancel(int c) {
+  const bool second = c == CAN && xyList.CanSeen;
+  xyList.CanSeen = c == CAN;
+  return second;
+}
+
 // The line counts as quiet after this long without a byte: the time a port
 // needs for three bytes, and never less than XY_QUIET_MS.
 uint32_t quietMs(int port) {
@@ -173,12 +181,13 @@ Flow sendOpenFile(int port) {
     const int64_t length = FileLength(fd);
     if (length > XY_LARGEST_FILE)
       return refuseFile(port, TooLarge);
-    x.FileSize = int32_t(length);
+    x.FileSize = length;
   }
   x.NextState = XY_TX_FIRST_PACKET;
   x.TimeMark = SioTimer();
   if (DebugLevel >= 1)
-    QueueMessage("COM%d:TX FileName='%s' Size=%ld ", port + 1, x.FileName, long(x.FileSize));
+    QueueMessage("COM%d:TX FileName='%s' Size=%lld ", port + 1, x.FileName,
+                 static_cast<long long>(x.FileSize));
   x.State = XY_TX_AWAIT_START;
   return Go;
 }
@@ -193,6 +202,8 @@ Flow sendAwaitStart(int port) {
   }
   if (isHardError(c))
     return Pause;
+  if (isCancel(c))
+    return fail(port, XY_CANCELLED);
   if (c == NAK || c == CRC_START) {
     x.NCGchar = uint8_t(c);
     DropReceived(port);
@@ -210,7 +221,7 @@ void fillPacketZero() {
   size_t nameLength = strnlen(x.FileName, XY_FILE_NAME_SIZE - 1);
   memcpy(x.Buffer, x.FileName, nameLength);
   char sizeText[16];
-  int sizeLength = snprintf(sizeText, sizeof sizeText, "%ld", long(x.FileSize));
+  int sizeLength = snprintf(sizeText, sizeof sizeText, "%lld", static_cast<long long>(x.FileSize));
   size_t at = nameLength + 1;
   for (int i = 0; i < sizeLength && at < XY_PACKET_SIZE; ++i)
     x.Buffer[at++] = uint8_t(sizeText[i]);
@@ -226,7 +237,7 @@ Flow sendFillPacket(int port) {
     fillPacketZero();
   } else {
     bool big = x.OneKflag && x.ErrorCount < XY_NAKS_BEFORE_SHORT_PACKETS &&
-               int64_t(x.FileSize) - int64_t(x.BytesSent) >= XY_PACKET_SIZE_1K;
+               x.FileSize - x.BytesSent >= XY_PACKET_SIZE_1K;
     x.PacketSize = big ? XY_PACKET_SIZE_1K : XY_PACKET_SIZE;
     int got = readFull(x.FileHandle, x.Buffer, x.PacketSize);
     if (got <= 0)
@@ -271,6 +282,9 @@ Flow sendData(int port) {
     for (int i = from; i < to; ++i)
       addToCheck(x.Buffer[i]);
     x.DataCount = to;
+    // CTS is looked at again once the line has taken the run.
+    if (x.CTSflag && OutputHeld())
+      return Pause;
   }
   x.DataCount = 0;
   x.State = XY_TX_SEND_CHECK;
@@ -343,11 +357,11 @@ Flow sendAwaitReply(int port) {
   }
   if (isHardError(c))
     return Pause;
-  if (c == CAN)
+  if (isCancel(c))
     return fail(port, XY_CANCELLED);
   if (c == ACK) {
     if (x.Packet > 0)
-      x.BytesSent += uint32_t(x.PacketSize);
+      x.BytesSent += x.PacketSize;
     if (DebugLevel >= 2)
       QueueMessage("COM%d: Packet %d ACKed", port + 1, x.Packet);
     x.Resyncing = 0;
@@ -382,7 +396,7 @@ Flow sendAfterAck(int port) {
 
 Flow sendNextOrEnd(int port) {
   XyList &x = xyList;
-  if (x.BytesSent < uint32_t(x.FileSize)) {
+  if (x.BytesSent < x.FileSize) {
     ++x.Packet;
     x.State = XY_TX_FILL_PACKET;
     return Go;
@@ -409,7 +423,14 @@ Flow sendEot(int port) {
 // EOT again, or the end after the last of XY_EOT_TRY_LIMIT EOTs.
 Flow repeatEot(int port) {
   XyList &x = xyList;
-  if (--x.TryLimit <= 0) {
+  if (--x.TryLimit <= 0 && x.EotAnswered && !x.BatchFlag) {
+    // An answer came, damaged, and no refusal since: the receiver took the
+    // end and left, as receivers do after their ACK (every packet was
+    // acknowledged before).
+    QueueMessage("COM%d: EOT answered, receiver gone since: taken as ACKed", port + 1);
+    return succeed(port);
+  }
+  if (x.TryLimit <= 0) {
     if (DebugLevel >= 1)
       QueueMessage("COM%d: EOT was not ACKed", port + 1);
     return fail(port, XY_EOT_NOT_ACKED);
@@ -425,8 +446,11 @@ Flow sendAwaitEotAck(int port) {
     return elapsed() > XY_EOT_WAIT_MS ? repeatEot(port) : Pause;
   if (isHardError(c))
     return Pause;
+  if (isCancel(c))
+    return fail(port, XY_CANCELLED);
   // A receiver that makes sure of the end refuses the first EOT: the next
   // goes out at once.
+  x.EotAnswered = c != NAK;
   if (c == NAK)
     return repeatEot(port);
   if (c == ACK) {
@@ -527,8 +551,11 @@ Flow resync(int port) {
   XyList &x = xyList;
   int c = SIO_NO_DATA;
   bool dropped = false;
-  for (int i = 0; i < XY_PACKET_SIZE_1K && (c = GetChar(port)) >= 0; ++i)
+  for (int i = 0; i < XY_PACKET_SIZE_1K && (c = GetChar(port)) >= 0; ++i) {
+    if (isCancel(c))
+      return fail(port, XY_CANCELLED);
     dropped = true;
+  }
   if (isHardError(c))
     return Pause;
   const uint32_t now = SioTimer();
@@ -564,6 +591,8 @@ Flow receiveAwaitPacket(int port) {
   if (DebugLevel >= 2)
     QueueMessage("[F=%d]", c);
   x.TimeMark = SioTimer();
+  if (isCancel(c))
+    return fail(port, XY_CANCELLED);
   switch (c) {
   case SOH:
     x.PacketSize = XY_PACKET_SIZE;
@@ -575,8 +604,6 @@ Flow receiveAwaitPacket(int port) {
     x.State = XY_RX_READ_NUMBER;
     x.EotRefused = 0;
     return Go;
-  case CAN:
-    return fail(port, XY_CANCELLED);
   case EOT:
     // One noise byte can look like EOT: the end counts once the sender
     // repeats it after a NAK.
@@ -717,32 +744,93 @@ Flow acknowledge(int port, int nextState) {
   return Pause;
 }
 
-// Packet 0: the name without directory or drive, and the size after it.
+// A name from packet 0 as a name to create here: the part after any
+// directory or drive, with control characters made '_'. Null when the name
+// leaves nothing usable or does not fit the record (a cut name could be
+// another file's); then *why says so.
+const char *safeBaseName(const char *sent, char *out, const char **why) {
+  const char *base = sent;
+  for (const char *p = sent; *p; ++p)
+    if (*p == ':' || *p == '/' || *p == '\\')
+      base = p + 1;
+  const size_t length = strlen(base);
+  if (length == 0 || strcmp(base, ".") == 0 || strcmp(base, "..") == 0) {
+    *why = "Unusable file name";
+    return nullptr;
+  }
+  if (length >= size_t(XY_FILE_NAME_SIZE)) {
+    *why = "File name too long";
+    return nullptr;
+  }
+  for (size_t i = 0; i <= length; ++i)
+    out[i] = (base[i] > 0 && base[i] < ' ') || base[i] == 0x7F ? '_' : base[i];
+  return out;
+}
+
+// Creates `name` new, or name.1, name.2 ... when it exists: a file already
+// there is never replaced, nor a link followed. The handle, the name used
+// left in `name`; -1 with *why.
+int createNumbered(char *name, const char **why) {
+  char tried[XY_FILE_NAME_SIZE];
+  strcpy(tried, name);
+  for (int number = 1;; ++number) {
+    int fd = open(tried, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      fd = keepAboveZero(fd);
+      if (fd < 0)
+        *why = strerror(errno);
+      else
+        strcpy(name, tried);
+      return fd;
+    }
+    if (errno != EEXIST || number > XY_NUMBERED_NAMES) {
+      *why = errno == EEXIST ? "File exists" : strerror(errno);
+      return -1;
+    }
+    if (snprintf(tried, sizeof tried, "%s.%d", name, number) >= int(sizeof tried)) {
+      *why = "File name too long";
+      return -1;
+    }
+  }
+}
+
+// Packet 0: the name, made safe and never one of a file already there, and
+// the size announced after it, which cuts the file's last packet.
 Flow receivePacketZero(int port) {
   XyList &x = xyList;
-  char name[XY_FILE_NAME_SIZE];
-  size_t nameLength = strnlen(reinterpret_cast<const char *>(x.Buffer), XY_FILE_NAME_SIZE - 1);
-  memcpy(name, x.Buffer, nameLength);
-  name[nameLength] = '\0';
-  FileNameCopy(x.FileName, name);
-  if (name[0] == '\0') {  // end of batch
+  const char *field = reinterpret_cast<const char *>(x.Buffer);
+  const size_t nameLength = strnlen(field, size_t(x.PacketSize));
+  if (nameLength == 0) {  // end of batch
     if (WaitForCTS(port) != 0 || PutChar(port, ACK) < 0)
       return Pause;
     return succeed(port);
   }
   const char *why = nullptr;
-  int fd = createFile(x.FileName, &why);
+  char sent[XY_PACKET_SIZE_1K + 1];
+  memcpy(sent, field, nameLength);
+  sent[nameLength] = '\0';
+  FileNameCopy(x.FileName, sent);  // for the messages, whatever comes of it
+  if (nameLength == size_t(x.PacketSize) || !safeBaseName(sent, x.FileName, &why))
+    return refuseFile(port, why ? why : "File name too long");
+  char wanted[XY_FILE_NAME_SIZE];
+  strcpy(wanted, x.FileName);
+  int fd = createNumbered(x.FileName, &why);
   if (fd <= 0)
     return refuseFile(port, why);
+  if (strcmp(wanted, x.FileName) != 0)
+    QueueMessage("COM%d: %s exists: received as %s", port + 1, wanted, x.FileName);
   x.FileHandle = fd;
   size_t at = nameLength + 1;
-  while (at < XY_PACKET_SIZE && x.Buffer[at] == ' ')
+  while (at < size_t(x.PacketSize) && x.Buffer[at] == ' ')
     ++at;
-  int64_t size = 0;
-  SizeAnnounced = at < XY_PACKET_SIZE && x.Buffer[at] >= '0' && x.Buffer[at] <= '9';
-  while (at < XY_PACKET_SIZE && x.Buffer[at] >= '0' && x.Buffer[at] <= '9' && size < INT32_MAX)
-    size = size * 10 + (x.Buffer[at++] - '0');
-  x.FileSize = int32_t(size > INT32_MAX ? INT32_MAX : size);
+  int64_t size = -1;
+  for (; at < size_t(x.PacketSize) && x.Buffer[at] >= '0' && x.Buffer[at] <= '9'; ++at)
+    if (size <= XY_LARGEST_ANNOUNCED)
+      size = (size < 0 ? 0 : size) * 10 + (x.Buffer[at] - '0');
+  if (size > XY_LARGEST_ANNOUNCED)
+    size = -1;  // not a size any file has: none announced
+  AnnouncedSize = size;
+  x.FileSize = size < 0 ? 0 : size;
   LastAcceptedPacket = 0;
   x.Packet = 1;
   x.NextState = XY_RX_PREPARE_PACKET;
@@ -767,11 +855,8 @@ Flow receiveAccept(int port) {
   if (x.Packet == 0)
     return receivePacketZero(port);
   int count = x.PacketSize;
-  if (x.BatchFlag && SizeAnnounced) {
-    int64_t left = int64_t(x.FileSize) - x.BytesWritten;
-    if (left < count)
-      count = left > 0 ? int(left) : 0;
-  }
+  if (x.BatchFlag && AnnouncedSize >= 0)
+    count = int(std::clamp<int64_t>(AnnouncedSize - x.BytesWritten, 0, count));
   if (count > 0 && !writeFull(x.FileHandle, x.Buffer, count))
     return fail(port, XY_DISK_WRITE);
   x.BytesWritten += count;
@@ -859,6 +944,10 @@ int xyDriver(int port) {
   if (port != ActivePort)
     return XY_NOT_ACTIVE;
   for (int step = 0; step < STEPS_PER_CALL; ++step) {
+    // What the line could not take yet goes first; until it has, no state
+    // runs, as each waits on what it sent.
+    if (FlushOutput(port) != 0)
+      break;
     if (DebugLevel >= 2 && xyList.State != xyList.TracedState) {
       QueueMessage("COM%d: xyDriver: Tics = %ld, State = %d", port + 1, long(SioTimer()),
                    xyList.State);
@@ -869,5 +958,6 @@ int xyDriver(int port) {
     if (runState(port) == Pause)
       break;
   }
-  return xyList.Done ? 0 : 1;
+  // An ended transfer runs on while its last bytes wait for the line.
+  return xyList.Done && !OutputHeld() ? 0 : 1;
 }

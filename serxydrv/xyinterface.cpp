@@ -4,6 +4,8 @@
 #include "serxydrv/xyinternal.h"
 #include "ser/ser.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -35,9 +37,9 @@ XyList xyList;
 int ActivePort = -1;
 int DebugLevel = 0;
 int DebugValue = 0;
-int GetCharCount = 0;
-int PutCharCount = 0;
-int DriverCount = 0;
+uint32_t GetCharCount = 0;
+uint32_t PutCharCount = 0;
+uint32_t DriverCount = 0;
 int8_t LastGetChar = 0;
 int8_t LastPutChar = 0;
 uint8_t RxNakRate = 4;
@@ -48,7 +50,7 @@ int MsgCount = 0;
 char MessageQueue[XY_MESSAGE_SLOTS][XY_MESSAGE_SIZE];
 uint16_t CRCtable[256];
 int LastAcceptedPacket = -1;
-bool SizeAnnounced = false;
+int64_t AnnouncedSize = -1;
 
 // --- Message ring ---------------------------------------------------------
 
@@ -145,8 +147,7 @@ int SetXYerror(int port, int code) {
     return 0;
   xyList.ErrorState = noted;
   if (code <= -100)
-    for (int i = 0; i < 3; ++i)
-      SioPutc(port, CAN);
+    SendCancel(port);
   DropReceived(port);
   CloseFile();
   queueErrorMessage(port, code);
@@ -155,31 +156,96 @@ int SetXYerror(int port, int code) {
 
 // --- Bytes ------------------------------------------------------------------
 
-int PutChar(int port, int byte) {
-  int result = SioPutc(port, byte);
-  if (result < 0) {
-    SetXYerror(port, result);
-    return result;
+// Bytes written that the line has not taken yet: what it cannot take now
+// goes out on later calls, so no write waits for the line.
+namespace {
+uint8_t Unsent[2 * XY_PACKET_SIZE_1K];
+int UnsentAt = 0;
+int UnsentEnd = 0;
+uint32_t UnsentMark = 0;  // the line last took a byte, or the first was held
+bool UnsentHeld = false;  // a call ended with bytes left over
+
+void noteWritten(const uint8_t *bytes, int count) {
+  LastPutChar = int8_t(bytes[count - 1]);
+  PutCharCount += uint32_t(count);
+}
+
+void dropUnsent() {
+  UnsentAt = UnsentEnd = 0;
+  UnsentHeld = false;
+}
+}  // namespace
+
+int FlushOutput(int port) {
+  if (UnsentAt == UnsentEnd)
+    return 0;
+  const int n = SioPutsNow(port, Unsent + UnsentAt, UnsentEnd - UnsentAt);
+  if (n < 0) {
+    dropUnsent();
+    return xyList.State ? SetXYerror(port, n) : n;
   }
-  LastPutChar = int8_t(byte);
-  ++PutCharCount;
-  return result;
+  const uint32_t now = SioTimer();
+  if (n > 0) {
+    noteWritten(Unsent + UnsentAt, n);
+    UnsentAt += n;
+    UnsentMark = now;
+  }
+  if (UnsentAt == UnsentEnd) {
+    // Waits for an answer count from when the line took the last byte.
+    if (UnsentHeld)
+      xyList.TimeMark = now;
+    dropUnsent();
+    return 0;
+  }
+  if (!UnsentHeld) {
+    UnsentHeld = true;
+    UnsentMark = now;
+  } else if (now - UnsentMark >= XY_WRITE_WAIT_MS) {
+    dropUnsent();
+    LastWinError = ETIMEDOUT;
+    return xyList.State ? SetXYerror(port, SIO_WIN32_ERROR) : SIO_WIN32_ERROR;
+  }
+  return 1;
 }
 
 int PutBytes(int port, const uint8_t *bytes, int count) {
   if (count <= 0)
     return 0;
-  int written = SioPuts(port, bytes, count);
-  if (written > 0) {
-    LastPutChar = int8_t(bytes[written - 1]);
-    PutCharCount += written;
+  if (count > int(sizeof Unsent) - UnsentEnd) {
+    if (UnsentAt > 0) {
+      memmove(Unsent, Unsent + UnsentAt, size_t(UnsentEnd - UnsentAt));
+      UnsentEnd -= UnsentAt;
+      UnsentAt = 0;
+    }
+    if (count > int(sizeof Unsent) - UnsentEnd)
+      return SetXYerror(port, XY_INTERNAL);
   }
-  if (written == count)
-    return 0;
-  // Cut short (the write deadline, or the device failed): LastWinError says why.
-  const int code = written < 0 ? written : SIO_WIN32_ERROR;
-  SetXYerror(port, code);
-  return code;
+  memcpy(Unsent + UnsentEnd, bytes, size_t(count));
+  UnsentEnd += count;
+  const int flushed = FlushOutput(port);
+  return flushed < 0 ? flushed : 0;
+}
+
+int PutChar(int port, int byte) {
+  const uint8_t b = uint8_t(byte);
+  return PutBytes(port, &b, 1);
+}
+
+bool OutputHeld() { return UnsentAt != UnsentEnd; }
+
+// The protocol's cancel: CANs behind whatever of a packet is still unsent,
+// in one write that never waits; what the line cannot take now is dropped,
+// as the transfer has ended.
+void SendCancel(int port) {
+  static constexpr uint8_t cancel[] = {CAN, CAN, CAN};
+  if (UnsentEnd + int(sizeof cancel) <= int(sizeof Unsent)) {
+    memcpy(Unsent + UnsentEnd, cancel, sizeof cancel);
+    UnsentEnd += int(sizeof cancel);
+  }
+  const int n = SioPutsNow(port, Unsent + UnsentAt, UnsentEnd - UnsentAt);
+  if (n > 0)
+    noteWritten(Unsent + UnsentAt, n);
+  dropUnsent();
 }
 
 // Bytes read from the port ahead of GetChar: one read takes what has
@@ -256,6 +322,7 @@ int xyRelease(int /*port*/) {
 // does not fit it, recorded like a file that cannot be opened.
 static bool freshRecord(int port, const char *name) {
   CloseFile();
+  dropUnsent();
   memset(&xyList, 0, sizeof xyList);
   if (name && strlen(name) >= XY_FILE_NAME_SIZE) {
     xyList.LastError = XY_CANNOT_OPEN;
@@ -275,6 +342,7 @@ int armTransfer(int port, int state, int batch) {
   xyList.NextState = 0;
   xyList.State = state;
   xyList.CTSflag = uint8_t(SioCTS(port));
+  AnnouncedSize = -1;
   ReadyByte = -1;
   ReadAheadAt = ReadAheadEnd = 0;
   return 1;
@@ -314,6 +382,10 @@ int xyStartRx(int port, const char *name, int startChar, int batch) {
 
 int xyAbort(int port) {
   MsgFront = MsgCount = 0;
+  // The far end stops at once rather than retrying into silence.
+  if (xyList.State != 0 && port == ActivePort)
+    SendCancel(port);
+  dropUnsent();
   xyList.LastError = XY_ABORTED;
   xyList.Done = 1;
   xyList.ErrorState = 0;
@@ -336,7 +408,7 @@ int xyGetParameter(int port, int id) {
   case XY_PARAM_STATE:
     return xyList.State;
   case XY_PARAM_FILE_SIZE:
-    return xyList.FileSize;
+    return int(std::min<int64_t>(xyList.FileSize, INT32_MAX));
   case XY_PARAM_ERROR_COUNT:
     return xyList.ErrorCount;
   case XY_PARAM_DEBUG_VALUE:
@@ -346,11 +418,11 @@ int xyGetParameter(int port, int id) {
   case XY_PARAM_LAST_PUT_CHAR:
     return LastPutChar;
   case XY_PARAM_GET_CHAR_COUNT:
-    return GetCharCount;
+    return int(GetCharCount);
   case XY_PARAM_PUT_CHAR_COUNT:
-    return PutCharCount;
+    return int(PutCharCount);
   case XY_PARAM_DRIVER_COUNT:
-    return DriverCount;
+    return int(DriverCount);
   case XY_PARAM_VERSION:
     return XY_VERSION;
   default:
@@ -390,14 +462,12 @@ int xyGetMessage(char *buffer, int length) {
   return 1;
 }
 
-int xyGetBytesDone(int port) {
+int64_t xyGetBytesDone(int port) {
   if (port != ActivePort)
     return XY_NOT_ACTIVE;
   // One of the two counts is always 0; the last packet sent counts whole,
   // fill included, so the count sent stops at the file's size.
-  const uint32_t sent =
-      xyList.BytesSent < uint32_t(xyList.FileSize) ? xyList.BytesSent : uint32_t(xyList.FileSize);
-  return xyList.BytesWritten + (xyList.BytesSent ? int(sent) : 0);
+  return xyList.BytesWritten + std::min(xyList.BytesSent, xyList.FileSize);
 }
 
 int xyGetFileName(int /*port*/, char *buffer, int length) {

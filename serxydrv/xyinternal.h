@@ -22,7 +22,11 @@ constexpr int XY_PACKET_SIZE_1K = 1024;          // after STX
 constexpr int XY_NAKS_BEFORE_SHORT_PACKETS = 3;  // then 128-byte packets only
 constexpr int XY_PACKET_TRY_LIMIT = 5;           // a packet goes out at most 4 times
 constexpr int XY_EOT_TRY_LIMIT = 10;             // EOTs sent without an ACK
-constexpr int64_t XY_LARGEST_FILE = INT32_MAX;   // the size packet 0 and FileSize hold
+constexpr int64_t XY_LARGEST_FILE = INT32_MAX;   // the largest file sent
+// Received: a larger size in packet 0 is taken as none announced.
+constexpr int64_t XY_LARGEST_ANNOUNCED = INT64_C(1) << 53;
+// Batch receiving: a name already taken is tried as name.1 ... name.999.
+constexpr int XY_NUMBERED_NAMES = 999;
 constexpr int XY_CTS_BLOCK = 32;                 // CTS is looked at once per 32 data bytes
 
 // Time limits in milliseconds. No call waits for them: a waiting state
@@ -33,6 +37,7 @@ constexpr uint32_t XY_REPLY_WAIT_MS = 10000;  // sender: ACK/NAK of a packet
 constexpr uint32_t XY_EOT_WAIT_MS = 1000;     // sender: ACK of one EOT
 constexpr uint32_t XY_BYTE_WAIT_MS = 6000;    // receiver: next byte inside a packet
 constexpr uint32_t XY_CTS_WAIT_MS = 10000;    // any wait for CTS
+constexpr uint32_t XY_WRITE_WAIT_MS = 10000;  // the line takes no byte of what was written
 // Receiver, before a NAK: what still arrives of a refused packet is dropped
 // until the line has been quiet this long (at least 3 bytes' time at the
 // port's rate), for at most XY_BYTE_WAIT_MS.
@@ -40,9 +45,9 @@ constexpr uint32_t XY_QUIET_MS = 100;
 
 // The transfer record. xyStartTx and xyStartRx clear it completely.
 struct XyList {
-  int32_t FileSize;
-  uint32_t BytesSent;
-  int32_t BytesWritten;
+  int64_t FileSize;      // sent, or announced in packet 0
+  int64_t BytesSent;     // acknowledged, last packet whole
+  int64_t BytesWritten;  // into the file received
   uint32_t TimeMark;
   int32_t TryCount;
   int32_t LastError;
@@ -77,15 +82,17 @@ struct XyList {
   uint32_t QuietMark;   // the last byte seen meanwhile
   uint32_t ResyncMark;  // the wait began
   uint8_t EotRefused;   // receiving: the first EOT was answered with NAK
+  uint8_t CanSeen;      // the last header or answer byte read was CAN
+  uint8_t EotAnswered;  // sending: a byte other than NAK came since the first EOT
 };
 
 extern XyList xyList;
 extern int ActivePort;
 extern int DebugLevel;
 extern int DebugValue;
-extern int GetCharCount;
-extern int PutCharCount;
-extern int DriverCount;
+extern uint32_t GetCharCount;  // wrap as the parameters show them
+extern uint32_t PutCharCount;
+extern uint32_t DriverCount;
 extern int8_t LastGetChar;
 extern int8_t LastPutChar;
 extern uint8_t RxNakRate;
@@ -99,9 +106,9 @@ extern uint16_t CRCtable[256];
 // Receiving: number of the packet accepted last (-1 none), so that a repeat
 // of it (the sender missed our ACK) is acknowledged and not written again.
 extern int LastAcceptedPacket;
-// Batch receiving: packet 0 carried a size. Without one, data packets are
-// written whole rather than cut to a size of 0.
-extern bool SizeAnnounced;
+// Batch receiving: the size packet 0 carried, -1 none. Without one, data
+// packets are written whole rather than cut to a size of 0.
+extern int64_t AnnouncedSize;
 
 // Message ring: the slot for a new message (the oldest is dropped when full).
 char *GetMsgPtr();
@@ -117,10 +124,19 @@ int64_t FileLength(int handle);
 char *FileNameCopy(char *target, const char *path);
 void CloseFile();
 
+// Writes without waiting: what the line cannot take now is kept and goes
+// out first on the next xyDriver calls, the bytes counted as they go. 0; a
+// negative code when the write failed (the transfer has ended).
 int PutChar(int port, int byte);
-// Sends count bytes in one write, counted as PutChar counts them. 0; a
-// negative code when they could not all go out (the transfer has ended).
 int PutBytes(int port, const uint8_t *bytes, int count);
+// Writes what is kept: 0 all out, 1 some still held, or the negative code
+// that ended the transfer (a failed write, or XY_WRITE_WAIT_MS without the
+// line taking a byte: -103 with ETIMEDOUT).
+int FlushOutput(int port);
+bool OutputHeld();
+// CANs behind anything kept, in one write that never waits; the rest of
+// what is kept is dropped.
+void SendCancel(int port);
 // A byte 0..255; -100 at once when none is waiting (the state applies its
 // own time limit); any other negative code has ended the transfer through
 // SetXYerror. Never waits.

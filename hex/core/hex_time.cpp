@@ -72,6 +72,11 @@ uint32_t hex_time_of_day(const HexClockFace &face, uint32_t ms) {
   return uint32_t(day < 0 ? day + HEX_DAY_MS : day);
 }
 
+void hex_clock_face_move(HexClockFace &face, uint32_t ms) {
+  face.day_ms = hex_time_of_day(face, ms);
+  face.clock_ms = ms;
+}
+
 int hex_time_head(char *out, uint32_t day_ms, uint32_t delta_ms, int port, HexDirection direction) {
   const TimeOfDay time(day_ms);
   return clamp_length(std::snprintf(out, HEX_HEAD_MAX, "\n%s +%u %cx%d ", time.text, delta_ms,

@@ -299,8 +299,14 @@ struct HexClockFace {
 };
 
 // Milliseconds past midnight at clock time `ms` (which may be a little
-// before the face was set).
+// before the face was set). Differences of the 32-bit clock hold only 24.8
+// days either way: the face is moved along to the clock as it runs.
 uint32_t hex_time_of_day(const HexClockFace &face, uint32_t ms);
+
+// The face set to clock time `ms`, the time of day carried over: moved so
+// at every run of the pump, the times it shows are never far from it, and
+// the time of day stays right however long the program runs.
+void hex_clock_face_move(HexClockFace &face, uint32_t ms);
 
 // Where the Time view's lines stand.
 struct HexTimeLines {

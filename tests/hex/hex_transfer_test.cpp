@@ -520,6 +520,20 @@ TEST_F(HexTransfer, ReceivingDumpEndsFifteenSecondsAfterTheLastByte) {
   EXPECT_EQ(readFileBytes(path), concat(one, two));
 }
 
+// A receiving dump's device goes: it fails saying why, the side waits for it.
+TEST_F(HexTransfer, ReceivingDumpOnAVanishedDeviceFailsAndTheSideWaits) {
+  SteppedClock::install();
+  start();
+  startTransfer(kDump, false, dir_.file("in.bin"));
+  farEndSends({1, 2});
+  timer(TIMER_DUMP);
+  EXPECT_EQ(status(), "Bytes = 2 ");
+  com1_.closeMaster();
+  timer(TIMER_DUMP);
+  expectEnded("Dump Failed: Input/output error ");
+  EXPECT_EQ(hex_reconnect_waiting(HEX_SIDE_A), 1);
+}
+
 // --- Send on a slow line ----------------------------------------------------------------
 
 // A long message the line cannot take at once: Send returns at once, the
@@ -690,6 +704,7 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
     ASSERT_EQ(status().rfind("Packets = ", 0), 0u) << status();
     dlg_user_click(window_, IDC_XFER_ABORT);
     expectEnded("X-Modem Aborted ");
+    EXPECT_TRUE(peer_.wait(3000)) << "the far end was not cancelled";
     EXPECT_EQ(readFileBytes(ours), send ? content : Bytes({'o', 'l', 'd'}));
     EXPECT_FALSE(std::filesystem::exists(dir_.file(".ours.bin.part")));
     EXPECT_EQ(xyAcquire(0), 0) << "the driver was not released";

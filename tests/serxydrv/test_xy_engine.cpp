@@ -279,11 +279,44 @@ TEST_F(XyEngine, FourthNakExceedsTheRetryLimit) {
   EXPECT_EQ(param(XY_PARAM_ERROR_COUNT), 4);
 }
 
-TEST_F(XyEngine, SenderEndsOnCancel) {
+// One CAN, as one noise byte can read, is damage; two in a row cancel.
+TEST_F(XyEngine, SenderGoesOnAfterOneCanAndEndsOnTwo) {
   startSend(xytest::randomBytes(300, 16), 'C');
-  feed(CAN);
+  feed(Bytes{CAN, ACK});
+  EXPECT_EQ(xyDriver(kPort) + xyDriver(kPort), 2);
+  EXPECT_EQ(readPacket(true).number, 2);
+  feed(Bytes{CAN, CAN});
   EXPECT_EQ(xyDriver(kPort), 0);
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_CANCELLED);
+}
+
+// The far end sent XOFF: no call waits, the packet goes out whole on the
+// calls after XON; a line that takes nothing for XY_WRITE_WAIT_MS ends it.
+TEST_F(XyEngine, APacketTheLineCannotTakeNowGoesOutOnLaterCalls) {
+  ASSERT_EQ(SioFlow(kPort, 'S'), 0);
+  pty_.send(Bytes{0x13});
+  const Bytes content = xytest::randomBytes(1024, 21);
+  path_ = dir_.file("tx.bin");
+  writeFileBytes(path_, content);
+  ASSERT_EQ(xyStartTx(kPort, path_.c_str(), 1, 0), 1);
+  feed('C');
+  const uint32_t start = now();
+  EXPECT_EQ(xyDriver(kPort) + xyDriver(kPort) + xyDriver(kPort), 3);
+  EXPECT_EQ(now(), start) << "a call waited for the line";
+  pty_.send(Bytes{0x11});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  xyDriver(kPort);
+  SteppedClock::advance(XY_FIRST_CHECK_DELAY_MS);  // counted from when the data went
+  xyDriver(kPort);
+  const Bytes packet = wire(1029);
+  ASSERT_EQ(packet.size(), 1029u);
+  EXPECT_EQ(slice(packet, 3, 1024), content);
+  pty_.send(Bytes{0x13});
+  feed(NAK);
+  xyDriver(kPort);
+  SteppedClock::advance(XY_WRITE_WAIT_MS);
+  EXPECT_EQ(xyDriver(kPort), 0);
+  EXPECT_EQ(param(XY_PARAM_LAST_ERROR), SIO_WIN32_ERROR);
 }
 
 TEST_F(XyEngine, SenderGivesUpWithoutStartCharacterAfterAMinute) {
@@ -373,6 +406,14 @@ TEST_F(XyEngine, EotRepeatedTenTimesThenGivesUp) {
   EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN}));
   EXPECT_TRUE(wireRest().empty());
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_EOT_NOT_ACKED);
+}
+
+// The answer to EOT damaged (noise on the last ACK), then silence: an end.
+TEST_F(XyEngine, EotAnsweredByADamagedByteThenSilenceEndsWell) {
+  startSend(xytest::randomBytes(100, 18), 'C');
+  feed(Bytes{ACK, 0x86});
+  runToEnd();
+  EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);
 }
 
 TEST_F(XyEngine, EmptyFileCannotBeSentWithoutBatch) {
@@ -587,9 +628,13 @@ TEST_F(XyEngine, ReceiverRefusesALoneEotAndGoesOnWithTheNextPacket) {
   EXPECT_EQ(readFileBytes(path_), both);
 }
 
-TEST_F(XyEngine, ReceiverEndsOnCancel) {
+TEST_F(XyEngine, ReceiverRefusesOneCanAndEndsOnTwo) {
   startReceive('C');
-  EXPECT_EQ(deliver(Bytes{CAN}), (Bytes{CAN}));
+  EXPECT_EQ(deliver(Bytes{CAN}), Bytes{NAK});
+  xyList.BytesWritten = INT32_MAX;  // and counts past 2 GiB
+  EXPECT_EQ(deliver(makePacket(1, xytest::randomBytes(128, 3), true)), Bytes{ACK});
+  EXPECT_EQ(xyGetBytesDone(kPort), int64_t(INT32_MAX) + 128);
+  EXPECT_EQ(deliver(Bytes{CAN, CAN}), (Bytes{CAN}));
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_CANCELLED);
   EXPECT_EQ(wire(2), (Bytes{CAN, CAN}));
 }

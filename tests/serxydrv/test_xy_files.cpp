@@ -126,6 +126,7 @@ TEST_F(XyFiles, FileLargerThanASignedSizeIsRefusedWhole) {
       EXPECT_EQ(param(XY_PARAM_STATE), XY_TX_AWAIT_START);
       EXPECT_EQ(param(XY_PARAM_FILE_SIZE), INT32_MAX);
       xyAbort(kPort);
+      EXPECT_EQ(wireRest(), (Bytes{CAN, CAN, CAN}));
     } else {
       EXPECT_EQ(xyDriver(kPort), 0);
       expectRefused(XY_TX_OPEN_FILE, "File larger than 2147483647 bytes");

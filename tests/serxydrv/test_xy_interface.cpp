@@ -250,7 +250,7 @@ TEST_F(XyPort, HardPortErrorEndsTheTransferWithItsOwnCode) {
   EXPECT_EQ(texts[0].rfind("!COM1: Sio Error", 0), 0u) << texts[0];
 }
 
-TEST_F(XyPort, AbortEndsSilentlyAndEmptiesTheRing) {
+TEST_F(XyPort, AbortCancelsOnTheWireAndEmptiesTheRing) {
   std::string path = dir_.file("r");
   ASSERT_EQ(xyStartRx(kPort, path.c_str(), 'C', 0), 1);
   EXPECT_EQ(xyDriver(kPort), 1);
@@ -263,6 +263,6 @@ TEST_F(XyPort, AbortEndsSilentlyAndEmptiesTheRing) {
   EXPECT_EQ(xyList.FileHandle, 0);
   EXPECT_EQ(SioRxQue(kPort), 0);
   EXPECT_TRUE(messages().empty());
-  EXPECT_TRUE(wireRest().empty());
+  EXPECT_EQ(wireRest(), (Bytes{CAN, CAN, CAN}));
   EXPECT_EQ(xyDriver(kPort), 0);
 }

@@ -3,6 +3,7 @@
 // against itself, for files around the packet boundaries and a large one.
 #include "xy_interop_fixture.h"
 
+#include <filesystem>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,6 +184,36 @@ TEST_P(XyBatch, ToRb) {
   EXPECT_EQ(r.lastError, 0) << ourMessages() << peerLog();
   EXPECT_NE(peerLog().find("Transfer complete"), std::string::npos) << peerLog();
   EXPECT_EQ(readFileBytes(peerDir_ + "/" + name), content);
+}
+
+// Names from the far end are made safe and replace nothing; one longer than
+// the record holds fails rather than naming another file.
+TEST_F(XyInterop, BatchNamesAreMadeSafeAndReplaceNothing) {
+  xytest::Line line(dir_.path());
+  ASSERT_TRUE(line.startSocat());
+  ASSERT_TRUE(openOurs(line));
+  writeFileBytes(ourDir_ + "/keep.txt", Bytes(3, 'o'));
+  const std::pair<std::string, std::string> names[] = {{"keep.txt", "keep.txt.1"},
+      {"a\nb", "a_b"}, {"C:\\Users\\x\\.profile", ".profile"}, {std::string(130, 'n'), ""}};
+  std::vector<std::string> sb{"sb"};
+  for (const auto &[sent, kept] : names) {
+    writeFileBytes(peerDir_ + "/" + sent, Bytes(sent.begin(), sent.end()));
+    sb.push_back(sent);
+  }
+  ASSERT_TRUE(startPeer(line, sb));
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(ourDir_);
+  ASSERT_EQ(xyStartRx(kPort, nullptr, 'C', 1), 1);
+  auto r = finish(kTickMs, 60000);
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(r.lastError, XY_CANNOT_OPEN) << ourMessages() << peerLog();
+  EXPECT_EQ(readFileBytes(ourDir_ + "/keep.txt"), Bytes(3, 'o'));
+  std::vector<std::string> made{"keep.txt"};
+  for (const auto &[sent, kept] : names)
+    if (!kept.empty() && readFileBytes(ourDir_ + "/" + kept) == Bytes(sent.begin(), sent.end()))
+      made.push_back(kept);
+  EXPECT_EQ(made.size(), std::distance(std::filesystem::directory_iterator(ourDir_), {}));
+  EXPECT_EQ(made.size(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, XyBatch,

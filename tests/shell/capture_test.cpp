@@ -214,6 +214,21 @@ TEST_F(CaptureTest, TimeViewStartsLinesExactlyAtPausesLongerThanTheGap) {
   EXPECT_EQ(lines(logOf(logPath).text), lines(paneText()));
 }
 
+// 25 days on, across the clock's 32-bit wrap, the time of day is still right.
+TEST_F(CaptureTest, TimeOfDayStaysRightAfterTwentyFiveDays) {
+  SteppedClock::install();
+  startIn(HEX_VIEW_ASCII, true);
+  hex_time.face = HexClockFace{SteppedClock::now, 0};
+  for (int day = 0; day < 25; ++day) {
+    SteppedClock::advance(HEX_DAY_MS);
+    win_periodic(window_);
+  }
+  SteppedClock::advance(1234);
+  sendAndWaitRead(com1_, HEX_SIDE_A, "x");
+  win_periodic(window_);
+  EXPECT_EQ(lines(paneText()).back(), "00:00:01.234 +0 Rx1 x");
+}
+
 // The same on the real clock, sparingly: the lines start where the pauses
 // between the writes, as measured here, were longer than the gap, and the
 // printed deltas are within 2 ms of them. The deltas are between the times
