@@ -63,7 +63,9 @@ int hex_side_send_button(int side);
 // --- Start-up, exit, configuration file ------------------------------------------------
 
 // Fills every list, opens both ports with the default settings, sets the
-// buttons and loads the message history from "kestrelon.cfg".
+// buttons and loads the message history from "kestrelon.cfg" (a regular
+// file only: anything else in its place is reported and left alone, as at
+// exit).
 void hex_init(HWND window);
 
 // The Comm Port entries (0 = COM1) hex_init opens for Port A and Port B:
@@ -228,9 +230,9 @@ private:
 };
 
 // Pane positioning shared with the terminal.
-int hex_caretline(HWND dialog);                 // line of the selection's start
-void hex_ansi_scroll(HWND dialog);              // show the caret's screen of 25 lines
-void hex_caret_end(HWND dialog);                // caret to the end of the text
+int hex_caretline(HWND dialog);     // line of the selection's start
+void hex_ansi_scroll(HWND dialog);  // show the caret's screen of 25 lines
+void hex_caret_end(HWND dialog);    // caret to the end of the text
 
 // --- The ANSI terminal's screen -----------------------------------------------------------------
 // In the ANSI view the pane is a terminal screen of HEX_SCREEN_LINES lines
@@ -286,7 +288,9 @@ int hex_ansi_char(HWND dialog, int character);
 // The Send command: the edited message to hex_send_port; what went out is
 // echoed (when local echo is on) and logged. A failed write shows nothing.
 // While the send side's own port is not open nothing is written, echoed or
-// logged, and the status field says so. What the line does not take at once
+// logged, and the status field says so; so too for a message in the hex
+// form that holds anything but hex digits and blanks, the status field
+// naming the character and its column. What the line does not take at once
 // goes out with the receive pump's runs, the status field showing how far;
 // Send is refused until all of it has gone.
 void hex_send_msg(HWND dialog);
@@ -300,6 +304,8 @@ int hex_send_side_open(HWND window);
 
 // CheckSum: the chosen check kind over the edited message's bytes, shown in a
 // message box ("No check kind selected" when the kind list has no choice).
+// CheckSum and Add Frame read the message as Send reads its hex form: text
+// that is not hex is refused with the same status and nothing else.
 void hex_checksum(HWND dialog);
 
 // Add Frame: the edited message wrapped in a frame of the chosen type with
