@@ -657,7 +657,7 @@ TEST_F(HexDialog, SendWhileTheSendSidesPortIsNotOpenSendsNothingAnywhere) {
     SCOPED_TRACE(button);
     dlg_user_choose(window_, IDC_VIEW, view);
     dlg_user_type(window_, IDC_MESSAGE, "01 02");
-    dlg_set_text(window_, IDC_XFER_STATUS, "");
+    hex_status_show(window_, "");
     dlg_user_click(window_, button);
     EXPECT_TRUE(com2_.drain(30).empty()) << "sent on Port B's line";
     EXPECT_EQ(paneText(), "") << "an echo of what never went out";
