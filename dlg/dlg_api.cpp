@@ -570,8 +570,8 @@ int dlg_question_box(HWND owner, const char *text, const char *caption, const ch
                   fromBytes(text ? text : ""), QMessageBox::NoButton, parent);
   std::vector<QPushButton *> made;
   for (int i = 0; i < count; ++i)
-    made.push_back(box.addButton(fromBytes(buttons[i]), i == count - 1 ? QMessageBox::RejectRole
-                                                                       : QMessageBox::AcceptRole));
+    made.push_back(box.addButton(
+        fromBytes(buttons[i]), i == count - 1 ? QMessageBox::RejectRole : QMessageBox::AcceptRole));
   box.setDefaultButton(made.front());
   box.setEscapeButton(made.back());
   box.setWindowModality(Qt::ApplicationModal);

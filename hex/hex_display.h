@@ -52,9 +52,9 @@ private:
 };
 
 // Pane positioning shared with the terminal.
-int hex_caretline(HWND dialog);                 // line of the selection's start
-void hex_ansi_scroll(HWND dialog);              // show the caret's screen of 25 lines
-void hex_caret_end(HWND dialog);                // caret to the end of the text
+int hex_caretline(HWND dialog);     // line of the selection's start
+void hex_ansi_scroll(HWND dialog);  // show the caret's screen of 25 lines
+void hex_caret_end(HWND dialog);    // caret to the end of the text
 
 // Puts text into the pane in a colour: in the ANSI view at the caret,
 // replacing the selection; in every other view appended at the end, leaving

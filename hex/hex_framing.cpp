@@ -4,6 +4,7 @@
 #include "hex/hex_send.h"
 
 #include "hex/hex_msgbox.h"
+#include "hex/hex_send.h"
 #include "resources/ids.h"
 
 namespace {

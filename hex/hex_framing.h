@@ -5,6 +5,8 @@
 
 // CheckSum: the chosen check kind over the edited message's bytes, shown in a
 // message box ("No check kind selected" when the kind list has no choice).
+// CheckSum and Add Frame read the message as Send reads its hex form: text
+// that is not hex is refused with the same status and nothing else.
 void hex_checksum(HWND dialog);
 
 // Add Frame: the edited message wrapped in a frame of the chosen type with

@@ -96,8 +96,9 @@ std::FILE *open_config(HexOpen how) {
   if (!file && fd >= 0)
     close(fd);
   else if (fd < 0 && !(how == HexOpen::Read && errno == ENOENT))
-    hex_file_refused(how == HexOpen::Read ? "Message history not read" : "Message history not saved",
-                     HEX_CFG_NAME, why.c_str());
+    hex_file_refused(
+        how == HexOpen::Read ? "Message history not read" : "Message history not saved",
+        HEX_CFG_NAME, why.c_str());
   return file;
 }
 

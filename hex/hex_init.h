@@ -4,7 +4,9 @@
 #include "hex/hex_state.h"
 
 // Fills every list, opens both ports with the default settings, sets the
-// buttons and loads the message history from "kestrelon.cfg".
+// buttons and loads the message history from "kestrelon.cfg" (a regular
+// file only: anything else in its place is reported and left alone, as at
+// exit).
 void hex_init(HWND window);
 
 // The Comm Port entries (0 = COM1) hex_init opens for Port A and Port B:

@@ -177,8 +177,9 @@ HexExisting hex_ask_existing(HWND window, const char *path, bool offer_append) {
   static const char *const kReplaceOnly[] = {"Replace", "Cancel"};
   const std::string text = std::string(path) + " exists.\n" +
                            (offer_append ? "Replace it, or append to it?" : "Replace it?");
-  const int pressed = offer_append ? dlg_question_box(window, text.c_str(), "Kestrelon", kWithAppend, 3)
-                                   : dlg_question_box(window, text.c_str(), "Kestrelon", kReplaceOnly, 2);
+  const int pressed = offer_append
+                          ? dlg_question_box(window, text.c_str(), "Kestrelon", kWithAppend, 3)
+                          : dlg_question_box(window, text.c_str(), "Kestrelon", kReplaceOnly, 2);
   if (pressed == 0)
     return HEX_EXISTING_REPLACE;
   if (offer_append && pressed == 1)

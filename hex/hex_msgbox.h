@@ -16,7 +16,6 @@ void hex_hold_err_msg(bool hold);
 void hex_errcode_msg(const char *text, int code);
 // The text alone, caption "Kestrelon".
 void hex_dbg_msg(const char *text);
-
-// A file the user named was not opened: "text: path: why" in a message box
-// (caption "Kestrelon Windows Error"), the path's bytes as they are.
+// A file the user named was not opened: "text: path: why" (caption
+// "Kestrelon Windows Error"), a very long path shown by its end.
 void hex_file_refused(const char *text, const char *path, const char *why);

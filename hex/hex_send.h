@@ -12,7 +12,9 @@ int hex_read_hex_message(HWND dialog, const char *text, uint8_t *bytes);
 // The Send command: the edited message to hex_send_port; what went out is
 // echoed (when local echo is on) and logged. A failed write shows nothing.
 // While the send side's own port is not open nothing is written, echoed or
-// logged, and the status field says so. What the line does not take at once
+// logged, and the status field says so; so too for a message in the hex
+// form that holds anything but hex digits and blanks, the status field
+// naming the character and its column. What the line does not take at once
 // goes out with the receive pump's runs, the status field showing how far;
 // Send is refused until all of it has gone.
 void hex_send_msg(HWND dialog);
@@ -47,3 +49,9 @@ void hex_send_drain(HWND window);
 // Refuses what would go out on the send port while the send side's own port
 // is not open: the status field says so, and the result is 1.
 int hex_send_port_refused(HWND window);
+
+// The bytes of a message in the hex form (Send, CheckSum, Add Frame read it
+// alike): -1 when it holds anything but hex digits and blanks, the status
+// field then saying which character at which column (taken back by the
+// next message that goes out).
+int hex_read_hex_message(HWND dialog, const char *text, uint8_t *bytes);

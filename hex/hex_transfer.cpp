@@ -47,9 +47,9 @@ constexpr const char *kXModemAborted = "X-Modem Aborted ";
 constexpr const char *kDumpCompleted = "Dump Completed ";
 
 // The transfer running or ended last.
-int g_side = HEX_SIDE_A;      // the send side at Start
-bool g_driver_held = false;   // xyAcquire succeeded and no xyRelease yet
-bool g_reopened = false;      // XMODEM reopened the port at Start: it does so at the end
+int g_side = HEX_SIDE_A;     // the send side at Start
+bool g_driver_held = false;  // xyAcquire succeeded and no xyRelease yet
+bool g_reopened = false;     // XMODEM reopened the port at Start: it does so at the end
 // The transfer's file. Receiving, the bytes go into a new file beside the
 // chosen one (g_part), renamed into its place only when the transfer
 // succeeds and removed otherwise, so an old file is never lost to a
@@ -59,7 +59,7 @@ bool g_reopened = false;      // XMODEM reopened the port at Start: it does so a
 int g_file_fd = -1;
 std::string g_part;
 std::string g_path;
-char g_file_status[96];  // the status when the received file could not take its place
+char g_file_status[96];       // the status when the received file could not take its place
 bool g_dump_sending = false;  // the dump's direction, fixed at Start
 bool g_file_read = false;     // sending dump: the file's end was reached
 uint32_t g_moved_at = 0;      // dump: when a byte last moved, on the library's clock

@@ -5,6 +5,7 @@
 #include "hex/hex_init.h"
 #include "hex/hex_log.h"
 #include "hex/hex_msgbox.h"
+#include "hex/hex_settings.h"
 #include "hex/hex_side.h"
 #include "hex/hex_pcap.h"
 #include "hex/hex_settings.h"
@@ -161,9 +162,11 @@ std::string printable(const std::string &text) {
   std::string out;
   for (size_t at = 0; at < text.size();) {
     const auto byte = static_cast<unsigned char>(text[at]);
-    size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2 : byte >= 0xE0 && byte < 0xF0 ? 3
-                                : byte >= 0xF0 && byte < 0xF5      ? 4
-                                                                   : 0;
+    size_t length = byte < 0x80                   ? 1
+                    : byte >= 0xC2 && byte < 0xE0 ? 2
+                    : byte >= 0xE0 && byte < 0xF0 ? 3
+                    : byte >= 0xF0 && byte < 0xF5 ? 4
+                                                  : 0;
     for (size_t i = 1; i < length; ++i)
       if (at + i >= text.size() || (static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
         length = 0;
@@ -267,9 +270,8 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
     if (value == 's') {
       // Any other number is a rate as typed into the Speed list: the
       // window takes or refuses it as it does a typed one.
-      options.rate = entry < 0 && *optarg && std::strspn(optarg, "0123456789") == std::strlen(optarg)
-                         ? optarg
-                         : "";
+      const bool number = *optarg && std::strspn(optarg, "0123456789") == std::strlen(optarg);
+      options.rate = entry < 0 && number ? optarg : "";
       if (!options.rate.empty()) {
         options.speed = -1;
         continue;

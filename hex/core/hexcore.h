@@ -69,7 +69,8 @@ constexpr int32_t HEX_BAUD_9600 = 5;
 constexpr int HEX_BUF_SIZE = 25344;     // messages, hex text, frames
 constexpr int HEX_PORTS = 16;           // COM1 .. COM16
 constexpr int HEX_HISTORY_LINES = 10;   // lines of the configuration file
-constexpr int HEX_CFG_ENTRY_MAX = HEX_BUF_SIZE - 1;  // a history entry: the message field's
+// The longest history entry: what the message field holds.
+constexpr int HEX_CFG_ENTRY_MAX = HEX_BUF_SIZE - 1;
 constexpr const char *HEX_CFG_NAME = "kestrelon.cfg";
 
 // ICNI decoder's length byte while none has been read.

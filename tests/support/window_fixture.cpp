@@ -41,15 +41,11 @@ void WindowTest::SetUp() {
   dlg_set_message_box_hook([this](const std::string &text, const std::string &caption) {
     boxes_.push_back({text, caption});
   });
-  answers_.clear();
   dlg_set_question_hook(
-      [this](const std::string &text, const std::string &caption, const std::vector<std::string> &) {
+      [this](const std::string &text, const std::string &caption, const auto &) {
         boxes_.push_back({text, caption});
-        if (answers_.empty())
-          return 0;
-        const int answer = answers_.front();
-        answers_.erase(answers_.begin());
-        return answer;
+        const int answer = answers_.empty() ? 0 : answers_.front();
+        return answers_.empty() ? answer : (answers_.erase(answers_.begin()), answer);
       });
 }
 

@@ -59,8 +59,8 @@ protected:
   PtyPair com1_;
   PtyPair com2_;
   HWND window_ = nullptr;
-  std::vector<RecordedBox> boxes_;  // message boxes and questions shown
-  std::vector<int> answers_;        // buttons pressed in the next questions (else the first)
+  std::vector<RecordedBox> boxes_;
+  std::vector<int> answers_;  // buttons pressed in the next questions (else the first)
 
 public:
   static std::vector<RecordedMessage> recorded;
