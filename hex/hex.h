@@ -25,3 +25,4 @@
 #include "hex/hex_log.h"
 #include "hex/hex_port_out.h"
 #include "hex/hex_transfer.h"
+#include "hex/hex_lines.h"

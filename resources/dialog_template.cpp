@@ -89,6 +89,22 @@ constexpr DialogControl kMainControls[] = {
      kBottomRight},
     {IDC_GROUP_FRAME, ControlKind::GroupBox, "Frame Type", 366, 269, 95, 49, STYLE_NONE,
      kBottomRight},
+    {IDC_LABEL_LINES_A, ControlKind::Label, "Port A", 6, 317, 26, 10, STYLE_ALIGN_LEFT, kBottom},
+    {IDC_LINES_A + 0, ControlKind::ThreeState, "CTS", 34, 316, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_A + 1, ControlKind::ThreeState, "DSR", 64, 316, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_A + 2, ControlKind::ThreeState, "DCD", 94, 316, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_A + 3, ControlKind::ThreeState, "RI", 124, 316, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_A + 4, ControlKind::ThreeState, "DTR", 154, 316, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_A + 5, ControlKind::ThreeState, "RTS", 184, 316, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_BREAK_A, ControlKind::PushButton, "Break", 216, 316, 34, 11, STYLE_TAB_STOP, kBottom},
+    {IDC_LABEL_LINES_B, ControlKind::Label, "Port B", 6, 331, 26, 10, STYLE_ALIGN_LEFT, kBottom},
+    {IDC_LINES_B + 0, ControlKind::ThreeState, "CTS", 34, 330, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_B + 1, ControlKind::ThreeState, "DSR", 64, 330, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_B + 2, ControlKind::ThreeState, "DCD", 94, 330, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_B + 3, ControlKind::ThreeState, "RI", 124, 330, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_B + 4, ControlKind::ThreeState, "DTR", 154, 330, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_LINES_B + 5, ControlKind::ThreeState, "RTS", 184, 330, 29, 10, STYLE_TAB_STOP, kBottom},
+    {IDC_BREAK_B, ControlKind::PushButton, "Break", 216, 330, 34, 11, STYLE_TAB_STOP, kBottom},
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "hex/hex_framing.h"
 #include "hex/hex_init.h"
 #include "hex/hex_keys.h"
+#include "hex/hex_lines.h"
 #include "hex/hex_log.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_send.h"
@@ -188,6 +189,8 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     history_add_edited(window);
     return 1;
   }
+  if (notification == BN_CLICKED && hex_lines_command(window, id))
+    return 1;
   for (const CommandRoute &route : kCommandRoutes) {
     if (route.id == id) {
       route.handler(window);
@@ -243,9 +246,14 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     case TIMER_RECONNECT:
       hex_reconnect_tick(window);
       return 1;
+    case TIMER_LINES:
+      hex_lines_tick(window);
+      return 1;
     default:
-      return 0;
+      return hex_lines_timer(window, unsigned(wParam)) ? 1 : 0;
     }
+  case WM_CONTEXTMENU:
+    return hex_lines_pulse(window, int(wParam)) ? 1 : 0;
   case HEX_PORT_READY:
     hex_capture_ready(window, int(wParam));
     return 1;

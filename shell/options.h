@@ -36,6 +36,10 @@ struct WinStartOptions {
   int flow = -1;           // Flow list, both sides
   int view = -1;           // View list
   std::string log;         // log file
+  int dtr = -1;            // DTR at every open of both sides: 0 down, 1 up
+  int rts = -1;            // RTS the same way
+  unsigned pulse_ms = 0;   // a DTR or RTS pulse; 0 the default
+  unsigned break_ms = 0;   // a break sent; 0 the default
   bool operator==(const WinStartOptions &) const = default;
 };
 

@@ -131,16 +131,24 @@ void hex_show_breaks(HexTimeLines &lines, int port, uint32_t ms, uint32_t breaks
 
 void hex_show_port_event(HexTimeLines &lines, int port, const char *device, HexPortEvent event,
                          uint32_t ms, HexSink &sink) {
-  if (event != HEX_PORT_GONE && event != HEX_PORT_BACK)
+  bool on = false;
+  const int line = hex_line_of_event(event, &on);
+  if (event != HEX_PORT_GONE && event != HEX_PORT_BACK && line < 0)
     return;
   const char *name = port >= 0 && port < HEX_PORTS ? hex_portnames[port] : "?";
   std::string text = "\n";
   text += TimeOfDay(hex_time_of_day(lines.face, ms)).text;
   text += ' ';
   text += name;
-  text += " (";
-  text += device ? device : "?";
-  text += event == HEX_PORT_GONE ? ") disconnected" : ") reconnected";
+  if (line >= 0) {
+    text += ' ';
+    text += hex_line_names[line];
+    text += on ? " on" : " off";
+  } else {
+    text += " (";
+    text += device ? device : "?";
+    text += event == HEX_PORT_GONE ? ") disconnected" : ") reconnected";
+  }
   // With Time on the next text heads a line of its own; without, it starts
   // one here.
   if (lines.on)

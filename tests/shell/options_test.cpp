@@ -51,6 +51,10 @@ struct Set {
   Set &flow(int entry) { return o.flow = entry, *this; }
   Set &view(int entry) { return o.view = entry, *this; }
   Set &log(const char *path) { return o.log = path, *this; }
+  Set &lines(int dtr, int rts, unsigned pulse, unsigned brk) {
+    o.dtr = dtr, o.rts = rts, o.pulse_ms = pulse, o.break_ms = brk;
+    return *this;
+  }
 };
 
 struct RunCase {
@@ -97,6 +101,8 @@ const std::vector<RunCase> &runCases() {
       {{"--view", "hdlc"}, Set().view(3)},
       {{"--view", "icni"}, Set().view(5)},
       {{"--log", "-"}, Set().log("-")},
+      {{"--dtr", "off", "--rts=ON", "--pulse-ms", "50", "--break-ms=1000"},
+       Set().lines(0, 1, 50, 1000)},
       // The later of two choices counts.
       {{"-s", "300", "--speed", "9600", "-a", "COM4", "-a", "COM5"},
        Set().speed(5).port(0, 4)},
@@ -162,6 +168,9 @@ TEST(CommandLine, EachFaultIsOneLineSayingWhatIsWrong) {
       {{"-b", "17"}, "invalid Comm Port entry '17' for '--port-b'"},
       {{"-a", "COM17"}, "invalid Comm Port entry 'COM17' for '--port-a'"},
       {{"--log="}, "empty file name for '--log'"},
+      {{"--dtr", "low"}, "invalid level 'low' for '--dtr' (choose off or on)"},
+      {{"--pulse-ms", "0"}, "invalid time '0' for '--pulse-ms' (milliseconds from 1 to 10000)"},
+      {{"--break-ms=-5"}, "invalid time '-5' for '--break-ms'"},
       {{"a", "b", "c"}, "too many devices: 'c' (at most DEVICE_A and DEVICE_B)"},
       {{"a", "-s", "300", "b", "--", "c", "d"}, "too many devices: 'c'"},
       {{""}, "empty device name"},
