@@ -30,6 +30,7 @@ enum : unsigned {
   WM_NOTIFY = 0x004E,  // lParam points to a DlgNotify
   WM_INITDIALOG = 0x0110,
   WM_COMMAND = 0x0111,  // wParam: MAKEWPARAM(control id, notification)
+  WM_CONTEXTMENU = 0x007B,  // right click on a three-state box; wParam: its control id
   WM_TIMER = 0x0113,    // wParam: timer id
   WM_KEYDOWN = 0x0100,  // key messages inside DlgNotify (pane filter)
   WM_CHAR = 0x0102,

@@ -192,6 +192,9 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
     auto *box = new QCheckBox(caption, this);
     box->setTristate(true);
     connect(box, &QCheckBox::clicked, this, [this, id] { command(id, BN_CLICKED); });
+    box->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(box, &QWidget::customContextMenuRequested, this,
+            [this, id] { send(WM_CONTEXTMENU, uintptr_t(id), 0); });
     return box;
   }
   case ControlKind::GroupBox: {

@@ -27,3 +27,4 @@
 #include "hex/hex_port_out.h"
 #include "hex/hex_transfer.h"
 #include "hex/hex_pcap.h"
+#include "hex/hex_lines.h"

@@ -5,6 +5,7 @@
 
 #include "hex/hex_auto.h"
 #include "hex/hex_capture.h"
+#include "hex/hex_lines.h"
 #include "hex/hex_log.h"
 #include "hex/hex_msgbox.h"
 #include "hex/hex_reconnect.h"
@@ -69,8 +70,6 @@ void open_side_at_start(HWND window, int side) {
     hex_sio_error_text(result, reason, sizeof reason);
     hex_show_port_state(window, side, reason);
   } else {
-    // RTS starts down, whatever an earlier window of this process left.
-    SioRTS(record.port, 'C');
     hex_show_port_state(window, side, nullptr);
   }
 }
@@ -160,9 +159,11 @@ void hex_show_port_state(HWND window, int side, const char *reason) {
   char tip[768];
   if (record.open) {
     char counts[256];
+    char changes[160];
     hex_capture_line_text(side, counts, sizeof counts);
-    std::snprintf(tip, sizeof tip, "%s is open on %s%s%s", name, path ? path : "?",
-                  counts[0] ? "\n" : "", counts);
+    hex_lines_tip_text(side, changes, sizeof changes);
+    std::snprintf(tip, sizeof tip, "%s is open on %s%s%s%s%s", name, path ? path : "?",
+                  counts[0] ? "\n" : "", counts, changes[0] ? "\n" : "", changes);
   } else {
     std::snprintf(tip, sizeof tip, "%s (%s) did not open: %s", name, path ? path : "?",
                   reason ? reason : "not open");
@@ -227,6 +228,7 @@ void hex_init(HWND window) {
   hex_capture_sync(window);  // the ports just opened
   hex_status_show(window, "");
   hex_apply_view_layout(window);
+  hex_lines_start(window);
 }
 
 void hex_quit(HWND window) {
@@ -248,6 +250,7 @@ void hex_quit(HWND window) {
   }
   hex_reconnect_stop(window);
   hex_screens_release();
+  hex_lines_stop(window);
   hex_log_close(window);
   hex_pcap_close(window);
   hex_capture_stop(window);

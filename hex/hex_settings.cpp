@@ -3,6 +3,7 @@
 #include "hex/hex_settings.h"
 
 #include "hex/hex_capture.h"
+#include "hex/hex_lines.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
@@ -282,8 +283,10 @@ int hex_open_side(HWND window, int side) {
     return result;
   }
   record.open = 1;
+  // DTR and RTS as the user wants them before the settings and any byte: a
+  // board held by them is not reset by opening it.
+  hex_lines_opened(side);
   hex_apply_side(window, side);
-  SioDTR(record.port, 'S');
   return 0;
 }
 

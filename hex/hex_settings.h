@@ -34,7 +34,8 @@ void hex_show_side_settings(HWND window, int side);
 
 // Every open of a side's port (start-up, a Comm Port choice, a device back,
 // a transfer's reopen): opens record.port, applies the side's settings and
-// raises DTR. 0 when open; else the serial library's code, with the port
+// sets DTR and RTS as wanted (hex_lines_opened: DTR up, RTS down unless the
+// user or the command line chose otherwise). 0 when open; else the serial library's code, with the port
 // closed again (unless the other side holds it) and record.open 0. The
 // indicator is the caller's.
 int hex_open_side(HWND window, int side);

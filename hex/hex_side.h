@@ -24,6 +24,19 @@ struct HexWatch {
   uint64_t read_total = 0;
 };
 
+// A side's modem lines (hex_lines.cpp): what was read and counted since its
+// port opened, the levels the user wants of DTR and RTS, and a pulse or a
+// break under way.
+struct HexSideLines {
+  HexLineState state;
+  int fd = -1;            // the descriptor the state was read through; -1 none
+  int dtr = -1;           // wanted level: 1 up, 0 down, -1 the start's (--dtr)
+  int rts = -1;           // the same for RTS (--rts)
+  int pulse_line = -1;    // HEX_LINE_DTR or HEX_LINE_RTS while a pulse is under way
+  bool breaking = false;  // a break sent is under way
+  std::string shown;      // the lamps' looks last shown, one letter a lamp
+};
+
 // How a side waits for a device gone (hex_reconnect.cpp): the side that held
 // the port opens it again; a side that only named it follows.
 enum class HexWaiting { None, Holder, Follower };
@@ -33,6 +46,7 @@ struct HexSideRecord : hex_obj_t {
   HexWaiting waiting = HexWaiting::None;
   std::string tip;        // the line counts last shown in the indicator's tooltip
   int decoded_port = -1;  // the port whose bytes the decoder state holds (the pump's)
+  HexSideLines lines;
 };
 
 // Index 0 Port A, index 1 Port B.

@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr unsigned kTimers = 8;  // ids 1..7
+constexpr unsigned kTimers = 32;  // ids 1..31
 bool g_armed[kTimers];
 
 bool known(unsigned id) { return id > 0 && id < kTimers; }

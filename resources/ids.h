@@ -88,6 +88,15 @@ enum ControlId : int {
   IDC_AUTO_STATUS = 307,  // what is wrong with a line, or where the rules went
   IDC_AUTO_PATH = 308,
   IDC_AUTO_LABEL = 309,
+
+  // Modem lines of each side: lamps of CTS, DSR, DCD and RI, switches of DTR
+  // and RTS (in HexLine order from the first), Send Break, and the row's label.
+  IDC_LINES_A = 260,  // Port A's CTS .. RTS: 260..265
+  IDC_BREAK_A = 266,
+  IDC_LABEL_LINES_A = 267,
+  IDC_LINES_B = 270,  // Port B's CTS .. RTS: 270..275
+  IDC_BREAK_B = 276,
+  IDC_LABEL_LINES_B = 277,
 };
 
 // Timer ids on the main dialog.
@@ -98,4 +107,9 @@ enum TimerId : int {
   TIMER_DUMP_IDLE = 4,  // dump without progress, 15 s
   TIMER_RECONNECT = 5,  // looking for the devices of ports gone away, 500 ms
   TIMER_AUTO = 6,       // periodic macros and delayed trigger replies, as due
+  TIMER_LINES = 20,     // reading the modem lines, 100 ms
+  TIMER_PULSE_A = 21,   // the end of a DTR or RTS pulse, Port A
+  TIMER_PULSE_B = 22,
+  TIMER_BREAK_A = 23,   // the end of a break sent, Port A
+  TIMER_BREAK_B = 24,
 };

@@ -224,11 +224,38 @@ int SioDTR(int port, int command);
 int SioRTS(int port, int command);
 
 // Modem status bits: CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80 or 0 (also 0 when
-// the device has no modem lines); -1/-3.
+// the device has no modem lines: SioModemLines tells the two apart); -1/-3.
 int SioCTS(int port);
 int SioDSR(int port);
 int SioRI(int port);
 int SioDCD(int port);
+
+// The modem lines as the device reports them (TIOCMGET), one bit each: the
+// outputs DTR and RTS, the inputs CTS, DSR, RI and DCD.
+constexpr int SIO_LINE_DTR = 0x01;
+constexpr int SIO_LINE_RTS = 0x02;
+constexpr int SIO_LINE_CTS = 0x10;
+constexpr int SIO_LINE_DSR = 0x20;
+constexpr int SIO_LINE_RI = 0x40;
+constexpr int SIO_LINE_DCD = 0x80;
+
+// 1 with the SIO_LINE_* bits of the lines up; 0 with *bits 0 when the device
+// reports no modem lines (a pseudo-terminal, a remote port); -1/-3. One
+// ioctl, never waiting.
+int SioModemLines(int port, int *bits);
+
+// A device whose modem lines and break stand in for the driver's, for every
+// port (by descriptor): `get` fills the SIO_LINE_* bits, `set` raises or
+// lowers SIO_LINE_DTR or SIO_LINE_RTS, `brk` starts or ends a break; each
+// returns 0 or an errno value. Tests install one to drive the lines a
+// pseudo-terminal lacks; nullptr (or a missing function) puts back the
+// driver's.
+struct SioModemDevice {
+  int (*get)(int fd, int *bits);
+  int (*set)(int fd, int bit, bool on);
+  int (*brk)(int fd, bool on);
+};
+void SioSetModemDevice(const SioModemDevice *device);
 
 // 'A' start a break, 'C' end it (non-zero done, 0 failed), 'D' 0;
 // other letters -101; -1/-3.

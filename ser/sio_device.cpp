@@ -254,28 +254,51 @@ int devOutputCount(int fd, int *count) {
 int devFlushInput(int fd) { return errnoOf(ioctl(fd, TCFLSH, TCIFLUSH)); }
 int devFlushOutput(int fd) { return errnoOf(ioctl(fd, TCFLSH, TCOFLUSH)); }
 
+namespace {
+const SioModemDevice *g_modem = nullptr;  // a stand-in for the modem lines, or none
+SioModemDevice g_modem_copy;
+}  // namespace
+
+void SioSetModemDevice(const SioModemDevice *device) {
+  if (device && device->get && device->set && device->brk) {
+    g_modem_copy = *device;
+    g_modem = &g_modem_copy;
+  } else {
+    g_modem = nullptr;
+  }
+}
+
 int devSetModemLine(int fd, ModemLine line, bool on) {
+  const int bit = line == ModemLine::Dtr ? SIO_LINE_DTR : SIO_LINE_RTS;
+  if (g_modem)
+    return g_modem->set(fd, bit, on);
   int bits = line == ModemLine::Dtr ? TIOCM_DTR : TIOCM_RTS;
   return errnoOf(ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits));
 }
 
 int devModemStatus(int fd, int *bits) {
   *bits = 0;
+  if (g_modem)
+    return g_modem->get(fd, bits);
   int status = 0;
   if (ioctl(fd, TIOCMGET, &status) != 0)
     return errno;
-  if (status & TIOCM_CTS)
-    *bits |= 0x10;
-  if (status & TIOCM_DSR)
-    *bits |= 0x20;
-  if (status & TIOCM_RI)
-    *bits |= 0x40;
-  if (status & TIOCM_CD)
-    *bits |= 0x80;
+  const struct {
+    int tiocm;
+    int bit;
+  } kLines[] = {{TIOCM_DTR, SIO_LINE_DTR}, {TIOCM_RTS, SIO_LINE_RTS}, {TIOCM_CTS, SIO_LINE_CTS},
+                {TIOCM_DSR, SIO_LINE_DSR}, {TIOCM_RI, SIO_LINE_RI},   {TIOCM_CD, SIO_LINE_DCD}};
+  for (const auto &line : kLines)
+    if (status & line.tiocm)
+      *bits |= line.bit;
   return 0;
 }
 
-int devSetBreak(int fd, bool on) { return errnoOf(ioctl(fd, on ? TIOCSBRK : TIOCCBRK)); }
+int devSetBreak(int fd, bool on) {
+  if (g_modem)
+    return g_modem->brk(fd, on);
+  return errnoOf(ioctl(fd, on ? TIOCSBRK : TIOCCBRK));
+}
 
 int devErrorCounters(int fd, ErrorCounters *counters) {
   serial_icounter_struct ic{};

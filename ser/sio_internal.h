@@ -92,7 +92,7 @@ int devFlushOutput(int fd);
 enum class ModemLine { Dtr, Rts };
 int devSetModemLine(int fd, ModemLine line, bool on);
 
-// CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80 of the modem status word.
+// The modem status word as SioModemLines gives it (SIO_LINE_* bits).
 int devModemStatus(int fd, int *bits);
 
 int devSetBreak(int fd, bool on);

@@ -178,6 +178,16 @@ int SioDSR(int port) { return modemBit(port, 0x20); }
 int SioRI(int port) { return modemBit(port, 0x40); }
 int SioDCD(int port) { return modemBit(port, 0x80); }
 
+int SioModemLines(int port, int *bits) {
+  if (int r = SioPrologue(port))
+    return r;
+  if (devModemStatus(PortData[port].Handle, bits) != 0) {
+    *bits = 0;
+    return 0;
+  }
+  return 1;
+}
+
 int SioBrkSig(int port, int command) {
   if (int r = SioPrologue(port))
     return r;

@@ -7,6 +7,7 @@
 #include "hex/hex_framing.h"
 #include "hex/hex_init.h"
 #include "hex/hex_keys.h"
+#include "hex/hex_lines.h"
 #include "hex/hex_log.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_screen.h"
@@ -209,6 +210,8 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     hex_auto_macro(window, id - IDC_MACRO_1);
     return 1;
   }
+  if (notification == BN_CLICKED && hex_lines_command(window, id))
+    return 1;
   for (const CommandRoute &route : kCommandRoutes) {
     if (route.id == id) {
       route.handler(window);
@@ -268,9 +271,14 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     case TIMER_AUTO:
       hex_auto_tick(window);
       return 1;
+    case TIMER_LINES:
+      hex_lines_tick(window);
+      return 1;
     default:
-      return 0;
+      return hex_lines_timer(window, unsigned(wParam)) ? 1 : 0;
     }
+  case WM_CONTEXTMENU:
+    return hex_lines_pulse(window, int(wParam)) ? 1 : 0;
   case HEX_PORT_READY:
     hex_capture_ready(window, int(wParam));
     return 1;

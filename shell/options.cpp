@@ -3,6 +3,7 @@
 
 #include "hex/hex_auto.h"
 #include "hex/hex_init.h"
+#include "hex/hex_lines.h"
 #include "hex/hex_log.h"
 #include "hex/hex_msgbox.h"
 #include "hex/hex_settings.h"
@@ -16,7 +17,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <getopt.h>
+#include <string>
 #include <strings.h>
 #include <vector>
 
@@ -33,6 +36,10 @@ enum : int {
   OPT_APPEND,
   OPT_PCAP,
   OPT_MACROS,
+  OPT_DTR,
+  OPT_RTS,
+  OPT_PULSE_MS,
+  OPT_BREAK_MS,
 };
 
 const option kLongOptions[] = {
@@ -48,12 +55,19 @@ const option kLongOptions[] = {
     {"append", no_argument, nullptr, OPT_APPEND},
     {"pcap", required_argument, nullptr, OPT_PCAP},
     {"macros", required_argument, nullptr, OPT_MACROS},
+    {"dtr", required_argument, nullptr, OPT_DTR},
+    {"rts", required_argument, nullptr, OPT_RTS},
+    {"pulse-ms", required_argument, nullptr, OPT_PULSE_MS},
+    {"break-ms", required_argument, nullptr, OPT_BREAK_MS},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ':' has a missing value reported apart from an unknown option.
 constexpr char kShortOptions[] = ":a:b:s:hV";
+
+// The longest pulse or break the command line takes, in milliseconds.
+constexpr unsigned long kLineMsMost = 10000;
 
 // The short name of the Hexadecimal view on the command line.
 constexpr char kHexViewWord[] = "hex";
@@ -100,12 +114,16 @@ std::string entry_words(const char (&table)[N][W]) {
   return either(words);
 }
 
+// A modem line's level, as the entries of a list.
+constexpr char kLevels[2][4] = {"off", "on"};
+
 int find_port(const char *v) { return find_entry(hex_portnames, v); }
 int find_speed(const char *v) { return find_entry(hex_baudcode, v); }
 int find_data_bits(const char *v) { return find_entry(hex_data, v); }
 int find_parity(const char *v) { return find_entry(hex_parity, v); }
 int find_stop_bits(const char *v) { return find_entry(hex_stop, v); }
 int find_flow(const char *v) { return find_entry(hex_flow, v); }
+int find_level(const char *v) { return find_entry(kLevels, v); }
 int find_view(const char *v) {
   return strcasecmp(v, kHexViewWord) == 0 ? int(HEX_VIEW_HEXADECIMAL) : find_entry(hex_view, v);
 }
@@ -118,6 +136,7 @@ std::string data_bits_words() { return entry_words(hex_data); }
 std::string parity_words() { return entry_words(hex_parity); }
 std::string stop_bits_words() { return entry_words(hex_stop); }
 std::string flow_words() { return entry_words(hex_flow); }
+std::string level_words() { return entry_words(kLevels); }
 std::string view_words() {
   std::string words = entry_words(hex_view);
   return kHexViewWord + words.substr(words.find(','));
@@ -146,6 +165,8 @@ const ListOption kListOptions[] = {
      [](WinStartOptions &o) { return &o.stop_bits; }},
     {OPT_FLOW, "flow control", find_flow, flow_words, [](WinStartOptions &o) { return &o.flow; }},
     {OPT_VIEW, "view", find_view, view_words, [](WinStartOptions &o) { return &o.view; }},
+    {OPT_DTR, "level", find_level, level_words, [](WinStartOptions &o) { return &o.dtr; }},
+    {OPT_RTS, "level", find_level, level_words, [](WinStartOptions &o) { return &o.rts; }},
 };
 
 const ListOption *list_option(int value) {
@@ -263,6 +284,16 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
       options.append = true;
       continue;
     }
+    if (value == OPT_PULSE_MS || value == OPT_BREAK_MS) {
+      char *end = nullptr;
+      const unsigned long ms = std::strtoul(optarg, &end, 10);
+      if (!std::isdigit(static_cast<unsigned char>(*optarg)) || *end != '\0' || ms < 1 ||
+          ms > kLineMsMost)
+        return fault("invalid time '" + std::string(optarg) + "' for '--" + long_name(value) +
+                     "' (milliseconds from 1 to " + std::to_string(kLineMsMost) + ")");
+      (value == OPT_PULSE_MS ? options.pulse_ms : options.break_ms) = unsigned(ms);
+      continue;
+    }
     const ListOption *list = list_option(value);
     if (!list)
       continue;  // none: every other option is handled above
@@ -337,6 +368,11 @@ std::string win_usage() {
          "      --append           with --log: write on at the end of an existing FILE\n"
          "      --pcap=FILE        write the session into FILE for Wireshark (pcapng)\n"
          "      --macros=FILE      macros and triggers from FILE (default kestrelon.macros)\n"
+         "      --dtr=on|off       DTR of both ports at every open, before the first byte\n"
+         "                         (default on); off keeps a board on DTR from resetting\n"
+         "      --rts=on|off       RTS of both ports at every open (default off)\n"
+         "      --pulse-ms=MS      how long a DTR or RTS pulse holds the line down (default 100)\n"
+         "      --break-ms=MS      how long Break sends a break (default 250)\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
@@ -362,6 +398,8 @@ WinStartOptions g_start;  // the options being started with
 void win_set_start_options(const WinStartOptions &options) {
   g_start = options;
   hex_auto_set_path(options.macros.c_str());
+  hex_lines_set_start(options.dtr, options.rts);
+  hex_lines_set_durations(options.pulse_ms, options.break_ms);
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     hex_start_port[side] = win_start_port(options, side);
     if (!options.device[side].empty())

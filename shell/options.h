@@ -40,6 +40,10 @@ struct WinStartOptions {
   bool append = false;     // the log is written on at its end, not replaced
   std::string pcap;        // capture file for Wireshark
   std::string macros;      // macros and triggers file (empty: the default)
+  int dtr = -1;            // DTR at every open of both sides: 0 down, 1 up
+  int rts = -1;            // RTS the same way
+  unsigned pulse_ms = 0;   // a DTR or RTS pulse; 0 the default
+  unsigned break_ms = 0;   // a break sent; 0 the default
   bool operator==(const WinStartOptions &) const = default;
 };
 

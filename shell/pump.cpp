@@ -40,8 +40,9 @@ void win_periodic(HWND window) {
     HexSideRecord &record = hex_obj[piece.side];
     if (piece.event != HEX_PORT_NO_EVENT) {
       // Nothing the device left unfinished is finished after it went or
-      // came back.
-      hex_restart_decoders(record);
+      // came back; a modem line's change leaves the bytes' frames alone.
+      if (piece.event == HEX_PORT_GONE || piece.event == HEX_PORT_BACK)
+        hex_restart_decoders(record);
       hex_show_capture_event(piece, sink);
       continue;
     }

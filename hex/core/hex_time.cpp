@@ -161,10 +161,18 @@ void hex_show_event_line(HexTimeLines &lines, int port, const char *what, uint32
 
 void hex_show_port_event(HexTimeLines &lines, int port, const char *device, HexPortEvent event,
                          uint32_t ms, HexSink &sink) {
-  if (event != HEX_PORT_GONE && event != HEX_PORT_BACK)
+  bool on = false;
+  const int line = hex_line_of_event(event, &on);
+  std::string what;
+  if (line >= 0) {
+    what = hex_line_names[line];
+    what += on ? " on" : " off";
+  } else if (event == HEX_PORT_GONE || event == HEX_PORT_BACK) {
+    what = "(";
+    what += device ? device : "?";
+    what += event == HEX_PORT_GONE ? ") disconnected" : ") reconnected";
+  } else {
     return;
-  std::string what = "(";
-  what += device ? device : "?";
-  what += event == HEX_PORT_GONE ? ") disconnected" : ") reconnected";
+  }
   hex_show_event_line(lines, port, what.c_str(), ms, sink);
 }

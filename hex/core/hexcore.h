@@ -352,9 +352,56 @@ void hex_show_breaks(HexTimeLines &lines, int port, uint32_t ms, uint32_t breaks
 // of day through the lines' clock face: "\n12:34:56.789 COM1 (/dev/ttyUSB0)
 // disconnected", "... reconnected". The text after it starts a line of its
 // own, headed again with Time on.
-enum HexPortEvent : int32_t { HEX_PORT_NO_EVENT = 0, HEX_PORT_GONE = 1, HEX_PORT_BACK = 2 };
+// A modem line's change is such a line too, without the device:
+// "\n12:00:01.234 COM1 CTS on" (hex_line_event).
+enum HexPortEvent : int32_t {
+  HEX_PORT_NO_EVENT = 0,
+  HEX_PORT_GONE = 1,
+  HEX_PORT_BACK = 2,
+  HEX_PORT_LINE = 16,  // HEX_PORT_LINE + line * 2 + 1 when it went on
+};
 void hex_show_port_event(HexTimeLines &lines, int port, const char *device, HexPortEvent event,
                          uint32_t ms, HexSink &sink);
+
+// --- Modem lines ---------------------------------------------------------------------
+// The inputs a side reads, the outputs the user drives, and the break the
+// user sends, each one bit (1 << line) of a lines word.
+enum HexLine : int32_t {
+  HEX_LINE_CTS,
+  HEX_LINE_DSR,
+  HEX_LINE_DCD,
+  HEX_LINE_RI,
+  HEX_LINE_DTR,
+  HEX_LINE_RTS,
+  HEX_LINE_BREAK,
+  HEX_LINES
+};
+extern const char hex_line_names[HEX_LINES][6];  // "CTS" ... "RTS", "break"
+
+constexpr HexPortEvent hex_line_event(int line, bool on) {
+  return HexPortEvent(HEX_PORT_LINE + line * 2 + (on ? 1 : 0));
+}
+// The line of a line event, or -1 for another event; `*on` its new level.
+int hex_line_of_event(int32_t event, bool *on);
+
+// What a side knows of its lines: whether the device reports them, their
+// levels when it did last, and the changes seen of each since the port
+// opened (a device that reports again after a gap counts what differs).
+struct HexLineState {
+  bool known = false;
+  bool ever_known = false;
+  uint32_t bits = 0;
+  uint32_t changes[HEX_LINES] = {};
+};
+
+// A reading of the lines (`known`: the device reported them) among `mask`:
+// the events of the lines that changed since the last reading, in HexLine
+// order, into `events` (HEX_LINES at most), each counted. The first reading
+// is the lines as found, not a change. Returns the events' number.
+int hex_lines_read(HexLineState &state, bool known, uint32_t bits, uint32_t mask,
+                   HexPortEvent *events);
+// A change the user made (DTR, RTS, break): counted, and its event.
+HexPortEvent hex_lines_made(HexLineState &state, int line, bool on);
 
 // --- Capture: bytes kept from their arrival until the pump shows them ------------------
 // Each side's bytes are read as they arrive into the side's ring, each read

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -219,6 +220,12 @@ TEST(TimeView, APortGoneOrBackIsALineOfItsOwnWithTheTime) {
       {true, {0, at(12, 0, 0, 0)}, 1, 1, "/tmp/a", HEX_PORT_BACK,
        "\n12:00:00.001 COM2 (/tmp/a) reconnected"},
       {true, {0, 0}, 1, 1, "/tmp/a", HEX_PORT_NO_EVENT, ""},
+      // A modem line's change, without the device.
+      {false, {0, at(12, 0, 1, 0)}, 234, 0, "/tmp/a", hex_line_event(HEX_LINE_CTS, true),
+       "\n12:00:01.234 COM1 CTS on\n"},
+      {true, {0, at(8, 0, 0, 0)}, 7, 1, "/tmp/a", hex_line_event(HEX_LINE_BREAK, false),
+       "\n08:00:00.007 COM2 break off"},
+      {true, {0, 0}, 1, 1, "/tmp/a", HexPortEvent(HEX_PORT_LINE + HEX_LINES * 2), ""},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.text);
@@ -237,7 +244,7 @@ TEST(TimeView, APortGoneOrBackIsALineOfItsOwnWithTheTime) {
     const size_t at_event_end = sink.all.size();
     hex_show_chunk(HEX_VIEW_ASCII, *record, row.port, 0, lines, row.ms, after, 1, sink);
     const std::string behind = sink.all.substr(at_event_end);
-    if (row.event == HEX_PORT_NO_EVENT)
+    if (row.text[0] == '\0')
       continue;
     EXPECT_EQ(behind, row.on ? "\n" + std::string(sink.all, 1, 12) + " +0 Rx" +
                                    std::to_string(row.port + 1) + " y"
@@ -426,4 +433,40 @@ TEST(Capture, ClearingDropsWhatWaitsWithoutCountingIt) {
   const std::vector<Captured> got = take_all(*capture);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].bytes, "d");
+}
+
+// Readings of a side's lines: the first is the lines as found; each later
+// one gives the lines that changed, in the lines' order, each counted; a
+// reading without lines (a pseudo-terminal) changes nothing, and what
+// differs when they come back counts. The user's own changes count too.
+TEST(ModemLines, ReadingsGiveTheChangesInOrderAndCountThem) {
+  constexpr uint32_t kCts = 1u << HEX_LINE_CTS, kDsr = 1u << HEX_LINE_DSR,
+                     kRi = 1u << HEX_LINE_RI, kDtr = 1u << HEX_LINE_DTR;
+  constexpr uint32_t kAll = 0x3F;
+  const struct {
+    bool known;
+    uint32_t bits;
+    std::vector<HexPortEvent> events;
+  } readings[] = {
+      {false, kCts, {}},
+      {true, kCts | kDtr, {}},
+      {true, kCts | kDtr, {}},
+      {true, kDsr | kRi | kDtr,
+       {hex_line_event(HEX_LINE_CTS, false), hex_line_event(HEX_LINE_DSR, true),
+        hex_line_event(HEX_LINE_RI, true)}},
+      {false, 0, {}},
+      {true, kDsr | kDtr, {hex_line_event(HEX_LINE_RI, false)}},
+  };
+  HexLineState state;
+  for (const auto &reading : readings) {
+    HexPortEvent events[HEX_LINES];
+    const int count = hex_lines_read(state, reading.known, reading.bits, kAll, events);
+    EXPECT_EQ(std::vector<HexPortEvent>(events, events + count), reading.events);
+    EXPECT_EQ(state.known, reading.known);
+  }
+  EXPECT_EQ(hex_lines_made(state, HEX_LINE_DTR, false), hex_line_event(HEX_LINE_DTR, false));
+  HexPortEvent none[HEX_LINES];
+  EXPECT_EQ(hex_lines_read(state, true, kDsr, kAll, none), 0) << "the user's change is known";
+  const uint32_t counted[HEX_LINES] = {1, 1, 0, 2, 1, 0, 0};
+  EXPECT_TRUE(std::equal(counted, counted + HEX_LINES, state.changes));
 }

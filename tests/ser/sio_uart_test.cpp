@@ -220,3 +220,19 @@ TEST_F(SerUart, ReceivedBreakIsCountedAndIsNoDataByte) {
   EXPECT_EQ(SioGets(kPort, got, sizeof got), 1);
   EXPECT_EQ(got[0], 'b');
 }
+
+// Through the UART's internal loopback DTR drives DSR and RTS drives CTS:
+// the lines are known, and each input follows its output both ways.
+TEST_F(SerUart, ModemLinesFollowDtrAndRtsThroughTheLoopback) {
+  int loop = kModemLoop;
+  if (watch_ < 0 || ioctl(watch_, TIOCMBIS, &loop) != 0)
+    GTEST_SKIP() << "the UART has no internal loopback";
+  for (int level : {1, 0, 1}) {
+    SioDTR(kPort, level ? 'S' : 'C');
+    SioRTS(kPort, level ? 'C' : 'S');
+    int bits = -1;
+    ASSERT_EQ(SioModemLines(kPort, &bits), 1);
+    EXPECT_EQ(bits & (SIO_LINE_DSR | SIO_LINE_CTS), level ? SIO_LINE_DSR : SIO_LINE_CTS);
+    EXPECT_EQ(bits & (SIO_LINE_DTR | SIO_LINE_RTS), level ? SIO_LINE_DTR : SIO_LINE_RTS);
+  }
+}

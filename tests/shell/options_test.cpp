@@ -54,6 +54,10 @@ struct Set {
   Set &log(const char *path) { return o.log = path, *this; }
   Set &append() { return o.append = true, *this; }
   Set &pcap(const char *path) { return o.pcap = path, *this; }
+  Set &lines(int dtr, int rts, unsigned pulse, unsigned brk) {
+    o.dtr = dtr, o.rts = rts, o.pulse_ms = pulse, o.break_ms = brk;
+    return *this;
+  }
 };
 
 struct RunCase {
@@ -104,6 +108,8 @@ const std::vector<RunCase> &runCases() {
       {{"--log", "-"}, Set().log("-")},
       {{"--app", "--log", "x.htm"}, Set().log("x.htm").append()},
       {{"--pcap", "s.pcapng", "--log=s.htm"}, Set().pcap("s.pcapng").log("s.htm")},
+      {{"--dtr", "off", "--rts=ON", "--pulse-ms", "50", "--break-ms=1000"},
+       Set().lines(0, 1, 50, 1000)},
       // The later of two choices counts.
       {{"-s", "300", "--speed", "9600", "-a", "COM4", "-a", "COM5"},
        Set().speed(5).port(0, 4)},
@@ -173,6 +179,9 @@ TEST(CommandLine, EachFaultIsOneLineSayingWhatIsWrong) {
       {{"--log="}, "empty file name for '--log'"},
       {{"--append"}, "'--append' goes with '--log'"},
       {{"--pcap="}, "empty file name for '--pcap'"},
+      {{"--dtr", "low"}, "invalid level 'low' for '--dtr' (choose off or on)"},
+      {{"--pulse-ms", "0"}, "invalid time '0' for '--pulse-ms' (milliseconds from 1 to 10000)"},
+      {{"--break-ms=-5"}, "invalid time '-5' for '--break-ms'"},
       {{"a", "b", "c"}, "too many devices: 'c' (at most DEVICE_A and DEVICE_B)"},
       {{"a", "-s", "300", "b", "--", "c", "d"}, "too many devices: 'c'"},
       {{""}, "empty device name"},
