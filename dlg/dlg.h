@@ -192,6 +192,9 @@ void dlg_pane_set_wrap(HWND window, int id, bool on);
 // (WM_NOTIFY, EN_MSGFILTER) sees it first. Returns the key the pane acted on,
 // 0 for none.
 int dlg_pane_key_down(HWND window, int id, int virtualKey);
+// The pane acts on a navigation or editing key-down as if typed, without the
+// key filter (the terminal moving its cursor).
+void dlg_pane_act_on_key(HWND window, int id, int virtualKey);
 
 // --- Timers ---------------------------------------------------------------------
 

@@ -488,6 +488,11 @@ int dlg_pane_key_down(HWND window, int id, int virtualKey) {
   return pane ? pane->sendKeyDown(virtualKey) : 0;
 }
 
+void dlg_pane_act_on_key(HWND window, int id, int virtualKey) {
+  if (DisplayPane *pane = paneOf(window, id))
+    pane->actOnKey(virtualKey);
+}
+
 // --- Timers ---------------------------------------------------------------------------------
 
 unsigned dlg_set_timer(HWND window, unsigned id, unsigned ms) {

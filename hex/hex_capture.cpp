@@ -1,7 +1,11 @@
 // Capture: each side's port watched while the pump runs, read as bytes
 // arrive, and the line events its driver counts.
-#include "hex/hex_internal.h"
+#include "hex/hex_capture.h"
 
+#include "hex/hex_reconnect.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_transfer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -19,26 +23,14 @@ constexpr int kRunReadsMax = 16;
 constexpr int kNoPort = -1;
 constexpr int kNoDescriptor = -1;
 
-// A side's watch: which port it reads and how that port stands.
-struct Watch {
-  int port = kNoPort;
-  int fd = kNoDescriptor;
-  bool watched = false;         // the dialog is told when fd has bytes
-  bool held = false;            // a run's share waits: not read until the run
-  bool counted = false;         // its driver counts line events
-  SioLineCounts counts;         // since the port was opened
-  uint64_t dropped_before = 0;  // the ring's dropped count when this port's watch began
-  uint64_t read_total = 0;
-};
+using Watch = HexWatch;
 
 HexCapture g_capture;
-Watch g_watch[2];
 bool g_on = false;         // between the pump's start and its stop
 bool g_in_run = false;     // a run is showing chunks
 std::string g_line_state;  // the status text last shown
-std::string g_tip[2];      // the counts last shown in each indicator's tooltip
 
-bool capturing() { return g_on && hex_xmodem_busy == 0 && hex_dump_busy == 0; }
+bool capturing() { return g_on && !hex_transfer_running(); }
 
 void unwatch(HWND window, Watch &watch) {
   if (watch.watched)
@@ -52,21 +44,17 @@ void watch_port(HWND window, Watch &watch) {
   watch.held = false;
 }
 
-// The port a side reads: the entry its list names, unless the other side
-// names it as well (Port A reads it then).
-int side_port(HWND window, int side) {
-  const int port = dlg_combo_get_sel(window, hex_side_port_list(side));
-  if (port < 0 || port >= HEX_PORTS)
-    return kNoPort;
-  if (side == HEX_SIDE_B && port == dlg_combo_get_sel(window, hex_side_port_list(HEX_SIDE_A)))
-    return kNoPort;
-  return port;
+// The port a side reads: the one it holds open. A side whose open failed
+// reads nothing, even when it names the port the other side holds.
+int side_port(int side) {
+  const hex_obj_t &record = hex_obj[side];
+  return record.open ? record.port : kNoPort;
 }
 
 // Breaks counted since the last look become a chunk of their own, ahead of
 // the bytes read with them.
 void look_at_counts(int side, uint32_t ms) {
-  Watch &watch = g_watch[side];
+  Watch &watch = hex_obj[side].watch;
   if (!watch.counted)
     return;
   SioLineCounts now;
@@ -81,7 +69,7 @@ void look_at_counts(int side, uint32_t ms) {
 // One read of a side's port. Returns the bytes read (0 when none were
 // waiting, or the side is held), or -1 when the port failed.
 int read_side(HWND window, int side, bool may_hold) {
-  Watch &watch = g_watch[side];
+  Watch &watch = hex_obj[side].watch;
   const uint32_t ms = SioTimer();
   look_at_counts(side, ms);
   int count = 0;
@@ -147,7 +135,7 @@ void append_counts(std::string &text, const Watch &watch, uint64_t dropped, bool
 void show_line_state(HWND window) {
   std::string text;
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    const Watch &watch = g_watch[side];
+    const Watch &watch = hex_obj[side].watch;
     if (watch.port == kNoPort)
       continue;
     std::string counts;
@@ -167,8 +155,8 @@ void show_line_state(HWND window) {
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     char tip[256];
     hex_capture_line_text(side, tip, sizeof tip);
-    if (g_tip[side] != tip && hex_obj[side].open) {
-      g_tip[side] = tip;
+    if (hex_obj[side].tip != tip && hex_obj[side].open) {
+      hex_obj[side].tip = tip;
       hex_show_port_state(window, side, nullptr);
     }
   }
@@ -177,7 +165,7 @@ void show_line_state(HWND window) {
 }  // namespace
 
 void hex_capture_line_text(int side, char *text, int size) {
-  const Watch &watch = g_watch[side];
+  const Watch &watch = hex_obj[side].watch;
   std::string line;
   if (watch.port == hex_obj[side].port && watch.port != kNoPort) {
     line = watch.counted ? "Since it opened: "
@@ -189,15 +177,15 @@ void hex_capture_line_text(int side, char *text, int size) {
 
 void hex_capture_start(HWND window) {
   // The dialog starts: nothing read, nothing watched yet.
-  for (Watch &watch : g_watch)
-    watch = Watch{};
+  for (HexSideRecord &record : hex_obj) {
+    record.watch = Watch{};
+    record.tip.clear();
+  }
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     hex_capture_clear(g_capture, side);
     g_capture.sides[side].dropped = 0;
   }
   g_line_state.clear();
-  g_tip[HEX_SIDE_A].clear();
-  g_tip[HEX_SIDE_B].clear();
   g_in_run = false;
   g_on = true;
   // The time of day now, against the clock the reads are stamped with.
@@ -218,8 +206,8 @@ void hex_capture_stop(HWND window) {
 
 void hex_capture_sync(HWND window) {
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    Watch &watch = g_watch[side];
-    const int port = capturing() ? side_port(window, side) : kNoPort;
+    Watch &watch = hex_obj[side].watch;
+    const int port = capturing() ? side_port(side) : kNoPort;
     int fd = port == kNoPort ? kNoDescriptor : SioHandle(port);
     if (fd < 0)
       fd = kNoDescriptor;
@@ -245,7 +233,7 @@ void hex_capture_sync(HWND window) {
 
 void hex_capture_ready(HWND window, int descriptor) {
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    Watch &watch = g_watch[side];
+    Watch &watch = hex_obj[side].watch;
     if (!watch.watched || watch.fd != descriptor)
       continue;
     // The port may have been closed (a transfer, a port change) since the
@@ -263,7 +251,7 @@ void hex_capture_ready(HWND window, int descriptor) {
 uint64_t hex_capture_run_begin(HWND window) {
   g_in_run = true;
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    Watch &watch = g_watch[side];
+    Watch &watch = hex_obj[side].watch;
     if (watch.fd == kNoDescriptor || !capturing())
       continue;
     for (int reads = 0; reads < kRunReadsMax; ++reads) {
@@ -295,10 +283,10 @@ void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink) {
                       HexPortEvent(piece.event), piece.ms, sink);
 }
 
-uint64_t hex_capture_read_total(int side) { return g_watch[side].read_total; }
+uint64_t hex_capture_read_total(int side) { return hex_obj[side].watch.read_total; }
 
 uint32_t hex_capture_waiting(int side) { return hex_capture_pending(g_capture, side); }
 
 uint64_t hex_capture_dropped(int side) {
-  return g_capture.sides[side].dropped - g_watch[side].dropped_before;
+  return g_capture.sides[side].dropped - hex_obj[side].watch.dropped_before;
 }

@@ -1,6 +1,8 @@
 // Output into the display pane and the pane's positioning.
-#include "hex/hex_internal.h"
+#include "hex/hex_display.h"
 
+#include "hex/hex_log.h"
+#include "hex/hex_state.h"
 #include "resources/ids.h"
 
 #include <cstring>

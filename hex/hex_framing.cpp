@@ -1,7 +1,8 @@
 // CheckSum and Add Frame: the check of the edited message in a message box,
 // and the message wrapped in a frame, written back into the message field.
-#include "hex/hex_internal.h"
+#include "hex/hex_framing.h"
 
+#include "hex/hex_msgbox.h"
 #include "resources/ids.h"
 
 namespace {

@@ -1,7 +1,19 @@
 // Start-up and exit of the monitor: lists, ports, buttons and the message
 // history.
-#include "hex/hex_internal.h"
+#include "hex/hex_init.h"
 
+#include "hex/hex_capture.h"
+#include "hex/hex_log.h"
+#include "hex/hex_msgbox.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_send.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_status.h"
+#include "hex/hex_timer.h"
+#include "hex/hex_transfer.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -33,20 +45,20 @@ int start_port(int side) {
 }
 
 // The start values of a side's record.
-void reset_record(hex_obj_t &record, int side) {
-  std::memset(&record, 0, sizeof record);
+void reset_record(HexSideRecord &record, int side) {
+  record = HexSideRecord{};
   record.port = start_port(side);
   record.baud = HEX_BAUD_9600;
   record.data_bits = 8;
   record.parity = 0;
   record.stop_bits = 0;
-  record.icni_len = HEX_ICNI_NO_LENGTH;
+  hex_restart_decoders(record);
 }
 
 void open_side_at_start(HWND window, int side) {
-  hex_obj_t &record = hex_obj[side];
+  HexSideRecord &record = hex_obj[side];
   reset_record(record, side);
-  if (const int result = hex_open_side(side); result != 0) {
+  if (const int result = hex_open_side(window, side); result != 0) {
     char reason[200];
     hex_sio_error_text(result, reason, sizeof reason);
     hex_show_port_state(window, side, reason);
@@ -149,9 +161,8 @@ void hex_init(HWND window) {
   hex_run = 1;
   hex_ascii = 0;
   hex_log = 0;
-  hex_send_port = hex_obj[HEX_SIDE_A].port;
+  hex_start_send_side(window);
   hex_send_file = 1;
-  hex_xmodem_busy = 0;
   hex_view_mode = HEX_VIEW_HEXADECIMAL;
   hex_local_echo = 1;
   hex_time_stamp = 0;
@@ -172,6 +183,9 @@ void hex_init(HWND window) {
   fill_list(window, IDC_FLOW_B, hex_flow, kFlowNone);
   fill_list(window, IDC_CHECK_KIND, hex_sum, HEX_CHECK_CRC16);
   fill_list(window, IDC_PROTOCOL, hex_protocol, kProtocolDump);
+  // The lists show the settings the devices keep.
+  hex_show_side_settings(window, HEX_SIDE_A);
+  hex_show_side_settings(window, HEX_SIDE_B);
   fill_list(window, IDC_PORT_A, hex_portnames, hex_obj[HEX_SIDE_A].port);
   fill_list(window, IDC_PORT_B, hex_portnames, hex_obj[HEX_SIDE_B].port);
   fill_list(window, IDC_VIEW, hex_view, HEX_VIEW_HEXADECIMAL);
@@ -187,12 +201,11 @@ void hex_init(HWND window) {
 
   dlg_check_radio(window, IDC_LOG, IDC_NO_LOG, IDC_NO_LOG);
   dlg_check_radio(window, IDC_RUN, IDC_STOP, IDC_RUN);
-  dlg_check_radio(window, IDC_SEND_PORT_A, IDC_SEND_PORT_B, IDC_SEND_PORT_A);
   dlg_check_radio(window, IDC_XFER_SEND, IDC_XFER_GET, IDC_XFER_SEND);
   dlg_check_button(window, IDC_LOCAL_ECHO, BST_CHECKED);
   dlg_check_button(window, IDC_TIME, BST_UNCHECKED);
   hex_capture_sync(window);  // the ports just opened
-  dlg_set_text(window, IDC_XFER_STATUS, "");
+  hex_status_show(window, "");
   hex_apply_view_layout(window);
 }
 
@@ -215,8 +228,6 @@ void hex_quit(HWND window) {
   hex_reconnect_stop(window);
   hex_log_close(window);
   hex_capture_stop(window);
-  if (hex_timer != 0) {
-    dlg_kill_timer(window, TIMER_PUMP);
-    hex_timer = 0;
-  }
+  hex_timer_cancel(window, TIMER_PUMP);
+  hex_timer = 0;
 }

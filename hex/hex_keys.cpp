@@ -1,8 +1,16 @@
 // The pane as the far end's keyboard: keys typed into the pane go to the
 // send port, the navigation keys as the sequences the terminal acts on, so
 // two monitors on one cable move each other's caret.
-#include "hex/hex_internal.h"
+#include "hex/hex_keys.h"
 
+#include "hex/hex_display.h"
+#include "hex/hex_log.h"
+#include "hex/hex_port_out.h"
+#include "hex/hex_send.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_transfer.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -14,7 +22,7 @@ namespace {
 // runs.
 int send_key_bytes(HWND dialog, const char *bytes, int length) {
   // A transfer holds the port: a key's bytes would go into its stream.
-  if (!hex_send_side_open(dialog) || hex_xmodem_busy || hex_dump_busy)
+  if (!hex_send_side_open(dialog) || hex_transfer_running())
     return HEX_KEY_NOT_SENT;
   // Behind a message still going out, never before it.
   const int written = hex_out_put(hex_send_port, reinterpret_cast<const uint8_t *>(bytes), length);
@@ -46,7 +54,7 @@ int send_key(HWND dialog, const char *bytes, int length, KeyViews views) {
 
 }  // namespace
 
-int hex_send_side_open(HWND window) { return hex_obj[hex_send_side(window)].open ? 1 : 0; }
+int hex_send_side_open(HWND) { return hex_obj[hex_send_side()].open ? 1 : 0; }
 
 int hex_ansi_up(HWND dialog) { return send_key(dialog, "\x1b[A", 3, KeyViews::AnsiOnly); }
 int hex_ansi_down(HWND dialog) { return send_key(dialog, "\x1b[B", 3, KeyViews::AnsiOnly); }
@@ -74,4 +82,61 @@ int hex_ansi_char(HWND dialog, int character) {
   if (sent > 0 && hex_local_echo)
     dlg_pane_set_sel_colour(dialog, IDC_PANE, hex_port_colour(hex_send_port, HEX_SENT));
   return sent;
+}
+
+namespace {
+
+// Key-downs that go out as the terminal's sequences, and the key the pane
+// then acts on: Delete as Backspace.
+struct KeyRoute {
+  int key;
+  int (*routine)(HWND);
+  int act;
+};
+constexpr KeyRoute kKeyRoutes[] = {
+    {VK_PRIOR, hex_ansi_pg_up, VK_PRIOR}, {VK_NEXT, hex_ansi_pg_dn, VK_NEXT},
+    {VK_END, hex_ansi_end, VK_END},       {VK_HOME, hex_ansi_home, VK_HOME},
+    {VK_LEFT, hex_ansi_left, VK_LEFT},    {VK_UP, hex_ansi_up, VK_UP},
+    {VK_RIGHT, hex_ansi_right, VK_RIGHT}, {VK_DOWN, hex_ansi_down, VK_DOWN},
+    {VK_DELETE, hex_ansi_back, VK_BACK},
+};
+
+bool is_clipboard_key(int character) {
+  return character == CHAR_COPY || character == CHAR_PASTE || character == CHAR_CUT;
+}
+
+HexKeyResult key_down(HWND window, int code) {
+  // Esc and Enter go out by their characters, which the same press makes.
+  if (code == VK_ESCAPE)
+    return {0, 0};
+  for (const KeyRoute &route : kKeyRoutes)
+    if (route.key == code)
+      return {route.routine(window), route.act};
+  // Backspace goes out by its character, after the pane has acted on the
+  // key-down.
+  if (code == VK_BACK && !hex_send_side_open(window))
+    return {HEX_KEY_NOT_SENT, code};
+  return {0, code};
+}
+
+HexKeyResult key_char(HWND window, int code) {
+  if (code == CHAR_ESCAPE)
+    return {hex_ansi_escape(window), code};
+  if (code == CHAR_RETURN && hex_view_mode == HEX_VIEW_ANSI)
+    return {hex_ansi_return(window), code};
+  return {hex_ansi_char(window, code), code};
+}
+
+}  // namespace
+
+HexKeyResult hex_key_filter(HWND window, HexKeyKind kind, int code) {
+  // Copy, paste and cut of the selection, echo or not.
+  if (kind == HexKeyKind::Char && is_clipboard_key(code) && hex_text_selected(window))
+    return {0, code};
+  HexKeyResult result = kind == HexKeyKind::Down ? key_down(window, code) : key_char(window, code);
+  // A key whose bytes should have gone out and did not does not act on the
+  // pane either; without local echo the pane shows no key.
+  if (result.sent < 0 || hex_local_echo == 0)
+    result.act = 0;
+  return result;
 }

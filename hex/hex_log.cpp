@@ -1,12 +1,17 @@
 // The HTML log: opening and closing it, writing its records, and the
 // file-choice dialog it shares with file transfers.
-#include "hex/hex.h"
+#include "hex/hex_log.h"
 
+#include "hex/hex_msgbox.h"
 #include "resources/ids.h"
 
 #include <cerrno>
 
+int32_t hex_log;
+
 namespace {
+
+std::FILE *hex_logfile;  // the open log file
 
 constexpr char kLogExtension[] = "htm";
 constexpr char kLogTitle[] = "Select or enter a Log File name";

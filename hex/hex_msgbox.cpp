@@ -1,5 +1,7 @@
 // The three message boxes through which the monitor reports to the user.
-#include "hex/hex.h"
+#include "hex/hex_msgbox.h"
+
+#include "hex/hex_state.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,8 +1,7 @@
 // Bytes on their way out of a port: what the line cannot take at once is
 // kept here, in order, and written by the timers as the port takes it, so
 // no write ever waits for the line.
-#include "hex/hex_internal.h"
-
+#include "hex/hex_port_out.h"
 #include "ser/ser.h"
 
 #include <cstring>

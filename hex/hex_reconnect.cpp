@@ -1,7 +1,11 @@
 // Ports whose device went away: closed at once, and opened again with the
 // side's settings as soon as their device path is there again.
-#include "hex/hex_internal.h"
+#include "hex/hex_reconnect.h"
 
+#include "hex/hex_capture.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
+#include "hex/hex_timer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -12,20 +16,15 @@ namespace {
 
 constexpr const char *kDeviceGone = "device gone";
 
-bool g_waiting[2] = {false, false};
-bool g_timer_armed = false;
+bool waits(int side) { return hex_obj[side].waiting != HexWaiting::None; }
 
 // Timer 5 runs while a side waits, and only then.
 void arm_while_waiting(HWND window) {
-  const bool waiting = g_waiting[HEX_SIDE_A] || g_waiting[HEX_SIDE_B];
-  if (waiting && !g_timer_armed) {
-    g_timer_armed = dlg_set_timer(window, TIMER_RECONNECT, HEX_RECONNECT_PERIOD_MS) != 0;
-    if (!g_timer_armed)
-      hex_err_msg("Timer is broken");
-  } else if (!waiting && g_timer_armed) {
-    dlg_kill_timer(window, TIMER_RECONNECT);
-    g_timer_armed = false;
-  }
+  const bool waiting = waits(HEX_SIDE_A) || waits(HEX_SIDE_B);
+  if (waiting && !hex_timer_armed(TIMER_RECONNECT))
+    hex_timer_arm(window, TIMER_RECONNECT, HEX_RECONNECT_PERIOD_MS);
+  else if (!waiting)
+    hex_timer_cancel(window, TIMER_RECONNECT);
 }
 
 // The device the port names now is there: the path, read again each time
@@ -51,8 +50,8 @@ void show_gone(HWND window, int side) {
 }  // namespace
 
 void hex_port_gone(HWND window, int side, uint32_t ms) {
-  hex_obj_t &record = hex_obj[side];
-  if (g_waiting[side])
+  HexSideRecord &record = hex_obj[side];
+  if (waits(side))
     return;
   // Let go at once: the system gives the device's name (a ttyUSB number, a
   // pseudo-terminal's) to a device that comes back only once nothing holds
@@ -63,7 +62,14 @@ void hex_port_gone(HWND window, int side, uint32_t ms) {
   record.status = SIO_NOT_OPEN;
   show_gone(window, side);
   hex_capture_port_event(side, record.port, ms, HEX_PORT_GONE);
-  g_waiting[side] = true;
+  record.waiting = HexWaiting::Holder;
+  // The other side naming the same port without holding it follows: it
+  // waits too, and has the port when the holder no longer wants it.
+  HexSideRecord &other = hex_obj[hex_other_side(side)];
+  if (!other.open && other.port == record.port && !waits(hex_other_side(side))) {
+    other.waiting = HexWaiting::Follower;
+    show_gone(window, hex_other_side(side));
+  }
   arm_while_waiting(window);
 }
 
@@ -78,29 +84,42 @@ void hex_port_reopen_failed(HWND window, int side, int code) {
 }
 
 void hex_reconnect_tick(HWND window) {
-  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    if (!g_waiting[side] || !device_present(hex_obj[side].port))
-      continue;
-    // A device that is there but does not open yet (its node made before
-    // its permissions, held by another program) is tried again next time.
-    if (hex_open_side(side) != 0)
-      continue;
-    g_waiting[side] = false;
-    hex_show_port_state(window, side, nullptr);
-    hex_capture_port_event(side, hex_obj[side].port, SioTimer(), HEX_PORT_BACK);
+  // The side that held the port has it first.
+  for (HexWaiting turn : {HexWaiting::Holder, HexWaiting::Follower}) {
+    for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+      HexSideRecord &record = hex_obj[side];
+      if (record.waiting != turn || !device_present(record.port))
+        continue;
+      // A device that is there but does not open yet (its node made before
+      // its permissions, held by another program) is tried again next time.
+      if (const int result = hex_open_side(window, side); result != 0) {
+        const HexSideRecord &other = hex_obj[hex_other_side(side)];
+        if (other.open && other.port == record.port) {
+          // Back with the other side: this side is as it was before.
+          record.waiting = HexWaiting::None;
+          char reason[200];
+          hex_sio_error_text(result, reason, sizeof reason);
+          hex_show_port_state(window, side, reason);
+        }
+        continue;
+      }
+      record.waiting = HexWaiting::None;
+      hex_show_port_state(window, side, nullptr);
+      hex_capture_port_event(side, record.port, SioTimer(), HEX_PORT_BACK);
+    }
   }
   hex_capture_sync(window);
   arm_while_waiting(window);
 }
 
-int hex_reconnect_waiting(int side) { return g_waiting[side] ? 1 : 0; }
+int hex_reconnect_waiting(int side) { return waits(side) ? 1 : 0; }
 
 void hex_reconnect_cancel(HWND window, int side) {
-  g_waiting[side] = false;
+  hex_obj[side].waiting = HexWaiting::None;
   arm_while_waiting(window);
 }
 
 void hex_reconnect_stop(HWND window) {
-  g_waiting[HEX_SIDE_A] = g_waiting[HEX_SIDE_B] = false;
+  hex_obj[HEX_SIDE_A].waiting = hex_obj[HEX_SIDE_B].waiting = HexWaiting::None;
   arm_while_waiting(window);
 }

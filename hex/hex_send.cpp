@@ -1,7 +1,13 @@
 // The Send command: the edited message goes to the send port, is echoed in
 // the port's sent colour and handed to the send log.
-#include "hex/hex_internal.h"
+#include "hex/hex_send.h"
 
+#include "hex/hex_display.h"
+#include "hex/hex_log.h"
+#include "hex/hex_port_out.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_status.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -9,6 +15,12 @@
 #include <cstring>
 
 namespace {
+
+int g_send_side = HEX_SIDE_A;  // whose Send Port button is on
+
+void show_send_side(HWND window) {
+  dlg_check_radio(window, IDC_SEND_PORT_A, IDC_SEND_PORT_B, hex_side_send_button(g_send_side));
+}
 
 // Sized for the longest results: every character of a 25343-character text
 // can be one byte, written back as three characters, plus the echo's header.
@@ -23,23 +35,19 @@ char g_refusal[64];
 // While the send side's own port is not open nothing may go out: not on the
 // port it names, which may be the other side's.
 bool send_side_refused(HWND dialog) {
-  const int side = hex_send_side(dialog);
+  const int side = g_send_side;
   const hex_obj_t &record = hex_obj[side];
   if (record.open)
     return false;
   std::snprintf(g_refusal, sizeof g_refusal, "Send port COM%d (Port %c) is not open",
                 record.port + 1, side == HEX_SIDE_A ? 'A' : 'B');
-  dlg_set_text(dialog, IDC_XFER_STATUS, g_refusal);
+  hex_status_show(dialog, g_refusal);
   return true;
 }
 
 void take_back_refusal(HWND dialog) {
-  if (g_refusal[0] == '\0')
-    return;
-  char shown[sizeof g_refusal];
-  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
-  if (std::strcmp(shown, g_refusal) == 0)
-    dlg_set_text(dialog, IDC_XFER_STATUS, "");
+  if (g_refusal[0] != '\0')
+    hex_status_take_back(dialog, g_refusal);
   g_refusal[0] = '\0';
 }
 
@@ -50,16 +58,13 @@ char g_progress[64];
 void show_progress(HWND dialog) {
   const int out = g_message_length - hex_out_waiting();
   std::snprintf(g_progress, sizeof g_progress, "Sending... %d of %d bytes ", out, g_message_length);
-  dlg_set_text(dialog, IDC_XFER_STATUS, g_progress);
+  hex_status_show(dialog, g_progress);
 }
 
 // The status field's progress goes once the message is out (unless the
 // field shows something else by now).
 void take_back_progress(HWND dialog, const char *replacement) {
-  char shown[sizeof g_progress];
-  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
-  if (std::strcmp(shown, g_progress) == 0)
-    dlg_set_text(dialog, IDC_XFER_STATUS, replacement);
+  hex_status_take_back(dialog, g_progress, replacement);
   g_progress[0] = '\0';
 }
 
@@ -100,8 +105,21 @@ void hex_send_drain(HWND window) {
     take_back_progress(window, "");
 }
 
-int hex_send_side(HWND window) {
-  return dlg_button_state(window, IDC_SEND_PORT_B) == BST_CHECKED ? HEX_SIDE_B : HEX_SIDE_A;
+const HexSendPort hex_send_port;
+
+HexSendPort::operator int32_t() const { return hex_obj[g_send_side].port; }
+
+int hex_send_side() { return g_send_side; }
+
+void hex_start_send_side(HWND window) {
+  g_send_side = HEX_SIDE_A;
+  show_send_side(window);
+}
+
+void hex_choose_send_side(HWND window, int side) {
+  if (hex_obj[side].open)
+    g_send_side = side;
+  show_send_side(window);
 }
 
 // The echo and the log show what went out: a write that failed (closed port,

@@ -1,16 +1,20 @@
 // Port settings and port selection: each choice is stored in the side's
 // record and applied to its port at once.
-#include "hex/hex_internal.h"
+#include "hex/hex_settings.h"
 
+#include "hex/hex_capture.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_status.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
-
-constexpr const char *kReconfigureError = "Error reconfiguring comm port parameters";
 
 // The list's text as an unsigned decimal number (blanks around it allowed);
 // false when it is not one.
@@ -37,37 +41,50 @@ bool list_number(HWND window, int id, unsigned *value) {
   return true;
 }
 
-void report_if_failed(hex_obj_t &record, int result) {
-  record.status = result;
-  if (result != 0)
-    hex_err_msg(kReconfigureError);
-}
-
-void apply_parms(hex_obj_t &record) {
-  report_if_failed(record,
-                   SioParms(record.port, record.parity, record.stop_bits, record.data_bits));
-}
-
 // The Speed list's entries: the ten rates of the library's speed codes, then
 // the rate last typed, when one was.
 constexpr int kSpeedCodes = 10;
 constexpr int kTypedRateEntry = kSpeedCodes;
 constexpr unsigned kLowestRate = kSpeedCodes;  // lower numbers are speed codes
-constexpr int kRefusalMax = 96;
+constexpr int kRefusalMax = 160;
+// The Flow list's entries by mode letter, and the record's text of each.
+constexpr char kFlowModes[] = {'H', 'S', 'N'};
+constexpr char kFlowTexts[3][3] = {"RT", "XO", "NO"};
 
-char g_speed_refusal[kRefusalMax];  // the refusal last shown in the status field
+char g_refusal[kRefusalMax];  // the refusal last shown in the status field
 
-void speed_changed(HWND window, int side, int id) {
-  int selection = dlg_combo_get_sel(window, id);
-  if (selection < 0)
-    return;
-  hex_obj_t &record = hex_obj[side];
-  unsigned rate = 0;
-  if (selection < kSpeedCodes)
-    record.baud = selection;
-  else if (list_number(window, id, &rate))
-    record.baud = int32_t(rate);
-  record.status = SioBaud(record.port, record.baud);  // not reported
+// The side's lists, in the order the record's settings are applied.
+struct SideLists {
+  int speed, data, stop, parity, flow;
+};
+constexpr SideLists kLists[2] = {
+    {IDC_SPEED_A, IDC_DATA_A, IDC_STOP_A, IDC_PARITY_A, IDC_FLOW_A},
+    {IDC_SPEED_B, IDC_DATA_B, IDC_STOP_B, IDC_PARITY_B, IDC_FLOW_B},
+};
+
+int rate_of(int32_t baud) { return baud >= 0 && baud < kSpeedCodes ? int(BaudValue[baud]) : baud; }
+
+int flow_entry(int mode) {
+  for (int i = 0; i < 3; ++i)
+    if (kFlowModes[i] == mode)
+      return i;
+  return 2;
+}
+
+SioLine line_of(const hex_obj_t &record) {
+  return SioLine{record.baud, record.parity, record.stop_bits, record.data_bits,
+                 hex_flow_mode(record.flow)};
+}
+
+void show_refusal(HWND window, const char *text) {
+  std::snprintf(g_refusal, sizeof g_refusal, "%s", text);
+  hex_status_show(window, g_refusal);
+}
+
+void take_back_refusal(HWND window) {
+  if (g_refusal[0] != '\0')
+    hex_status_take_back(window, g_refusal);
+  g_refusal[0] = '\0';
 }
 
 // The rate typed last is the list's entry after the ten codes' rates.
@@ -79,12 +96,66 @@ void show_typed_rate(HWND window, int id, unsigned rate) {
   dlg_combo_set_sel(window, id, dlg_combo_add(window, id, text));
 }
 
-void take_back_speed_refusal(HWND window) {
-  char shown[kRefusalMax];
-  dlg_get_text(window, IDC_XFER_STATUS, shown, sizeof shown);
-  if (g_speed_refusal[0] != '\0' && std::strcmp(shown, g_speed_refusal) == 0)
-    dlg_set_text(window, IDC_XFER_STATUS, "");
-  g_speed_refusal[0] = '\0';
+// The record takes what the device keeps; every value it did not keep is
+// named in `refused` ("EVEN parity, 7 data bits").
+void take_kept(hex_obj_t &record, const SioLine &kept, std::string &refused) {
+  char piece[48];
+  auto name = [&](const char *text) {
+    if (!refused.empty())
+      refused += ", ";
+    refused += text;
+  };
+  if (rate_of(record.baud) != kept.baud) {
+    std::snprintf(piece, sizeof piece, "%d bit/s", rate_of(record.baud));
+    name(piece);
+    record.baud = kept.baud;
+    for (int code = 0; code < kSpeedCodes; ++code)
+      if (int(BaudValue[code]) == kept.baud)
+        record.baud = code;
+  }
+  if (record.data_bits != kept.dataBits) {
+    std::snprintf(piece, sizeof piece, "%d data bits", int(record.data_bits));
+    name(piece);
+    record.data_bits = kept.dataBits;
+  }
+  if (record.parity != kept.parity) {
+    std::snprintf(piece, sizeof piece, "%s parity",
+                  record.parity >= 0 && record.parity < 5 ? hex_parity[record.parity] : "?");
+    name(piece);
+    record.parity = kept.parity;
+  }
+  if (record.stop_bits != kept.stopBits) {
+    std::snprintf(piece, sizeof piece, "%s stop bits", record.stop_bits == 0 ? "1" : "2");
+    name(piece);
+    record.stop_bits = kept.stopBits;
+  }
+  if (hex_flow_mode(record.flow) != kept.flow) {
+    std::snprintf(piece, sizeof piece, "%s flow control",
+                  hex_flow[flow_entry(hex_flow_mode(record.flow))]);
+    name(piece);
+    std::memcpy(record.flow, kFlowTexts[flow_entry(kept.flow)], sizeof record.flow);
+  }
+}
+
+void setting_changed(HWND window, int side) {
+  hex_obj_t &record = hex_obj[side];
+  // A side whose port is not open touches no device (it may name the port
+  // the other side holds): its settings wait for its port to open.
+  if (record.open)
+    hex_apply_side(window, side);
+}
+
+void speed_changed(HWND window, int side, int id) {
+  int selection = dlg_combo_get_sel(window, id);
+  if (selection < 0)
+    return;
+  hex_obj_t &record = hex_obj[side];
+  unsigned rate = 0;
+  if (selection < kSpeedCodes)
+    record.baud = selection;
+  else if (list_number(window, id, &rate))
+    record.baud = int32_t(rate);
+  setting_changed(window, side);
 }
 
 void data_changed(HWND window, int side, int id) {
@@ -93,7 +164,7 @@ void data_changed(HWND window, int side, int id) {
   if (!list_number(window, id, &bits))
     bits = 8;
   record.data_bits = int32_t(bits);
-  apply_parms(record);
+  setting_changed(window, side);
 }
 
 void stop_changed(HWND window, int side, int id) {
@@ -105,16 +176,15 @@ void stop_changed(HWND window, int side, int id) {
   if (bits == 1)
     bits = 0;
   record.stop_bits = int32_t(bits);
-  apply_parms(record);
+  setting_changed(window, side);
 }
 
 void parity_changed(HWND window, int side, int id) {
   int selection = dlg_combo_get_sel(window, id);
   if (selection < 0)
     return;
-  hex_obj_t &record = hex_obj[side];
-  record.parity = selection;
-  apply_parms(record);
+  hex_obj[side].parity = selection;
+  setting_changed(window, side);
 }
 
 void flow_changed(HWND window, int side, int id) {
@@ -125,14 +195,14 @@ void flow_changed(HWND window, int side, int id) {
   record.flow[0] = text[0];
   record.flow[1] = text[0] ? text[1] : '\0';
   record.flow[2] = '\0';
-  report_if_failed(record, SioFlow(record.port, hex_flow_mode(record.flow)));
+  setting_changed(window, side);
 }
 
 void port_changed(HWND window, int side) {
   int selection = dlg_combo_get_sel(window, hex_side_port_list(side));
   if (selection < 0 || selection >= HEX_PORTS)
     return;
-  hex_obj_t &record = hex_obj[side];
+  HexSideRecord &record = hex_obj[side];
   // The entry's device may have been mapped anew since start; both lists
   // show the same devices.
   const char *path = SioDevicePath(selection);
@@ -146,31 +216,55 @@ void port_changed(HWND window, int side) {
     record.status = SioDone(record.port);  // a failed close is not reported
   record.open = 0;
   record.port = selection;
-  if (const int result = hex_open_side(side); result != 0) {
+  // Nothing the old device left unfinished is finished by the new one.
+  hex_restart_decoders(record);
+  if (const int result = hex_open_side(window, side); result != 0) {
     char reason[200];
     hex_sio_error_text(result, reason, sizeof reason);
     hex_show_port_state(window, side, reason);
   } else {
     hex_show_port_state(window, side, nullptr);
   }
-  // Messages go where the send side's port now is, not to the port it left.
-  if (dlg_button_state(window, hex_side_send_button(side)) == BST_CHECKED)
-    hex_send_port = record.port;
   hex_capture_sync(window);
-}
-
-// Applies the side's speed, data bits, parity, stop bits and flow control to
-// its open port; the flow control's apply, last, sets DTR and RTS as they
-// were last set.
-void apply_side_settings(hex_obj_t &record) {
-  record.status = SioBaud(record.port, record.baud);
-  record.status = SioParms(record.port, record.parity, record.stop_bits, record.data_bits);
-  record.status = SioFlow(record.port, hex_flow_mode(record.flow));
 }
 
 }  // namespace
 
-int hex_open_side(int side) {
+void hex_show_side_settings(HWND window, int side) {
+  const hex_obj_t &record = hex_obj[side];
+  const SideLists &lists = kLists[side];
+  if (record.baud >= 0 && record.baud < kSpeedCodes)
+    dlg_combo_set_sel(window, lists.speed, record.baud);
+  else
+    show_typed_rate(window, lists.speed, unsigned(record.baud));
+  dlg_combo_set_sel(window, lists.data, record.data_bits - 5);
+  dlg_combo_set_sel(window, lists.stop, record.stop_bits == 0 ? 0 : 1);
+  dlg_combo_set_sel(window, lists.parity, record.parity);
+  if (record.flow[0] != '\0')
+    dlg_combo_set_sel(window, lists.flow, flow_entry(hex_flow_mode(record.flow)));
+}
+
+int hex_apply_side(HWND window, int side) {
+  hex_obj_t &record = hex_obj[side];
+  const int result = SioSetLine(record.port, line_of(record));
+  record.status = result;
+  if (result == 0)
+    return 0;
+  SioLine kept;
+  if (SioGetLine(record.port, &kept) != 0)
+    return result;
+  std::string refused;
+  take_kept(record, kept, refused);
+  if (!refused.empty()) {
+    char text[kRefusalMax];
+    std::snprintf(text, sizeof text, "%s refused %s", hex_portnames[record.port], refused.c_str());
+    show_refusal(window, text);
+  }
+  hex_show_side_settings(window, side);
+  return result;
+}
+
+int hex_open_side(HWND window, int side) {
   hex_obj_t &record = hex_obj[side];
   // Open already: the other side holds it, and keeps it.
   const bool held = SioHandle(record.port) >= 0;
@@ -185,7 +279,7 @@ int hex_open_side(int side) {
     return result;
   }
   record.open = 1;
-  apply_side_settings(record);
+  hex_apply_side(window, side);
   SioDTR(record.port, 'S');
   return 0;
 }
@@ -205,25 +299,18 @@ void hex_speed_typed(HWND window, int id) {
   }
   digits[length] = '\0';
   unsigned rate = 0;
-  bool refused = !list_number(window, id, &rate) || rate < kLowestRate || rate > INT32_MAX;
-  // A closed port takes the rate when it opens; an open one says now.
-  if (!refused && record.open) {
-    record.status = SioBaud(record.port, int(rate));
-    refused = record.status == 0;
-  }
-  if (refused) {
-    std::snprintf(g_speed_refusal, sizeof g_speed_refusal, "%s refused %.24s bit/s",
-                  hex_portnames[record.port], digits);
-    dlg_set_text(window, IDC_XFER_STATUS, g_speed_refusal);
-    // The library's record of the port took the refused rate: the last one
-    // goes back to it and to the device.
-    if (record.open)
-      record.status = SioBaud(record.port, record.baud);
+  if (!list_number(window, id, &rate) || rate < kLowestRate || rate > INT32_MAX) {
+    char text[kRefusalMax];
+    std::snprintf(text, sizeof text, "%s refused %.24s bit/s", hex_portnames[record.port], digits);
+    show_refusal(window, text);
     dlg_combo_set_sel(window, id, chosen);
     return;
   }
-  take_back_speed_refusal(window);
   record.baud = int32_t(rate);
+  // A closed port takes the rate when it opens; an open one says now.
+  if (record.open && hex_apply_side(window, side) != 0)
+    return;
+  take_back_refusal(window);
   show_typed_rate(window, id, rate);
 }
 

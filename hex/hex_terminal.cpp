@@ -1,7 +1,9 @@
 // The ANSI terminal's screen: caret moves and erasures on the pane, and the
 // window's sink carrying out what the terminal's parser asks for.
-#include "hex/hex_internal.h"
+#include "hex/hex_terminal.h"
 
+#include "hex/hex_display.h"
+#include "hex/hex_state.h"
 #include "resources/ids.h"
 
 #include <cstring>
@@ -50,9 +52,8 @@ void set_caret(HWND dialog, int64_t position) {
 
 }  // namespace
 
-void hex_screen_backdoor(HWND dialog, int virtualKey) {
-  hex_escape_code = virtualKey;
-  dlg_pane_key_down(dialog, IDC_PANE, VK_PROCESSKEY);
+void hex_screen_key(HWND dialog, int virtualKey) {
+  dlg_pane_act_on_key(dialog, IDC_PANE, virtualKey);
 }
 
 void hex_ansi_go_home(HWND dialog) { set_caret(dialog, 0); }
@@ -115,7 +116,7 @@ void hex_goto_line_column(HWND dialog, int line, int column) {
 // goes into the pane first.
 void HexWindowSink::ansi_key(int key) {
   flush();
-  hex_screen_backdoor(window_, key);
+  hex_screen_key(window_, key);
   hex_ansi_scroll(window_);
 }
 

@@ -1,8 +1,19 @@
 // File transfers from the window: Start and Abort, XMODEM stepped through
 // the driver by timer 2, the raw Dump stepped by timer 3 and ended by timer 4
 // after a quiet spell, and the one common end of every transfer.
-#include "hex/hex_internal.h"
+#include "hex/hex_transfer.h"
 
+#include "hex/hex_capture.h"
+#include "hex/hex_log.h"
+#include "hex/hex_msgbox.h"
+#include "hex/hex_port_out.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_send.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_status.h"
+#include "hex/hex_timer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "serxydrv/serxydrv.h"
@@ -13,7 +24,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+int32_t hex_xmodem_busy;
+int32_t hex_dump_busy;
+
+int hex_transfer_running() { return hex_xmodem_busy || hex_dump_busy ? 1 : 0; }
+
 namespace {
+
+int32_t hex_xsend_port;    // port of the transfer, the send port at Start
+std::FILE *hex_dump_file;  // the dump's file
+int32_t hex_dump_cnt;      // bytes moved by the dump so far
 
 // Positions in the Protocol list (hex_protocol).
 enum Protocol : int { kDump = 0, kXModem = 1, kXModemCrc = 2, kXModem1K = 3 };
@@ -37,25 +57,7 @@ uint32_t g_moved_at = 0;      // dump: when a byte last moved, on the library's 
 int g_port_queue = 0;         // sending dump: output the port held at the last step
 uint8_t g_dump_bytes[HEX_DUMP_RECEIVE_STEP];
 
-// The status field is set only when its text changes: timer 2 runs every
-// 10 ms.
-void show_status(HWND dialog, const char *text) {
-  char shown[96];
-  dlg_get_text(dialog, IDC_XFER_STATUS, shown, sizeof shown);
-  if (std::strcmp(shown, text) != 0)
-    dlg_set_text(dialog, IDC_XFER_STATUS, text);
-}
-
-void arm(HWND dialog, unsigned id, unsigned ms, unsigned *handle) {
-  *handle = dlg_set_timer(dialog, id, ms);
-  if (*handle == 0)
-    hex_err_msg("Timer is broken");
-}
-
-void disarm(HWND dialog, unsigned id, unsigned *handle) {
-  dlg_kill_timer(dialog, id);
-  *handle = 0;
-}
+void show_status(HWND dialog, const char *text) { hex_status_show(dialog, text); }
 
 // Controls that would move the transfer's port under it, and Start.
 void lock_controls(HWND dialog, bool locked) {
@@ -71,7 +73,7 @@ void reopen_port(HWND dialog) {
   SioDone(port);
   if (hex_obj[g_side].port != port)
     return;  // not the side's port (it never is while the lists are locked)
-  const int result = hex_open_side(g_side);
+  const int result = hex_open_side(dialog, g_side);
   if (result != 0)
     hex_port_reopen_failed(dialog, g_side, result);
 }
@@ -88,7 +90,7 @@ std::FILE *open_dump_file(const char *path, bool sending) {
 // Stops whatever runs, without touching the port.
 void stop_transfer(HWND dialog) {
   hex_xmodem_busy = 0;
-  disarm(dialog, TIMER_TRANSFER, &hex_xtimer);
+  hex_timer_cancel(dialog, TIMER_TRANSFER);
   if (g_driver_held) {
     xyAbort(hex_xsend_port);
     xyRelease(hex_xsend_port);
@@ -98,8 +100,8 @@ void stop_transfer(HWND dialog) {
     close(g_alias);
   g_alias = -1;
   hex_dump_busy = 0;
-  disarm(dialog, TIMER_DUMP, &hex_dtimer);
-  disarm(dialog, TIMER_DUMP_IDLE, &hex_derr_timer);
+  hex_timer_cancel(dialog, TIMER_DUMP);
+  hex_timer_cancel(dialog, TIMER_DUMP_IDLE);
   hex_out_drop();
 }
 
@@ -127,7 +129,7 @@ void end_transfer(HWND dialog, const char *status, Output output) {
   if (g_reopened)
     reopen_port(dialog);
   g_reopened = false;
-  arm(dialog, TIMER_PUMP, HEX_PUMP_PERIOD_MS, &hex_timer);
+  hex_timer = hex_timer_arm(dialog, TIMER_PUMP, HEX_PUMP_PERIOD_MS) ? TIMER_PUMP : 0;
   hex_capture_sync(dialog);  // the ports are read as bytes arrive again
   show_status(dialog, status);
   lock_controls(dialog, false);
@@ -209,7 +211,7 @@ void start_xmodem(HWND dialog, int protocol, const char *longPath) {
     xyStartTx(port, path, protocol == kXModem1K ? 1 : 0, 0);
   else
     xyStartRx(port, path, protocol == kXModem ? XY_START_CHECKSUM : XY_START_CRC, 0);
-  arm(dialog, TIMER_TRANSFER, HEX_XMODEM_STEP_MS, &hex_xtimer);
+  hex_timer_arm(dialog, TIMER_TRANSFER, HEX_XMODEM_STEP_MS);
 }
 
 void start_dump(HWND dialog, std::FILE *file) {
@@ -227,8 +229,8 @@ void start_dump(HWND dialog, std::FILE *file) {
   show_status(dialog, g_dump_sending ? "Send file... " : "Get file... ");
   hex_dump_cnt = 0;
   g_moved_at = SioTimer();
-  arm(dialog, TIMER_DUMP, HEX_DUMP_STEP_MS, &hex_dtimer);
-  arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS, &hex_derr_timer);
+  hex_timer_arm(dialog, TIMER_DUMP, HEX_DUMP_STEP_MS);
+  hex_timer_arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS);
 }
 
 // Sending step: bytes kept from the last step first, then as much of the
@@ -312,12 +314,11 @@ int dump_receive_step(HWND dialog, bool *ended) {
 // Timer 4: the end of a dump that has moved nothing for HEX_DUMP_IDLE_MS; a
 // timer that comes early is set again for the rest.
 void dump_idle(HWND dialog) {
-  disarm(dialog, TIMER_DUMP_IDLE, &hex_derr_timer);
   if (!hex_dump_busy)
     return;
   const uint32_t quiet = SioTimer() - g_moved_at;
   if (quiet < HEX_DUMP_IDLE_MS) {
-    arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS - quiet, &hex_derr_timer);
+    hex_timer_arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS - quiet);
     return;
   }
   // A receiving dump ends so; a sending one still had bytes to get out.
@@ -351,11 +352,12 @@ void hex_file_transfer(HWND dialog, unsigned, uintptr_t, intptr_t) {
     }
   }
   hex_xsend_port = hex_send_port;
-  g_side = hex_send_side(dialog);
+  g_side = hex_send_side();
   hex_log_close(dialog);
   dlg_set_path_text(dialog, IDC_FILE_NAME, path);
   lock_controls(dialog, true);
-  disarm(dialog, TIMER_PUMP, &hex_timer);
+  hex_timer_cancel(dialog, TIMER_PUMP);
+  hex_timer = 0;
   if (protocol == kDump)
     start_dump(dialog, file);
   else
@@ -376,7 +378,6 @@ void hex_file_abort(HWND dialog, unsigned message, uintptr_t wParam, intptr_t) {
 }
 
 void hex_periodic_transfer(HWND dialog) {
-  disarm(dialog, TIMER_TRANSFER, &hex_xtimer);
   if (!hex_xmodem_busy)
     return;
   const int port = hex_xsend_port;
@@ -400,11 +401,10 @@ void hex_periodic_transfer(HWND dialog) {
     return;
   }
   show_packets(dialog, port);
-  arm(dialog, TIMER_TRANSFER, HEX_XMODEM_STEP_MS, &hex_xtimer);
+  hex_timer_arm(dialog, TIMER_TRANSFER, HEX_XMODEM_STEP_MS);
 }
 
 void hex_periodic_dump(HWND dialog) {
-  disarm(dialog, TIMER_DUMP, &hex_dtimer);
   if (!hex_dump_busy)
     return;
   bool ended = false;
@@ -418,10 +418,9 @@ void hex_periodic_dump(HWND dialog) {
     std::snprintf(text, sizeof text, "Bytes = %d ", int(hex_dump_cnt));
     show_status(dialog, text);
     g_moved_at = SioTimer();
-    disarm(dialog, TIMER_DUMP_IDLE, &hex_derr_timer);
-    arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS, &hex_derr_timer);
+    hex_timer_arm(dialog, TIMER_DUMP_IDLE, HEX_DUMP_IDLE_MS);
   }
-  arm(dialog, TIMER_DUMP, HEX_DUMP_STEP_MS, &hex_dtimer);
+  hex_timer_arm(dialog, TIMER_DUMP, HEX_DUMP_STEP_MS);
 }
 
 void hex_transfer_stop(HWND dialog) {

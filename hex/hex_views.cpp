@@ -1,6 +1,7 @@
 // View and frame-type choices, and whether the user has text selected.
-#include "hex/hex_internal.h"
+#include "hex/hex_views.h"
 
+#include "hex/hex_state.h"
 #include "resources/ids.h"
 
 namespace {

@@ -95,9 +95,8 @@ public:
 
   // --- keys ---------------------------------------------------------------
   void setKeyFilter(KeyFilter filter) { filter_ = std::move(filter); }
-  // A synthetic key-down offered to the filter like a typed one (the ANSI
-  // terminal's marker 229 goes this way; the filter replaces it by the key
-  // it stands for). Returns the code acted on (0: none).
+  // A synthetic key-down offered to the filter like a typed one. Returns the
+  // code acted on (0: none).
   int sendKeyDown(int virtualKey);
   // Acts on a navigation or editing key-down as if typed, without the
   // filter.

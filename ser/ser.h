@@ -178,20 +178,44 @@ int SioRead(int port);
 // through the kernel's arbitrary-rate interface). Non-zero when applied,
 // 0 when refused; -1/-3. Every apply reads the settings back: a driver that
 // keeps something else than the port's record asks for (a pseudo-terminal
-// keeps only 8 data bits and no parity) counts as refusing, and a refused
-// apply (here, in SioParms, SioFlow and SioReset) leaves the device as it
-// was. Rate 0 is refused.
+// keeps only 8 data bits and no parity) counts as refusing. A refused apply
+// (here, in SioParms, SioFlow, SioSetLine and SioReset) leaves the device as
+// it was, and the port's record goes back to what the device keeps, so that
+// later settings do not carry the refused value along. Rate 0 is refused.
 int SioBaud(int port, int baud);
 
 // port -1: sets the defaults, returns 0. Otherwise applies parity, stop bits
 // and data bits; once applied, DTR and RTS are set as SioDTR and SioRTS last
-// set them, RTS also up while hardware flow control drives it. 0; -1/-3.
+// set them, RTS also up while hardware flow control drives it. 0; -103 with
+// LastWinError EINVAL when the device keeps something else (or the system's
+// error when the device failed); -1/-3.
 int SioParms(int port, int parity, int stopBits, int dataBits);
 
 // Flow control: 'H' hardware (RTS/CTS), 'S' software (XON/XOFF), 'N' none;
-// any other letter re-applies the settings unchanged. The lines then as
-// SioParms. 0; -1/-3.
+// any other letter re-applies the settings unchanged. The lines then, and
+// the results, as SioParms.
 int SioFlow(int port, int mode);
+
+// A port's whole line settings: speed as SioBaud takes it (SioGetLine gives
+// bit/s), character format as SioParms, flow control letter as SioFlow.
+struct SioLine {
+  int baud = 9600;
+  int parity = 0;
+  int stopBits = 0;
+  int dataBits = 8;
+  int flow = 'N';
+};
+
+// Applies all of `line` at once with one read-back, then DTR and RTS as
+// SioParms. 0 when the device keeps all of it. Otherwise each value (speed,
+// parity, stop bits, data bits, flow control) the device takes on its own
+// is applied,
+// the port's record holds what the device keeps (SioGetLine), and the
+// result is -103 with LastWinError EINVAL; -1/-3.
+int SioSetLine(int port, const SioLine &line);
+
+// The settings the device keeps, as the port's record holds them. 0; -1/-3.
+int SioGetLine(int port, SioLine *line);
 
 // 'S' raise, 'C' lower (non-zero done, 0 failed, e.g. a device without modem
 // lines), 'R' the remembered level (SioDTR: 1 or 0, SioRTS: 2 or 0);

@@ -269,8 +269,10 @@ int SioReset(int port, int rxQueue, int txQueue) {
   dcb.XoffLim = limit;
   int applied = devApply(fd, dcb);
   lowerModemLines(fd);  // a device found at speed 0 raised them again
-  if (applied != 0)
+  if (applied != 0) {
+    devLoadDcb(fd, &dcb);  // the record says what the device keeps
     return SioFail(applied);
+  }
 
   // Queue sizes, the line escape with no action and the event mask have no
   // counterpart on a terminal. Error counts start from here.

@@ -10,18 +10,64 @@ namespace {
 
 int32_t DebugValue = 0;
 
-// Applies the port's record; when the device took it, sets DTR and RTS as
-// they were last set, since a new setting may have changed them. Under
-// RTS/CTS handshaking RTS is raised for the kernel to drive: it lowers the
-// line while its input is full.
-void applyAndRestoreLines(int port) {
-  PortRecord &rec = PortData[port];
-  if (devApply(rec.Handle, *rec.Dcb) != 0)
-    return;
-  const bool handshake = rec.Dcb->fOutxCtsFlow || rec.Dcb->fRtsControl == 2;
-  devSetModemLine(rec.Handle, ModemLine::Dtr, rec.Flags & SIO_FLAG_DTR);
-  devSetModemLine(rec.Handle, ModemLine::Rts, (rec.Flags & SIO_FLAG_RTS) || handshake);
+// Applies the port's record. Refused, the device keeps what it had and the
+// record goes back to it, so that a later setting does not carry the refused
+// value along. Taken, and with `lines`, DTR and RTS are set as they were last
+// set, since a new setting may have changed them; under RTS/CTS handshaking
+// RTS is raised for the kernel to drive: it lowers the line while its input
+// is full. 0 or the errno value of the refusal.
+int applyRecord(PortRecord &rec, bool lines) {
+  if (const int err = devApply(rec.Handle, *rec.Dcb); err != 0) {
+    devLoadDcb(rec.Handle, rec.Dcb);
+    return err;
+  }
+  if (lines) {
+    const bool handshake = rec.Dcb->fOutxCtsFlow || rec.Dcb->fRtsControl == 2;
+    devSetModemLine(rec.Handle, ModemLine::Dtr, rec.Flags & SIO_FLAG_DTR);
+    devSetModemLine(rec.Handle, ModemLine::Rts, (rec.Flags & SIO_FLAG_RTS) || handshake);
+  }
+  return 0;
 }
+
+void setRate(PortDCB_t &dcb, int baud) {
+  dcb.BaudRate = uint32_t(baud) > 9 ? uint32_t(baud) : BaudValue[baud];
+}
+
+void setFormat(PortDCB_t &dcb, int parity, int stopBits, int dataBits) {
+  dcb.Parity = uint8_t(parity);
+  dcb.StopBits = uint8_t(stopBits);
+  dcb.ByteSize = uint8_t(dataBits);
+}
+
+void setFlow(PortDCB_t &dcb, int mode) {
+  switch (char(mode)) {
+  case 'H':
+    dcb.fOutxCtsFlow = true;
+    dcb.fRtsControl = 2;
+    dcb.fOutX = dcb.fInX = false;
+    break;
+  case 'S':
+    dcb.fOutxCtsFlow = false;
+    dcb.fRtsControl = 0;
+    dcb.fOutX = dcb.fInX = true;
+    break;
+  case 'N':
+    dcb.fOutxCtsFlow = false;
+    dcb.fRtsControl = 0;
+    dcb.fOutX = dcb.fInX = false;
+    break;
+  default:
+    break;
+  }
+}
+
+int flowOf(const PortDCB_t &dcb) {
+  if (dcb.fOutxCtsFlow || dcb.fRtsControl == 2)
+    return 'H';
+  return dcb.fOutX || dcb.fInX ? 'S' : 'N';
+}
+
+int refusedOr0(int err) { return err == 0 ? 0 : SioFail(err); }
 
 int lineCommand(int port, int command, ModemLine line, uint8_t flag) {
   if (int r = SioPrologue(port))
@@ -59,8 +105,8 @@ int SioBaud(int port, int baud) {
   if (int r = SioPrologue(port))
     return r;
   PortRecord &rec = PortData[port];
-  rec.Dcb->BaudRate = uint32_t(baud) > 9 ? uint32_t(baud) : BaudValue[baud];
-  return devApply(rec.Handle, *rec.Dcb) == 0 ? 1 : 0;
+  setRate(*rec.Dcb, baud);
+  return applyRecord(rec, false) == 0 ? 1 : 0;
 }
 
 int SioParms(int port, int parity, int stopBits, int dataBits) {
@@ -72,38 +118,51 @@ int SioParms(int port, int parity, int stopBits, int dataBits) {
   }
   if (int r = SioPrologue(port))
     return r;
-  PortDCB_t &dcb = *PortData[port].Dcb;
-  dcb.Parity = uint8_t(parity);
-  dcb.StopBits = uint8_t(stopBits);
-  dcb.ByteSize = uint8_t(dataBits);
-  applyAndRestoreLines(port);
-  return 0;
+  PortRecord &rec = PortData[port];
+  setFormat(*rec.Dcb, parity, stopBits, dataBits);
+  return refusedOr0(applyRecord(rec, true));
 }
 
 int SioFlow(int port, int mode) {
   if (int r = SioPrologue(port))
     return r;
-  PortDCB_t &dcb = *PortData[port].Dcb;
-  switch (char(mode)) {
-  case 'H':
-    dcb.fOutxCtsFlow = true;
-    dcb.fRtsControl = 2;
-    dcb.fOutX = dcb.fInX = false;
-    break;
-  case 'S':
-    dcb.fOutxCtsFlow = false;
-    dcb.fRtsControl = 0;
-    dcb.fOutX = dcb.fInX = true;
-    break;
-  case 'N':
-    dcb.fOutxCtsFlow = false;
-    dcb.fRtsControl = 0;
-    dcb.fOutX = dcb.fInX = false;
-    break;
-  default:
-    break;
-  }
-  applyAndRestoreLines(port);
+  PortRecord &rec = PortData[port];
+  setFlow(*rec.Dcb, mode);
+  return refusedOr0(applyRecord(rec, true));
+}
+
+int SioSetLine(int port, const SioLine &line) {
+  if (int r = SioPrologue(port))
+    return r;
+  PortRecord &rec = PortData[port];
+  PortDCB_t want = *rec.Dcb;
+  setRate(want, line.baud);
+  setFormat(want, line.parity, line.stopBits, line.dataBits);
+  setFlow(want, line.flow);
+  *rec.Dcb = want;
+  const int err = applyRecord(rec, true);
+  if (err == 0)
+    return 0;
+  // Refused as a whole: each value the device takes on its own is kept, so
+  // that one refused value does not cost the others.
+  setRate(*rec.Dcb, line.baud);
+  applyRecord(rec, true);
+  rec.Dcb->Parity = uint8_t(line.parity);
+  applyRecord(rec, true);
+  rec.Dcb->StopBits = uint8_t(line.stopBits);
+  applyRecord(rec, true);
+  rec.Dcb->ByteSize = uint8_t(line.dataBits);
+  applyRecord(rec, true);
+  setFlow(*rec.Dcb, line.flow);
+  applyRecord(rec, true);
+  return SioFail(err);
+}
+
+int SioGetLine(int port, SioLine *line) {
+  if (int r = SioPrologue(port))
+    return r;
+  const PortDCB_t &dcb = *PortData[port].Dcb;
+  *line = SioLine{int(dcb.BaudRate), dcb.Parity, dcb.StopBits, dcb.ByteSize, flowOf(dcb)};
   return 0;
 }
 

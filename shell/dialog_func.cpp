@@ -2,7 +2,19 @@
 // that handles it.
 #include "shell/shell.h"
 
-#include "hex/hex.h"
+#include "hex/hex_capture.h"
+#include "hex/hex_framing.h"
+#include "hex/hex_init.h"
+#include "hex/hex_keys.h"
+#include "hex/hex_log.h"
+#include "hex/hex_reconnect.h"
+#include "hex/hex_send.h"
+#include "hex/hex_settings.h"
+#include "hex/hex_side.h"
+#include "hex/hex_state.h"
+#include "hex/hex_timer.h"
+#include "hex/hex_transfer.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "shell/options.h"
 
@@ -26,104 +38,11 @@ void history_add_edited(HWND window) {
 void send_edited(HWND window) {
   if (dlg_combo_count(window, IDC_MESSAGE) > kHistoryKeep - 1)
     dlg_combo_delete(window, IDC_MESSAGE, 0);
-  if (hex_run == 1 && hex_xmodem_busy == 0 && hex_dump_busy == 0)
+  if (hex_run == 1 && !hex_transfer_running())
     hex_send_msg(window);
 }
 
-// Send Port buttons: a side whose port is not open cannot be chosen; the
-// send port is a port index, read from the side's Comm Port list now.
-void choose_send_port(HWND window, int side) {
-  const int other = side == HEX_SIDE_A ? HEX_SIDE_B : HEX_SIDE_A;
-  if (!hex_obj[side].open) {
-    // The click is undone: the other side's button is the chosen one.
-    dlg_check_button(window, hex_side_send_button(side), BST_UNCHECKED);
-    dlg_check_button(window, hex_side_send_button(other), BST_CHECKED);
-    return;
-  }
-  if (dlg_button_state(window, hex_side_send_button(side)) == BST_CHECKED)
-    hex_send_port = dlg_combo_get_sel(window, hex_side_port_list(side));
-  else
-    hex_send_port = dlg_combo_get_sel(window, hex_side_port_list(other));
-}
-
 bool checked(HWND window, int id) { return dlg_button_state(window, id) == BST_CHECKED; }
-
-// Keys whose key-down goes to a key routine, and the code the pane then acts
-// on. Esc and, where the routine sends it, Enter make a character as well:
-// the key-down has sent the key already, so that character is not sent again.
-struct KeyRoute {
-  int key;
-  int (*routine)(HWND);
-  int passOn;     // what the pane acts on: Esc nothing, Delete as Backspace
-  int character;  // the character message the same key press makes, 0: none
-};
-constexpr KeyRoute kKeyRoutes[] = {
-    {VK_ESCAPE, hex_ansi_escape, 0, CHAR_ESCAPE},
-    {VK_PRIOR, hex_ansi_pg_up, VK_PRIOR, 0},
-    {VK_NEXT, hex_ansi_pg_dn, VK_NEXT, 0},
-    {VK_END, hex_ansi_end, VK_END, 0},
-    {VK_HOME, hex_ansi_home, VK_HOME, 0},
-    {VK_LEFT, hex_ansi_left, VK_LEFT, 0},
-    {VK_UP, hex_ansi_up, VK_UP, 0},
-    {VK_RIGHT, hex_ansi_right, VK_RIGHT, 0},
-    {VK_DOWN, hex_ansi_down, VK_DOWN, 0},
-    {VK_DELETE, hex_ansi_back, VK_BACK, 0},
-    {VK_RETURN, hex_ansi_return, VK_RETURN, CHAR_RETURN},
-};
-
-// The character of the last key-down that went to a routine, and whether its
-// bytes could not go out.
-int g_key_down_character = 0;
-bool g_key_down_refused = false;
-
-bool is_clipboard_key(int character) {
-  return character == CHAR_COPY || character == CHAR_PASTE || character == CHAR_CUT;
-}
-
-// The pane reports each key before acting on it; the code left in the
-// notification is what it acts on (0: nothing). A key whose bytes should have
-// gone out and did not (the send side's port is not open) does not act on
-// the pane either.
-void key_filter(HWND window, DlgNotify *notify) {
-  const int code = int(notify->wParam);
-  bool refused = false;
-  if (notify->msg == WM_KEYDOWN) {
-    if (code == VK_PROCESSKEY) {
-      // The terminal's key: the pane acts on it whatever the echo.
-      notify->wParam = uintptr_t(unsigned(hex_escape_code));
-      return;
-    }
-    g_key_down_character = 0;
-    g_key_down_refused = false;
-    for (const KeyRoute &route : kKeyRoutes) {
-      if (route.key != code)
-        continue;
-      const int result = route.routine(window);
-      notify->wParam = uintptr_t(route.passOn);
-      if (result != 0) {
-        g_key_down_character = route.character;
-        g_key_down_refused = result < 0;
-      }
-      refused = result < 0;
-      break;
-    }
-    // Backspace goes out by its character, after the pane has acted on the
-    // key-down.
-    if (code == VK_BACK)
-      refused = !hex_send_side_open(window);
-  } else if (notify->msg == WM_CHAR) {
-    const int sentByKeyDown = g_key_down_character;
-    g_key_down_character = 0;
-    if (is_clipboard_key(code) && hex_text_selected(window))
-      return;  // copy, paste and cut of the selection, echo or not
-    if (sentByKeyDown != 0 && code == sentByKeyDown)
-      refused = g_key_down_refused;
-    else
-      refused = hex_ansi_char(window, code) < 0;
-  }
-  if (refused || hex_local_echo == 0)
-    notify->wParam = 0;
-}
 
 // Lists whose choice by the user goes to a handler that gets the message as
 // it came (selection changes only; the other notifications are not handled).
@@ -184,6 +103,71 @@ void settle_typed_entry(HWND window, int list) {
 
 bool is_list(HWND window, int id) { return dlg_combo_count(window, id) != CB_ERR; }
 
+// Enter where no control takes it. In the message field it sends the
+// message as the Send button does, after the field's history rule; in
+// another list it settles what was typed there; elsewhere it does nothing
+// (it never ends the program).
+void enter_pressed(HWND window) {
+  const int focus = dlg_focus_id(window);
+  if (focus == IDC_MESSAGE) {
+    history_add_edited(window);
+    send_edited(window);
+  } else if (is_list(window, focus) && typed_text_rule(focus) != TypedText::Free) {
+    settle_typed_entry(window, focus);
+  }
+}
+
+// Run, Stop and Local Echo hand the focus back to the pane.
+void set_from_button(HWND window, int id, int32_t *flag, bool checkedMeans) {
+  *flag = checked(window, id) == checkedMeans ? 1 : 0;
+  dlg_set_focus(window, IDC_PANE);
+}
+
+// The indicators show the side's open state whatever a click did.
+void show_open_state(HWND window, int side) {
+  dlg_check_button(window, hex_side_indicator(side),
+                   hex_obj[side].open ? BST_CHECKED : BST_INDETERMINATE);
+}
+
+// Buttons and lists whose every command goes to one routine.
+struct CommandRoute {
+  int id;
+  void (*handler)(HWND window);
+};
+constexpr CommandRoute kCommandRoutes[] = {
+    {IDOK, enter_pressed},
+    {IDC_EXIT,
+     [](HWND w) {
+       hex_quit(w);
+       dlg_end(w, 0);
+     }},
+    {IDC_FRAME_TYPE, hex_frameChanged},
+    {IDC_LOG, hex_log_open},
+    {IDC_NO_LOG, hex_log_close},
+    {IDC_RUN, [](HWND w) { set_from_button(w, IDC_RUN, &hex_run, true); }},
+    {IDC_STOP, [](HWND w) { set_from_button(w, IDC_STOP, &hex_run, false); }},
+    {IDC_LOCAL_ECHO, [](HWND w) { set_from_button(w, IDC_LOCAL_ECHO, &hex_local_echo, true); }},
+    {IDC_TIME, hex_timeChanged},
+    {IDC_XFER_SEND, [](HWND w) { hex_send_file = checked(w, IDC_XFER_SEND) ? 1 : 0; }},
+    {IDC_XFER_GET, [](HWND w) { hex_send_file = checked(w, IDC_XFER_GET) ? 0 : 1; }},
+    {IDC_SEND_PORT_A, [](HWND w) { hex_choose_send_side(w, HEX_SIDE_A); }},
+    {IDC_SEND_PORT_B, [](HWND w) { hex_choose_send_side(w, HEX_SIDE_B); }},
+    {IDC_OPEN_A, [](HWND w) { show_open_state(w, HEX_SIDE_A); }},
+    {IDC_OPEN_B, [](HWND w) { show_open_state(w, HEX_SIDE_B); }},
+    {IDC_CLEAR,
+     [](HWND w) {
+       dlg_pane_set_text(w, IDC_PANE, "", 0);
+       dlg_set_focus(w, IDC_PANE);
+     }},
+    {IDC_SEND, send_edited},
+    {IDC_CHECKSUM, hex_checksum},
+    {IDC_ADD_FRAME, hex_frameit},
+    {IDC_XFER_START,
+     [](HWND w) { hex_file_transfer(w, WM_COMMAND, MAKEWPARAM(IDC_XFER_START, BN_CLICKED), 0); }},
+    {IDC_XFER_ABORT,
+     [](HWND w) { hex_file_abort(w, WM_COMMAND, MAKEWPARAM(IDC_XFER_ABORT, BN_CLICKED), 0); }},
+};
+
 int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam) {
   const int id = int(LOWORD(wParam));
   const unsigned notification = HIWORD(wParam);
@@ -197,104 +181,20 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     route.handler(window, message, wParam, lParam);
     return 1;
   }
-
-  switch (id) {
-  case IDOK: {
-    // Enter where no control takes it. In the message field it sends the
-    // message as the Send button does, after the field's history rule; in
-    // another list it settles what was typed there; elsewhere it does
-    // nothing (it never ends the program).
-    const int focus = dlg_focus_id(window);
-    if (focus == IDC_MESSAGE) {
-      history_add_edited(window);
-      send_edited(window);
-    } else if (is_list(window, focus) && typed_text_rule(focus) != TypedText::Free) {
-      settle_typed_entry(window, focus);
-    }
-    return 1;
-  }
-  case IDC_EXIT:
-    hex_quit(window);
-    dlg_end(window, 0);
-    return 1;
-
-  case IDC_FRAME_TYPE:
-    hex_frameChanged(window);
-    return 1;
-  case IDC_LOG:
-    hex_log_open(window);
-    return 1;
-  case IDC_NO_LOG:
-    hex_log_close(window);
-    return 1;
-
-  case IDC_RUN:
-    hex_run = checked(window, IDC_RUN) ? 1 : 0;
-    dlg_set_focus(window, IDC_PANE);
-    return 1;
-  case IDC_STOP:
-    hex_run = checked(window, IDC_STOP) ? 0 : 1;
-    dlg_set_focus(window, IDC_PANE);
-    return 1;
-  case IDC_LOCAL_ECHO:
-    hex_local_echo = checked(window, IDC_LOCAL_ECHO) ? 1 : 0;
-    dlg_set_focus(window, IDC_PANE);
-    return 1;
-  case IDC_TIME:
-    hex_timeChanged(window);
-    return 1;
-  case IDC_XFER_SEND:
-    hex_send_file = checked(window, IDC_XFER_SEND) ? 1 : 0;
-    return 1;
-  case IDC_XFER_GET:
-    hex_send_file = checked(window, IDC_XFER_GET) ? 0 : 1;
-    return 1;
-
-  case IDC_SEND_PORT_A:
-    choose_send_port(window, HEX_SIDE_A);
-    return 1;
-  case IDC_SEND_PORT_B:
-    choose_send_port(window, HEX_SIDE_B);
-    return 1;
-
-  case IDC_OPEN_A:
-    dlg_check_button(window, IDC_OPEN_A,
-                     hex_obj[HEX_SIDE_A].open ? BST_CHECKED : BST_INDETERMINATE);
-    return 1;
-  case IDC_OPEN_B:
-    dlg_check_button(window, IDC_OPEN_B,
-                     hex_obj[HEX_SIDE_B].open ? BST_CHECKED : BST_INDETERMINATE);
-    return 1;
-
-  case IDC_CLEAR:
-    dlg_pane_set_text(window, IDC_PANE, "", 0);
-    dlg_set_focus(window, IDC_PANE);
-    return 1;
-
-  case IDC_MESSAGE:
+  // The message field's text joins the history when the field is left.
+  if (id == IDC_MESSAGE) {
     if (notification != CBN_KILLFOCUS)
       return 0;
     history_add_edited(window);
     return 1;
-  case IDC_SEND:
-    send_edited(window);
-    return 1;
-  case IDC_CHECKSUM:
-    hex_checksum(window);
-    return 1;
-  case IDC_ADD_FRAME:
-    hex_frameit(window);
-    return 1;
-  case IDC_XFER_START:
-    hex_file_transfer(window, message, wParam, lParam);
-    return 1;
-  case IDC_XFER_ABORT:
-    hex_file_abort(window, message, wParam, lParam);
-    return 1;
-
-  default:
-    return 0;
   }
+  for (const CommandRoute &route : kCommandRoutes) {
+    if (route.id == id) {
+      route.handler(window);
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace
@@ -326,6 +226,7 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     dlg_end(window, 0);
     return 1;
   case WM_TIMER:
+    hex_timer_expired(window, unsigned(wParam));
     switch (wParam) {
     case TIMER_PUMP:
       win_periodic(window);
@@ -351,7 +252,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
   case WM_NOTIFY: {
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {
-      key_filter(window, notify);
+      // The pane acts on what the filter leaves in the notification.
+      const HexKeyKind kind = notify->msg == WM_KEYDOWN ? HexKeyKind::Down : HexKeyKind::Char;
+      notify->wParam = uintptr_t(hex_key_filter(window, kind, int(notify->wParam)).act);
       return 1;
     }
     return 0;

@@ -1,7 +1,10 @@
 // The command line: parsing it, and handing its choices to the monitor.
 #include "shell/options.h"
 
-#include "hex/hex.h"
+#include "hex/hex_init.h"
+#include "hex/hex_log.h"
+#include "hex/hex_msgbox.h"
+#include "hex/hex_side.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"

@@ -2,8 +2,9 @@
 // routing of every window event to its handler) and the receive pump.
 #pragma once
 
+#include "hex/hex_capture.h"
+#include "hex/hex_state.h"
 #include "dlg/dlg.h"
-#include "hex/hex.h"
 
 #include <string>
 

@@ -100,6 +100,11 @@ struct hex_obj_t {
   int32_t hdlc_hunt;  // HDLC: 1 after an abort: nothing is collected until a flag
 };
 
+// The record's parser and decoder fields as at start, its settings kept: a
+// frame or sequence one device left unfinished is never finished by bytes
+// of another device, or of the same device after it went.
+void hex_restart_decoders(hex_obj_t &record);
+
 // --- Name tables (the drop-down lists' entries, in list order) -----------------
 
 extern const char hex_portnames[16][6];

@@ -73,7 +73,7 @@ protected:
     EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_UNCHECKED);
     EXPECT_EQ(controlText(window_, IDC_FILE_NAME), "");
     EXPECT_EQ(hex_log, 0);
-    EXPECT_EQ(hex_logfile, nullptr);
+    EXPECT_EQ(hex_log, 0);
   }
 
   void expectLogging(const std::string &path) {
@@ -169,7 +169,7 @@ TEST_P(HexLogEnd, WritesTheTrailerAfterTheLastRecord) {
     break;
   }
   EXPECT_EQ(hex_log, 0);
-  EXPECT_EQ(hex_logfile, nullptr);
+  EXPECT_EQ(hex_log, 0);
   EXPECT_EQ(fileText(path),
             std::string(HEX_LOG_HEADER) + received("&nbsp;01 02 03") + HEX_LOG_TRAILER);
 }

@@ -634,8 +634,8 @@ TEST_F(SerTest, VanishedDeviceFailsEveryCallAtOnceAndOpensAgainWhenBack) {
   EXPECT_EQ(SioCTS(kPort), 0);
   EXPECT_EQ(SioDCD(kPort), 0);
   EXPECT_EQ(SioBaud(kPort, 5), 0);
-  EXPECT_EQ(SioParms(kPort, 0, 0, 8), 0);
-  EXPECT_EQ(SioFlow(kPort, 'N'), 0);
+  EXPECT_EQ(SioParms(kPort, 0, 0, 8), SIO_WIN32_ERROR);
+  EXPECT_EQ(SioFlow(kPort, 'N'), SIO_WIN32_ERROR);
   EXPECT_EQ(SioDTR(kPort, 'S'), 0);
   EXPECT_EQ(SioBrkSig(kPort, 'A'), 0);
   EXPECT_EQ(SioStatus(kPort, 0xFFFF), 0);

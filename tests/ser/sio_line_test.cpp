@@ -70,10 +70,7 @@ TEST_F(SerTest, RateZeroIsRefusedAndLeavesTheLineAlone) {
 
 // --- Character format ---------------------------------------------------------
 
-// A pseudo-terminal keeps the stop bits, but no parity: every parity other
-// than none is refused there and kept in the record (a real UART takes them
-// all, SerUart below).
-TEST_F(SerTest, StopBitsReachTheDeviceAndParityTheRecord) {
+TEST_F(SerTest, StopBitsReachTheDevice) {
   openPort();
   struct Case {
     int stop;
@@ -85,68 +82,80 @@ TEST_F(SerTest, StopBitsReachTheDeviceAndParityTheRecord) {
     EXPECT_EQ(bool(viewDevice(pty_.masterFd()).cflag & CSTOPB), c.twoStopBits);
     EXPECT_EQ(PortDCB[kPort].StopBits, c.stop);
   }
-  for (int parity = 1; parity <= 4; ++parity) {
-    SCOPED_TRACE(parity);
-    EXPECT_EQ(SioParms(kPort, parity, 0, 8), 0);
-    EXPECT_EQ(PortDCB[kPort].Parity, parity);
-    EXPECT_EQ(viewDevice(pty_.masterFd()).cflag & kParityBits, 0u);
-    EXPECT_EQ(SioBaud(kPort, 5), 0) << "refused again with every apply";
-  }
-}
-
-TEST_F(SerTest, SettingsTheDeviceDoesNotKeepCountAsRefused) {
-  openPort();
-  ASSERT_NE(SioBaud(kPort, 5), 0);
-  // The pseudo-terminal replaces 7 data bits by 8: the record keeps what was
-  // asked and every later apply reports the refusal, as the device would.
-  EXPECT_EQ(SioParms(kPort, 0, 0, 7), 0);
-  EXPECT_EQ(PortDCB[kPort].ByteSize, 7);
-  EXPECT_EQ(SioBaud(kPort, 6), 0);
-  EXPECT_EQ(SioParms(kPort, 0, 0, 8), 0);
-  EXPECT_NE(SioBaud(kPort, 6), 0);
-
-  // Values no terminal takes leave the line as it was.
-  const DeviceView before = viewDevice(pty_.masterFd());
-  for (auto [parity, stop, data] : {std::tuple{5, 0, 8}, {0, 3, 8}, {0, 0, 4}, {0, 0, 9}}) {
-    EXPECT_EQ(SioParms(kPort, parity, stop, data), 0);
-    EXPECT_EQ(SioBaud(kPort, 6), 0);
-    EXPECT_EQ(viewDevice(pty_.masterFd()).cflag, before.cflag);
-  }
-  // Only the low 8 bits count: 0x108 is 8 data bits.
-  EXPECT_EQ(SioParms(kPort, 0x100, 0x200, 0x108), 0);
-  EXPECT_NE(SioBaud(kPort, 6), 0);
 }
 
 // A pseudo-terminal keeps only 8 data bits and no parity enable: a setting
-// that asks for more is refused as a whole, and the device keeps every part
-// of what it had, not the parts it could take.
-TEST_F(SerTest, RefusedSettingLeavesTheDeviceAsItWas) {
+// that asks for more is refused as a whole and reported, the device keeps
+// what it had, the record goes back to it, and the next setting is taken.
+TEST_F(SerTest, RefusedSettingIsReportedAndLeavesDeviceAndRecordAsTheyWere) {
   struct Case {
     const char *what;
-    void (*prepare)(int port);  // puts a refused value in the port's record
-    void (*apply)(int port);
+    int (*apply)(int port);
   } cases[] = {
-      {"even parity and two stop bits", [](int) {},
-       [](int port) { EXPECT_EQ(SioParms(port, 2, 2, 8), 0); }},
-      {"7 data bits and two stop bits", [](int) {},
-       [](int port) { EXPECT_EQ(SioParms(port, 0, 2, 7), 0); }},
-      {"a new speed with 7 data bits", [](int port) { SioParms(port, 0, 0, 7); },
-       [](int port) { EXPECT_EQ(SioBaud(port, 9), 0); }},
-      {"hardware flow with 7 data bits", [](int port) { SioParms(port, 0, 0, 7); },
-       [](int port) { EXPECT_EQ(SioFlow(port, 'H'), 0); }},
+      {"even parity and two stop bits", [](int port) { return SioParms(port, 2, 2, 8); }},
+      {"7 data bits and two stop bits", [](int port) { return SioParms(port, 0, 2, 7); }},
+      {"mark parity", [](int port) { return SioParms(port, 3, 0, 8); }},
+      {"no such parity", [](int port) { return SioParms(port, 5, 0, 8); }},
+      {"no such stop bits", [](int port) { return SioParms(port, 0, 3, 8); }},
+      {"4 data bits", [](int port) { return SioParms(port, 0, 0, 4); }},
+      {"9 data bits", [](int port) { return SioParms(port, 0, 0, 9); }},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     openPort();
-    c.prepare(kPort);
+    SioFlow(kPort, 'H');
     const DeviceView before = viewDevice(pty_.masterFd());
-    c.apply(kPort);
+    const PortDCB_t record = PortDCB[kPort];
+    EXPECT_EQ(c.apply(kPort), SIO_WIN32_ERROR);
     const DeviceView after = viewDevice(pty_.masterFd());
     EXPECT_EQ(after.cflag, before.cflag);
     EXPECT_EQ(after.iflag, before.iflag);
     EXPECT_EQ(after.ospeed, before.ospeed);
+    EXPECT_EQ(PortDCB[kPort].Parity, record.Parity);
+    EXPECT_EQ(PortDCB[kPort].ByteSize, record.ByteSize);
+    EXPECT_EQ(PortDCB[kPort].StopBits, record.StopBits);
+    EXPECT_EQ(PortDCB[kPort].BaudRate, record.BaudRate);
+    EXPECT_NE(SioBaud(kPort, 6), 0) << "the refused value poisons the next setting";
+    EXPECT_EQ(SioFlow(kPort, 'N'), 0);
     SioDone(kPort);
   }
+  openPort();
+  EXPECT_EQ(SioParms(kPort, 2, 0, 8), SIO_WIN32_ERROR);
+  EXPECT_EQ(LastWinError, EINVAL);
+  EXPECT_EQ(SioParms(kPort, 0x100, 0x200, 0x108), 0) << "only the low 8 bits count";
+}
+
+// The whole settings in one apply; refused, every value the device takes
+// on its own is still applied, and SioGetLine tells what the device keeps.
+TEST_F(SerTest, WholeLineSettingsKeepEveryPartTheDeviceTakes) {
+  openPort();
+  SioLine line{9, 0, 2, 8, 'H'};
+  EXPECT_EQ(SioSetLine(kPort, line), 0);
+  DeviceView v = viewDevice(pty_.masterFd());
+  EXPECT_EQ(v.ospeed, 115200u);
+  EXPECT_TRUE(v.cflag & CSTOPB);
+  EXPECT_TRUE(v.cflag & CRTSCTS);
+  SioLine kept;
+  ASSERT_EQ(SioGetLine(kPort, &kept), 0);
+  EXPECT_EQ(kept.baud, 115200);
+  EXPECT_EQ(kept.stopBits, 2);
+  EXPECT_EQ(kept.flow, 'H');
+
+  line = SioLine{57600, 2, 0, 7, 'S'};
+  EXPECT_EQ(SioSetLine(kPort, line), SIO_WIN32_ERROR);
+  EXPECT_EQ(LastWinError, EINVAL);
+  v = viewDevice(pty_.masterFd());
+  EXPECT_EQ(v.ospeed, 57600u);
+  EXPECT_FALSE(v.cflag & CSTOPB) << "one stop bit kept apart from the refused parity";
+  EXPECT_EQ(v.iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
+  ASSERT_EQ(SioGetLine(kPort, &kept), 0);
+  EXPECT_EQ(kept.baud, 57600);
+  EXPECT_EQ(kept.parity, 0);
+  EXPECT_EQ(kept.dataBits, 8);
+  EXPECT_EQ(kept.stopBits, 0);
+  EXPECT_EQ(kept.flow, 'S');
+  SioDone(kPort);
+  EXPECT_EQ(SioSetLine(kPort, line), SIO_NOT_OPEN);
 }
 
 TEST_F(SerTest, DefaultFormatAppliesToLaterOpens) {

@@ -297,3 +297,52 @@ TEST_F(ReconnectTest, ATransferOnAPortThatGoesAwayFailsAndIsNotStartedAgain) {
   }
   EXPECT_EQ(times, 2u);
 }
+
+// Port A names COM2, which Port B holds. COM2 pulled: Port B, which holds
+// it, lets it go and waits, and Port A follows; back, Port B has it again,
+// reads what comes, and Port A is as it was.
+TEST_F(ReconnectTest, TheSideHoldingAPortBothNameLetsItGoAndHasItBack) {
+  start();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+  dlg_user_choose(window_, IDC_PORT_A, 1);
+  ASSERT_EQ(hex_obj[HEX_SIDE_A].open, 0);
+  pull(HEX_SIDE_B, 1);
+  if (HasFatalFailure())
+    return;
+  EXPECT_LT(SioHandle(1), 0) << "the descriptor of the device gone is held";
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    EXPECT_EQ(hex_obj[side].open, 0);
+    EXPECT_EQ(hex_reconnect_waiting(side), 1);
+    EXPECT_NE(tooltip(hex_side_indicator(side)).find("device gone"), std::string::npos);
+  }
+  plugBack(HEX_SIDE_B, 1);
+  if (HasFatalFailure())
+    return;
+  EXPECT_EQ(hex_obj[HEX_SIDE_B].open, 1);
+  EXPECT_EQ(hex_obj[HEX_SIDE_A].open, 0);
+  EXPECT_EQ(hex_reconnect_waiting(HEX_SIDE_A), 0);
+  ASSERT_TRUE(links_[HEX_SIDE_B]->send("after"));
+  EXPECT_TRUE(paneShows("after", 1)) << paneText();
+}
+
+// A frame begun before the device went, or on the port left, is never
+// finished by bytes that come after.
+TEST_F(ReconnectTest, DecodersStartFreshWhenThePortGoesComesBackOrIsChanged) {
+  PtyPair com3;
+  com3.mapTo(2);
+  start();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_PPP);
+  const std::string begun = "\x7e\x41\x42";
+  ASSERT_TRUE(links_[HEX_SIDE_A]->send(begun));
+  processEventsFor(3 * HEX_PUMP_PERIOD_MS);
+  pull(HEX_SIDE_A, 1);
+  plugBack(HEX_SIDE_A, 1);
+  if (HasFatalFailure())
+    return;
+  ASSERT_TRUE(links_[HEX_SIDE_A]->send("\x43\x44\x7e" + begun));
+  processEventsFor(3 * HEX_PUMP_PERIOD_MS);
+  dlg_user_choose(window_, IDC_PORT_A, 2);
+  com3.send(std::vector<uint8_t>{0x43, 0x44, 0x7E, 0x45, 0x46, 0x7E});
+  ASSERT_TRUE(paneShows("7E 45 46", 1)) << paneText();
+  EXPECT_EQ(paneText().find("41 42"), std::string::npos) << paneText();
+}

@@ -1,0 +1,51 @@
+// One record per side: everything of Port A (index 0) or Port B (index 1)
+// lives in its hex_obj entry: the port and the settings its device keeps,
+// the parsers' and decoders' state (hexcore.h), the capture's watch, the
+// waiting for a device gone and what the indicator shows. Handlers write
+// into the record and act from it; each part below is changed only by the
+// room named with it, and the others ask that room through its functions.
+#pragma once
+
+#include "dlg/dlg.h"
+#include "hex/core/hexcore.h"
+#include "ser/ser.h"
+
+#include <string>
+
+// The capture's watch of the port a side holds (hex_capture.cpp).
+struct HexWatch {
+  int port = -1;                // the port read; -1 none
+  int fd = -1;                  // its descriptor; -1 none
+  bool watched = false;         // the dialog is told when fd has bytes
+  bool held = false;            // a run's share waits: not read until the run
+  bool counted = false;         // its driver counts line events
+  SioLineCounts counts;         // since the port was opened
+  uint64_t dropped_before = 0;  // the ring's dropped count when this port's watch began
+  uint64_t read_total = 0;
+};
+
+// How a side waits for a device gone (hex_reconnect.cpp): the side that held
+// the port opens it again; a side that only named it follows.
+enum class HexWaiting { None, Holder, Follower };
+
+struct HexSideRecord : hex_obj_t {
+  HexWatch watch;
+  HexWaiting waiting = HexWaiting::None;
+  std::string tip;        // the line counts last shown in the indicator's tooltip
+  int decoded_port = -1;  // the port whose bytes the decoder state holds (the pump's)
+};
+
+// Index 0 Port A, index 1 Port B.
+extern HexSideRecord hex_obj[2];
+
+// The other side.
+constexpr int hex_other_side(int side) { return side == HEX_SIDE_A ? HEX_SIDE_B : HEX_SIDE_A; }
+
+// Control ids of a side's Comm Port list, open indicator and Send Port button.
+int hex_side_port_list(int side);
+int hex_side_indicator(int side);
+int hex_side_send_button(int side);
+
+// Shows a side's open state on its indicator, with the device path and, when
+// the port did not open, the reason in the indicator's tooltip.
+void hex_show_port_state(HWND window, int side, const char *reason);

@@ -1,0 +1,38 @@
+// One-shot timers over the dialog's periodic ones.
+#include "hex/hex_timer.h"
+
+#include "hex/hex_msgbox.h"
+
+namespace {
+
+constexpr unsigned kTimers = 8;  // ids 1..7
+bool g_armed[kTimers];
+
+bool known(unsigned id) { return id > 0 && id < kTimers; }
+
+}  // namespace
+
+bool hex_timer_arm(HWND window, unsigned id, unsigned ms) {
+  const bool armed = known(id) && dlg_set_timer(window, id, ms) != 0;
+  if (known(id))
+    g_armed[id] = armed;
+  if (!armed)
+    hex_err_msg("Timer is broken");
+  return armed;
+}
+
+void hex_timer_cancel(HWND window, unsigned id) {
+  if (!known(id))
+    return;
+  dlg_kill_timer(window, id);
+  g_armed[id] = false;
+}
+
+bool hex_timer_armed(unsigned id) { return known(id) && g_armed[id]; }
+
+void hex_timer_expired(HWND window, unsigned id) {
+  if (!known(id))
+    return;
+  dlg_kill_timer(window, id);
+  g_armed[id] = false;
+}
