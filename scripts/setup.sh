@@ -25,6 +25,7 @@ packages=(
   chromium python3  # a real browser reads a finished HTML log in the tests
   tshark wireshark-common  # Wireshark's reader checks the capture files (tshark, capinfos)
   desktop-file-utils libxml2-utils groff-base  # the installed desktop entry, icon and manual are checked
+  appstream debhelper lintian  # the AppStream metadata is checked, the Debian package built and checked
 )
 if [ "$fuzz" = 1 ]; then
   packages+=(clang-14 libclang-rt-14-dev llvm-14)

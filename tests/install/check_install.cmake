@@ -1,28 +1,34 @@
 # Installs the build into a fresh prefix and checks what a desktop and a
 # user find there, run as a test:
 #   cmake -DBUILD_DIR=<build> -DPREFIX=<empty dir> -P check_install.cmake
+# Without BUILD_DIR it checks the tree in PREFIX (an unpacked package's usr/),
+# whose program must print VERSION when that is given.
 # The program, its manual page, its application-menu entry and the entry's
 # icon are installed; the program answers --version and --help without a
 # display; the manual carries the program's version and every long option of
 # --help and formats without warnings; the desktop entry starts the installed
 # program, names the installed icon and passes desktop-file-validate (skipped
-# when that tool is missing, except under CI).
+# when that tool is missing, except under CI); so does the AppStream metadata
+# pass appstreamcli validate.
 
-if(NOT BUILD_DIR OR NOT PREFIX)
-  message(FATAL_ERROR "usage: -DBUILD_DIR=<build> -DPREFIX=<dir> -P check_install.cmake")
+if(NOT PREFIX)
+  message(FATAL_ERROR "usage: [-DBUILD_DIR=<build>] -DPREFIX=<dir> [-DVERSION=<v>] -P check_install.cmake")
 endif()
-file(REMOVE_RECURSE "${PREFIX}")
-execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
-  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "cmake --install failed (${rc}):\n${out}${err}")
+if(BUILD_DIR)
+  file(REMOVE_RECURSE "${PREFIX}")
+  execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed (${rc}):\n${out}${err}")
+  endif()
 endif()
 
 set(program "${PREFIX}/bin/kestrelon")
 set(manual "${PREFIX}/share/man/man1/kestrelon.1")
 set(entry "${PREFIX}/share/applications/kestrelon.desktop")
 set(icons "${PREFIX}/share/icons/hicolor/scalable/apps")
-foreach(file IN ITEMS "${program}" "${manual}" "${entry}" "${icons}/kestrelon.svg")
+set(metainfo "${PREFIX}/share/metainfo/example.kestrelon.kestrelon.metainfo.xml")
+foreach(file IN ITEMS "${program}" "${manual}" "${entry}" "${icons}/kestrelon.svg" "${metainfo}")
   if(NOT EXISTS "${file}")
     message(FATAL_ERROR "not installed: ${file}\n${out}")
   endif()
@@ -36,6 +42,9 @@ if(NOT rc EQUAL 0 OR NOT version MATCHES "^kestrelon ([0-9.]+)\n$")
   message(FATAL_ERROR "installed kestrelon --version gave ${rc}: '${version}' '${err}'")
 endif()
 set(version_number "${CMAKE_MATCH_1}")
+if(VERSION AND NOT version_number STREQUAL VERSION)
+  message(FATAL_ERROR "installed kestrelon --version says ${version_number}, not ${VERSION}")
+endif()
 execute_process(COMMAND ${no_display} "${program}" --help
   RESULT_VARIABLE rc OUTPUT_VARIABLE help ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT help MATCHES "^Usage: kestrelon ")
@@ -88,7 +97,7 @@ if(NOT EXISTS "${icons}/${icon}.svg")
 endif()
 
 set(ci "$ENV{CI}")
-foreach(tool IN ITEMS desktop-file-validate xmllint)
+foreach(tool IN ITEMS desktop-file-validate xmllint appstreamcli)
   find_program(found_${tool} ${tool})
   if(NOT found_${tool})
     if(ci)
@@ -109,6 +118,13 @@ if(found_xmllint)
     RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "the icon is not well-formed SVG: ${err}")
+  endif()
+endif()
+if(found_appstreamcli)
+  execute_process(COMMAND "${found_appstreamcli}" validate --no-net "${metainfo}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "appstreamcli validate: ${out}${err}")
   endif()
 endif()
 message(STATUS "installed into ${PREFIX}: kestrelon ${version_number}, ${count} options in its manual")
