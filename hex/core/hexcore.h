@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "resources/glyphs.h"  // the pane's layout of bytes, which the log follows
-#include "resources/keys.h"    // the window's virtual-key codes, which the screen keys are
 
 // --- Views ---------------------------------------------------------------------
 
@@ -797,22 +796,22 @@ void hex_screen_cursor(const HexScreen &screen, int *row, int *column, bool *vis
 // application's cursor keys, for instance), into `out` (HEX_SCREEN_KEY_MAX
 // bytes). Returns the bytes made; 0 for a key it has no bytes for.
 enum HexScreenKey : int {
-  HEX_SCREEN_KEY_BACK = VK_BACK,
-  HEX_SCREEN_KEY_TAB = VK_TAB,
-  HEX_SCREEN_KEY_RETURN = VK_RETURN,
-  HEX_SCREEN_KEY_ESCAPE = VK_ESCAPE,
-  HEX_SCREEN_KEY_PAGE_UP = VK_PRIOR,
-  HEX_SCREEN_KEY_PAGE_DOWN = VK_NEXT,
-  HEX_SCREEN_KEY_END = VK_END,
-  HEX_SCREEN_KEY_HOME = VK_HOME,
-  HEX_SCREEN_KEY_LEFT = VK_LEFT,
-  HEX_SCREEN_KEY_UP = VK_UP,
-  HEX_SCREEN_KEY_RIGHT = VK_RIGHT,
-  HEX_SCREEN_KEY_DOWN = VK_DOWN,
-  HEX_SCREEN_KEY_INSERT = VK_INSERT,
-  HEX_SCREEN_KEY_DELETE = VK_DELETE,
-  HEX_SCREEN_KEY_F1 = VK_F1,  // F1 .. F12 follow on
-  HEX_SCREEN_KEY_F12 = VK_F1 + 11,
+  HEX_SCREEN_KEY_BACK = 8,
+  HEX_SCREEN_KEY_TAB = 9,
+  HEX_SCREEN_KEY_RETURN = 13,
+  HEX_SCREEN_KEY_ESCAPE = 27,
+  HEX_SCREEN_KEY_PAGE_UP = 33,
+  HEX_SCREEN_KEY_PAGE_DOWN = 34,
+  HEX_SCREEN_KEY_END = 35,
+  HEX_SCREEN_KEY_HOME = 36,
+  HEX_SCREEN_KEY_LEFT = 37,
+  HEX_SCREEN_KEY_UP = 38,
+  HEX_SCREEN_KEY_RIGHT = 39,
+  HEX_SCREEN_KEY_DOWN = 40,
+  HEX_SCREEN_KEY_INSERT = 45,
+  HEX_SCREEN_KEY_DELETE = 46,
+  HEX_SCREEN_KEY_F1 = 112,  // F1 .. F12 follow on
+  HEX_SCREEN_KEY_F12 = 123,
 };
 enum HexScreenModifier : int { HEX_MOD_SHIFT = 1, HEX_MOD_ALT = 2, HEX_MOD_CTRL = 4 };
 int hex_screen_key(HexScreen &screen, int key, int modifiers, char *out);
