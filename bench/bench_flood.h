@@ -30,11 +30,8 @@ struct BenchFar {
   std::string slave;
 };
 
-// A raw pseudo-terminal whose far end a child process floods for ever (until
-// bench_far_stop or the pair going away) with 4096-byte pieces of `stream`
-// (more than 4096 bytes), each `step` bytes on from the last, wrapping. Fork
-// before any thread exists.
-inline BenchFar bench_flooded_pair(const std::string &stream, size_t step) {
+// A raw pseudo-terminal; its master for the caller to write.
+inline BenchFar bench_raw_pair() {
   BenchFar far;
   int slave = -1;
   char name[256] = {};
@@ -48,6 +45,15 @@ inline BenchFar bench_flooded_pair(const std::string &stream, size_t step) {
   tcsetattr(far.master, TCSANOW, &raw);
   close(slave);
   far.slave = name;
+  return far;
+}
+
+// A raw pseudo-terminal whose far end a child process floods for ever (until
+// bench_far_stop or the pair going away) with 4096-byte pieces of `stream`
+// (more than 4096 bytes), each `step` bytes on from the last, wrapping. Fork
+// before any thread exists.
+inline BenchFar bench_flooded_pair(const std::string &stream, size_t step) {
+  BenchFar far = bench_raw_pair();
   far.writer = fork();
   if (far.writer == 0) {
     for (size_t at = 0;; at = (at + step) % (stream.size() - 4096))
@@ -98,22 +104,29 @@ inline void bench_use_far_ends(const BenchFar (&far)[2], const char *name) {
 }
 
 struct BenchCase {
-  double rate[2];  // bytes per second, each port
-  double cpu;      // seconds per second
-  uint64_t dropped;
+  double rate[2];    // bytes read per second, each port
+  double logged[2];  // bytes the pump took (each into the log) per second, each port
+  double cpu;        // seconds per second
+  uint64_t dropped;  // bytes read that neither reached the log nor wait in the rings
+  uint64_t not_shown[2];
+  uint64_t order_errors;
 };
 
-// Clear, half a second to settle, then `seconds` measured: bytes read from
-// each port per second, this process's CPU time per second of wall time,
-// bytes the display dropped.
-inline BenchCase bench_measure(HWND window, double seconds) {
+// Clear, half a second to settle, then `seconds` measured (while `busy`
+// is set, the window's thread is held 30 ms of every 60 ms with no event
+// handled): bytes read and logged from each port per second, this
+// process's CPU time per second of wall time, bytes lost, bytes only
+// logged, pieces out of the order of their stamps.
+inline BenchCase bench_measure(HWND window, double seconds, bool busy = false) {
   dlg_user_click(window, IDC_CLEAR);
+  QTimer hold;
+  QObject::connect(&hold, &QTimer::timeout, [] { usleep(30000); });
+  if (busy)
+    hold.start(60);
   bench_run_events_for(0.5);
-  uint64_t read[2], dropped = 0;
-  for (int side : {0, 1}) {
-    read[side] = hex_capture_read_total(side);
-    dropped += hex_capture_dropped(side);
-  }
+  HexCaptureFigures was[2];
+  for (int side : {0, 1})
+    was[side] = hex_capture_figures(side);
   const double cpu = bench_cpu_seconds();
   const auto start = std::chrono::steady_clock::now();
   bench_run_events_for(seconds);
@@ -122,9 +135,12 @@ inline BenchCase bench_measure(HWND window, double seconds) {
   BenchCase result{};
   result.cpu = (bench_cpu_seconds() - cpu) / wall;
   for (int side : {0, 1}) {
-    result.rate[side] = double(hex_capture_read_total(side) - read[side]) / wall;
-    result.dropped += hex_capture_dropped(side);
+    const HexCaptureFigures now = hex_capture_figures(side);
+    result.rate[side] = double(now.read - was[side].read) / wall;
+    result.logged[side] = double(now.taken - was[side].taken) / wall;
+    result.dropped += now.read - now.taken - now.waiting;
+    result.not_shown[side] = now.not_shown - was[side].not_shown;
+    result.order_errors = now.order_errors - was[side].order_errors;
   }
-  result.dropped -= dropped;
   return result;
 }

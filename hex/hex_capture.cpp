@@ -1,7 +1,8 @@
-// Capture: each side's port watched while the pump runs, read as bytes
-// arrive, and the line events its driver counts.
+// Capture: both sides' ports read on a thread of their own the moment they
+// are readable, stamped there, and shown by the pump in the order they came.
 #include "hex/hex_capture.h"
 
+#include "hex/hex_log.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
@@ -9,99 +10,165 @@
 #include "resources/ids.h"
 #include "ser/ser.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
-// At most this many reads per side when a run begins: a port that a fast
-// writer keeps full must not keep the run from showing anything.
-constexpr int kRunReadsMax = 16;
-
 constexpr int kNoPort = -1;
-constexpr int kNoDescriptor = -1;
+// How long a run works before it leaves the rest to the next one.
+constexpr auto kRunTime = std::chrono::milliseconds(30);
+// How often a side held by a full ring looks for room again.
+constexpr int kFullRetryMs = 5;
 
 using Watch = HexWatch;
+using Port = HexCaptureHandOver::Port;
 
-HexCapture g_capture;
-bool g_on = false;         // between the pump's start and its stop
-bool g_in_run = false;     // a run is showing chunks
+std::unique_ptr<HexCapture> g_capture;  // made at the first start
+HexCaptureHandOver g_hand;
+std::thread g_thread;
+int g_wake = -1;                // eventfd: the thread looks at the hand-over again
+std::atomic<bool> g_stop{false};
+std::atomic<bool> g_keep{true};  // Run: what is read is kept (Stop: dropped)
+bool g_on = false;               // between the pump's start and its stop
+uint64_t g_before = 0;           // a run takes the chunks before this place
+std::chrono::steady_clock::time_point g_run_end;
 std::string g_line_state;  // the status text last shown
+std::atomic<uint64_t> g_read_total[2];  // bytes read from each side, by the thread
+uint64_t g_taken[2];                    // bytes the pump took of each side
+uint64_t g_order_errors = 0;            // pieces stamped before the one taken before them
+uint32_t g_last_ms = 0;
 
-bool capturing() { return g_on && !hex_transfer_running(); }
-
-void unwatch(HWND window, Watch &watch) {
-  if (watch.watched)
-    dlg_watch_readable(window, watch.fd, 0);
-  watch.watched = false;
+void wake_thread() {
+  const uint64_t one = 1;
+  if (g_wake >= 0)
+    (void)!write(g_wake, &one, sizeof one);
 }
 
-void watch_port(HWND window, Watch &watch) {
-  if (!watch.watched && watch.fd != kNoDescriptor)
-    watch.watched = dlg_watch_readable(window, watch.fd, HEX_PORT_READY) != 0;
-  watch.held = false;
+// --- The capture thread ---------------------------------------------------------------
+
+// What the thread alone knows of a side.
+struct Reading {
+  Port port;
+  bool failed = false;     // the port's device went: not waited on again
+  bool counted = false;    // its driver counts breaks
+  uint32_t breaks = 0;     // breaks counted so far
+  bool room = true;        // the ring had room at the last look
+};
+
+// Breaks counted since the last look: a chunk of their own, ahead of the
+// bytes read with them.
+void look_at_breaks(Reading &reading, int side, uint32_t ms) {
+  SioLineCounts now;
+  if (!reading.counted || SioCounts(reading.port.port, &now) != 1 || now.breaks == reading.breaks)
+    return;
+  if (hex_capture_breaks(*g_capture, side, reading.port.port, ms, now.breaks - reading.breaks))
+    reading.breaks = now.breaks;
 }
 
-// The port a side reads: the one it holds open. A side whose open failed
-// reads nothing, even when it names the port the other side holds.
+// Reads what waits on the side's port, as long as its ring has room. A
+// full ring leaves the bytes to the kernel and the line's flow control.
+void read_port(Reading &reading, int side) {
+  static thread_local uint8_t dropped[64 * 1024];
+  const uint32_t ms = SioTimer();
+  look_at_breaks(reading, side, ms);
+  for (int reads = 0; reads < 16; ++reads) {
+    const bool keep = g_keep.load(std::memory_order_relaxed);
+    uint32_t room = sizeof dropped;
+    uint8_t *into = keep ? hex_capture_room(*g_capture, side, &room) : dropped;
+    reading.room = room > 0;
+    if (room == 0)
+      return;
+    const int want = int(std::min<uint32_t>(room, sizeof dropped));
+    const int count = SioGets(reading.port.port, into, want);
+    if (count < 0) {
+      // The device has gone: its descriptor would report a hang-up for ever.
+      reading.failed = hex_capture_event(*g_capture, side, reading.port.port, ms, HEX_PORT_GONE);
+      return;
+    }
+    if (keep)
+      hex_capture_commit(*g_capture, side, reading.port.port, ms, uint32_t(count));
+    g_read_total[side].fetch_add(uint64_t(count), std::memory_order_relaxed);
+    if (count < want)
+      return;
+  }
+}
+
+// Under the side's lock: a port new to the thread is counted from here,
+// what waits is read, then the events the window posted go behind it.
+void serve_side(Reading &reading, int side, bool readable,
+                std::vector<HexCaptureHandOver::Event> &events) {
+  if (reading.port.port != kNoPort && !reading.failed) {
+    if (readable || !events.empty() || !reading.room)
+      read_port(reading, side);
+  }
+  size_t written = 0;
+  while (written < events.size()) {
+    const HexCaptureHandOver::Event &event = events[written];
+    if (!hex_capture_event(*g_capture, side, event.port, event.ms, event.event))
+      break;
+    ++written;
+  }
+  events.erase(events.begin(), events.begin() + long(written));
+}
+
+void capture_thread() {
+  Reading readings[2];
+  while (!g_stop.load()) {
+    pollfd fds[3] = {{g_wake, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
+    bool full = false;
+    for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+      Reading &reading = readings[side];
+      const Port now = g_hand.get(side);
+      if (!(now == reading.port)) {
+        reading = Reading{};
+        reading.port = now;
+        g_hand.read_side(side, now, [&](auto &) {
+          SioLineCounts counts;
+          reading.counted = now.port != kNoPort && SioCounts(now.port, &counts) == 1;
+          reading.breaks = counts.breaks;
+        });
+      }
+      full = full || !reading.room;
+      if (reading.port.fd >= 0 && !reading.failed && reading.room)
+        fds[1 + side].fd = reading.port.fd;
+    }
+    if (poll(fds, 3, full ? kFullRetryMs : -1) < 0 && errno != EINTR)
+      break;
+    if (fds[0].revents & POLLIN) {
+      uint64_t count;
+      (void)!read(g_wake, &count, sizeof count);
+    }
+    for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+      Reading &reading = readings[side];
+      const bool readable = fds[1 + side].fd >= 0 && fds[1 + side].revents != 0;
+      g_hand.read_side(side, reading.port,
+                       [&](auto &events) { serve_side(reading, side, readable, events); });
+    }
+  }
+}
+
+// --- The window's side --------------------------------------------------------------
+
+// The port a side reads: the one it holds open, unless a transfer has it. A
+// side whose open failed reads nothing, even when it names the port the
+// other side holds.
 int side_port(int side) {
   const hex_obj_t &record = hex_obj[side];
-  return record.open ? record.port : kNoPort;
+  if (!g_on || !record.open || record.port == hex_transfer_port())
+    return kNoPort;
+  return record.port;
 }
 
-// Breaks counted since the last look become a chunk of their own, ahead of
-// the bytes read with them.
-void look_at_counts(int side, uint32_t ms) {
-  Watch &watch = hex_obj[side].watch;
-  if (!watch.counted)
-    return;
-  SioLineCounts now;
-  if (SioCounts(watch.port, &now) != 1)
-    return;
-  const uint32_t breaks = now.breaks - watch.counts.breaks;
-  watch.counts = now;
-  if (breaks != 0 && hex_run != 0)
-    hex_capture_breaks(g_capture, side, watch.port, ms, breaks);
-}
-
-// One read of a side's port. Returns the bytes read (0 when none were
-// waiting, or the side is held), or -1 when the port failed.
-int read_side(HWND window, int side, bool may_hold) {
-  Watch &watch = hex_obj[side].watch;
-  const uint32_t ms = SioTimer();
-  look_at_counts(side, ms);
-  int count = 0;
-  if (hex_run == 0) {
-    // Stop: read and dropped.
-    static uint8_t dropped[HEX_READ_MAX];
-    count = SioGets(watch.port, dropped, int(sizeof dropped));
-  } else {
-    if (may_hold && hex_capture_pending(g_capture, side) >= HEX_RUN_SHARE) {
-      unwatch(window, watch);
-      watch.held = true;
-      return 0;
-    }
-    uint32_t room = 0;
-    uint8_t *into = hex_capture_room(g_capture, side, HEX_READ_MAX, &room);
-    count = SioGets(watch.port, into, int(room < HEX_READ_MAX ? room : HEX_READ_MAX));
-    if (count > 0)
-      hex_capture_commit(g_capture, side, watch.port, ms, uint32_t(count));
-  }
-  if (count < 0) {
-    // The device has gone: its descriptor would report a hang-up for ever.
-    // The side lets the port go and waits for the device to come back.
-    unwatch(window, watch);
-    hex_port_gone(window, side, ms);
-    hex_capture_sync(window);
-    return -1;
-  }
-  watch.read_total += uint64_t(count);
-  return count;
-}
-
-void append_counts(std::string &text, const Watch &watch, uint64_t dropped, bool all) {
+void append_counts(std::string &text, const Watch &watch, bool all) {
   struct Count {
     uint64_t value;
     const char *name;
@@ -123,9 +190,9 @@ void append_counts(std::string &text, const Watch &watch, uint64_t dropped, bool
       first = false;
     }
   }
-  if (all || dropped != 0) {
-    std::snprintf(piece, sizeof piece, "%s%llu dropped by the display", first ? "" : ", ",
-                  static_cast<unsigned long long>(dropped));
+  if (all || watch.not_shown != 0) {
+    std::snprintf(piece, sizeof piece, "%s%llu bytes not shown (in the log)", first ? "" : ", ",
+                  static_cast<unsigned long long>(watch.not_shown));
     text += piece;
   }
 }
@@ -147,11 +214,13 @@ void append_frames(std::string &text, const hex_obj_t &record) {
 void show_line_state(HWND window) {
   std::string text;
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    const Watch &watch = hex_obj[side].watch;
+    Watch &watch = hex_obj[side].watch;
     if (watch.port == kNoPort)
       continue;
+    if (watch.counted)
+      SioCounts(watch.port, &watch.counts);
     std::string counts;
-    append_counts(counts, watch, hex_capture_dropped(side), false);
+    append_counts(counts, watch, false);
     append_frames(counts, hex_obj[side]);
     if (counts.empty())
       continue;
@@ -183,25 +252,30 @@ void hex_capture_line_text(int side, char *text, int size) {
   if (watch.port == hex_obj[side].port && watch.port != kNoPort) {
     line = watch.counted ? "Since it opened: "
                          : "Since it opened (the device counts no line errors): ";
-    append_counts(line, watch, hex_capture_dropped(side), true);
+    append_counts(line, watch, true);
     append_frames(line, hex_obj[side]);
   }
   std::snprintf(text, size_t(size), "%s", line.c_str());
 }
 
 void hex_capture_start(HWND window) {
+  hex_capture_stop(window);  // a window that went without its stop
+  if (!g_capture)
+    g_capture = std::make_unique<HexCapture>();
   // The dialog starts: nothing read, nothing watched yet.
-  for (HexSideRecord &record : hex_obj) {
-    record.watch = Watch{};
-    record.tip.clear();
-  }
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    hex_capture_clear(g_capture, side);
-    g_capture.sides[side].dropped = 0;
+    HexSideRecord &record = hex_obj[side];
+    record.watch.port = record.watch.fd = kNoPort;
+    record.watch.not_shown = record.watch.hidden = record.watch.skip = 0;
+    g_read_total[side] = 0;
+    g_taken[side] = 0;
+    record.tip.clear();
+    g_hand.set(side, Port{});
+    hex_capture_clear(*g_capture, side);
   }
   g_line_state.clear();
-  g_in_run = false;
-  g_on = true;
+  g_order_errors = 0;
+  g_last_ms = SioTimer();
   // The time of day now, against the clock the reads are stamped with.
   timespec real{};
   clock_gettime(CLOCK_REALTIME, &real);
@@ -210,87 +284,107 @@ void hex_capture_start(HWND window) {
   hex_time.face.clock_ms = SioTimer();
   hex_time.face.day_ms = uint32_t(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 +
                                   real.tv_nsec / 1000000);
+  g_on = true;
+  g_stop = false;
+  g_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  g_thread = std::thread(capture_thread);
   hex_capture_sync(window);
 }
 
 void hex_capture_stop(HWND window) {
   g_on = false;
   hex_capture_sync(window);
-}
-
-void hex_capture_sync(HWND window) {
-  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    Watch &watch = hex_obj[side].watch;
-    const int port = capturing() ? side_port(side) : kNoPort;
-    int fd = port == kNoPort ? kNoDescriptor : SioHandle(port);
-    if (fd < 0)
-      fd = kNoDescriptor;
-    if (port != watch.port || fd != watch.fd) {
-      unwatch(window, watch);
-      const uint64_t read_total = watch.read_total;
-      watch = Watch{};
-      watch.read_total = read_total;
-      watch.port = port;
-      watch.fd = fd;
-      watch.dropped_before = g_capture.sides[side].dropped;
-      if (fd != kNoDescriptor)
-        watch.counted = SioCounts(port, &watch.counts) == 1;
-    }
-    if (fd == kNoDescriptor) {
-      unwatch(window, watch);
-      continue;
-    }
-    if (!watch.watched || watch.held)
-      watch_port(window, watch);
-  }
-}
-
-void hex_capture_ready(HWND window, int descriptor) {
-  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    Watch &watch = hex_obj[side].watch;
-    if (!watch.watched || watch.fd != descriptor)
-      continue;
-    // The port may have been closed (a transfer, a port change) since the
-    // watch began: the descriptor is then no longer its own.
-    if (!capturing() || SioHandle(watch.port) != descriptor) {
-      hex_capture_sync(window);
-      return;
-    }
-    read_side(window, side, !g_in_run);
+  if (!g_thread.joinable())
     return;
+  g_stop = true;
+  wake_thread();
+  g_thread.join();
+  close(g_wake);
+  g_wake = -1;
+}
+
+void hex_capture_sync(HWND) {
+  g_keep = hex_run != 0;
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    Watch &watch = hex_obj[side].watch;
+    const int port = side_port(side);
+    int fd = port == kNoPort ? -1 : SioHandle(port);
+    if (fd < 0)
+      fd = -1;
+    if (port == watch.port && fd == watch.fd)
+      continue;
+    if (port != watch.port) {
+      watch.not_shown = watch.hidden = 0;
+      watch.counted = port != kNoPort && SioCounts(port, &watch.counts) == 1;
+    }
+    watch.port = port;
+    watch.fd = fd;
+    g_hand.set(side, Port{fd < 0 ? kNoPort : port, fd});
+    wake_thread();
   }
-  dlg_watch_readable(window, descriptor, 0);  // no side's any more
+}
+
+void hex_capture_release(int side) {
+  Watch &watch = hex_obj[side].watch;
+  watch.port = watch.fd = kNoPort;
+  g_hand.set(side, Port{});
+  wake_thread();
 }
 
 uint64_t hex_capture_run_begin(HWND window) {
-  g_in_run = true;
+  hex_capture_sync(window);
   hex_clock_face_move(hex_time.face, SioTimer());
+  g_run_end = std::chrono::steady_clock::now() + kRunTime;
+  g_before = g_capture ? hex_capture_published(*g_capture) : 0;
+  // A side with more than a run's share waiting shows only its newest
+  // bytes; the rest goes to the log alone.
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
-    Watch &watch = hex_obj[side].watch;
-    if (watch.fd == kNoDescriptor || !capturing())
-      continue;
-    for (int reads = 0; reads < kRunReadsMax; ++reads) {
-      if (hex_capture_pending(g_capture, side) >= HEX_RUN_SHARE)
-        break;
-      if (read_side(window, side, false) <= 0)
-        break;
-    }
+    const uint32_t waiting = g_capture ? hex_capture_pending(*g_capture, side) : 0;
+    // The Terminal view's screen is shown whole.
+    const bool may_skip = waiting > HEX_RUN_SHARE && hex_view_mode != HEX_VIEW_TERMINAL;
+    hex_obj[side].watch.skip = may_skip ? waiting - HEX_RUN_SHARE : 0;
   }
-  return g_capture.next_seq;
+  return g_before;
 }
 
 void hex_capture_run_end(HWND window) {
-  g_in_run = false;
   hex_capture_sync(window);
   show_line_state(window);
 }
 
-int hex_capture_next(uint64_t before, uint8_t *out, int max, HexCapturePiece *piece) {
-  return hex_capture_take(g_capture, before, out, max, piece);
+int hex_capture_next(uint64_t before, uint8_t *out, int max, HexCapturePiece *piece,
+                     bool *shown) {
+  if (!g_capture || std::chrono::steady_clock::now() > g_run_end)
+    return 0;
+  const int side = hex_capture_oldest_side(*g_capture, before);
+  if (side < 0)
+    return 0;
+  Watch &watch = hex_obj[side].watch;
+  *shown = watch.skip == 0;
+  if (!*shown)
+    max = int(std::min<uint32_t>(uint32_t(max), watch.skip));
+  if (!hex_capture_take(*g_capture, before, out, max, piece))
+    return 0;
+  g_order_errors += int32_t(piece->ms - g_last_ms) < 0 ? 1 : 0;
+  g_last_ms = piece->ms;
+  g_taken[side] += uint64_t(piece->count);
+  if (!*shown) {
+    watch.skip -= uint32_t(piece->count);
+    watch.not_shown += uint64_t(piece->count);
+    watch.hidden += uint64_t(piece->count);
+  }
+  return 1;
+}
+
+uint64_t hex_capture_gap(int side) {
+  const uint64_t hidden = hex_obj[side].watch.hidden;
+  hex_obj[side].watch.hidden = 0;
+  return hidden;
 }
 
 void hex_capture_port_event(int side, int port, uint32_t ms, HexPortEvent event) {
-  hex_capture_event(g_capture, side, port, ms, event);
+  g_hand.post(side, HexCaptureHandOver::Event{port, ms, event});
+  wake_thread();
 }
 
 void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink) {
@@ -298,15 +392,18 @@ void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink) {
                       HexPortEvent(piece.event), piece.ms, sink);
 }
 
-uint64_t hex_capture_read_total(int side) { return hex_obj[side].watch.read_total; }
+uint64_t hex_capture_read_total(int side) { return g_read_total[side].load(); }
 
-uint32_t hex_capture_waiting(int side) { return hex_capture_pending(g_capture, side); }
+uint32_t hex_capture_waiting(int side) {
+  return g_capture ? hex_capture_pending(*g_capture, side) : 0;
+}
 
 int hex_capture_line_counts(int side, SioLineCounts *counts) {
   *counts = hex_obj[side].watch.counts;
   return hex_obj[side].watch.port;
 }
 
-uint64_t hex_capture_dropped(int side) {
-  return g_capture.sides[side].dropped - hex_obj[side].watch.dropped_before;
+HexCaptureFigures hex_capture_figures(int side) {
+  return HexCaptureFigures{g_read_total[side].load(), g_taken[side], hex_capture_waiting(side),
+                           hex_obj[side].watch.not_shown, g_order_errors};
 }

@@ -6,6 +6,7 @@
 #include "hex/hex_state.h"
 #include "resources/ids.h"
 
+#include <cstdio>
 #include <cstring>
 
 void hex_pane_put(HWND window, const char *text, int length, uint32_t colour) {
@@ -75,6 +76,27 @@ void HexWindowSink::show_alert(int, const char *text, int length) {
 
 void HexWindowSink::frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) {
   hex_pcap_frame(port, bytes, count, verdict);
+}
+
+void HexLogSink::show(int port, const char *text, int length) {
+  if (length > 0)
+    hex_save_rx_log(port, text, length);
+}
+
+void HexLogSink::show_alert(int, const char *text, int length) {
+  if (length > 0)
+    hex_save_alert_log(text, length);
+}
+
+void HexLogSink::frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) {
+  hex_pcap_frame(port, bytes, count, verdict);
+}
+
+void hex_show_gap(HWND window, int port, uint64_t count) {
+  char text[128];
+  const int length = std::snprintf(text, sizeof text, "\n%llu bytes of %s not shown, see the log\n",
+                                   static_cast<unsigned long long>(count), hex_portnames[port]);
+  hex_pane_put(window, text, length, HEX_ALERT_COLOUR);
 }
 
 int hex_caretline(HWND dialog) {

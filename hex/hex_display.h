@@ -51,6 +51,19 @@ private:
   bool gather_;
 };
 
+// The sink of bytes the pane does not show: their text goes to the log (and
+// their frames to the capture file) as if shown, and nothing to the pane.
+class HexLogSink final : public HexSink {
+public:
+  void show(int port, const char *text, int length) override;
+  void show_alert(int port, const char *text, int length) override;
+  void frame(int port, const uint8_t *bytes, int count, const HexVerdict &verdict) override;
+  void record(int port, const char *text, int length) override { show(port, text, length); }
+};
+
+// Marks in the pane where `count` bytes of `port` were not shown.
+void hex_show_gap(HWND window, int port, uint64_t count);
+
 // Pane positioning shared with the terminal.
 int hex_caretline(HWND dialog);     // line of the selection's start
 void hex_ansi_scroll(HWND dialog);  // show the caret's screen of 25 lines

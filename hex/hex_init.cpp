@@ -234,6 +234,7 @@ void hex_init(HWND window) {
 void hex_quit(HWND window) {
   hex_auto_stop(window);
   hex_transfer_stop(window);
+  hex_capture_stop(window);  // before the ports close under it
   save_history(window);
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     hex_obj_t &record = hex_obj[side];
@@ -253,7 +254,6 @@ void hex_quit(HWND window) {
   hex_lines_stop(window);
   hex_log_close(window);
   hex_pcap_close(window);
-  hex_capture_stop(window);
   hex_timer_cancel(window, TIMER_PUMP);
   hex_timer = 0;
 }

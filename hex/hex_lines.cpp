@@ -118,8 +118,6 @@ void show_side(HWND window, int side) {
 // the indicator's tooltip counts them.
 void record_events(HWND window, int side, const HexPortEvent *events, int count) {
   HexSideRecord &record = hex_obj[side];
-  if (record.watch.watched)
-    hex_capture_ready(window, record.watch.fd);
   if (!record.open)
     return;  // the port went while its bytes were read: that is said instead
   const uint32_t ms = SioTimer();

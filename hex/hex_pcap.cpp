@@ -29,10 +29,9 @@ struct Capture {
   uint32_t clock_ms = 0;
   uint64_t ns = 0;
   int side = HEX_SIDE_A;
-  // What each side's line counted and the display dropped when last written.
+  // What each side's line counted when last written.
   int counted_port[2] = {-1, -1};
   SioLineCounts counted[2];
-  uint64_t dropped[2] = {0, 0};
 };
 
 Capture g_capture;
@@ -122,14 +121,12 @@ void write_events(int port, uint8_t event, uint64_t count) {
     g_capture.writer->serial(port, device, g_capture.ns, event, 0, nullptr, 0);
 }
 
-// Line errors the drivers counted, and bytes the display dropped, since the
-// last run: events of their own at the run's end, stamped as its last
-// bytes. A port seen first counts from there.
+// Line errors the drivers counted since the last run: events of their own
+// at the run's end, stamped as its last bytes. A port seen first counts from there.
 void write_line_events() {
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     SioLineCounts now;
     const int port = hex_capture_line_counts(side, &now);
-    const uint64_t dropped = hex_capture_dropped(side);
     const bool seen = port == g_capture.counted_port[side];
     g_capture.counted_port[side] = port;
     const SioLineCounts &was = g_capture.counted[side];
@@ -138,10 +135,8 @@ void write_line_events() {
       write_events(port, HEX_PCAP_PARITY, now.parity - was.parity);
       write_events(port, HEX_PCAP_OVERFLOW,
                    uint64_t(now.overrun - was.overrun) + (now.overflow - was.overflow));
-      write_events(port, HEX_PCAP_DATA_LOST, dropped - g_capture.dropped[side]);
     }
     g_capture.counted[side] = now;
-    g_capture.dropped[side] = dropped;
   }
 }
 

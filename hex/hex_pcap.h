@@ -2,9 +2,8 @@
 // of hexcore.h's HexPcapWriter) beside the HTML log or instead of it. In
 // the PPP view each frame a side's decoder shows is a packet of its own,
 // flagged when its check failed; in every other view each read of a port
-// is a packet of raw serial bytes, and each break, line error and run of
-// bytes the display dropped an event. Every packet carries the time its
-// bytes were read.
+// is a packet of raw serial bytes, and each break and line error an event.
+// Every packet carries the time its bytes were read.
 //
 // Written as the log is: only a regular file that is not a link, created
 // 0600, asked about before an existing one is replaced; what a pump run

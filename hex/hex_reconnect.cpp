@@ -49,10 +49,11 @@ void show_gone(HWND window, int side) {
 
 }  // namespace
 
-void hex_port_gone(HWND window, int side, uint32_t ms) {
+void hex_port_gone(HWND window, int side, uint32_t ms, bool say) {
   HexSideRecord &record = hex_obj[side];
   if (waits(side))
     return;
+  hex_capture_release(side);
   // Let go at once: the system gives the device's name (a ttyUSB number, a
   // pseudo-terminal's) to a device that comes back only once nothing holds
   // the old one, and the lock must not keep it from this side either.
@@ -61,7 +62,8 @@ void hex_port_gone(HWND window, int side, uint32_t ms) {
   record.open = 0;
   record.status = SIO_NOT_OPEN;
   show_gone(window, side);
-  hex_capture_port_event(side, record.port, ms, HEX_PORT_GONE);
+  if (say)
+    hex_capture_port_event(side, record.port, ms, HEX_PORT_GONE);
   record.waiting = HexWaiting::Holder;
   // The other side naming the same port without holding it follows: it
   // waits too, and has the port when the holder no longer wants it.

@@ -24,11 +24,6 @@ int hex_reconnect_waiting(int side);
 // hex_show_port_event shows it, with the device its port names.
 void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink);
 
-// Reads of the side's open port failed at `ms` (a hang-up, EIO: its device
-// went): the port is closed at once, its descriptor and lock let go, the
-// indicator turns grey with "device gone", the disconnect line is queued, and
-// the side waits for its device (hex_reconnect_tick).
-void hex_port_gone(HWND window, int side, uint32_t ms);
 // The side's port, closed for a moment (a transfer's end), did not open
 // again with `code`: a device no longer there is waited for as one gone;
 // any other reason shows on the indicator.
@@ -38,11 +33,13 @@ void hex_reconnect_cancel(HWND window, int side);
 // Neither side waits (Exit).
 void hex_reconnect_stop(HWND window);
 
-// Reads of the side's open port failed at `ms` (a hang-up, EIO: its device
-// went): the port is closed at once, its descriptor and lock let go, the
-// indicator turns grey with "device gone", the disconnect line is queued, and
-// the side waits for its device (hex_reconnect_tick).
-void hex_port_gone(HWND window, int side, uint32_t ms);
+// The side's device went at `ms` (a read failed with a hang-up, EIO): the
+// capture thread lets go of the port, which is closed at once, its
+// descriptor and lock let go, the indicator turns grey with "device gone",
+// the disconnect line is queued (unless the capture thread, which found it,
+// has queued it: `say` false), and the side waits for its device
+// (hex_reconnect_tick).
+void hex_port_gone(HWND window, int side, uint32_t ms, bool say = true);
 // The side's port, closed for a moment (a transfer's end), did not open
 // again with `code`: a device no longer there is waited for as one gone;
 // any other reason shows on the indicator.

@@ -213,6 +213,7 @@ void port_changed(HWND window, int side) {
   hex_reconnect_cancel(window, side);
   // Only a port this side opened is closed: a side whose open failed may
   // name the port the other side holds.
+  hex_capture_release(side);
   if (record.open)
     record.status = SioDone(record.port);  // a failed close is not reported
   record.open = 0;

@@ -12,16 +12,16 @@
 
 #include <string>
 
-// The capture's watch of the port a side holds (hex_capture.cpp).
+// The capture's watch of the port a side holds (hex_capture.cpp), the
+// window's thread's; what the capture thread keeps of a side is its own.
 struct HexWatch {
-  int port = -1;                // the port read; -1 none
-  int fd = -1;                  // its descriptor; -1 none
-  bool watched = false;         // the dialog is told when fd has bytes
-  bool held = false;            // a run's share waits: not read until the run
-  bool counted = false;         // its driver counts line events
-  SioLineCounts counts;         // since the port was opened
-  uint64_t dropped_before = 0;  // the ring's dropped count when this port's watch began
-  uint64_t read_total = 0;
+  int port = -1;                 // the port handed to the capture thread; -1 none
+  int fd = -1;                   // its descriptor; -1 none
+  bool counted = false;          // its driver counts line events
+  SioLineCounts counts;          // since the port was opened, as of the last run
+  uint64_t not_shown = 0;        // bytes only logged since the port was opened
+  uint64_t hidden = 0;           // of those, the ones whose mark is not in the pane yet
+  uint32_t skip = 0;             // bytes of this run that go to the log alone
 };
 
 // A side's modem lines (hex_lines.cpp): what was read and counted since its

@@ -172,7 +172,7 @@ void end_transfer(HWND dialog, const char *status, Output output,
     reopen_port(dialog);
   g_reopened = false;
   hex_timer = hex_timer_arm(dialog, TIMER_PUMP, HEX_PUMP_PERIOD_MS) ? TIMER_PUMP : 0;
-  hex_capture_sync(dialog);  // the ports are read as bytes arrive again
+  hex_capture_sync(dialog);  // the capture thread reads the port again
   show_status(dialog, status);
   lock_controls(dialog, false);
 }
@@ -229,7 +229,8 @@ void show_packets(HWND dialog, int port) {
 void start_xmodem(HWND dialog, int protocol, int fd) {
   const int port = hex_xsend_port;
   show_status(dialog, kNegotiating[protocol]);
-  // The capture lets go of the port before it is closed under it.
+  // The capture thread lets go of the port before it is closed under it;
+  // the other side is read, shown and logged on.
   hex_xmodem_busy = 1;
   hex_capture_sync(dialog);
   reopen_port(dialog);
@@ -251,7 +252,7 @@ void start_dump(HWND dialog, std::FILE *file) {
   const int port = hex_xsend_port;
   hex_dump_file = file;
   hex_dump_busy = 1;
-  hex_capture_sync(dialog);  // the dump alone reads the port
+  hex_capture_sync(dialog);  // the dump alone reads its port
   g_dump_sending = hex_send_file != 0;
   g_file_read = false;
   g_port_queue = 0;
@@ -392,8 +393,6 @@ void hex_file_transfer(HWND dialog, unsigned, uintptr_t, intptr_t) {
   hex_log_close(dialog);
   dlg_set_path_text(dialog, IDC_FILE_NAME, path);
   lock_controls(dialog, true);
-  hex_timer_cancel(dialog, TIMER_PUMP);
-  hex_timer = 0;
   if (protocol == kDump)
     start_dump(dialog, file);
   else
@@ -470,3 +469,5 @@ void hex_transfer_stop(HWND dialog) {
   settle_file(kept ? Outcome::Done : Outcome::Failed, "");
   lock_controls(dialog, false);
 }
+
+int hex_transfer_port() { return hex_transfer_running() ? hex_xsend_port : -1; }

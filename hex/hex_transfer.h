@@ -9,6 +9,9 @@ extern int32_t hex_dump_busy;
 // 1 while either runs: the port is the transfer's, nothing else reads or
 // writes it.
 int hex_transfer_running();
+// The port the running transfer holds, taken from the capture thread; -1
+// while none runs.
+int hex_transfer_port();
 
 // The File Transfer group: a file sent or received on the send port by
 // XMODEM (through the driver, serxydrv/serxydrv.h) or as a raw Dump, with

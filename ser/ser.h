@@ -15,7 +15,16 @@
 // every byte, never longer than 2 s plus twice the bytes' time on the line,
 // and closing, which gives queued output up to 2 s. Both limits, and every
 // time limit of the XMODEM driver, run on the library's one clock (SioTimer),
-// which tests replace with SioSetClock. All calls are meant for one thread.
+// which tests replace with SioSetClock.
+//
+// Threads: a port is read on one thread and driven on another. The reading
+// calls (SioGets, SioGetc, SioCounts, SioRxQue, SioTimer) may
+// run on a capture thread while the window's thread makes every other call
+// on the same port: writes, settings, modem lines, breaks, transfers (the
+// XMODEM driver reads its port itself, so a transfer's port is read by no
+// one else meanwhile). Opening, closing and SioSetClock happen while no
+// other thread uses the port (the capture thread is told first), and one
+// thread at a time reads a port. LastWinError is each thread's own.
 #pragma once
 
 #include <cstdint>
@@ -88,8 +97,9 @@ extern uint8_t ParityDefault;     // 0
 extern uint8_t StopBitsDefault;   // 0
 extern uint8_t DataBitsDefault;   // 8
 
-// errno of the last failing system call that gave -103; 0 at start.
-extern int LastWinError;
+// errno of the last failing system call that gave -103 on this thread; 0
+// at start.
+extern thread_local int LastWinError;
 
 // Baud codes 0..9 of the monitor's speed list: 110 ... 115200.
 extern const uint32_t BaudValue[10];

@@ -22,7 +22,7 @@ uint32_t BaudRateDefault = 9600;
 uint8_t ParityDefault = 0;
 uint8_t StopBitsDefault = 0;
 uint8_t DataBitsDefault = 8;
-int LastWinError = 0;
+thread_local int LastWinError = 0;
 
 namespace {
 

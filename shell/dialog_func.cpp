@@ -149,8 +149,16 @@ constexpr CommandRoute kCommandRoutes[] = {
     {IDC_LOG, hex_log_open},
     {IDC_NO_LOG, hex_log_close},
     {IDC_PCAP, hex_pcap_clicked},
-    {IDC_RUN, [](HWND w) { set_from_button(w, IDC_RUN, &hex_run, true); }},
-    {IDC_STOP, [](HWND w) { set_from_button(w, IDC_STOP, &hex_run, false); }},
+    {IDC_RUN,
+     [](HWND w) {
+       set_from_button(w, IDC_RUN, &hex_run, true);
+       hex_capture_sync(w);
+     }},
+    {IDC_STOP,
+     [](HWND w) {
+       set_from_button(w, IDC_STOP, &hex_run, false);
+       hex_capture_sync(w);
+     }},
     {IDC_LOCAL_ECHO, [](HWND w) { set_from_button(w, IDC_LOCAL_ECHO, &hex_local_echo, true); }},
     {IDC_TIME, hex_timeChanged},
     {IDC_XFER_SEND, [](HWND w) { hex_send_file = checked(w, IDC_XFER_SEND) ? 1 : 0; }},
@@ -279,9 +287,6 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     }
   case WM_CONTEXTMENU:
     return hex_lines_pulse(window, int(wParam)) ? 1 : 0;
-  case HEX_PORT_READY:
-    hex_capture_ready(window, int(wParam));
-    return 1;
   case WM_NOTIFY: {
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {

@@ -1,7 +1,6 @@
-// The receive pump: every 50 ms, whatever has arrived on Port A and Port B
-// since the last run is shown in the current view, in the order it came.
-// The bytes themselves are read as they arrive (hex_capture_ready); a run
-// reads only what is still waiting.
+// The receive pump: every 50 ms, whatever the capture thread has read on
+// Port A and Port B since the last run is shown in the current view, in the
+// order it came; what the pane cannot keep up with goes to the log alone.
 #include "shell/shell.h"
 
 #include "hex/hex_auto.h"
@@ -32,9 +31,11 @@ void win_periodic(HWND window) {
   // a byte, and the frame decoders make their lines elsewhere.
   static uint8_t buffer[WIN_RX_BUFFER];
   HexWindowSink sink(window, true);
+  HexLogSink log_only;
   const uint64_t arrived = hex_capture_run_begin(window);
   HexCapturePiece piece{};
-  while (hex_capture_next(arrived, buffer, WIN_RX_CHUNK, &piece)) {
+  bool shown = true;
+  while (hex_capture_next(arrived, buffer, WIN_RX_CHUNK, &piece, &shown)) {
     // A port gone or back is said even under Stop, where what was read is
     // dropped.
     HexSideRecord &record = hex_obj[piece.side];
@@ -44,13 +45,23 @@ void win_periodic(HWND window) {
       if (piece.event == HEX_PORT_GONE || piece.event == HEX_PORT_BACK)
         hex_restart_decoders(record);
       hex_show_capture_event(piece, sink);
+      // The capture thread found the device gone: the side lets it go.
+      if (piece.event == HEX_PORT_GONE && record.open && record.port == piece.port)
+        hex_port_gone(window, piece.side, piece.ms, false);
       continue;
     }
     if (hex_run == 0)
       continue;
     buffer[piece.count > 0 ? piece.count : 0] = 0;
     hex_pcap_piece(piece, buffer);
-    hex_show_breaks(hex_time, piece.port, piece.ms, piece.breaks, sink);
+    HexSink &out = shown ? static_cast<HexSink &>(sink) : log_only;
+    if (!shown)
+      sink.flush();  // the log keeps the order
+    else if (const uint64_t gap = hex_capture_gap(piece.side); gap != 0) {
+      sink.flush();
+      hex_show_gap(window, piece.port, gap);
+    }
+    hex_show_breaks(hex_time, piece.port, piece.ms, piece.breaks, out);
     if (piece.count <= 0)
       continue;
     // Each side's bytes go through its own record: a frame or a sequence
@@ -63,9 +74,14 @@ void win_periodic(HWND window) {
     // answer behind them.
     hex_auto_scan(piece.side, piece.port, piece.ms, buffer, piece.count);
     hex_show_chunk(hex_view_mode, record, piece.port, hex_time_stamp, hex_time,
-                   piece.ms, reinterpret_cast<char *>(buffer), piece.count, sink);
+                   piece.ms, reinterpret_cast<char *>(buffer), piece.count, out);
     hex_auto_answer(window, sink);
   }
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B})
+    if (const uint64_t gap = hex_capture_gap(side); gap != 0) {
+      sink.flush();
+      hex_show_gap(window, hex_obj[side].port, gap);
+    }
   sink.flush();
   hex_capture_run_end(window);
   // What this run logged reaches the file now: a crash loses at most one run.

@@ -1,5 +1,7 @@
 // Receive pump benchmark: both ports flooded through pseudo-terminals with
-// no rate limit, every view, the Time view off and on.
+// no rate limit, every view, the log on, the Time view off and on, the
+// window's thread kept busy; then the Hexadecimal view alone into the log;
+// then requests on Port A answered on Port B 1 ms later.
 //
 //   cmake --build build --target bench_pump
 //   QT_QPA_PLATFORM=offscreen ./build/bench/pump/bench_pump [seconds per case] [view]
@@ -7,22 +9,20 @@
 // (default 3 seconds; all views, or the one numbered 0 to 6).
 //
 // The real window (offscreen, shown, so the pane paints as on a screen) with
-// its own dialog procedure, timers and readiness messages; COM1 and COM2 are
-// pseudo-terminals whose far ends are written by two child processes as fast
-// as the line discipline takes the bytes (random bytes, the same for every
-// case). The pump holds a side that has a run's share waiting, so a writer
-// with no rate limit is held at the pump's pace: what the monitor absorbs is
-// what it shows. Each case runs half a second to settle, then `seconds`
-// measured: bytes read from each port per second (kB = 1000 bytes), the
-// monitor process's CPU time (user and system, the writers are other
-// processes) per second of wall time, and the bytes the display dropped
-// (counted by the capture rings). The pane is emptied before each case.
-// The machine's load average is printed before and after: other work on
-// the two cores disturbs the figures. Last line:
-//   capture: absorbed <kB/s> per port, cpu <s/s>, dropped <n>
-// with the lowest per-port rate and the highest CPU of all cases and the
-// bytes dropped in all of them. Targets: >= 300 kB/s per port with both
-// ports flooded, cpu <= 0.5 s/s, 0 dropped in the Hexadecimal view.
+// its own dialog procedure and timers; COM1 and COM2 are pseudo-terminals
+// whose far ends are written by two child processes as fast as the line
+// discipline takes the bytes (random bytes, the same for every case). Each
+// case runs half a second to settle, then `seconds` measured: bytes read
+// from each port per second (kB = 1000 bytes), the monitor process's CPU
+// time (user and system, the writers are other processes) per second of
+// wall time, bytes lost (read but neither logged nor waiting), pieces taken
+// out of the order of their stamps. "Busy": the window's thread is held
+// 30 ms of every 60 ms. The machine's load average is printed before and
+// after. The lines the targets are about:
+//   capture: absorbed <kB/s> per port (worst view), cpu <s/s>, dropped <n>, order errors <n>
+//     under a busy window                      (>= 1,200 kB/s, <= 0.5 s/s, 0, 0)
+//   capture flood: <kB/s> per port into the log, pane behind by <bytes>   (>= 6,000 kB/s)
+//   order: <n> of 5000 replies after their request at 1 ms     (>= 4,995)
 #include "bench/bench_flood.h"
 #include "bench/bench_scratch.h"
 #include "dlg/dlg.h"
@@ -38,6 +38,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <fstream>
+#include <sstream>
+#include <thread>
 #include <string>
 
 namespace {
@@ -51,6 +54,44 @@ std::string random_block(uint32_t seed) {
   return block;
 }
 
+constexpr int kRequests = 5000;
+
+// A child that, once a byte comes on `go`, writes request k to `a` and its
+// answer to `b` 1 ms later, 1 ms apart, kRequests times.
+pid_t start_responder(int a, int b, int go) {
+  const pid_t child = fork();
+  if (child != 0)
+    return child;
+  char byte;
+  if (read(go, &byte, 1) != 1)
+    _exit(1);
+  for (int k = 0; k < kRequests; ++k) {
+    const std::string request = "q" + std::to_string(k) + ";", answer = "r" + std::to_string(k) + ";";
+    if (write(a, request.data(), request.size()) < 0)
+      _exit(1);
+    usleep(1000);
+    if (write(b, answer.data(), answer.size()) < 0)
+      _exit(1);
+    usleep(1000);
+  }
+  _exit(0);
+}
+
+// Answers found after their request in a log's text.
+int answers_in_place(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string log = text.str();
+  int in_place = 0;
+  for (int k = 0; k < kRequests; ++k) {
+    const size_t request = log.find("q" + std::to_string(k) + ";");
+    const size_t answer = log.find("r" + std::to_string(k) + ";");
+    in_place += request != std::string::npos && answer != std::string::npos && request < answer;
+  }
+  return in_place;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -59,6 +100,11 @@ int main(int argc, char **argv) {
   // The far ends first: the writers are forked before any thread exists.
   BenchFar far[2] = {bench_flooded_pair(random_block(1), 4093),
                      bench_flooded_pair(random_block(2), 4093)};
+  BenchFar asked = bench_raw_pair(), answered = bench_raw_pair();
+  int go[2];
+  if (pipe(go) != 0)
+    return 1;
+  const pid_t responder = start_responder(asked.master, answered.master, go[0]);
   const std::string dir = bench_scratch_dir("bench_pump");
   if (dir.empty())
     return 1;
@@ -67,8 +113,9 @@ int main(int argc, char **argv) {
   std::printf("load average before: %s\n", bench_load_average().c_str());
   HWND window = dlg_create(DialogFunc);
 
+  const std::string log = dir + "/flood.htm";
   double lowest = 1e30, highest_cpu = 0;
-  uint64_t dropped = 0;
+  uint64_t dropped = 0, order_errors = 0;
   for (int view = HEX_VIEW_HEXADECIMAL; view <= HEX_VIEW_TERMINAL; ++view) {
     if (only >= 0 && view != only)
       continue;
@@ -78,23 +125,63 @@ int main(int argc, char **argv) {
         continue;  // the Time view is off there
       if ((hex_time.on != 0) != time)
         dlg_user_click(window, IDC_TIME);
-      const BenchCase result = bench_measure(window, seconds);
-      std::printf("%-11s Time %-3s: absorbed %7.0f and %7.0f kB/s, cpu %.2f s/s, dropped %llu\n",
+      hex_log_open_file(window, log.c_str());
+      const BenchCase result = bench_measure(window, seconds, true);
+      dlg_user_click(window, IDC_NO_LOG);
+      std::printf("%-11s Time %-3s: absorbed %7.0f and %7.0f kB/s, cpu %.2f s/s, dropped %llu, "
+                  "order errors %llu\n",
                   hex_view[view], time ? "on" : "off", result.rate[0] / 1000, result.rate[1] / 1000,
-                  result.cpu, static_cast<unsigned long long>(result.dropped));
+                  result.cpu, static_cast<unsigned long long>(result.dropped),
+                  static_cast<unsigned long long>(result.order_errors));
       std::fflush(stdout);
       lowest = std::min({lowest, result.rate[0], result.rate[1]});
       highest_cpu = std::max(highest_cpu, result.cpu);
-      dropped += result.dropped;
+      dropped = std::max(dropped, result.dropped);
+      order_errors += result.order_errors;
     }
   }
-  hex_quit(window);
-  dlg_destroy(window);
+  std::printf("capture: absorbed %.0f kB/s per port (worst view), cpu %.2f s/s, dropped %llu, "
+              "order errors %llu under a busy window\n",
+              lowest / 1000, highest_cpu, static_cast<unsigned long long>(dropped),
+              static_cast<unsigned long long>(order_errors));
+  std::fflush(stdout);
+
+  dlg_user_choose(window, IDC_VIEW, HEX_VIEW_HEXADECIMAL);
+  if (hex_time.on)
+    dlg_user_click(window, IDC_TIME);
+  hex_log_open_file(window, log.c_str());
+  const BenchCase flood = bench_measure(window, seconds);
+  dlg_user_click(window, IDC_NO_LOG);
+  std::printf("capture flood: %.0f kB/s per port into the log, pane behind by %llu bytes\n",
+              std::min(flood.logged[0], flood.logged[1]) / 1000,
+              static_cast<unsigned long long>(std::max(flood.not_shown[0], flood.not_shown[1])));
+  std::fflush(stdout);
+
+  // The order: the flooded ports give way to the responder's.
   for (BenchFar &end : far)
     bench_far_stop(end);
+  SioMapDevice(2, asked.slave.c_str());
+  SioMapDevice(3, answered.slave.c_str());
+  dlg_user_choose(window, IDC_PORT_A, 2);
+  dlg_user_choose(window, IDC_PORT_B, 3);
+  dlg_user_choose(window, IDC_VIEW, HEX_VIEW_ASCII);
+  const std::string order_log = dir + "/order.htm";
+  hex_log_open_file(window, order_log.c_str());
+  QTimer hold;
+  QObject::connect(&hold, &QTimer::timeout, [] { usleep(30000); });
+  hold.start(60);
+  (void)!write(go[1], "g", 1);
+  waitpid(responder, nullptr, 0);
+  bench_run_events_for(1.0);
+  hold.stop();
+  dlg_user_click(window, IDC_NO_LOG);
+  std::printf("order: %d of %d replies after their request at 1 ms, busy window\n",
+              answers_in_place(order_log), kRequests);
+  hex_quit(window);
+  dlg_destroy(window);
+  close(asked.master);
+  close(answered.master);
   std::filesystem::remove_all(dir);
   std::printf("load average after: %s\n", bench_load_average().c_str());
-  std::printf("capture: absorbed %.0f kB/s per port, cpu %.2f s/s, dropped %llu\n", lowest / 1000,
-              highest_cpu, static_cast<unsigned long long>(dropped));
   return 0;
 }

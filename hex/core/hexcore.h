@@ -14,9 +14,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -404,37 +407,46 @@ int hex_lines_read(HexLineState &state, bool known, uint32_t bits, uint32_t mask
 HexPortEvent hex_lines_made(HexLineState &state, int line, bool on);
 
 // --- Capture: bytes kept from their arrival until the pump shows them ------------------
-// Each side's bytes are read as they arrive into the side's ring, each read
+// The capture thread reads each side's port into the side's ring, each read
 // recorded as a chunk with the time it was read and its place in the order
-// of arrival across both sides. The pump takes the chunks of both sides
-// merged in that order. Memory is fixed: when a side's ring is full, its
-// oldest bytes that were not shown yet make room and are counted as dropped.
+// of arrival across both sides; the window's pump takes the chunks of both
+// sides merged in that order. One thread writes (room, commit, breaks,
+// event), one thread reads (published, take, clear); pending may be asked
+// by either. Nothing is ever dropped: a full ring has no room, and its
+// writer stops reading that port until the reader has taken some. The
+// rings' memory is reserved at once and taken from the system as they
+// first fill.
 
-constexpr uint32_t HEX_CAPTURE_BYTES = 1u << 20;   // per side
-constexpr uint32_t HEX_CAPTURE_CHUNKS = 1u << 14;  // per side: reads and line events
+constexpr uint32_t HEX_CAPTURE_BYTES = 1u << 24;   // per side: seconds of a 12 Mbit/s line
+constexpr uint32_t HEX_CAPTURE_CHUNKS = 1u << 18;  // per side: reads and line events
 
 struct HexCaptureChunk {
   uint64_t seq;     // place in the order of arrival
+  uint64_t at;      // the first byte's place in the side's stream
   uint32_t ms;      // clock when it was read
   int32_t port;
   uint32_t length;  // bytes; 0 for a line event
   uint32_t breaks;  // breaks counted when it was read (line events only)
-  int32_t event;    // the port went or came back (HexPortEvent; line events only)
+  int32_t event;    // HexPortEvent (line events only)
 };
 
 struct HexCaptureSide {
-  uint8_t bytes[HEX_CAPTURE_BYTES];
-  uint32_t byte_head;  // ring: the oldest byte not shown
-  uint32_t byte_count;
-  HexCaptureChunk chunks[HEX_CAPTURE_CHUNKS];
-  uint32_t chunk_head;  // ring: the oldest chunk not shown
-  uint32_t chunk_count;
-  uint64_t dropped;  // bytes dropped to make room, since start
+  std::unique_ptr<uint8_t[]> bytes;
+  std::unique_ptr<HexCaptureChunk[]> chunks;
+  uint32_t byte_size = 0, chunk_size = 0;  // powers of two
+  std::atomic<uint64_t> bytes_in{0};       // written by the writer
+  std::atomic<uint64_t> chunks_in{0};
+  std::atomic<uint64_t> bytes_out{0};  // taken by the reader
+  std::atomic<uint64_t> chunks_out{0};
+  uint32_t chunk_taken = 0;  // the reader's: bytes of the oldest chunk already taken
 };
 
 struct HexCapture {
+  // Ring sizes per side, powers of two (tests make small ones).
+  explicit HexCapture(uint32_t bytes = HEX_CAPTURE_BYTES, uint32_t chunks = HEX_CAPTURE_CHUNKS);
   HexCaptureSide sides[2];
-  uint64_t next_seq;  // the place the next chunk gets
+  uint64_t next_seq = 0;              // the writer's: the place the next chunk gets
+  std::atomic<uint64_t> published{0};  // every chunk before this place can be taken
 };
 
 // What the pump takes: a chunk, or its next `count` bytes.
@@ -447,36 +459,82 @@ struct HexCapturePiece {
   int32_t event;  // HexPortEvent
 };
 
-// Where the next read of `side` goes: `*room` contiguous bytes, at least one
-// when `want` > 0. A ring with less than `want` (at most half the ring) free
-// first drops its oldest bytes to make that much room.
-uint8_t *hex_capture_room(HexCapture &capture, int side, uint32_t want, uint32_t *room);
+// Writer: where the next read of `side` goes, `*room` contiguous bytes; 0
+// when the ring is full (or has no place for one more chunk and an event).
+uint8_t *hex_capture_room(HexCapture &capture, int side, uint32_t *room);
 
-// The `count` bytes just read into the room of `side` from `port` at `ms`
-// become its newest chunk; a read that follows the side's last chunk
-// directly (nothing arrived between), from the same port within the same
-// millisecond, joins it.
+// Writer: the `count` bytes just read into the room of `side` from `port`
+// at `ms` become its newest chunk.
 void hex_capture_commit(HexCapture &capture, int side, int port, uint32_t ms, uint32_t count);
 
-// `breaks` breaks counted on `port` at `ms`, a chunk of its own.
-void hex_capture_breaks(HexCapture &capture, int side, int port, uint32_t ms, uint32_t breaks);
+// Writer: `breaks` breaks counted on `port` at `ms`, or the port went away
+// or came back (HexPortEvent): a chunk of its own in its place among the
+// bytes. False when no place is left for it (the writer keeps it for later).
+bool hex_capture_breaks(HexCapture &capture, int side, int port, uint32_t ms, uint32_t breaks);
+bool hex_capture_event(HexCapture &capture, int side, int port, uint32_t ms, HexPortEvent event);
 
-// The port of `side` went away or came back at `ms` (HexPortEvent), a
-// chunk of its own, in its place among the bytes read before and after.
-void hex_capture_event(HexCapture &capture, int side, int port, uint32_t ms, HexPortEvent event);
-
-// Bytes of `side` not shown yet.
+// Either thread: bytes of `side` not taken yet.
 uint32_t hex_capture_pending(const HexCapture &capture, int side);
 
-// Takes the oldest chunk of either side that arrived before place `before`
-// (the pump passes next_seq as it was when its run began), or its first
-// `max` bytes, copied to `out` and gone from the ring. 1 with `piece`
-// filled in; 0 when nothing that old waits.
+// Reader: the place before which every chunk written so far lies.
+uint64_t hex_capture_published(const HexCapture &capture);
+
+// Reader: takes the oldest chunk of either side that arrived before place
+// `before` (the pump passes hex_capture_published as it was when its run
+// began), or its next `max` bytes, copied to `out` (nothing copied when
+// `out` is null) and gone from the ring. 1 with `piece` filled in; 0 when
+// nothing that old waits.
 int hex_capture_take(HexCapture &capture, uint64_t before, uint8_t *out, int max,
                      HexCapturePiece *piece);
+// Reader: the side whose chunk hex_capture_take would take next; -1 none.
+int hex_capture_oldest_side(HexCapture &capture, uint64_t before);
 
-// Drops whatever `side` holds, without counting it (Stop).
+// Reader: lets go of everything `side` holds (Stop, a new start).
 void hex_capture_clear(HexCapture &capture, int side);
+
+// Which port each side's capture reads: the window's thread decides, the
+// capture thread reads. The thread reads a side only inside `read_side`,
+// under that side's lock, so when `set` returns the old port is no longer
+// read (the window waits at most for one read that never blocks) and may be
+// closed, handed to a transfer or opened again. Line events the window's
+// thread sees wait here until the thread puts them behind the bytes read
+// before them.
+class HexCaptureHandOver {
+public:
+  struct Port {
+    int port = -1;  // -1 none
+    int fd = -1;    // the descriptor the thread waits on
+    bool operator==(const Port &) const = default;
+  };
+  struct Event {
+    int port;
+    uint32_t ms;
+    HexPortEvent event;
+  };
+  // Window: `side` is read from `port` from now on (port -1: not at all).
+  void set(int side, Port port);
+  // Window: an event of `side`'s port, for the thread to write.
+  void post(int side, const Event &event);
+  // Thread: the ports to wait on now.
+  Port get(int side) const;
+  // Thread: runs `read(port, events)` under the side's lock when the side
+  // still reads `expected`, with the events posted since the last call.
+  template <class Read> bool read_side(int side, const Port &expected, Read &&read) {
+    std::lock_guard<std::mutex> lock(sides_[side].mutex);
+    if (!(sides_[side].port == expected))
+      return false;
+    read(sides_[side].events);
+    return true;
+  }
+
+private:
+  struct Side {
+    mutable std::mutex mutex;
+    Port port;
+    std::vector<Event> events;  // the thread erases those it wrote
+  };
+  Side sides_[2];
+};
 
 // --- Checks ---------------------------------------------------------------------------
 

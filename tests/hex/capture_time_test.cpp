@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -271,7 +273,7 @@ void put(HexCapture &capture, int side, int port, uint32_t ms, const std::string
   size_t done = 0;
   while (done < bytes.size()) {
     uint32_t room = 0;
-    uint8_t *into = hex_capture_room(capture, side, uint32_t(bytes.size() - done), &room);
+    uint8_t *into = hex_capture_room(capture, side, &room);
     ASSERT_GT(room, 0u);
     const uint32_t count = std::min<uint32_t>(room, uint32_t(bytes.size() - done));
     std::memcpy(into, bytes.data() + done, count);
@@ -293,20 +295,19 @@ std::vector<Captured> take_all(HexCapture &capture, uint64_t before = UINT64_MAX
 
 }  // namespace
 
-TEST(Capture, BothSidesComeOutInTheOrderTheyArrivedJoiningOnlyDirectFollowers) {
+TEST(Capture, BothSidesComeOutInTheOrderTheyArrived) {
   auto capture = empty_capture();
-  put(*capture, 0, 0, 1, "a");
-  put(*capture, 0, 0, 1, "b");  // joins: same side, port and millisecond
+  put(*capture, 0, 0, 1, "ab");
   put(*capture, 1, 1, 1, "X");  // the other side between
-  put(*capture, 0, 0, 1, "c");  // so this is a chunk of its own
-  put(*capture, 0, 0, 2, "d");  // another millisecond
+  put(*capture, 0, 0, 1, "c");
+  put(*capture, 0, 0, 2, "d");
   hex_capture_breaks(*capture, 1, 1, 2, 2);
   put(*capture, 1, 1, 2, "Y");  // behind a break: its own chunk
   hex_capture_event(*capture, 0, 0, 2, HEX_PORT_GONE);
   hex_capture_event(*capture, 0, 0, 2, HEX_PORT_NO_EVENT);  // nothing
   hex_capture_event(*capture, 0, 0, 3, HEX_PORT_BACK);
   put(*capture, 0, 0, 3, "e");  // behind the port's return: its own chunk
-  const uint64_t before = capture->next_seq;
+  const uint64_t before = hex_capture_published(*capture);
   put(*capture, 1, 1, 3, "late");  // came after the run began
   const std::vector<Captured> got = take_all(*capture, before);
   ASSERT_EQ(got.size(), 9u);
@@ -344,92 +345,105 @@ TEST(Capture, AChunkLargerThanAPieceComesInPiecesOfItsTime) {
   }
 }
 
-// A full ring drops its oldest bytes, and only those, counting each: what
-// comes out is the newest bytes in order, and taken plus dropped is read.
-TEST(Capture, AFullRingDropsItsOldestBytesAndCountsThem) {
-  auto capture = empty_capture();
-  const std::string old = random_text(10, 4), first = random_text(HEX_CAPTURE_BYTES - 110, 2);
-  const std::string x(50, 'x'), more = random_text(1000, 3);
-  put(*capture, 0, 0, 0, old);
-  hex_capture_breaks(*capture, 0, 0, 1, 1);  // dropped with the bytes around it
-  put(*capture, 0, 0, 2, first);
-  put(*capture, 0, 0, 3, x);
-  hex_capture_breaks(*capture, 0, 0, 4, 1);  // kept: no byte behind it is dropped
-  EXPECT_EQ(capture->sides[0].dropped, 0u);
-  put(*capture, 0, 0, 5, more);  // 50 bytes free: 950 go
-  put(*capture, 1, 1, 5, "B");
-  EXPECT_EQ(capture->sides[0].dropped, 950u);
-  const std::vector<Captured> got = take_all(*capture);
-  std::string side_a;
-  std::vector<uint32_t> break_ms;
-  for (const Captured &piece : got) {
-    if (piece.side != 0)
-      continue;
-    side_a += piece.bytes;
-    if (piece.breaks)
-      break_ms.push_back(piece.ms);
-  }
-  EXPECT_EQ(break_ms, std::vector<uint32_t>{4});
-  EXPECT_EQ(side_a, (old + first + x + more).substr(950));
-  EXPECT_EQ(got.back().bytes, "B");
-  EXPECT_EQ(capture->sides[1].dropped, 0u);
-}
-
-TEST(Capture, WithEveryChunkTakenTheOldestGoesCounted) {
-  auto capture = empty_capture();
-  for (uint32_t i = 0; i < HEX_CAPTURE_CHUNKS + 5; ++i)
-    put(*capture, 0, 0, i, std::string(1, char(i)));  // each millisecond a chunk
-  EXPECT_EQ(capture->sides[0].dropped, 5u);
-  const std::vector<Captured> got = take_all(*capture);
-  ASSERT_EQ(got.size(), HEX_CAPTURE_CHUNKS);
-  EXPECT_EQ(got.front().ms, 5u);
-  EXPECT_EQ(got.front().bytes, std::string(1, char(5)));
-}
-
-// Reads of random sizes on both sides, taken at random moments in random
-// pieces, often past a full ring: every piece is exactly the oldest bytes
-// waiting once the counted drops are taken off the front, and pieces come
-// in the order of arrival.
-TEST(Capture, RandomReadsAndTakesLoseNothingUncounted) {
-  auto capture = empty_capture();
-  std::mt19937 random(99);
-  std::string waiting[2];  // what the ring should hold, oldest first
-  uint64_t dropped_seen[2] = {0, 0};
-  uint32_t last_ms = 0;
-  for (int step = 0; step < 1500; ++step) {
-    const int side = int(random() % 2);
-    const size_t size = random() % 4 == 0 ? random() % 300000 : random() % 2000;
-    const std::string bytes = random_text(size, uint32_t(step));
-    const uint32_t ms = uint32_t(step / 3);
-    put(*capture, side, side + 2, ms, bytes);
-    const uint64_t dropped = capture->sides[side].dropped - dropped_seen[side];
-    dropped_seen[side] = capture->sides[side].dropped;
-    ASSERT_LE(dropped, waiting[side].size()) << "dropped what had just come";
-    waiting[side].erase(0, size_t(dropped));
-    waiting[side] += bytes;
-    ASSERT_EQ(hex_capture_pending(*capture, side), waiting[side].size());
-    if (random() % 50 != 0)
-      continue;
-    for (const Captured &piece : take_all(*capture, UINT64_MAX, int(1 + random() % 9000))) {
-      EXPECT_GE(piece.ms, last_ms);
-      last_ms = piece.ms;
-      EXPECT_EQ(piece.port, piece.side + 2);
-      ASSERT_EQ(piece.bytes, waiting[piece.side].substr(0, piece.bytes.size()));
-      waiting[piece.side].erase(0, piece.bytes.size());
+// A writer thread reads random sizes into small rings of both sides, with
+// line events between, while a reader thread takes random pieces: a full
+// ring holds the writer, and every byte and event comes out once, in order.
+TEST(Capture, AWriterAndAReaderThreadLoseNothingThroughFullRings) {
+  HexCapture capture(4096, 64);
+  constexpr uint32_t kReads = 5000;
+  std::atomic<uint64_t> held{0};
+  std::thread writer([&] {
+    std::mt19937 random(7);
+    uint8_t next[2] = {0, 0};
+    for (uint32_t ms = 0; ms < kReads; ++ms) {  // each read's stamp: its number
+      const int side = int(random() % 2);
+      if (ms % 97 == 0) {
+        while (!hex_capture_event(capture, side, side, ms, HEX_PORT_BACK))
+          std::this_thread::yield();
+        continue;
+      }
+      uint32_t room = 0, want = 1 + random() % 3000;
+      uint8_t *into = nullptr;
+      while ((into = hex_capture_room(capture, side, &room)), room == 0) {
+        held.fetch_add(1);
+        std::this_thread::yield();
+      }
+      want = std::min(want, room);
+      for (uint32_t i = 0; i < want; ++i)
+        into[i] = next[side]++;
+      hex_capture_commit(capture, side, side, ms, want);
     }
+  });
+  std::mt19937 random(8);
+  uint8_t expected[2] = {0, 0};
+  uint32_t last_ms = 0, events = 0, pieces = 0;
+  std::vector<uint8_t> buffer(5000);
+  HexCapturePiece piece{};
+  for (;;) {
+    if (!hex_capture_take(capture, hex_capture_published(capture), buffer.data(),
+                          int(1 + random() % 5000), &piece)) {
+      if (last_ms == kReads - 1)
+        break;
+      std::this_thread::yield();
+      continue;
+    }
+    ++pieces;
+    ASSERT_GE(piece.ms, last_ms) << "out of order";
+    last_ms = piece.ms;
+    ASSERT_EQ(piece.port, piece.side);
+    events += piece.event == HEX_PORT_BACK ? 1 : 0;
+    for (int i = 0; i < piece.count; ++i)
+      ASSERT_EQ(buffer[size_t(i)], expected[piece.side]++) << "lost or reordered";
   }
-  for (int side : {0, 1})
-    EXPECT_GT(capture->sides[side].dropped, 0u) << "the ring of side " << side << " never filled";
+  writer.join();
+  EXPECT_EQ(events, (kReads + 96) / 97);
+  EXPECT_GT(held.load(), 0u) << "the rings never filled";
+  EXPECT_EQ(hex_capture_pending(capture, 0) + hex_capture_pending(capture, 1), 0u);
+  EXPECT_GT(pieces, kReads) << "no read came in pieces";
 }
 
-TEST(Capture, ClearingDropsWhatWaitsWithoutCountingIt) {
+// What one thread posts and sets, the other reads: a side is never read
+// from a port after set() has taken it away, and events come in order.
+TEST(Capture, AHandOverTakesAPortBackBeforeItReturns) {
+  HexCaptureHandOver hand;
+  std::atomic<int> closed{-1};  // the port the main thread has closed
+  std::atomic<bool> stop{false}, misread{false};
+  std::vector<int> events;
+  std::thread reader([&] {
+    while (!stop) {
+      const HexCaptureHandOver::Port port = hand.get(0);
+      hand.read_side(0, port, [&](std::vector<HexCaptureHandOver::Event> &posted) {
+        misread = misread || (port.port >= 0 && port.port == closed);
+        for (const HexCaptureHandOver::Event &event : posted)
+          events.push_back(int(event.ms));
+        posted.clear();
+      });
+    }
+  });
+  for (int round = 0; round < 2000; ++round) {
+    hand.set(0, HexCaptureHandOver::Port{round, round});
+    hand.post(0, HexCaptureHandOver::Event{round, uint32_t(round), HEX_PORT_BACK});
+    hand.set(0, HexCaptureHandOver::Port{});
+    closed = round;
+  }
+  stop = true;
+  reader.join();
+  hand.read_side(0, HexCaptureHandOver::Port{}, [&](auto &posted) {
+    for (const HexCaptureHandOver::Event &event : posted)
+      events.push_back(int(event.ms));
+  });
+  EXPECT_FALSE(misread) << "a port was read after it was taken back";
+  ASSERT_EQ(events.size(), 2000u);
+  EXPECT_TRUE(std::is_sorted(events.begin(), events.end()));
+}
+
+TEST(Capture, ClearingDropsWhatWaits) {
   auto capture = empty_capture();
   put(*capture, 0, 0, 1, "abc");
   hex_capture_breaks(*capture, 0, 0, 1, 1);
   put(*capture, 1, 1, 1, "d");
   hex_capture_clear(*capture, 0);
   EXPECT_EQ(hex_capture_pending(*capture, 0), 0u);
-  EXPECT_EQ(capture->sides[0].dropped, 0u);
   const std::vector<Captured> got = take_all(*capture);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].bytes, "d");

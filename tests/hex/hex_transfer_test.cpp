@@ -679,6 +679,26 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
   }
 }
 
+// While a file goes out on COM1, what comes on COM2 is read and shown as it
+// comes, and the file arrives whole.
+TEST_F(HexTransferLrzsz, PortBIsShownWhileAFileGoesOutOnPortA) {
+  const Bytes content = xytest::randomBytes(200000, 4);
+  const std::string ours = dir_.file("ours.bin");
+  writeFileBytes(ours, content);
+  startWithLine();
+  dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+  startTransfer(kXModem1K, true, ours);
+  startReceiver("rx -c received.bin");
+  ASSERT_TRUE(processEventsUntil([] { return xyGetParameter(0, XY_PARAM_PACKET) >= 2; }));
+  com2_.send(std::string("during"));
+  ASSERT_TRUE(processEventsUntil([this] { return paneText().find("during") != std::string::npos; }));
+  EXPECT_FALSE(idle()) << "the transfer had ended";
+  ASSERT_TRUE(runUntilIdle(60000)) << status();
+  expectEnded("X-Modem Completed ");
+  peer_.wait(5000);
+  EXPECT_TRUE(xytest::equalSaveFill(content, readFileBytes(peerDir_ + "/received.bin")));
+}
+
 // The Dump on a null-modem cable: the far end reads what the window sends
 // and sends what the window receives.
 TEST_F(HexTransferLrzsz, DumpOnACable) {
