@@ -125,6 +125,7 @@ void capture_thread() {
   while (!g_stop.load()) {
     pollfd fds[3] = {{g_wake, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
     bool full = false;
+    const uint64_t generation = g_hand.generation();
     for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
       Reading &reading = readings[side];
       const Port now = g_hand.get(side);
@@ -141,6 +142,7 @@ void capture_thread() {
       if (reading.port.fd >= 0 && !reading.failed && reading.room)
         fds[1 + side].fd = reading.port.fd;
     }
+    g_hand.settled(generation);
     if (poll(fds, 3, full ? kFullRetryMs : -1) < 0 && errno != EINTR)
       break;
     if (fds[0].revents & POLLIN) {
@@ -157,6 +159,18 @@ void capture_thread() {
 }
 
 // --- The window's side --------------------------------------------------------------
+
+// The thread waits on `port` for the side from now on, and on nothing it
+// was given before: it wakes at once, so the window waits microseconds
+// (at most kSettleMs on a machine too busy to run it).
+constexpr int kSettleMs = 100;
+void hand_over(int side, Port port) {
+  const uint64_t generation = g_hand.set(side, port);
+  if (!g_thread.joinable())
+    return;
+  wake_thread();
+  g_hand.wait_settled(generation, kSettleMs);
+}
 
 // The port a side reads: the one it holds open, unless a transfer has it. A
 // side whose open failed reads nothing, even when it names the port the
@@ -270,7 +284,7 @@ void hex_capture_start(HWND window) {
     g_read_total[side] = 0;
     g_taken[side] = 0;
     record.tip.clear();
-    g_hand.set(side, Port{});
+    hand_over(side, Port{});
     hex_capture_clear(*g_capture, side);
   }
   g_line_state.clear();
@@ -319,16 +333,14 @@ void hex_capture_sync(HWND) {
     }
     watch.port = port;
     watch.fd = fd;
-    g_hand.set(side, Port{fd < 0 ? kNoPort : port, fd});
-    wake_thread();
+    hand_over(side, Port{fd < 0 ? kNoPort : port, fd});
   }
 }
 
 void hex_capture_release(int side) {
   Watch &watch = hex_obj[side].watch;
   watch.port = watch.fd = kNoPort;
-  g_hand.set(side, Port{});
-  wake_thread();
+  hand_over(side, Port{});
 }
 
 uint64_t hex_capture_run_begin(HWND window) {

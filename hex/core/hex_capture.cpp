@@ -142,9 +142,32 @@ void hex_capture_clear(HexCapture &capture, int side_index) {
   side.chunks_out.store(chunks, std::memory_order_release);
 }
 
-void HexCaptureHandOver::set(int side, Port port) {
-  std::lock_guard<std::mutex> lock(sides_[side].mutex);
-  sides_[side].port = port;
+uint64_t HexCaptureHandOver::set(int side, Port port) {
+  {
+    std::lock_guard<std::mutex> lock(sides_[side].mutex);
+    sides_[side].port = port;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ++generation_;
+}
+
+bool HexCaptureHandOver::wait_settled(uint64_t generation, int limit_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(limit_ms),
+                           [&] { return settled_ >= generation; });
+}
+
+uint64_t HexCaptureHandOver::generation() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return generation_;
+}
+
+void HexCaptureHandOver::settled(uint64_t generation) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settled_ = std::max(settled_, generation);
+  }
+  changed_.notify_all();
 }
 
 void HexCaptureHandOver::post(int side, const Event &event) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -512,7 +513,16 @@ public:
     HexPortEvent event;
   };
   // Window: `side` is read from `port` from now on (port -1: not at all).
-  void set(int side, Port port);
+  // Returns the hand-over's generation, for wait_settled.
+  uint64_t set(int side, Port port);
+  // Window: waits (at most `limit_ms`) until the thread waits on the ports
+  // of `generation` and on no older descriptor: a descriptor it still
+  // polled would keep a closed device open, and busy for a new open.
+  bool wait_settled(uint64_t generation, int limit_ms);
+  // Thread: the generation of the ports get() gives now, and that it waits
+  // on nothing older.
+  uint64_t generation() const;
+  void settled(uint64_t generation);
   // Window: an event of `side`'s port, for the thread to write.
   void post(int side, const Event &event);
   // Thread: the ports to wait on now.
@@ -534,6 +544,9 @@ private:
     std::vector<Event> events;  // the thread erases those it wrote
   };
   Side sides_[2];
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t generation_ = 0, settled_ = 0;
 };
 
 // --- Checks ---------------------------------------------------------------------------
