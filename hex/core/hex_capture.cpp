@@ -63,8 +63,9 @@ void hex_capture_commit(HexCapture &capture, int side_index, int port, uint32_t 
     return;
   HexCaptureSide &side = capture.sides[side_index];
   const uint64_t in = side.bytes_in.load(std::memory_order_relaxed);
-  side.bytes_in.store(in + count, std::memory_order_release);
   new_chunk(capture, side, HexCaptureChunk{0, in, ms, port, count, 0, HEX_PORT_NO_EVENT});
+  // Counted as waiting only once the pump can take them.
+  side.bytes_in.store(in + count, std::memory_order_release);
 }
 
 bool hex_capture_breaks(HexCapture &capture, int side, int port, uint32_t ms, uint32_t breaks) {

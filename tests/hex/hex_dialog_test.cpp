@@ -351,12 +351,10 @@ TEST_F(HexDialog, ASideWhoseOpenFailedLeavesTheOtherSidesPortAlone) {
   dlg_user_choose(window_, IDC_PORT_A, 2);  // moving on must not close COM2
   EXPECT_EQ(hex_obj[0].open, 1);
   EXPECT_EQ(hex_obj[1].open, 1);
+  const uint64_t read = hex_capture_read_total(HEX_SIDE_B);
   com2_.send("B");
-  uint8_t got[4] = {};
-  for (int i = 0; i < 200 && SioRxQue(1) < 1; ++i)
-    usleep(5000);
-  EXPECT_EQ(SioGets(1, got, 4), 1) << "Port B still reads COM2";
-  EXPECT_EQ(got[0], 'B');
+  EXPECT_TRUE(waitForQueue(1, 1) && hex_capture_read_total(HEX_SIDE_B) == read + 1)
+      << "Port B still reads COM2";
 
   // The same at exit: a side left on the other side's port closes nothing.
   dlg_user_choose(window_, IDC_PORT_A, 1);

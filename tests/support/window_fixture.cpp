@@ -109,7 +109,17 @@ int WindowTest::commandsFor(int id, unsigned notification) const {
 bool WindowTest::waitForQueue(int port, int count, int timeoutMs) const {
   QElapsedTimer clock;
   clock.start();
-  while (SioRxQue(port) < count) {
+  // Waiting for the pump: read by the capture, or in the queue of a port
+  // it does not read.
+  auto waiting = [port] {
+    for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+      SioLineCounts counts;
+      if (hex_capture_line_counts(side, &counts) == port)
+        return int(hex_capture_waiting(side));
+    }
+    return SioRxQue(port);
+  };
+  while (waiting() < count) {
     if (clock.elapsed() > timeoutMs)
       return false;
     QThread::msleep(2);

@@ -47,7 +47,8 @@ protected:
   // Commands recorded for a control with a notification code.
   int commandsFor(int id, unsigned notification) const;
   // Waits (without running Qt events, so the pump does not run by itself)
-  // until the port reports at least `count` bytes waiting.
+  // until at least `count` bytes of the port wait for the pump (read by the
+  // capture, or in the queue of a port it does not read).
   bool waitForQueue(int port, int count, int timeoutMs = 3000) const;
   std::vector<uint8_t> configBytes() const;
   // Logging from now on into a file of the test's directory, chosen as a
