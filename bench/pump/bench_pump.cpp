@@ -170,7 +170,13 @@ int main(int argc, char **argv) {
   QTimer hold;
   QObject::connect(&hold, &QTimer::timeout, [] { usleep(30000); });
   hold.start(60);
+  if (!hex_obj[HEX_SIDE_A].open || !hex_obj[HEX_SIDE_B].open)
+    std::fprintf(stderr, "bench_pump: the responder's ports did not open\n");
   (void)!write(go[1], "g", 1);
+  // The window runs (busy) while the responder works, 60 s at most.
+  for (int waited = 0; waited < 600 && waitpid(responder, nullptr, WNOHANG) == 0; ++waited)
+    bench_run_events_for(0.1);
+  kill(responder, SIGTERM);
   waitpid(responder, nullptr, 0);
   bench_run_events_for(1.0);
   hold.stop();

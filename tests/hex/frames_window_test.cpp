@@ -280,11 +280,14 @@ TEST_P(CaptureFile, RawBytesReadBackInTheirOrder) {
   startCapture(window_, path);
   std::string expected;
   for (char run = '0'; run < '4'; ++run) {
+    // What Port A sends has reached COM2 before Port B sends.
+    const uint64_t read = hex_capture_read_total(HEX_SIDE_B);
     sendText(HEX_SIDE_A, (std::string("41 01 3") + run).c_str());
+    ASSERT_TRUE(processEventsUntil([&] { return hex_capture_read_total(HEX_SIDE_B) == read + 3; }));
     sendText(HEX_SIDE_B, (std::string("42 00 3") + run).c_str());
     pumpRun({{0, 3}, {1, 3}});
-    expected += "COM1 (" + cable_.a() + ")\t0x02\t42003" + run + "\n";
     expected += "COM2 (" + cable_.b() + ")\t0x02\t41013" + run + "\n";
+    expected += "COM1 (" + cable_.a() + ")\t0x02\t42003" + run + "\n";
   }
   if (GetParam() == CaptureEnd::Sigterm) {
     dlg_close_on_signals();

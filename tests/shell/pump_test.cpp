@@ -81,7 +81,7 @@ TEST_F(ShellTest, StopDropsWhatArrivesAndRunShowsOnlyNewBytes) {
   dlg_user_click(window_, IDC_STOP);
   EXPECT_EQ(hex_run, 0);
   com1_.send(std::vector<uint8_t>{1, 2, 3});
-  ASSERT_TRUE(waitForQueue(0, 3));
+  ASSERT_TRUE(processEventsUntil([] { return hex_capture_read_total(HEX_SIDE_A) == 3; }));
   win_periodic(window_);
   EXPECT_EQ(paneText(), "");
   EXPECT_EQ(SioRxQue(0), 0);  // read, not left waiting
