@@ -122,6 +122,8 @@ void serve_side(Reading &reading, int side, bool readable,
 
 void capture_thread() {
   Reading readings[2];
+  bool again = false;      // poll without waiting
+  bool unwritten = false;  // events wait for a place in the ring
   while (!g_stop.load()) {
     pollfd fds[3] = {{g_wake, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
     bool full = false;
@@ -133,7 +135,7 @@ void capture_thread() {
         reading = Reading{};
         reading.port = now;
         g_hand.read_side(side, now, [&](auto &) {
-          SioLineCounts counts;
+          SioLineCounts counts{};
           reading.counted = now.port != kNoPort && SioCounts(now.port, &counts) == 1;
           reading.breaks = counts.breaks;
         });
@@ -143,8 +145,9 @@ void capture_thread() {
         fds[1 + side].fd = reading.port.fd;
     }
     g_hand.settled(generation);
-    if (poll(fds, 3, full ? kFullRetryMs : -1) < 0 && errno != EINTR)
+    if (poll(fds, 3, again ? 0 : full || unwritten ? kFullRetryMs : -1) < 0 && errno != EINTR)
       break;
+    again = unwritten = false;
     if (fds[0].revents & POLLIN) {
       uint64_t count;
       (void)!read(g_wake, &count, sizeof count);
@@ -152,8 +155,14 @@ void capture_thread() {
     for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
       Reading &reading = readings[side];
       const bool readable = fds[1 + side].fd >= 0 && fds[1 + side].revents != 0;
-      g_hand.read_side(side, reading.port,
-                       [&](auto &events) { serve_side(reading, side, readable, events); });
+      // A side handed a new port meanwhile is served again at once: the
+      // events posted with it must not wait for its next byte. Events the
+      // ring had no place for are tried again as a full ring is.
+      const bool served = g_hand.read_side(side, reading.port, [&](auto &events) {
+        serve_side(reading, side, readable, events);
+        unwritten = unwritten || !events.empty();
+      });
+      again = again || !served;
     }
   }
 }

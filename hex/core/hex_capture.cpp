@@ -147,6 +147,7 @@ uint64_t HexCaptureHandOver::set(int side, Port port) {
   {
     std::lock_guard<std::mutex> lock(sides_[side].mutex);
     sides_[side].port = port;
+    sides_[side].port.given = ++sides_[side].given;
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return ++generation_;

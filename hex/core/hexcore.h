@@ -505,6 +505,9 @@ public:
   struct Port {
     int port = -1;  // -1 none
     int fd = -1;    // the descriptor the thread waits on
+    // Which set() gave it: the same port and descriptor given again (closed
+    // and opened again, a device back) are new to the thread.
+    uint64_t given = 0;
     bool operator==(const Port &) const = default;
   };
   struct Event {
@@ -541,6 +544,7 @@ private:
   struct Side {
     mutable std::mutex mutex;
     Port port;
+    uint64_t given = 0;
     std::vector<Event> events;  // the thread erases those it wrote
   };
   Side sides_[2];

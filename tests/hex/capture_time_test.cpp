@@ -430,7 +430,7 @@ TEST(Capture, AHandOverTakesAPortBackBeforeItReturns) {
   }
   stop = true;
   reader.join();
-  hand.read_side(0, HexCaptureHandOver::Port{}, [&](auto &posted) {
+  hand.read_side(0, hand.get(0), [&](auto &posted) {
     for (const HexCaptureHandOver::Event &event : posted)
       events.push_back(int(event.ms));
   });
