@@ -256,11 +256,14 @@ TEST_F(FramesOnACable, FramesOfBothDirectionsArriveInAlternatingPieces) {
   sendText(HEX_SIDE_A, "7E 01 02 7D");
   sendText(HEX_SIDE_B, "7E 0A");
   EXPECT_EQ(pumpRun({{0, 2}, {1, 4}}), "");
+  // Port A's end of its frame reaches COM2 before Port B's reaches COM1.
+  const uint64_t read = hex_capture_read_total(HEX_SIDE_B);
   sendText(HEX_SIDE_A, "23 7E");
+  ASSERT_TRUE(processEventsUntil([&] { return hex_capture_read_total(HEX_SIDE_B) == read + 2; }));
   sendText(HEX_SIDE_B, "0B 0C 7E");
   const uint16_t stamp = hex_time_stamp;
   EXPECT_EQ(pumpRun({{0, 3}, {1, 2}}),
-            header(0, stamp) + " 7E 0A 0B 0C" + header(1, stamp) + " 7E 01 02 03");
+            header(1, stamp) + " 7E 01 02 03" + header(0, stamp) + " 7E 0A 0B 0C");
 }
 
 }  // namespace
