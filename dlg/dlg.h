@@ -116,8 +116,12 @@ HWND dlg_create_modeless(HWND owner, const DialogTemplate &dialogTemplate, DlgPr
 // An accelerator (TranslateAccelerator): the key `virtualKey` (F1..F12),
 // pressed without modifiers anywhere in the window, even in the pane,
 // becomes WM_COMMAND with MAKEWPARAM(id, 1) instead of a key. Id 0 removes
-// it.
+// it. A terminal screen with the focus keeps its function keys.
 void dlg_set_accelerator(HWND window, int virtualKey, int id);
+// A keyboard shortcut, as an accelerator: `virtualKey` (F1..F12, A..Z, 0..9,
+// VK_SPACE, VK_TAB) with exactly the `modifiers` (DLG_MOD_* bits). A terminal
+// screen with the focus keeps the key for the far end unless `inScreens`.
+void dlg_set_shortcut(HWND window, int virtualKey, int modifiers, int id, bool inScreens);
 
 // Hands a message to the dialog procedure at once, as the dialog manager
 // does for an event (SendMessage to the dialog); returns what it returned.
@@ -171,6 +175,10 @@ int dlg_combo_delete(HWND window, int id, int index);  // entries left, or CB_ER
 int dlg_combo_item_text(HWND window, int id, int index, char *buffer, int size);
 void dlg_combo_reset(HWND window, int id);  // removes all entries and the text
 void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text);
+// What the open list shows for an entry (file system's encoding), greyed or
+// not; the entry's text, which the field shows and find_exact compares,
+// stays as it is. Greyed entries can still be chosen.
+void dlg_combo_set_item_shown(HWND window, int id, int index, const char *shown, bool greyed);
 
 // --- The display pane ----------------------------------------------------------------
 // The rich-edit control's operations, on the pane with this id (101). The

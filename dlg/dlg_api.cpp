@@ -159,8 +159,13 @@ HWND dlg_create_modeless(HWND owner, const DialogTemplate &dialogTemplate, DlgPr
 }
 
 void dlg_set_accelerator(HWND window, int virtualKey, int id) {
+  if (window && virtualKey >= VK_F1 && virtualKey < VK_F1 + 12)
+    window->setShortcut(virtualKey, 0, id, false);
+}
+
+void dlg_set_shortcut(HWND window, int virtualKey, int modifiers, int id, bool inScreens) {
   if (window)
-    window->setAccelerator(virtualKey, id);
+    window->setShortcut(virtualKey, modifiers, id, inScreens);
 }
 
 bool dlg_ended(HWND window, int *result) {
@@ -402,6 +407,16 @@ void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text
   QComboBox *list = combo(window, id);
   if (list && index >= 0 && index < list->count())
     list->setItemData(index, fromPath(text), Qt::ToolTipRole);
+}
+
+void dlg_combo_set_item_shown(HWND window, int id, int index, const char *shown, bool greyed) {
+  QComboBox *list = combo(window, id);
+  if (!list || index < 0 || index >= list->count())
+    return;
+  list->setItemData(index, fromPath(shown), DlgComboBox::kShownRole);
+  list->setItemData(index, greyed ? QVariant(list->palette().brush(QPalette::Disabled, QPalette::Text))
+                                  : QVariant(),
+                    Qt::ForegroundRole);
 }
 
 // --- The display pane -----------------------------------------------------------------------

@@ -24,6 +24,10 @@ class QTimer;
 class DlgComboBox : public QComboBox {
   Q_OBJECT
 public:
+  // An entry's text as the open list shows it, when it differs from the
+  // entry's own (dlg_combo_set_item_shown).
+  static constexpr int kShownRole = Qt::UserRole + 1;
+
   explicit DlgComboBox(QWidget *parent);
   void showPopup() override;
   void hidePopup() override;
@@ -68,7 +72,7 @@ public:
   int killTimer(unsigned id);
   void stopAllTimers();
 
-  void setAccelerator(int virtualKey, int id);
+  void setShortcut(int virtualKey, int modifiers, int id, bool inScreens);
   // A modeless dialog leaves the program's modal boxes alone when it ends.
   void setModeless() { modeless_ = true; }
 
@@ -125,6 +129,10 @@ private:
   int result_ = 0;
   QEventLoop *loop_ = nullptr;
   int focusControl_ = 0;  // control that holds the keyboard focus
-  std::map<int, int> accelerators_;  // virtual key -> command id
+  struct Shortcut {
+    int id;          // command id
+    bool inScreens;  // taken from a terminal screen with the focus too
+  };
+  std::map<std::pair<int, int>, Shortcut> shortcuts_;  // (virtual key, DLG_MOD_*)
   bool modeless_ = false;
 };
