@@ -4,6 +4,7 @@
 
 #include "hex/hex_capture.h"
 #include "hex/hex_lines.h"
+#include "hex/hex_ports.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
@@ -204,11 +205,8 @@ void port_changed(HWND window, int side) {
   if (selection < 0 || selection >= HEX_PORTS)
     return;
   HexSideRecord &record = hex_obj[side];
-  // The entry's device may have been mapped anew since start; both lists
-  // show the same devices.
-  const char *path = SioDevicePath(selection);
-  for (int list : {IDC_PORT_A, IDC_PORT_B})
-    dlg_combo_set_item_tooltip(window, list, selection, path ? path : "");
+  // The entry's device may have been mapped anew since start.
+  hex_ports_show(window);
   // A side waiting for its device gone waits no more: it has another port.
   hex_reconnect_cancel(window, side);
   // Only a port this side opened is closed: a side whose open failed may

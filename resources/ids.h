@@ -89,6 +89,10 @@ enum ControlId : int {
   IDC_AUTO_PATH = 308,
   IDC_AUTO_LABEL = 309,
 
+  // Commands of the keyboard shortcuts: 320 + the shortcut's row (hex_help.h).
+  IDM_SHORTCUT_FIRST = 320,
+  IDM_SHORTCUT_LAST = 339,
+
   // Modem lines of each side: lamps of CTS, DSR, DCD and RI, switches of DTR
   // and RTS (in HexLine order from the first), Send Break, and the row's label.
   IDC_LINES_A = 260,  // Port A's CTS .. RTS: 260..265

@@ -17,6 +17,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libvterm-dev  # the Terminal view's screens
+  libudev-dev  # the Comm Port lists' devices and hot-plug
   libgtest-dev
   socat lrzsz
   ncurses-bin ncurses-base

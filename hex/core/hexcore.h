@@ -977,3 +977,29 @@ bool hex_fire_allow(HexFireGuard &guard, uint32_t ms);
 // with Time on (port events, triggers).
 void hex_show_event_line(HexTimeLines &lines, int port, const char *what, uint32_t ms,
                          HexSink &sink);
+
+// --- Comm Port entries ------------------------------------------------------------
+
+// What a Comm Port entry's device is, as the lists show it.
+enum class HexDeviceState { Present, Absent, Remote };
+struct HexDeviceFacts {
+  std::string path;      // the device the entry maps to
+  std::string node;      // where a link leads ("" when path is no link)
+  HexDeviceState state = HexDeviceState::Absent;
+  std::string identity;  // the adapter as udev knows it; "" when unknown
+};
+
+// A network device of the serial library: rfc2217://HOST:PORT, tcp://HOST:PORT.
+bool hex_is_remote_device(std::string_view path);
+
+// The adapter's vendor, model and serial number ("FTDI FT232R USB UART
+// A10K3B7Q") from udev's properties of its device: KEY=VALUE lines as
+// `udevadm info -q property` gives them, or the "E:KEY=VALUE" lines of udev's
+// database (other lines are skipped). Control characters a device may carry
+// in its strings become '?'. "" when udev names none of them.
+std::string hex_udev_identity(std::string_view properties);
+
+// The entry as the open list shows it: "COM5 /dev/ttyUSB0 FTDI FT232R
+// A10K3B7Q", "COM6 /dev/serial/by-id/usb-X-port0 (ttyUSB1) ...",
+// "COM7 /dev/ttyUSB2 (absent)", "COM9 tcp://host:4001 (remote)".
+std::string hex_port_entry_text(int port, const HexDeviceFacts &facts);
