@@ -7,8 +7,10 @@
 #include "hex/hex_framing.h"
 #include "hex/hex_init.h"
 #include "hex/hex_keys.h"
+#include "hex/hex_help.h"
 #include "hex/hex_lines.h"
 #include "hex/hex_log.h"
+#include "hex/hex_ports.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_screen.h"
 #include "hex/hex_send.h"
@@ -71,6 +73,7 @@ enum class TypedText {
   Free,   // it stands as typed (the message field and its history)
   Entry,  // it names an entry, or it goes
   Rate,   // it names an entry, or it is a rate (the Speed lists)
+  Device, // it names an entry, or a device the chosen entry maps to (Comm Port)
 };
 
 TypedText typed_text_rule(int list) {
@@ -78,6 +81,8 @@ TypedText typed_text_rule(int list) {
     return TypedText::Free;
   if (list == IDC_SPEED_A || list == IDC_SPEED_B)
     return TypedText::Rate;
+  if (list == IDC_PORT_A || list == IDC_PORT_B)
+    return TypedText::Device;
   return TypedText::Entry;
 }
 
@@ -98,7 +103,7 @@ void settle_typed_entry(HWND window, int list) {
   if (found == CB_ERR) {
     if (typed_text_rule(list) == TypedText::Rate)
       hex_speed_typed(window, list);  // a rate, or back to the last one
-    else
+    else if (typed_text_rule(list) != TypedText::Device || !hex_port_typed(window, list))
       dlg_combo_set_sel(window, list, selected);
     return;
   }
@@ -205,6 +210,8 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     history_add_edited(window);
     return 1;
   }
+  if (hex_help_command(window, id))
+    return 1;
   // A macro's button, or its F key (an accelerator).
   if (id >= IDC_MACRO_1 && id <= IDC_MACRO_12) {
     hex_auto_macro(window, id - IDC_MACRO_1);
@@ -279,6 +286,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     }
   case WM_CONTEXTMENU:
     return hex_lines_pulse(window, int(wParam)) ? 1 : 0;
+  case HEX_PORTS_CHANGED:
+    hex_ports_ready(window, int(wParam));
+    return 1;
   case HEX_PORT_READY:
     hex_capture_ready(window, int(wParam));
     return 1;

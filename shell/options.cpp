@@ -2,6 +2,7 @@
 #include "shell/options.h"
 
 #include "hex/hex_auto.h"
+#include "hex/hex_help.h"
 #include "hex/hex_init.h"
 #include "hex/hex_lines.h"
 #include "hex/hex_log.h"
@@ -379,6 +380,11 @@ std::string win_usage() {
          "Without a device on the command line, COM<n> opens the device that the\n"
          "environment variable KESTRELON_COM<n> names, else its own (see kestrelon(1)).\n"
          "A device that cannot be opened shows as a greyed indicator in the window.\n"
+         "A device path or rfc2217://HOST:PORT typed into a Comm Port list maps the\n"
+         "chosen entry to it for the session.\n"
+         "\n"
+         "Keys in the window:\n" +
+         hex_help_shortcuts_text() +
          "\n"
          "Exit status: 0, or 2 when the command line is wrong.\n";
 }
