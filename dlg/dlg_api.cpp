@@ -414,9 +414,10 @@ void dlg_combo_set_item_shown(HWND window, int id, int index, const char *shown,
   if (!list || index < 0 || index >= list->count())
     return;
   list->setItemData(index, fromPath(shown), DlgComboBox::kShownRole);
-  list->setItemData(index, greyed ? QVariant(list->palette().brush(QPalette::Disabled, QPalette::Text))
-                                  : QVariant(),
-                    Qt::ForegroundRole);
+  list->setItemData(
+      index,
+      greyed ? QVariant(list->palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant(),
+      Qt::ForegroundRole);
 }
 
 // --- The display pane -----------------------------------------------------------------------

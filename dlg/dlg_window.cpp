@@ -68,7 +68,8 @@ int shortcutKeyOf(int key) {
 int modifiersOf(const QKeyEvent *key) {
   const Qt::KeyboardModifiers mods = key->modifiers();
   return ((mods & Qt::ShiftModifier) || key->key() == Qt::Key_Backtab ? DLG_MOD_SHIFT : 0) |
-         (mods & Qt::AltModifier ? DLG_MOD_ALT : 0) | (mods & Qt::ControlModifier ? DLG_MOD_CTRL : 0);
+         (mods & Qt::AltModifier ? DLG_MOD_ALT : 0) |
+         (mods & Qt::ControlModifier ? DLG_MOD_CTRL : 0);
 }
 
 }  // namespace

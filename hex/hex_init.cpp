@@ -176,7 +176,7 @@ void hex_show_port_state(HWND window, int side, const char *reason) {
 }
 
 void hex_init(HWND window) {
-  hex_help_start(window);  // before the rooms that show something in tooltips
+  hex_help_start(window);      // before the rooms that show something in tooltips
   hex_reconnect_stop(window);  // nothing waits from an earlier window
   open_side_at_start(window, HEX_SIDE_A);
   open_side_at_start(window, HEX_SIDE_B);

@@ -101,7 +101,9 @@ void watch_directory_of(const std::string &path) {
 }
 
 // The serial library's name of a port: "COM5".
-const char *port_name(int port) { return port >= 0 && port < HEX_PORTS ? hex_portnames[port] : "?"; }
+const char *port_name(int port) {
+  return port >= 0 && port < HEX_PORTS ? hex_portnames[port] : "?";
+}
 
 }  // namespace
 

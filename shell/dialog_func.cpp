@@ -70,10 +70,10 @@ constexpr ListRoute kListRoutes[] = {
 // What text typed into a list's field means once the field is left or
 // Enter is pressed there: the one place where a list gets a rule of its own.
 enum class TypedText {
-  Free,   // it stands as typed (the message field and its history)
-  Entry,  // it names an entry, or it goes
-  Rate,   // it names an entry, or it is a rate (the Speed lists)
-  Device, // it names an entry, or a device the chosen entry maps to (Comm Port)
+  Free,    // it stands as typed (the message field and its history)
+  Entry,   // it names an entry, or it goes
+  Rate,    // it names an entry, or it is a rate (the Speed lists)
+  Device,  // it names an entry, or a device the chosen entry maps to (Comm Port)
 };
 
 TypedText typed_text_rule(int list) {

@@ -18,16 +18,6 @@ std::string_view property(std::string_view properties, std::string_view key) {
   return {};
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // udev's "_ENC" form keeps the device's own string with \xNN escapes; the
 // plain form has '_' for blanks.
 std::string decoded(std::string_view encoded, std::string_view plain) {
@@ -37,9 +27,10 @@ std::string decoded(std::string_view encoded, std::string_view plain) {
       text += c == '_' ? ' ' : c;
   } else {
     for (size_t i = 0; i < encoded.size(); ++i) {
-      const int high =
-          i + 3 < encoded.size() && encoded.substr(i, 2) == "\\x" ? hex_digit(encoded[i + 2]) : -1;
-      const int low = high >= 0 ? hex_digit(encoded[i + 3]) : -1;
+      const int high = i + 3 < encoded.size() && encoded.substr(i, 2) == "\\x"
+                           ? hex_digit_value(encoded[i + 2])
+                           : -1;
+      const int low = high >= 0 ? hex_digit_value(encoded[i + 3]) : -1;
       if (low >= 0) {
         text += char(high * 16 + low);
         i += 3;
@@ -79,7 +70,8 @@ std::string hex_udev_identity(std::string_view properties) {
     std::string_view plain = property(properties, field.plain);
     if (plain.empty() && *field.database)
       plain = property(properties, field.database);
-    const std::string part = decoded(*field.encoded ? property(properties, field.encoded) : "", plain);
+    const std::string part =
+        decoded(*field.encoded ? property(properties, field.encoded) : "", plain);
     if (part.empty())
       continue;
     if (!identity.empty())

@@ -983,8 +983,8 @@ void hex_show_event_line(HexTimeLines &lines, int port, const char *what, uint32
 // What a Comm Port entry's device is, as the lists show it.
 enum class HexDeviceState { Present, Absent, Remote };
 struct HexDeviceFacts {
-  std::string path;      // the device the entry maps to
-  std::string node;      // where a link leads ("" when path is no link)
+  std::string path;  // the device the entry maps to
+  std::string node;  // where a link leads ("" when path is no link)
   HexDeviceState state = HexDeviceState::Absent;
   std::string identity;  // the adapter as udev knows it; "" when unknown
 };
