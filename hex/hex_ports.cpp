@@ -113,11 +113,12 @@ void hex_ports_show(HWND window) {
     if (!path)
       continue;
     const HexDeviceFacts facts = facts_of(path);
-    if (g_ports.inotify >= 0 && facts.state != HexDeviceState::Remote)
-      watch_directory_of(facts.path);
     std::string text = hex_port_entry_text(port, facts);
     if (text == g_ports.shown[port])
       continue;
+    // Watched anew whenever the entry changes: a directory may have come.
+    if (g_ports.inotify >= 0 && facts.state != HexDeviceState::Remote)
+      watch_directory_of(facts.path);
     for (int list : {IDC_PORT_A, IDC_PORT_B}) {
       dlg_combo_set_item_shown(window, list, port, text.c_str(),
                                facts.state == HexDeviceState::Absent);
