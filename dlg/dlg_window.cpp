@@ -231,6 +231,11 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
   case ControlKind::ThreeState: {
     auto *box = new QCheckBox(caption, this);
     box->setTristate(true);
+    // A group of its own: without one, every uncheck has Qt look through all
+    // the dialog's widgets for auto-exclusive siblings (most of a lamp's cost).
+    auto *own = new QButtonGroup(box);
+    own->setExclusive(false);
+    own->addButton(box);
     connect(box, &QCheckBox::clicked, this, [this, id] { command(id, BN_CLICKED); });
     box->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(box, &QWidget::customContextMenuRequested, this,

@@ -101,6 +101,12 @@ enum ControlId : int {
   IDC_LINES_B = 270,  // Port B's CTS .. RTS: 270..275
   IDC_BREAK_B = 276,
   IDC_LABEL_LINES_B = 277,
+  IDC_PULSE_A = 280,  // Port A's pulse length, its label, its break length
+  IDC_LABEL_PULSE_A = 281,
+  IDC_BREAK_LENGTH_A = 282,
+  IDC_PULSE_B = 283,
+  IDC_LABEL_PULSE_B = 284,
+  IDC_BREAK_LENGTH_B = 285,
 };
 
 // Timer ids on the main dialog.

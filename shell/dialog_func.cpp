@@ -103,7 +103,9 @@ void settle_typed_entry(HWND window, int list) {
   if (found == CB_ERR) {
     if (typed_text_rule(list) == TypedText::Rate)
       hex_speed_typed(window, list);  // a rate, or back to the last one
-    else if (typed_text_rule(list) != TypedText::Device || !hex_port_typed(window, list))
+    else if (!(typed_text_rule(list) == TypedText::Device
+                   ? hex_port_typed(window, list)
+                   : hex_lines_length(window, list)))  // a pulse's or a break's length
       dlg_combo_set_sel(window, list, selected);
     return;
   }
@@ -218,6 +220,8 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     return 1;
   }
   if (notification == BN_CLICKED && hex_lines_command(window, id))
+    return 1;
+  if (notification == CBN_SELCHANGE && hex_lines_length(window, id))
     return 1;
   for (const CommandRoute &route : kCommandRoutes) {
     if (route.id == id) {

@@ -67,8 +67,7 @@ const option kLongOptions[] = {
 // The leading ':' has a missing value reported apart from an unknown option.
 constexpr char kShortOptions[] = ":a:b:s:hV";
 
-// The longest pulse or break the command line takes, in milliseconds.
-constexpr unsigned long kLineMsMost = 10000;
+constexpr unsigned long kLineMsMost = HEX_LINE_MS_MOST;  // the longest pulse or break
 
 // The short name of the Hexadecimal view on the command line.
 constexpr char kHexViewWord[] = "hex";
