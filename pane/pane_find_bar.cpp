@@ -16,8 +16,8 @@ namespace {
 
 // A run of slices holds the window at most this long, plus one slice of
 // kSlicePlaces starting places (well under a millisecond).
-constexpr qint64 kRunMs = 8;
-constexpr std::int64_t kSlicePlaces = 256 * 1024;
+constexpr qint64 kRunMs = 5;
+constexpr std::int64_t kSlicePlaces = 128 * 1024;
 
 }  // namespace
 

@@ -9,10 +9,12 @@
 // whole count), one byte found every few hundred characters there (a count
 // of many matches), and a word that is nowhere in 32 Mi characters of text
 // lines. A probe timer runs beside them; the longest time between two of
-// its ticks is the longest the window's thread was held. Prints each case
-// and as the last line
+// its ticks is the longest the window's thread was held. Blocks are the
+// thread's CPU time between ticks (what the search costs the window, which
+// other programs on a shared machine do not stretch); wall-clock blocks are
+// printed beside them. Prints each case and as the last line
 //   find: 32 Mi characters, longest block <b> ms, total <t> ms
-// (the worst block and the slowest case, wall-clock). Target: b <= 20.
+// (the worst block and the slowest case's wall-clock time). Target: b <= 20.
 #include "pane/pane_find_bar.h"
 #include "pane/pane_view.h"
 
@@ -23,12 +25,19 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <random>
 #include <string>
 
 namespace {
 
 constexpr std::int64_t kChars = std::int64_t{32} << 20;
+
+double threadMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 std::string hexGroups(std::size_t chars) {
   static const char digits[] = "0123456789ABCDEF";
@@ -56,29 +65,33 @@ struct Figures {
 
 Figures run(DisplayPane &pane, PaneFindBar &bar, const char *typed, const char *what) {
   QElapsedTimer clock;
-  double longest = 0, last = 0;
+  double longest = 0, last = 0, longestWall = 0, lastWall = 0;
   QTimer probe;
   probe.setInterval(0);
   QObject::connect(&probe, &QTimer::timeout, [&] {
-    const double now = double(clock.nsecsElapsed()) / 1e6;
+    const double now = threadMs(), wall = double(clock.nsecsElapsed()) / 1e6;
     longest = std::max(longest, now - last);
+    longestWall = std::max(longestWall, wall - lastWall);
     last = now;
+    lastWall = wall;
   });
   auto *edit = bar.findChild<QLineEdit *>();
   edit->clear();
   QApplication::processEvents();
   clock.start();
+  last = threadMs();
   probe.start();
   edit->setText(QString::fromLatin1(typed));  // the search starts here
   const PaneFinder &finder = bar.finder();
   while (finder.result() == PaneFinder::Result::Searching || !finder.counted())
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   const double total = double(clock.nsecsElapsed()) / 1e6;
-  longest = std::max(longest, total - last);
+  longest = std::max(longest, threadMs() - last);
+  longestWall = std::max(longestWall, total - lastWall);
   probe.stop();
-  std::printf("%-44s %s, %lld matches, longest block %.1f ms, total %.1f ms\n", what,
+  std::printf("%-40s %s, %lld matches, longest block %.1f ms (wall %.1f), total %.1f ms\n", what,
               finder.result() == PaneFinder::Result::Found ? "found" : "not found",
-              static_cast<long long>(finder.count()), longest, total);
+              static_cast<long long>(finder.count()), longest, longestWall, total);
   (void)pane;
   return {longest, total};
 }

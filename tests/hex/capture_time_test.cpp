@@ -197,6 +197,8 @@ TEST(TimeView, BreaksAreLinesOfTheirOwnNeverBytes) {
     HexTimeLines lines;
     lines.on = row.on;
     lines.names = row.names;
+    if (row.names)
+      lines.lines = 1, lines.last_port = 1;  // in a line of this port
     TextSink sink;
     hex_show_breaks(lines, 1, 7, row.breaks, sink);
     EXPECT_EQ(sink.all, row.text);
