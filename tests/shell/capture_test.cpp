@@ -244,7 +244,7 @@ TEST_F(CaptureTest, PortsHeadTheLinesOfEachPortInThePaneAndTheLog) {
   sendAndWaitRead(com2_, HEX_SIDE_B, "de");
   showAll();
   dlg_user_click(window_, IDC_NO_LOG);
-  EXPECT_EQ(paneText(), "\nRx1 abc\nTx1 hi\r\nRx2 de");  // the message ends in CR
+  EXPECT_EQ(paneText(), "\nRx1 abc\nTx1 hi\r\n\nRx2 de");  // the message ends in CR LF
   const LogReading log = logOf(logPath);
   EXPECT_EQ(lines(log.text), (std::vector<std::string>{"Rx1 abc", "Tx1 hi", "Rx2 de"}));
   ASSERT_FALSE(log.records.empty());
