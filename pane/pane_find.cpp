@@ -1,17 +1,14 @@
 #include "pane/pane_find.h"
 
-#include <iterator>
+#include <cctype>
 
 namespace {
 
+// The value of a hex digit of either case, or -1.
 int hexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
+  constexpr std::string_view kDigits = "0123456789abcdef";
+  const auto at = kDigits.find(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  return at == std::string_view::npos ? -1 : static_cast<int>(at);
 }
 
 }  // namespace
