@@ -4,13 +4,12 @@
 #include "resources/glyphs.h"
 
 #include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-
-#include <algorithm>
 
 namespace {
 
@@ -24,6 +23,7 @@ constexpr std::int64_t kSlicePlaces = 128 * 1024;
 PaneFindBar::PaneFindBar(DisplayPane *pane) : QFrame(pane), pane_(pane), finder_(pane->model()) {
   setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
   setAutoFillBackground(true);
+  setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));  // not the pane's
   auto *row = new QHBoxLayout(this);
   row->setContentsMargins(4, 2, 4, 2);
   row->setSpacing(4);
@@ -67,8 +67,8 @@ PaneFindBar::PaneFindBar(DisplayPane *pane) : QFrame(pane), pane_(pane), finder_
 }
 
 void PaneFindBar::open() {
-  place();
   show();
+  place();
   raise();
   edit_->setFocus(Qt::ShortcutFocusReason);
   edit_->selectAll();
@@ -77,6 +77,7 @@ void PaneFindBar::open() {
 
 void PaneFindBar::dismiss() {
   hide();
+  pane_->reserveTop(0);
   slices_.stop();
   finder_.cancel();
   pane_->setMark(-1, -1);
@@ -205,7 +206,11 @@ bool PaneFindBar::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void PaneFindBar::place() {
-  const QRect area = pane_->viewport()->geometry();
-  const int width = std::min(sizeHint().width(), area.width());
-  setGeometry(area.right() + 1 - width, area.top(), width, sizeHint().height());
+  // A strip over the text, which keeps all its rows visible below it.
+  if (isHidden())
+    return;
+  const int height = sizeHint().height();
+  pane_->reserveTop(height);
+  const QRect text = pane_->viewport()->geometry();
+  setGeometry(text.left(), text.top() - height, text.width(), height);
 }

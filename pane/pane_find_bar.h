@@ -1,4 +1,4 @@
-// The find bar over the display pane's top right corner: what to look for
+// The find bar, a strip over the display pane's text: what to look for
 // (text, or hex bytes with Hex down), Previous and Next, and what was found
 // ("3 of 12"). The match is marked in the pane and scrolled into view; the
 // caret and the selection stay where they are (in the ANSI view the caret

@@ -377,6 +377,13 @@ void DisplayPane::scrollToEnd() { setTop(endPos()); }
 
 void DisplayPane::ensureCaretVisible() { ensureVisible(model_.selection().caret); }
 
+void DisplayPane::reserveTop(int pixels) {
+  setViewportMargins(0, pixels, 0, 0);
+  if (followMode_ && followEnd_)
+    setTop(endPos());
+  updateScrollBars();
+}
+
 void DisplayPane::setMark(std::int64_t start, std::int64_t end) {
   const std::int64_t dropped = model_.droppedTotal();
   markStart_ = start < 0 ? -1 : start + dropped;

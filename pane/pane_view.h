@@ -96,6 +96,10 @@ public:
   void ensureCaretVisible();
   void ensureVisible(std::int64_t position);
 
+  // Room kept above the text (the find bar's), in pixels; the view keeps
+  // showing the end when it did.
+  void reserveTop(int pixels);
+
   // A stretch of text shown marked (the find bar's match) until it is
   // marked anew, or cleared with -1; it moves with dropped text and goes
   // when the text is edited.
