@@ -116,7 +116,8 @@ HWND dlg_create_modeless(HWND owner, const DialogTemplate &dialogTemplate, DlgPr
 // An accelerator (TranslateAccelerator): the key `virtualKey` (F1..F12),
 // pressed without modifiers anywhere in the window, even in the pane,
 // becomes WM_COMMAND with MAKEWPARAM(id, 1) instead of a key. Id 0 removes
-// it. A terminal screen with the focus keeps its function keys.
+// it. A terminal screen with the focus keeps its function keys. F3 finds
+// the next match instead while the pane's find bar is open (Ctrl+F opens it).
 void dlg_set_accelerator(HWND window, int virtualKey, int id);
 // A keyboard shortcut, as an accelerator: `virtualKey` (F1..F12, A..Z, 0..9,
 // VK_SPACE, VK_TAB) with exactly the `modifiers` (DLG_MOD_* bits). A terminal
@@ -225,6 +226,9 @@ void dlg_pane_set_text(HWND window, int id, const char *text, int length);
 void dlg_pane_set_default_colour(HWND window, int id, uint32_t colour);
 // Long lines wrap at the pane's width, or run on with horizontal scrolling.
 void dlg_pane_set_wrap(HWND window, int id, bool on);
+// The pane shows bytes as hex groups (" 7E FF"): its find bar looks for hex
+// bytes as those groups, else as the bytes themselves.
+void dlg_pane_set_hex_groups(HWND window, int id, bool on);
 // A key-down sent to the pane as if typed (WM_KEYDOWN): the key filter
 // (WM_NOTIFY, EN_MSGFILTER) sees it first. Returns the key the pane acted on,
 // 0 for none.

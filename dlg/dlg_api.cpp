@@ -3,6 +3,7 @@
 #include "dlg/dlg_window.h"
 #include "resources/glyphs.h"
 #include "pane/pane_screens.h"
+#include "pane/pane_find_bar.h"
 #include "pane/pane_view.h"
 
 #include <QAbstractButton>
@@ -521,6 +522,11 @@ void dlg_pane_set_default_colour(HWND window, int id, uint32_t colour) {
 void dlg_pane_set_wrap(HWND window, int id, bool on) {
   if (DisplayPane *pane = paneOf(window, id))
     pane->setWrap(on);
+}
+
+void dlg_pane_set_hex_groups(HWND window, int id, bool on) {
+  if (paneOf(window, id) && window->findBar())
+    window->findBar()->setHexGroups(on);
 }
 
 int dlg_pane_key_down(HWND window, int id, int virtualKey) {

@@ -1,5 +1,6 @@
 #include "dlg/dlg_window.h"
 
+#include "pane/pane_find_bar.h"
 #include "pane/pane_screens.h"
 #include "pane/pane_view.h"
 
@@ -118,6 +119,8 @@ DlgWindow::DlgWindow(const DialogTemplate &dialogTemplate, DlgProc proc)
   QApplication::setQuitOnLastWindowClosed(false);
   setAttribute(Qt::WA_DeleteOnClose, false);
   build();
+  // Keys are seen before any widget of the window, the pane included.
+  qApp->installEventFilter(this);
   connect(qApp, &QApplication::focusChanged, this,
           [this](QWidget *old, QWidget *now) { onFocusChanged(old, now); });
 }
@@ -212,6 +215,7 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
       return int(notify.wParam);
     });
     makeScreens();
+    find_ = new PaneFindBar(pane_);
     return pane_;
   }
   case ControlKind::PushButton: {
@@ -568,10 +572,6 @@ void DlgWindow::setShortcut(int virtualKey, int modifiers, int id, bool inScreen
     shortcuts_.erase({virtualKey, modifiers});
   else
     shortcuts_[{virtualKey, modifiers}] = Shortcut{id, inScreens};
-  // Seen before any widget of the window, the pane included.
-  qApp->removeEventFilter(this);
-  if (!shortcuts_.empty())
-    qApp->installEventFilter(this);
 }
 
 bool DlgWindow::eventFilter(QObject *watched, QEvent *event) {
@@ -579,10 +579,12 @@ bool DlgWindow::eventFilter(QObject *watched, QEvent *event) {
     auto *key = static_cast<QKeyEvent *>(event);
     const int code = key->key();
     auto *widget = qobject_cast<QWidget *>(watched);
-    // The application's keys pass here too while shortcuts are set: only
-    // this window's are its own.
+    // The application's keys pass here too: only this window's are its own.
     if (!widget || widget->window() != this)
       return QWidget::eventFilter(watched, event);
+    // Ctrl+F, and F3 while the find bar is open, ahead of the macros.
+    if (find_ && find_->takeKey(*key, qobject_cast<TerminalScreens *>(widget)))
+      return true;
     auto found = shortcuts_.find({shortcutKeyOf(code), modifiersOf(key)});
     // A terminal screen with the focus takes the keys a terminal sends.
     if (found != shortcuts_.end() &&

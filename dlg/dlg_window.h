@@ -13,6 +13,7 @@
 #include <vector>
 
 class DisplayPane;
+class PaneFindBar;
 class TerminalScreens;
 class QButtonGroup;
 class QEventLoop;
@@ -54,6 +55,7 @@ public:
   const DialogControl *templateOf(int id) const;
   QButtonGroup *radioGroupOf(int id) const;
   DisplayPane *pane() const { return pane_; }
+  PaneFindBar *findBar() const { return find_; }
   // The Terminal view's screens, in the pane's place while shown.
   TerminalScreens *screens() const { return screens_; }
   void showScreens(bool on);
@@ -120,6 +122,7 @@ private:
   std::map<int, Watch> watches_;  // by descriptor; a stopped watch stays, disabled
   std::vector<Placement> placements_;
   DisplayPane *pane_ = nullptr;
+  PaneFindBar *find_ = nullptr;
   TerminalScreens *screens_ = nullptr;
   int baseX_ = 6;
   int baseY_ = 13;

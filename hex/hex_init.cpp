@@ -224,6 +224,7 @@ void hex_init(HWND window) {
   dlg_check_radio(window, IDC_XFER_SEND, IDC_XFER_GET, IDC_XFER_SEND);
   dlg_check_button(window, IDC_LOCAL_ECHO, BST_CHECKED);
   dlg_check_button(window, IDC_TIME, BST_UNCHECKED);
+  dlg_check_button(window, IDC_PORT_NAMES, BST_UNCHECKED);
   hex_capture_sync(window);  // the ports just opened
   hex_status_show(window, "");
   hex_apply_view_layout(window);

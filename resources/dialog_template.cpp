@@ -85,6 +85,8 @@ constexpr DialogControl kMainControls[] = {
      STYLE_TEXT_LEFT | STYLE_TAB_STOP, kRight},
     {IDC_TIME, ControlKind::PushCheck, "Time", 372, 171, 39, 11, STYLE_TEXT_LEFT | STYLE_TAB_STOP,
      kRight},
+    {IDC_PORT_NAMES, ControlKind::PushCheck, "Ports", 417, 171, 39, 11,
+     STYLE_TEXT_LEFT | STYLE_TAB_STOP, kRight},
     {IDC_FRAME_TYPE, ControlKind::DropDown, "", 415, 279, 40, 55, STYLE_TAB_STOP, kBottomRight},
     {IDC_ADD_FRAME, ControlKind::PushButton, "Add Frame", 415, 299, 39, 11, STYLE_TAB_STOP,
      kBottomRight},

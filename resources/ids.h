@@ -76,6 +76,7 @@ enum ControlId : int {
   IDC_MACRO_1 = 190,      // the macro buttons F1 .. F12: 190 .. 201
   IDC_MACRO_12 = 201,
   IDC_MACRO_EDIT = 202,   // "Macros...": the rules editor
+  IDC_PORT_NAMES = 340,   // "Ports": lines of another port headed by its name
 
   // The rules editor (a dialog of its own).
   IDD_AUTO = 300,

@@ -160,6 +160,7 @@ constexpr CommandRoute kCommandRoutes[] = {
     {IDC_STOP, [](HWND w) { set_from_button(w, IDC_STOP, &hex_run, false); }},
     {IDC_LOCAL_ECHO, [](HWND w) { set_from_button(w, IDC_LOCAL_ECHO, &hex_local_echo, true); }},
     {IDC_TIME, hex_timeChanged},
+    {IDC_PORT_NAMES, hex_portNamesChanged},
     {IDC_XFER_SEND, [](HWND w) { hex_send_file = checked(w, IDC_XFER_SEND) ? 1 : 0; }},
     {IDC_XFER_GET, [](HWND w) { hex_send_file = checked(w, IDC_XFER_GET) ? 0 : 1; }},
     // The Terminal view's focus mark follows the send side.

@@ -11,6 +11,7 @@
 #include "hex/hex_side.h"
 #include "hex/hex_pcap.h"
 #include "hex/hex_settings.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
@@ -41,6 +42,7 @@ enum : int {
   OPT_RTS,
   OPT_PULSE_MS,
   OPT_BREAK_MS,
+  OPT_PORT_NAMES,
 };
 
 const option kLongOptions[] = {
@@ -60,6 +62,7 @@ const option kLongOptions[] = {
     {"rts", required_argument, nullptr, OPT_RTS},
     {"pulse-ms", required_argument, nullptr, OPT_PULSE_MS},
     {"break-ms", required_argument, nullptr, OPT_BREAK_MS},
+    {"port-names", no_argument, nullptr, OPT_PORT_NAMES},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -280,8 +283,8 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
       (value == OPT_LOG ? options.log : value == OPT_PCAP ? options.pcap : options.macros) = optarg;
       continue;
     }
-    if (value == OPT_APPEND) {
-      options.append = true;
+    if (value == OPT_APPEND || value == OPT_PORT_NAMES) {
+      (value == OPT_APPEND ? options.append : options.port_names) = true;
       continue;
     }
     if (value == OPT_PULSE_MS || value == OPT_BREAK_MS) {
@@ -373,6 +376,8 @@ std::string win_usage() {
          "      --rts=on|off       RTS of both ports at every open (default off)\n"
          "      --pulse-ms=MS      how long a DTR or RTS pulse holds the line down (default 100)\n"
          "      --break-ms=MS      how long Break sends a break (default 250)\n"
+         "      --port-names       start with Ports on: a line another port starts is headed\n"
+         "                         by its name (Rx1, Tx2), in the pane and the log\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
@@ -441,6 +446,10 @@ void win_apply_start_options(HWND window) {
     }
   if (g_start.view >= 0)
     win_choose_entry(window, IDC_VIEW, g_start.view);
+  if (g_start.port_names) {
+    dlg_check_button(window, IDC_PORT_NAMES, BST_CHECKED);
+    hex_portNamesChanged(window);
+  }
   if (!g_start.log.empty())
     hex_log_open_file(window, g_start.log.c_str(), g_start.append);
   if (!g_start.pcap.empty())

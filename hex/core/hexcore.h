@@ -309,9 +309,16 @@ uint32_t hex_time_of_day(const HexClockFace &face, uint32_t ms);
 // the time of day stays right however long the program runs.
 void hex_clock_face_move(HexClockFace &face, uint32_t ms);
 
+// With Ports on (and Time off) text starts a new line whenever it follows
+// text of another port or direction, headed by the port alone: "\nRx1 "
+// (sent text "Tx1 "), in the port's colour, so the ports are told apart
+// without their colours. The Terminal view shows no lines; the frame views'
+// lines name their port already.
+
 // Where the Time view's lines stand.
 struct HexTimeLines {
   int32_t on = 0;                    // the Time check box
+  int32_t names = 0;                 // the Ports check box
   uint32_t gap_ms = HEX_TIME_GAP_MS;
   HexClockFace face;
   int32_t lines = 0;                 // lines headed so far (the first has +0)
@@ -325,19 +332,23 @@ struct HexTimeLines {
 // in `out` (HEX_HEAD_MAX bytes); returns its length.
 int hex_time_head(char *out, uint32_t day_ms, uint32_t delta_ms, int port, HexDirection direction);
 
+// Whether text starts lines of its own with a head: Time or Ports is on.
+inline bool hex_lines_headed(const HexTimeLines &lines) { return lines.on || lines.names; }
+
 // A new line for text of `port` in `direction` whose first byte came at
-// `ms`: its head in `out`, and the lines now stand behind it. Returns the
-// head's length.
+// `ms`: its head in `out` (with Time off the port's: "\nRx1 "), and the
+// lines now stand behind it. Returns the head's length.
 int hex_time_line(HexTimeLines &lines, int port, HexDirection direction, uint32_t ms, char *out);
 
 // Text of `port` in `direction` read (or sent) at `ms`: the head of the new
-// line it starts (see above), or nothing (0) when it goes on the current
-// line.
+// line it starts (see above; with Time off only another source starts
+// one), or nothing (0) when it goes on the current line.
 int hex_time_chunk(HexTimeLines &lines, int port, HexDirection direction, uint32_t ms, char *out);
 
 // A chunk for the current view as hex_show_received shows it, read at
-// `ms`; with Time on, headed by the line it starts, and in the frame views
-// each frame's line headed by the time (`ms`, when its closing flag came).
+// `ms`; with Time or Ports on, headed by the line it starts, and with Time
+// on in the frame views each frame's line headed by the time (`ms`, when its
+// closing flag came).
 void hex_show_chunk(int32_t view, hex_obj_t &record, int port, uint16_t stamp, HexTimeLines &lines,
                     uint32_t ms, char *buffer, int count, HexSink &sink);
 
