@@ -19,6 +19,7 @@ packages=(
   libvterm-dev  # the Terminal view's screens
   libgtest-dev
   socat lrzsz
+  ser2net  # serves a pseudo-terminal as a port on another machine (RFC 2217)
   ncurses-bin ncurses-base
   xvfb xauth
   fonts-dejavu-core
