@@ -89,15 +89,19 @@ TEST_F(RemoteTest, EveryByteValueCrossesBothWaysOnceInPaneAndLog) {
   ASSERT_TRUE(link_->send(std::string(all.begin(), all.end())));
   ASSERT_TRUE(processEventsUntil([] { return hex_capture_read_total(HEX_SIDE_A) == 256; }, kWaitMs))
       << hex_capture_read_total(HEX_SIDE_A);
+  std::string expected = hexOf(all, " %02X");
+  ASSERT_TRUE(processEventsUntil([&] { return paneText() == expected; }, kWaitMs)) << paneText();
+  // Sent from the message field, echoed as the window echoes a message.
   auto *field = qobject_cast<QComboBox *>(window_->control(IDC_MESSAGE));
   for (size_t from = 0; from < all.size(); from += 64) {
-    dlg_user_type(window_, IDC_MESSAGE,
-                  hexOf({all.begin() + long(from), all.begin() + long(from + 64)}, "%02x ").c_str());
+    const std::vector<uint8_t> piece(all.begin() + long(from), all.begin() + long(from + 64));
+    dlg_user_type(window_, IDC_MESSAGE, hexOf(piece, "%02x ").c_str());
     QTest::keyClick(field->lineEdit(), Qt::Key_Return);
+    char head[32];
+    std::snprintf(head, sizeof head, "\nTx1 %5d ", int(hex_time_stamp));
+    expected += head + hexOf(piece, " %02X");
   }
   EXPECT_EQ(link_->receive(256, 3000), std::string(all.begin(), all.end()));
-  const std::string expected = hexOf(all, " %02X") + hexOf(all, " %02X");
-  ASSERT_TRUE(processEventsUntil([&] { return paneText().size() >= expected.size(); }, kWaitMs));
   EXPECT_EQ(paneText(), expected);
   dlg_user_click(window_, IDC_NO_LOG);
   const std::vector<uint8_t> html = readFileBytes(logPath);
