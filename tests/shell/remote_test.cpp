@@ -59,6 +59,7 @@ protected:
     ASSERT_EQ(SioMapDevice(0, server_->url().c_str()), 0);
   }
   void TearDown() override {
+    EXPECT_TRUE(boxes_.empty()) << boxes_.front().text;
     WindowTest::TearDown();
     server_.reset();
     link_.reset();
