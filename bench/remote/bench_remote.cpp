@@ -14,6 +14,7 @@
 // within 2 s and say "reconnected". Last line:
 //   remote: <x> kB/s per port, reconnect longest <r> ms
 // where x is the slowest port in the slower direction.
+#include "bench/bench_events.h"
 #include "bench/bench_scratch.h"
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
@@ -94,26 +95,6 @@ double flow(int ports, size_t total, const std::function<int(int, const uint8_t 
   for (double d : done)
     slowest = std::max(slowest, d - start);
   return double(total) / 1000.0 / slowest;
-}
-
-qint64 run_until(const std::function<bool()> &done, int ms) {
-  QTimer wake;
-  wake.start(5);
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms)
-      return -1;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return clock.elapsed();
-}
-
-size_t count_of(const std::string &text, const std::string &needle) {
-  size_t count = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-    ++count;
-  return count;
 }
 
 }  // namespace
