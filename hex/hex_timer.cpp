@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr unsigned kTimers = 32;  // ids 1..31
+constexpr unsigned kTimers = 64;  // ids 1..63
 bool g_armed[kTimers];
 bool g_repeats[kTimers];
 

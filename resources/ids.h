@@ -123,4 +123,5 @@ enum TimerId : int {
   TIMER_PULSE_B = 22,
   TIMER_BREAK_A = 23,   // the end of a break sent, Port A
   TIMER_BREAK_B = 24,
+  TIMER_ANSWERS = 32,  // a remote port's server answering settings, 100 ms
 };

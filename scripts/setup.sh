@@ -20,6 +20,7 @@ packages=(
   libudev-dev  # the Comm Port lists' devices and hot-plug
   libgtest-dev
   socat lrzsz
+  ser2net  # serves a pseudo-terminal as a port on another machine (RFC 2217)
   ncurses-bin ncurses-base
   xvfb xauth
   fonts-dejavu-core

@@ -286,6 +286,9 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     case TIMER_LINES:
       hex_lines_tick(window);
       return 1;
+    case TIMER_ANSWERS:
+      hex_answers_tick(window);
+      return 1;
     default:
       return hex_lines_timer(window, unsigned(wParam)) ? 1 : 0;
     }
