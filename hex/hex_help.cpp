@@ -47,6 +47,7 @@ constexpr Tip kTips[] = {
     {IDC_FLOW_B, "Port B's flow control: RTS/CTS, XON/XOFF or none."},
     {IDC_VIEW, "How the pane shows the traffic."},
     {IDC_TIME, "Heads each line with the time of its first byte."},
+    {IDC_PORT_NAMES, "Heads each line another port starts with that port's name."},
     {IDC_LOCAL_ECHO, "Shows what is sent in the pane too."},
     {IDC_CLEAR, "Clears the pane (Ctrl+L)."},
     {IDC_RUN, "Shows received bytes and lets messages go out (Ctrl+Space)."},

@@ -55,6 +55,7 @@ struct Ask {
   uint32_t at = 0;
   bool told = false;  // a refusal or silence already handed out
   bool sent = false;
+  uint16_t unanswered = 0;  // requests of this setting sent, not answered yet
 };
 
 struct Remote : telnet::Sink {
@@ -194,6 +195,10 @@ void Remote::sub(uint8_t opt, const uint8_t *p, size_t count) {
         return;
     }
     Ask &ask = asks[slot];
+    // Answers come in the order of the requests: one to an earlier request
+    // (a setting changed again before its answer came) says nothing of this one.
+    if (ask.unanswered > 0 && --ask.unanswered > 0)
+      return;
     if (ask.state != Ask::State::Waiting && ask.state != Ask::State::Silent)
       return;
     ask.answer = value;
@@ -511,12 +516,15 @@ int remoteApply(int fd, const PortDCB_t &dcb) {
       const uint32_t value = wireValue(Slot(slot), dcb);
       if (ask.sent && ask.asked == value)
         continue;
+      const uint16_t unanswered = ask.unanswered;
       ask = Ask{};
       ask.asked = value;
       ask.at = now;
       ask.sent = true;
       // A raw connection has no one to ask: the value is never confirmed.
       ask.state = r.telnetMode && !r.comPortRefused ? Ask::State::Waiting : Ask::State::Silent;
+      if (ask.state == Ask::State::Waiting)
+        ask.unanswered = unanswered + 1;
       if (slot == Baud) {
         const uint8_t be[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
                                uint8_t(value)};

@@ -389,6 +389,8 @@ std::string win_usage() {
          "\n"
          "Keys in the window:\n" +
          hex_help_shortcuts_text() +
+         "  Ctrl+F                 opens the find bar over the pane\n"
+         "  F3, Shift+F3           the next, the previous match while it is open\n"
          "\n"
          "Exit status: 0, or 2 when the command line is wrong.\n";
 }
