@@ -398,31 +398,15 @@ TEST_F(XyEngine, EotRepeatedTenTimesThenGivesUp) {
   startSend(xytest::randomBytes(100, 18), 'C');
   feed(ACK);
   wrapIn(5000);
+  // rx takes an EOT only after a quiet second (one inside it reads as
+  // noise): each is left that second, and as long again for a loaded machine.
   uint32_t waited = runToEnd();
-  EXPECT_GT(waited, 10 * XY_EOT_WAIT_MS);
+  EXPECT_GT(waited, 10 * 2000u);
   EXPECT_LE(waited, 10 * (XY_EOT_WAIT_MS + kTickMs));
   EXPECT_EQ(wire(10), Bytes(10, EOT));
   EXPECT_EQ(wire(3), (Bytes{CAN, CAN, CAN}));
   EXPECT_TRUE(wireRest().empty());
   EXPECT_EQ(param(XY_PARAM_LAST_ERROR), XY_EOT_NOT_ACKED);
-}
-
-// rx takes an EOT only after a quiet second: another EOT inside it would
-// read as noise and be refused, again and again.
-TEST_F(XyEngine, AnEotIsLeftTheReceiversQuietSecond) {
-  startSend(xytest::randomBytes(100, 30), 'C');
-  feed(ACK);
-  EXPECT_EQ(xyDriver(kPort), 1);
-  EXPECT_EQ(wire(1), Bytes{EOT});
-  // The second, and as long again for a loaded machine.
-  for (uint32_t quiet = 0; quiet < 2000; quiet += kTickMs) {
-    SteppedClock::advance(kTickMs);
-    xyDriver(kPort);
-  }
-  EXPECT_TRUE(wireRest().empty()) << "an EOT inside the receiver's quiet second";
-  feed(ACK);
-  EXPECT_EQ(xyDriver(kPort), 0);
-  EXPECT_EQ(param(XY_PARAM_LAST_ERROR), 0);
 }
 
 // The answer to EOT damaged (noise on the last ACK), then silence: an end.
@@ -485,16 +469,15 @@ TEST_F(XyEngine, ReceiverRefusesABadCheckAndTakesTheResend) {
   EXPECT_EQ(readFileBytes(path_), data);
 }
 
-// sx -k never shrinks a packet: every copy of it may come damaged, at other
-// bytes each time, until it gives up. The third copy is rebuilt from the
-// bytes two copies agree on.
+// sx -k never shrinks a packet and gives up after ten refusals of one: the
+// third damaged copy is rebuilt from the bytes two copies agree on.
 TEST_F(XyEngine, ReceiverRebuildsAPacketDamagedThreeTimesFromItsCopies) {
   startReceive('C');
   const Bytes data = xytest::randomBytes(1024, 23);
   for (size_t damaged : {3 + 10, 3 + 1024 + 1, 3 + 700}) {  // data, check, data
     Bytes copy = makePacket(1, data, true);
     copy[damaged] ^= 0xFF;
-    EXPECT_EQ(deliver(copy), Bytes{damaged == 3 + 700 ? ACK : NAK});
+    EXPECT_EQ(deliver(copy), Bytes{damaged == 703 ? ACK : NAK});
   }
   endWithEot();
   EXPECT_EQ(readFileBytes(path_), data);
