@@ -884,6 +884,7 @@ Flow receivePacketZero(int port) {
 
 Flow receiveAccept(int port) {
   XyList &x = xyList;
+  x.CopyCount = 0;  // a later copy with this number may be of another packet
   if (x.RxPacket == LastAcceptedPacket) {
     // The sender missed our ACK and sent the same packet again: it is
     // acknowledged, and not written a second time.
@@ -905,7 +906,6 @@ Flow receiveAccept(int port) {
   if (count > 0 && !writeFull(x.FileHandle, x.Buffer, count))
     return fail(port, XY_DISK_WRITE);
   x.BytesWritten += count;
-  x.CopyCount = 0;  // copies of this number from here on are of a later packet
   LastAcceptedPacket = x.RxPacket;
   ++x.Packet;
   return acknowledge(port, XY_RX_PREPARE_PACKET);
