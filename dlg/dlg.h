@@ -116,8 +116,13 @@ HWND dlg_create_modeless(HWND owner, const DialogTemplate &dialogTemplate, DlgPr
 // An accelerator (TranslateAccelerator): the key `virtualKey` (F1..F12),
 // pressed without modifiers anywhere in the window, even in the pane,
 // becomes WM_COMMAND with MAKEWPARAM(id, 1) instead of a key. Id 0 removes
-// it.
+// it. A terminal screen with the focus keeps its function keys. F3 finds
+// the next match instead while the pane's find bar is open (Ctrl+F opens it).
 void dlg_set_accelerator(HWND window, int virtualKey, int id);
+// A keyboard shortcut, as an accelerator: `virtualKey` (F1..F12, A..Z, 0..9,
+// VK_SPACE, VK_TAB) with exactly the `modifiers` (DLG_MOD_* bits). A terminal
+// screen with the focus keeps the key for the far end unless `inScreens`.
+void dlg_set_shortcut(HWND window, int virtualKey, int modifiers, int id, bool inScreens);
 
 // Hands a message to the dialog procedure at once, as the dialog manager
 // does for an event (SendMessage to the dialog); returns what it returned.
@@ -171,6 +176,10 @@ int dlg_combo_delete(HWND window, int id, int index);  // entries left, or CB_ER
 int dlg_combo_item_text(HWND window, int id, int index, char *buffer, int size);
 void dlg_combo_reset(HWND window, int id);  // removes all entries and the text
 void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text);
+// What the open list shows for an entry (file system's encoding), greyed or
+// not; the entry's text, which the field shows and find_exact compares,
+// stays as it is. Greyed entries can still be chosen.
+void dlg_combo_set_item_shown(HWND window, int id, int index, const char *shown, bool greyed);
 
 // --- The display pane ----------------------------------------------------------------
 // The rich-edit control's operations, on the pane with this id (101). The
@@ -217,6 +226,9 @@ void dlg_pane_set_text(HWND window, int id, const char *text, int length);
 void dlg_pane_set_default_colour(HWND window, int id, uint32_t colour);
 // Long lines wrap at the pane's width, or run on with horizontal scrolling.
 void dlg_pane_set_wrap(HWND window, int id, bool on);
+// The pane shows bytes as hex groups (" 7E FF"): its find bar looks for hex
+// bytes as those groups, else as the bytes themselves.
+void dlg_pane_set_hex_groups(HWND window, int id, bool on);
 // A key-down sent to the pane as if typed (WM_KEYDOWN): the key filter
 // (WM_NOTIFY, EN_MSGFILTER) sees it first. Returns the key the pane acted on,
 // 0 for none.

@@ -3,6 +3,7 @@
 #include "dlg/dlg_window.h"
 #include "resources/glyphs.h"
 #include "pane/pane_screens.h"
+#include "pane/pane_find_bar.h"
 #include "pane/pane_view.h"
 
 #include <QAbstractButton>
@@ -159,8 +160,13 @@ HWND dlg_create_modeless(HWND owner, const DialogTemplate &dialogTemplate, DlgPr
 }
 
 void dlg_set_accelerator(HWND window, int virtualKey, int id) {
+  if (window && virtualKey >= VK_F1 && virtualKey < VK_F1 + 12)
+    window->setShortcut(virtualKey, 0, id, false);
+}
+
+void dlg_set_shortcut(HWND window, int virtualKey, int modifiers, int id, bool inScreens) {
   if (window)
-    window->setAccelerator(virtualKey, id);
+    window->setShortcut(virtualKey, modifiers, id, inScreens);
 }
 
 bool dlg_ended(HWND window, int *result) {
@@ -404,6 +410,17 @@ void dlg_combo_set_item_tooltip(HWND window, int id, int index, const char *text
     list->setItemData(index, fromPath(text), Qt::ToolTipRole);
 }
 
+void dlg_combo_set_item_shown(HWND window, int id, int index, const char *shown, bool greyed) {
+  QComboBox *list = combo(window, id);
+  if (!list || index < 0 || index >= list->count())
+    return;
+  list->setItemData(index, fromPath(shown), DlgComboBox::kShownRole);
+  list->setItemData(
+      index,
+      greyed ? QVariant(list->palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant(),
+      Qt::ForegroundRole);
+}
+
 // --- The display pane -----------------------------------------------------------------------
 
 namespace {
@@ -505,6 +522,11 @@ void dlg_pane_set_default_colour(HWND window, int id, uint32_t colour) {
 void dlg_pane_set_wrap(HWND window, int id, bool on) {
   if (DisplayPane *pane = paneOf(window, id))
     pane->setWrap(on);
+}
+
+void dlg_pane_set_hex_groups(HWND window, int id, bool on) {
+  if (paneOf(window, id) && window->findBar())
+    window->findBar()->setHexGroups(on);
 }
 
 int dlg_pane_key_down(HWND window, int id, int virtualKey) {

@@ -1,5 +1,6 @@
 #include "dlg/dlg_window.h"
 
+#include "pane/pane_find_bar.h"
 #include "pane/pane_screens.h"
 #include "pane/pane_view.h"
 
@@ -19,6 +20,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOption>
+#include <QStyledItemDelegate>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -34,6 +37,40 @@ int mulDiv(int value, int numerator, int denominator) {
   const long long product = static_cast<long long>(value) * numerator;
   return static_cast<int>((product + (product >= 0 ? denominator / 2 : -denominator / 2)) /
                           denominator);
+}
+
+// The open list shows an entry's shown text where it has one.
+class ShownTextDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+  void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QVariant shown = index.data(DlgComboBox::kShownRole);
+    if (shown.isValid())
+      option->text = shown.toString();
+  }
+};
+
+// The key of a shortcut as the window's virtual-key code, 0 for none.
+int shortcutKeyOf(int key) {
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
+    return VK_F1 + (key - Qt::Key_F1);
+  if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
+    return key;  // same codes
+  if (key == Qt::Key_Space)
+    return VK_SPACE;
+  if (key == Qt::Key_Tab || key == Qt::Key_Backtab)
+    return VK_TAB;
+  return 0;
+}
+
+int modifiersOf(const QKeyEvent *key) {
+  const Qt::KeyboardModifiers mods = key->modifiers();
+  return ((mods & Qt::ShiftModifier) || key->key() == Qt::Key_Backtab ? DLG_MOD_SHIFT : 0) |
+         (mods & Qt::AltModifier ? DLG_MOD_ALT : 0) |
+         (mods & Qt::ControlModifier ? DLG_MOD_CTRL : 0);
 }
 
 }  // namespace
@@ -52,6 +89,7 @@ DlgComboBox::DlgComboBox(QWidget *parent) : QComboBox(parent) {
   // (CBN_SELCHANGE follows) or the program selects one.
   if (!disconnect(lineEdit(), SIGNAL(editingFinished()), this, SLOT(_q_editingFinished())))
     qWarning("DlgComboBox: QComboBox's own handling of typed text is still connected");
+  view()->setItemDelegate(new ShownTextDelegate(view()));
 }
 
 void DlgComboBox::showPopup() {
@@ -59,6 +97,9 @@ void DlgComboBox::showPopup() {
     popupOpen_ = true;
     emit popupShown();
   }
+  // Wide enough for the longest shown text, which the field's width may not be.
+  view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth() +
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent));
   QComboBox::showPopup();
 }
 
@@ -78,6 +119,8 @@ DlgWindow::DlgWindow(const DialogTemplate &dialogTemplate, DlgProc proc)
   QApplication::setQuitOnLastWindowClosed(false);
   setAttribute(Qt::WA_DeleteOnClose, false);
   build();
+  // Keys are seen before any widget of the window, the pane included.
+  qApp->installEventFilter(this);
   connect(qApp, &QApplication::focusChanged, this,
           [this](QWidget *old, QWidget *now) { onFocusChanged(old, now); });
 }
@@ -172,6 +215,7 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
       return int(notify.wParam);
     });
     makeScreens();
+    find_ = new PaneFindBar(pane_);
     return pane_;
   }
   case ControlKind::PushButton: {
@@ -191,6 +235,11 @@ QWidget *DlgWindow::makeControl(const DialogControl &entry) {
   case ControlKind::ThreeState: {
     auto *box = new QCheckBox(caption, this);
     box->setTristate(true);
+    // A group of its own: without one, every uncheck has Qt look through all
+    // the dialog's widgets for auto-exclusive siblings (most of a lamp's cost).
+    auto *own = new QButtonGroup(box);
+    own->setExclusive(false);
+    own->addButton(box);
     connect(box, &QCheckBox::clicked, this, [this, id] { command(id, BN_CLICKED); });
     box->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(box, &QWidget::customContextMenuRequested, this,
@@ -518,17 +567,11 @@ void DlgWindow::keyPressEvent(QKeyEvent *event) {
     QWidget::keyPressEvent(event);
 }
 
-void DlgWindow::setAccelerator(int virtualKey, int id) {
-  if (virtualKey < VK_F1 || virtualKey >= VK_F1 + 12)
-    return;
+void DlgWindow::setShortcut(int virtualKey, int modifiers, int id, bool inScreens) {
   if (id == 0)
-    accelerators_.erase(virtualKey);
+    shortcuts_.erase({virtualKey, modifiers});
   else
-    accelerators_[virtualKey] = id;
-  // Seen before any widget of the window, the pane included.
-  qApp->removeEventFilter(this);
-  if (!accelerators_.empty())
-    qApp->installEventFilter(this);
+    shortcuts_[{virtualKey, modifiers}] = Shortcut{id, inScreens};
 }
 
 bool DlgWindow::eventFilter(QObject *watched, QEvent *event) {
@@ -536,19 +579,19 @@ bool DlgWindow::eventFilter(QObject *watched, QEvent *event) {
     auto *key = static_cast<QKeyEvent *>(event);
     const int code = key->key();
     auto *widget = qobject_cast<QWidget *>(watched);
-    // The application's keys pass here too while accelerators are set: only
-    // this window's are its own.
+    // The application's keys pass here too: only this window's are its own.
     if (!widget || widget->window() != this)
       return QWidget::eventFilter(watched, event);
-    // A terminal screen with the focus takes its function keys, as a terminal does.
-    if (!accelerators_.empty() && code >= Qt::Key_F1 && code <= Qt::Key_F12 &&
-        key->modifiers() == Qt::NoModifier && !qobject_cast<TerminalScreens *>(widget)) {
-      auto found = accelerators_.find(VK_F1 + (code - Qt::Key_F1));
-      if (found != accelerators_.end()) {
-        if (!key->isAutoRepeat())
-          command(found->second, 1);
-        return true;
-      }
+    // Ctrl+F, and F3 while the find bar is open, ahead of the macros.
+    if (find_ && find_->takeKey(*key, qobject_cast<TerminalScreens *>(widget)))
+      return true;
+    auto found = shortcuts_.find({shortcutKeyOf(code), modifiersOf(key)});
+    // A terminal screen with the focus takes the keys a terminal sends.
+    if (found != shortcuts_.end() &&
+        (found->second.inScreens || !qobject_cast<TerminalScreens *>(widget))) {
+      if (!key->isAutoRepeat())
+        command(found->second.id, 1);
+      return true;
     }
     if (code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Escape) {
       auto *combo = qobject_cast<QComboBox *>(control(controlIdOf(widget)));

@@ -13,6 +13,7 @@
 #include <vector>
 
 class DisplayPane;
+class PaneFindBar;
 class TerminalScreens;
 class QButtonGroup;
 class QEventLoop;
@@ -24,6 +25,10 @@ class QTimer;
 class DlgComboBox : public QComboBox {
   Q_OBJECT
 public:
+  // An entry's text as the open list shows it, when it differs from the
+  // entry's own (dlg_combo_set_item_shown).
+  static constexpr int kShownRole = Qt::UserRole + 1;
+
   explicit DlgComboBox(QWidget *parent);
   void showPopup() override;
   void hidePopup() override;
@@ -50,6 +55,7 @@ public:
   const DialogControl *templateOf(int id) const;
   QButtonGroup *radioGroupOf(int id) const;
   DisplayPane *pane() const { return pane_; }
+  PaneFindBar *findBar() const { return find_; }
   // The Terminal view's screens, in the pane's place while shown.
   TerminalScreens *screens() const { return screens_; }
   void showScreens(bool on);
@@ -68,7 +74,7 @@ public:
   int killTimer(unsigned id);
   void stopAllTimers();
 
-  void setAccelerator(int virtualKey, int id);
+  void setShortcut(int virtualKey, int modifiers, int id, bool inScreens);
   // A modeless dialog leaves the program's modal boxes alone when it ends.
   void setModeless() { modeless_ = true; }
 
@@ -116,6 +122,7 @@ private:
   std::map<int, Watch> watches_;  // by descriptor; a stopped watch stays, disabled
   std::vector<Placement> placements_;
   DisplayPane *pane_ = nullptr;
+  PaneFindBar *find_ = nullptr;
   TerminalScreens *screens_ = nullptr;
   int baseX_ = 6;
   int baseY_ = 13;
@@ -125,6 +132,10 @@ private:
   int result_ = 0;
   QEventLoop *loop_ = nullptr;
   int focusControl_ = 0;  // control that holds the keyboard focus
-  std::map<int, int> accelerators_;  // virtual key -> command id
+  struct Shortcut {
+    int id;          // command id
+    bool inScreens;  // taken from a terminal screen with the focus too
+  };
+  std::map<std::pair<int, int>, Shortcut> shortcuts_;  // (virtual key, DLG_MOD_*)
   bool modeless_ = false;
 };

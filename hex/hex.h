@@ -28,3 +28,5 @@
 #include "hex/hex_transfer.h"
 #include "hex/hex_pcap.h"
 #include "hex/hex_lines.h"
+#include "hex/hex_ports.h"
+#include "hex/hex_help.h"

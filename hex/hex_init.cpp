@@ -5,9 +5,11 @@
 
 #include "hex/hex_auto.h"
 #include "hex/hex_capture.h"
+#include "hex/hex_help.h"
 #include "hex/hex_lines.h"
 #include "hex/hex_log.h"
 #include "hex/hex_msgbox.h"
+#include "hex/hex_ports.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_screen.h"
 #include "hex/hex_send.h"
@@ -174,6 +176,7 @@ void hex_show_port_state(HWND window, int side, const char *reason) {
 }
 
 void hex_init(HWND window) {
+  hex_help_start(window);      // before the rooms that show something in tooltips
   hex_reconnect_stop(window);  // nothing waits from an earlier window
   open_side_at_start(window, HEX_SIDE_A);
   open_side_at_start(window, HEX_SIDE_B);
@@ -212,11 +215,7 @@ void hex_init(HWND window) {
   fill_list(window, IDC_VIEW, hex_view, HEX_VIEW_HEXADECIMAL);
   fill_list(window, IDC_FRAME_TYPE, hex_frame, HEX_FRAME_NONE);
   // Each Comm Port entry tells which device it stands for.
-  for (int port = 0; port < HEX_PORTS; ++port) {
-    const char *path = SioDevicePath(port);
-    dlg_combo_set_item_tooltip(window, IDC_PORT_A, port, path ? path : "");
-    dlg_combo_set_item_tooltip(window, IDC_PORT_B, port, path ? path : "");
-  }
+  hex_ports_start(window);
 
   load_history(window);
 
@@ -225,6 +224,7 @@ void hex_init(HWND window) {
   dlg_check_radio(window, IDC_XFER_SEND, IDC_XFER_GET, IDC_XFER_SEND);
   dlg_check_button(window, IDC_LOCAL_ECHO, BST_CHECKED);
   dlg_check_button(window, IDC_TIME, BST_UNCHECKED);
+  dlg_check_button(window, IDC_PORT_NAMES, BST_UNCHECKED);
   hex_capture_sync(window);  // the ports just opened
   hex_status_show(window, "");
   hex_apply_view_layout(window);
@@ -252,6 +252,7 @@ void hex_quit(HWND window) {
   hex_reconnect_stop(window);
   hex_screens_release();
   hex_lines_stop(window);
+  hex_ports_stop(window);
   hex_log_close(window);
   hex_pcap_close(window);
   hex_timer_cancel(window, TIMER_PUMP);

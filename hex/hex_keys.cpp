@@ -29,7 +29,7 @@ int hex_send_key_bytes(HWND dialog, const char *bytes, int length) {
   // The Time view starts a line for keys that follow other traffic; the
   // echo of the key itself is the pane's.
   char head[HEX_HEAD_MAX];
-  if (hex_time.on) {
+  if (hex_lines_headed(hex_time)) {
     if (const int head_length =
             hex_time_chunk(hex_time, hex_send_port, HEX_SENT, SioTimer(), head)) {
       if (hex_local_echo)

@@ -1,6 +1,7 @@
 // The capture file for Wireshark: opening, the packets of each pump run,
 // writing them out whole, and closing.
 #include "hex/hex_pcap.h"
+#include "hex/hex_help.h"
 
 #include "hex/hex.h"
 #include "resources/ids.h"
@@ -68,7 +69,7 @@ uint8_t line_bits(int port) {
 void show_closed(HWND window) {
   if (window) {
     dlg_check_button(window, IDC_PCAP, BST_UNCHECKED);
-    dlg_set_tooltip(window, IDC_PCAP, "");
+    dlg_set_tooltip(window, IDC_PCAP, hex_help_tip(IDC_PCAP));
   }
 }
 

@@ -9,12 +9,38 @@
 #include "resources/ids.h"
 #include "ser/ser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 
 namespace {
 
 constexpr const char *kDeviceGone = "device gone";
+
+// A remote port's server is asked again every 500 ms for the first 2 s (a
+// server restarted is back at once), then, while it still refuses, twice as
+// long after each refusal, up to every 5 s.
+constexpr uint32_t kRemoteSteadyMs = 2000;
+constexpr uint32_t kRemoteRetryMaxMs = 5000;
+constexpr uint32_t kTickSlackMs = 50;  // a timer a little early is on time
+struct Retry {
+  uint32_t since_ms = 0;
+  uint32_t next_ms = 0;
+  uint32_t interval_ms = HEX_RECONNECT_PERIOD_MS;
+};
+Retry g_retry[2];
+
+bool remote_due(int side) {
+  return SioRemote(hex_obj[side].port) != 1 || int32_t(SioTimer() + kTickSlackMs - g_retry[side].next_ms) >= 0;
+}
+
+void remote_refused(int side) {
+  Retry &retry = g_retry[side];
+  const uint32_t now = SioTimer();
+  if (now - retry.since_ms >= kRemoteSteadyMs)
+    retry.interval_ms = std::min(retry.interval_ms * 2, kRemoteRetryMaxMs);
+  retry.next_ms = now + retry.interval_ms;
+}
 
 bool waits(int side) { return hex_obj[side].waiting != HexWaiting::None; }
 
@@ -31,6 +57,8 @@ void arm_while_waiting(HWND window) {
 // (a /dev/serial/by-id/... link is followed to whatever it names now), leads
 // to a character device.
 bool device_present(int port) {
+  if (SioRemote(port) == 1)
+    return true;  // only connecting tells
   const char *path = SioDevicePath(port);
   struct stat st {};
   return path && *path && stat(path, &st) == 0 && S_ISCHR(st.st_mode);
@@ -65,6 +93,7 @@ void hex_port_gone(HWND window, int side, uint32_t ms, bool say) {
   if (say)
     hex_capture_port_event(side, record.port, ms, HEX_PORT_GONE);
   record.waiting = HexWaiting::Holder;
+  g_retry[side] = Retry{SioTimer(), SioTimer(), HEX_RECONNECT_PERIOD_MS};
   // The other side naming the same port without holding it follows: it
   // waits too, and has the port when the holder no longer wants it.
   HexSideRecord &other = hex_obj[hex_other_side(side)];
@@ -76,7 +105,7 @@ void hex_port_gone(HWND window, int side, uint32_t ms, bool say) {
 }
 
 void hex_port_reopen_failed(HWND window, int side, int code) {
-  if (!device_present(hex_obj[side].port)) {
+  if (!device_present(hex_obj[side].port) || SioRemote(hex_obj[side].port) == 1) {
     hex_port_gone(window, side, SioTimer());
     return;
   }
@@ -90,11 +119,12 @@ void hex_reconnect_tick(HWND window) {
   for (HexWaiting turn : {HexWaiting::Holder, HexWaiting::Follower}) {
     for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
       HexSideRecord &record = hex_obj[side];
-      if (record.waiting != turn || !device_present(record.port))
+      if (record.waiting != turn || !device_present(record.port) || !remote_due(side))
         continue;
       // A device that is there but does not open yet (its node made before
       // its permissions, held by another program) is tried again next time.
       if (const int result = hex_open_side(window, side); result != 0) {
+        remote_refused(side);
         const HexSideRecord &other = hex_obj[hex_other_side(side)];
         if (other.open && other.port == record.port) {
           // Back with the other side: this side is as it was before.

@@ -12,7 +12,9 @@
 // "COMn (device) reconnected" follows. Another Comm Port chosen for the
 // side, or Exit, ends the waiting. A transfer on a port that goes away ends
 // with its failure text; its port then waits and comes back as any other,
-// and the transfer is not started again.
+// and the transfer is not started again. A remote port (rfc2217://,
+// tcp://) whose connection ended is connected again the same way, every
+// 500 ms at first and less often while its host refuses, up to every 5 s.
 
 constexpr unsigned HEX_RECONNECT_PERIOD_MS = 500;
 

@@ -106,6 +106,7 @@ void hex_screens_show(HWND window, bool on) {
     }
   }
   dlg_enable(window, IDC_TIME, !on);
+  dlg_enable(window, IDC_PORT_NAMES, !on);
   dlg_screens_show(window, on);
 }
 

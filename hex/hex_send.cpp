@@ -88,15 +88,19 @@ void echo_sent(HWND dialog, int port, const char *shown, int length, bool as_tex
   int echo_len = 0;
   if (!as_text) {
     char head[HEX_HEAD_MAX];
-    if (hex_time.on)
+    if (hex_time.on) {
       hex_time_line(hex_time, port, HEX_SENT, SioTimer(), head);
-    else
+    } else {
       std::snprintf(head, sizeof head, "\nTx%d %5d ", port + 1, int(hex_time_stamp));
+      hex_time.last_port = -1;  // with Ports on, what follows is headed anew
+    }
     echo_len = std::snprintf(g_echo, sizeof g_echo, "%s%.*s", head, length, shown);
     if (echo_len >= int(sizeof g_echo))
       echo_len = int(sizeof g_echo) - 1;
   } else {
-    echo_len = hex_time.on ? hex_time_chunk(hex_time, port, HEX_SENT, SioTimer(), g_echo) : 0;
+    echo_len = hex_lines_headed(hex_time)
+                   ? hex_time_chunk(hex_time, port, HEX_SENT, SioTimer(), g_echo)
+                   : 0;
     if (length > int(sizeof g_echo) - echo_len)
       length = int(sizeof g_echo) - echo_len;
     std::memcpy(g_echo + echo_len, shown, size_t(length));

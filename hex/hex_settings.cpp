@@ -4,10 +4,12 @@
 
 #include "hex/hex_capture.h"
 #include "hex/hex_lines.h"
+#include "hex/hex_ports.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_side.h"
 #include "hex/hex_state.h"
 #include "hex/hex_status.h"
+#include "hex/hex_timer.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 
@@ -51,6 +53,8 @@ constexpr int kRefusalMax = 160;
 // The Flow list's entries by mode letter, and the record's text of each.
 constexpr char kFlowModes[] = {'H', 'S', 'N'};
 constexpr char kFlowTexts[3][3] = {"RT", "XO", "NO"};
+
+constexpr unsigned kAnswersPeriodMs = 100;
 
 char g_refusal[kRefusalMax];  // the refusal last shown in the status field
 
@@ -97,45 +101,103 @@ void show_typed_rate(HWND window, int id, unsigned rate) {
   dlg_combo_set_sel(window, id, dlg_combo_add(window, id, text));
 }
 
-// The record takes what the device keeps; every value it did not keep is
-// named in `refused` ("EVEN parity, 7 data bits").
-void take_kept(hex_obj_t &record, const SioLine &kept, std::string &refused) {
+// The text naming one of the record's settings (an SIO_SET_* bit), as the
+// status field names a refused one: "9600 bit/s", "EVEN parity".
+std::string setting_text(const hex_obj_t &record, int bit) {
   char piece[48];
-  auto name = [&](const char *text) {
-    if (!refused.empty())
-      refused += ", ";
-    refused += text;
-  };
-  if (rate_of(record.baud) != kept.baud) {
+  switch (bit) {
+  case SIO_SET_BAUD:
     std::snprintf(piece, sizeof piece, "%d bit/s", rate_of(record.baud));
-    name(piece);
+    break;
+  case SIO_SET_DATA:
+    std::snprintf(piece, sizeof piece, "%d data bits", int(record.data_bits));
+    break;
+  case SIO_SET_PARITY:
+    std::snprintf(piece, sizeof piece, "%s parity",
+                  record.parity >= 0 && record.parity < 5 ? hex_parity[record.parity] : "?");
+    break;
+  case SIO_SET_STOP:
+    std::snprintf(piece, sizeof piece, "%s stop bits", record.stop_bits == 0 ? "1" : "2");
+    break;
+  default:
+    std::snprintf(piece, sizeof piece, "%s flow control",
+                  hex_flow[flow_entry(hex_flow_mode(record.flow))]);
+    break;
+  }
+  return piece;
+}
+
+constexpr int kSettingBits[] = {SIO_SET_BAUD, SIO_SET_DATA, SIO_SET_PARITY, SIO_SET_STOP,
+                                SIO_SET_FLOW};
+
+// Names the settings of `bits` into `names` ("EVEN parity, 7 data bits").
+void name_settings(const hex_obj_t &record, int bits, std::string &names) {
+  for (int bit : kSettingBits) {
+    if (!(bits & bit))
+      continue;
+    if (!names.empty())
+      names += ", ";
+    names += setting_text(record, bit);
+  }
+}
+
+// The record takes what the device keeps; every value it did not keep is
+// named in `refused`.
+void take_kept(hex_obj_t &record, const SioLine &kept, std::string &refused) {
+  const int differ = (rate_of(record.baud) != kept.baud ? SIO_SET_BAUD : 0) |
+                     (record.data_bits != kept.dataBits ? SIO_SET_DATA : 0) |
+                     (record.parity != kept.parity ? SIO_SET_PARITY : 0) |
+                     (record.stop_bits != kept.stopBits ? SIO_SET_STOP : 0) |
+                     (hex_flow_mode(record.flow) != kept.flow ? SIO_SET_FLOW : 0);
+  name_settings(record, differ, refused);
+  if (differ & SIO_SET_BAUD) {
     record.baud = kept.baud;
     for (int code = 0; code < kSpeedCodes; ++code)
       if (int(BaudValue[code]) == kept.baud)
         record.baud = code;
   }
-  if (record.data_bits != kept.dataBits) {
-    std::snprintf(piece, sizeof piece, "%d data bits", int(record.data_bits));
-    name(piece);
-    record.data_bits = kept.dataBits;
+  record.data_bits = kept.dataBits;
+  record.parity = kept.parity;
+  record.stop_bits = kept.stopBits;
+  std::memcpy(record.flow, kFlowTexts[flow_entry(kept.flow)], sizeof record.flow);
+}
+
+// The record takes what the port keeps (when `refused`), and the status
+// field names what it did not keep and the settings of `silent` its server
+// did not answer ("COM3 refused EVEN parity; did not confirm 7 data bits").
+void take_and_say(HWND window, int side, bool refused, int silent) {
+  hex_obj_t &record = hex_obj[side];
+  std::string unkept, unanswered;
+  SioLine kept;
+  if (refused && SioGetLine(record.port, &kept) == 0)
+    take_kept(record, kept, unkept);
+  name_settings(record, silent, unanswered);
+  if (!unkept.empty() || !unanswered.empty()) {
+    char text[kRefusalMax];
+    std::snprintf(text, sizeof text, "%s %s%s%s%s%s", hex_portnames[record.port],
+                  unkept.empty() ? "" : "refused ", unkept.c_str(),
+                  !unkept.empty() && !unanswered.empty() ? "; " : "",
+                  unanswered.empty() ? "" : "did not confirm ", unanswered.c_str());
+    show_refusal(window, text);
   }
-  if (record.parity != kept.parity) {
-    std::snprintf(piece, sizeof piece, "%s parity",
-                  record.parity >= 0 && record.parity < 5 ? hex_parity[record.parity] : "?");
-    name(piece);
-    record.parity = kept.parity;
-  }
-  if (record.stop_bits != kept.stopBits) {
-    std::snprintf(piece, sizeof piece, "%s stop bits", record.stop_bits == 0 ? "1" : "2");
-    name(piece);
-    record.stop_bits = kept.stopBits;
-  }
-  if (hex_flow_mode(record.flow) != kept.flow) {
-    std::snprintf(piece, sizeof piece, "%s flow control",
-                  hex_flow[flow_entry(hex_flow_mode(record.flow))]);
-    name(piece);
-    std::memcpy(record.flow, kFlowTexts[flow_entry(kept.flow)], sizeof record.flow);
-  }
+  hex_show_side_settings(window, side);
+}
+
+// Says what a remote port's server refused or left unanswered, and the
+// record and the lists take what it keeps. True while answers are awaited.
+bool look_at_answers(HWND window, int side) {
+  hex_obj_t &record = hex_obj[side];
+  SioLineAnswers answers;
+  if (!record.open || SioGetAnswers(record.port, &answers) != 1)
+    return false;
+  if (answers.refused | answers.silent)
+    take_and_say(window, side, answers.refused != 0, answers.silent);
+  return answers.waiting != 0;
+}
+
+void watch_answers(HWND window, int side) {
+  if (look_at_answers(window, side) && !hex_timer_armed(TIMER_ANSWERS))
+    hex_timer_arm(window, TIMER_ANSWERS, kAnswersPeriodMs);
 }
 
 void setting_changed(HWND window, int side) {
@@ -204,11 +266,8 @@ void port_changed(HWND window, int side) {
   if (selection < 0 || selection >= HEX_PORTS)
     return;
   HexSideRecord &record = hex_obj[side];
-  // The entry's device may have been mapped anew since start; both lists
-  // show the same devices.
-  const char *path = SioDevicePath(selection);
-  for (int list : {IDC_PORT_A, IDC_PORT_B})
-    dlg_combo_set_item_tooltip(window, list, selection, path ? path : "");
+  // The entry's device may have been mapped anew since start.
+  hex_ports_show(window);
   // A side waiting for its device gone waits no more: it has another port.
   hex_reconnect_cancel(window, side);
   // Only a port this side opened is closed: a side whose open failed may
@@ -250,19 +309,11 @@ int hex_apply_side(HWND window, int side) {
   hex_obj_t &record = hex_obj[side];
   const int result = SioSetLine(record.port, line_of(record));
   record.status = result;
-  if (result == 0)
+  if (result == 0) {
+    watch_answers(window, side);
     return 0;
-  SioLine kept;
-  if (SioGetLine(record.port, &kept) != 0)
-    return result;
-  std::string refused;
-  take_kept(record, kept, refused);
-  if (!refused.empty()) {
-    char text[kRefusalMax];
-    std::snprintf(text, sizeof text, "%s refused %s", hex_portnames[record.port], refused.c_str());
-    show_refusal(window, text);
   }
-  hex_show_side_settings(window, side);
+  take_and_say(window, side, true, 0);
   return result;
 }
 
@@ -289,6 +340,14 @@ int hex_open_side(HWND window, int side) {
   hex_lines_opened(side);
   hex_apply_side(window, side);
   return 0;
+}
+
+void hex_answers_tick(HWND window) {
+  bool waiting = false;
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B})
+    waiting = look_at_answers(window, side) || waiting;
+  if (waiting)
+    hex_timer_arm(window, TIMER_ANSWERS, kAnswersPeriodMs);
 }
 
 void hex_speed_typed(HWND window, int id) {

@@ -29,6 +29,12 @@ void hex_speed_typed(HWND window, int id);
 // parity"), and the record and the lists take what the device keeps.
 // 0, or the serial library's code.
 int hex_apply_side(HWND window, int side);
+// A remote port's settings are answered by its server later: timer 32
+// looks every 100 ms while answers are awaited. What the server refuses is
+// said and taken as hex_apply_side does for a local device; a setting it
+// does not answer within 1 s is said too ("COM3 did not confirm 7 data
+// bits") and the lists keep it.
+void hex_answers_tick(HWND window);
 // The side's lists show its record's settings.
 void hex_show_side_settings(HWND window, int side);
 

@@ -25,8 +25,8 @@ struct HexWatch {
 };
 
 // A side's modem lines (hex_lines.cpp): what was read and counted since its
-// port opened, the levels the user wants of DTR and RTS, and a pulse or a
-// break under way.
+// port opened, the levels the user wants of DTR and RTS, the lengths of a
+// pulse and of a break, and a pulse or a break under way.
 struct HexSideLines {
   HexLineState state;
   int fd = -1;            // the descriptor the state was read through; -1 none
@@ -34,7 +34,11 @@ struct HexSideLines {
   int rts = -1;           // the same for RTS (--rts)
   int pulse_line = -1;    // HEX_LINE_DTR or HEX_LINE_RTS while a pulse is under way
   bool breaking = false;  // a break sent is under way
-  std::string shown;      // the lamps' looks last shown, one letter a lamp
+  unsigned pulse_ms = 0;  // how long a pulse holds its line down (set at the start)
+  unsigned break_ms = 0;  // how long a break lasts
+  uint32_t pulse_end = 0;  // when the pulse and the break under way end (SioTimer ms)
+  uint32_t break_end = 0;
+  uint32_t shown = ~0u;   // the lamps' looks last shown (hex_lines.cpp); ~0 none yet
 };
 
 // How a side waits for a device gone (hex_reconnect.cpp): the side that held

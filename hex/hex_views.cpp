@@ -24,6 +24,10 @@ void set_view(int32_t view) {
 
 void hex_apply_view_layout(HWND window) {
   dlg_pane_set_wrap(window, IDC_PANE, hex_view_mode != HEX_VIEW_ANSI);
+  // The Hexadecimal and frame views show bytes as hex groups.
+  const bool groups = hex_view_mode == HEX_VIEW_HEXADECIMAL || hex_view_mode == HEX_VIEW_HDLC ||
+                      hex_view_mode == HEX_VIEW_PPP || hex_view_mode == HEX_VIEW_ICNI;
+  dlg_pane_set_hex_groups(window, IDC_PANE, groups);
   hex_screens_show(window, hex_view_mode == HEX_VIEW_TERMINAL);
 }
 
@@ -86,5 +90,11 @@ void hex_timeChanged(HWND window) {
   // The first line headed from now on tells no time since an earlier one.
   hex_time.lines = 0;
   hex_time.last_port = -1;
+  dlg_set_focus(window, IDC_PANE);
+}
+
+void hex_portNamesChanged(HWND window) {
+  hex_time.names = dlg_button_state(window, IDC_PORT_NAMES) == BST_CHECKED ? 1 : 0;
+  hex_time.last_port = -1;  // the next text heads a line
   dlg_set_focus(window, IDC_PANE);
 }

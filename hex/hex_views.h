@@ -14,6 +14,8 @@ int hex_text_selected(HWND window);
 
 // The Time check box: heads lines with the time from now on, or stops.
 void hex_timeChanged(HWND window);
+// The Ports check box: heads the lines of another port with its name.
+void hex_portNamesChanged(HWND window);
 
 // Wrapping is off in the ANSI view (the terminal's lines are rows), on in
 // every other view.

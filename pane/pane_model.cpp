@@ -171,6 +171,8 @@ void PaneModel::moveSelection(PaneSelection selection, bool notifyView) {
 void PaneModel::insertAt(std::int64_t position, std::string_view bytes) {
   if (bytes.empty())
     return;
+  if (position != length_)
+    ++edits_;
   const std::uint8_t colour = paletteIndex(insertionColour_);
   const auto *data = reinterpret_cast<const std::uint8_t *>(bytes.data());
   const std::int64_t n = static_cast<std::int64_t>(bytes.size());
@@ -241,6 +243,7 @@ void PaneModel::insertAt(std::int64_t position, std::string_view bytes) {
 void PaneModel::removeRange(std::int64_t from, std::int64_t to) {
   if (to <= from)
     return;
+  ++edits_;
   const std::size_t first = blockOf(from);
   std::int64_t offset = from - blockChars_[first];
   std::int64_t remaining = to - from;
@@ -436,6 +439,7 @@ void PaneModel::deleteRange(std::int64_t from, std::int64_t to) {
 }
 
 void PaneModel::setText(std::string_view bytes) {
+  ++edits_;
   for (Block *block : blocks_)
     delete block;
   blocks_.assign(1, new Block);

@@ -149,6 +149,10 @@ public:
   bool dropWholeScreens() const { return dropWholeScreens_; }
   // Characters dropped from the front since the model was made.
   std::int64_t droppedTotal() const { return droppedTotal_; }
+  // Counts the changes other than appending at the end and dropping old
+  // text (an insertion or removal inside, a new text): who keeps positions
+  // in the text (a search) knows when they may have moved.
+  std::uint64_t edits() const { return edits_; }
   // Heap bytes held for the text, colours and index.
   std::size_t memoryBytes() const;
 
@@ -181,6 +185,7 @@ private:
   std::int64_t length_ = 0;
   std::int64_t capacity_;
   std::int64_t droppedTotal_ = 0;
+  std::uint64_t edits_ = 0;
   bool dropWholeScreens_ = false;
   PaneSelection selection_;
   PaneColour insertionColour_ = kPaneDefaultColour;

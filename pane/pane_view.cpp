@@ -375,19 +375,35 @@ void DisplayPane::scrollLineToBottom(std::int64_t line) {
 
 void DisplayPane::scrollToEnd() { setTop(endPos()); }
 
-void DisplayPane::ensureCaretVisible() {
-  const std::int64_t caret = model_.selection().caret;
-  const Row caretRow = rowAt(caret);
+void DisplayPane::ensureCaretVisible() { ensureVisible(model_.selection().caret); }
+
+void DisplayPane::reserveTop(int pixels) {
+  setViewportMargins(0, pixels, 0, 0);
+  if (followMode_ && followEnd_)
+    setTop(endPos());
+  updateScrollBars();
+}
+
+void DisplayPane::setMark(std::int64_t start, std::int64_t end) {
+  const std::int64_t dropped = model_.droppedTotal();
+  markStart_ = start < 0 ? -1 : start + dropped;
+  markEnd_ = start < 0 ? -1 : end + dropped;
+  markEdits_ = model_.edits();
+  viewport()->update();
+}
+
+void DisplayPane::ensureVisible(std::int64_t position) {
+  const Row row = rowAt(position);
   const Pos top = topPos();
   const bool above =
-      caretRow.line < top.line || (caretRow.line == top.line && caretRow.start < top.rowStart);
+      row.line < top.line || (row.line == top.line && row.start < top.rowStart);
   if (above) {
-    setTop(posOf(caretRow));
+    setTop(posOf(row));
   } else {
     Pos pos = top;
     bool seen = false;
     for (int i = 0; i < visibleRows(); ++i) {
-      if (pos.line == caretRow.line && pos.rowStart == caretRow.start) {
+      if (pos.line == row.line && pos.rowStart == row.start) {
         seen = true;
         break;
       }
@@ -395,7 +411,7 @@ void DisplayPane::ensureCaretVisible() {
         break;
     }
     if (!seen) {
-      Pos bottom = posOf(caretRow);
+      Pos bottom = posOf(row);
       for (int i = 1; i < visibleRows(); ++i)
         if (!previousRow(bottom))
           break;
@@ -403,7 +419,7 @@ void DisplayPane::ensureCaretVisible() {
     }
   }
   if (!wrap_) {
-    const int column = columnOf(caretRow, caret);
+    const int column = columnOf(row, position);
     const int cols = visibleColumns();
     if (column < leftColumn_)
       leftColumn_ = column;
@@ -496,6 +512,7 @@ void DisplayPane::onModelChange(const PaneChange &change) {
     viewport()->update();
     return;
   }
+  emit textChanged();
   topLine_ = std::clamp<std::int64_t>(topLine_, 0, model_.lineCount() - 1);
   if (followMode_ && followEnd_) {
     if (!showsEnd())
@@ -519,6 +536,11 @@ void DisplayPane::paintEvent(QPaintEvent *) {
   const std::int64_t selStart = selection.start(), selEnd = selection.end();
   const QColor highlight = palette().color(QPalette::Highlight);
   const QColor highlightText = palette().color(QPalette::HighlightedText);
+  // The find bar's match: black on yellow, under any selection.
+  const bool marked = markStart_ >= 0 && markEdits_ == model_.edits();
+  const std::int64_t markStart = marked ? markStart_ - model_.droppedTotal() : -1;
+  const std::int64_t markEnd = marked ? markEnd_ - model_.droppedTotal() : -1;
+  const QColor markBack(255, 215, 0), markText(Qt::black);
   const int rows = visibleRows() + 1;  // the partly shown last row too
   const int maxColumn = leftColumn_ + visibleColumns() + 1;
 
@@ -530,7 +552,7 @@ void DisplayPane::paintEvent(QPaintEvent *) {
     qsizetype from, length;  // in `text`
     int column, columns;
     PaneColour colour;
-    bool selected;
+    int state;  // 0 plain, 1 marked, 2 selected
   };
   std::vector<std::uint8_t> chars;
   std::vector<PaneColour> charColours;
@@ -560,7 +582,9 @@ void DisplayPane::paintEvent(QPaintEvent *) {
       const std::int64_t position = first + i;
       if (position >= lineEnd)
         break;  // the line break itself
-      const bool selected = position >= selStart && position < selEnd;
+      const int state = position >= selStart && position < selEnd ? 2
+                        : position >= markStart && position < markEnd ? 1
+                                                                      : 0;
       const PaneColour colour = charColours[static_cast<std::size_t>(i)];
       const int width = (c == '\t' && !longRow) ? paneTabWidth(column) : 1;
       if (column + width <= leftColumn_) {
@@ -568,8 +592,8 @@ void DisplayPane::paintEvent(QPaintEvent *) {
         continue;
       }
       const bool alone = !cellGlyph_[c];
-      if (!open || alone || colour != runs.back().colour || selected != runs.back().selected)
-        runs.push_back({text.size(), 0, column, 0, colour, selected});
+      if (!open || alone || colour != runs.back().colour || state != runs.back().state)
+        runs.push_back({text.size(), 0, column, 0, colour, state});
       open = !alone;
       if (c == '\t') {
         for (int k = 0; k < width; ++k)
@@ -590,9 +614,12 @@ void DisplayPane::paintEvent(QPaintEvent *) {
     }
     for (const Run &run : runs) {
       const int x = (run.column - leftColumn_) * charWidth_;
-      if (run.selected)
-        painter.fillRect(x, y, run.columns * charWidth_, lineHeight_, highlight);
-      const QColor wanted = run.selected ? highlightText : fromColourRef(run.colour);
+      if (run.state != 0)
+        painter.fillRect(x, y, run.columns * charWidth_, lineHeight_,
+                         run.state == 2 ? highlight : markBack);
+      const QColor wanted = run.state == 2   ? highlightText
+                            : run.state == 1 ? markText
+                                             : fromColourRef(run.colour);
       if (wanted != pen || !pen.isValid()) {
         painter.setPen(wanted);
         pen = wanted;

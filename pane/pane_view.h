@@ -73,6 +73,8 @@ public:
 
   // --- vertical position, in text lines ----------------------------------
   std::int64_t firstVisibleLine() const { return topLine_; }
+  // The first character shown (the top row's start).
+  std::int64_t firstVisiblePosition() const { return topPos().rowStart; }
   // Scrolls by n text lines (negative: up), clamped to 0 .. last line; the
   // new top line is shown from its first row.
   void scrollLines(std::int64_t n);
@@ -90,8 +92,18 @@ public:
   int visibleRows() const;
   // Characters that fit in a row.
   int visibleColumns() const;
-  // Scrolls the least needed to show the caret.
+  // Scrolls the least needed to show the caret, or a position.
   void ensureCaretVisible();
+  void ensureVisible(std::int64_t position);
+
+  // Room kept above the text (the find bar's), in pixels; the view keeps
+  // showing the end when it did.
+  void reserveTop(int pixels);
+
+  // A stretch of text shown marked (the find bar's match) until it is
+  // marked anew, or cleared with -1; it moves with dropped text and goes
+  // when the text is edited.
+  void setMark(std::int64_t start, std::int64_t end);
 
   // --- keys ---------------------------------------------------------------
   void setKeyFilter(KeyFilter filter) { filter_ = std::move(filter); }
@@ -110,6 +122,10 @@ public:
   void clearText();  // the context menu's Clear: empties the pane
 
   QFont paneFont() const { return font(); }
+
+signals:
+  // The text changed (not only the selection).
+  void textChanged();
 
 protected:
   void paintEvent(QPaintEvent *event) override;
@@ -190,6 +206,8 @@ private:
   bool dragging_ = false;
   bool updatingScrollBars_ = false;
   std::uint64_t revision_ = 0;
+  std::int64_t markStart_ = -1, markEnd_ = -1;  // counted as droppedTotal() + position
+  std::uint64_t markEdits_ = 0;                 // the model's edits() when marked
   mutable std::uint64_t cacheRevision_ = ~std::uint64_t{0};
   mutable int cacheColumns_ = 0;
   mutable std::vector<Segment> cache_;

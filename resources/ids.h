@@ -76,6 +76,7 @@ enum ControlId : int {
   IDC_MACRO_1 = 190,      // the macro buttons F1 .. F12: 190 .. 201
   IDC_MACRO_12 = 201,
   IDC_MACRO_EDIT = 202,   // "Macros...": the rules editor
+  IDC_PORT_NAMES = 340,   // "Ports": lines of another port headed by its name
 
   // The rules editor (a dialog of its own).
   IDD_AUTO = 300,
@@ -89,6 +90,10 @@ enum ControlId : int {
   IDC_AUTO_PATH = 308,
   IDC_AUTO_LABEL = 309,
 
+  // Commands of the keyboard shortcuts: 320 + the shortcut's row (hex_help.h).
+  IDM_SHORTCUT_FIRST = 320,
+  IDM_SHORTCUT_LAST = 339,
+
   // Modem lines of each side: lamps of CTS, DSR, DCD and RI, switches of DTR
   // and RTS (in HexLine order from the first), Send Break, and the row's label.
   IDC_LINES_A = 260,  // Port A's CTS .. RTS: 260..265
@@ -97,6 +102,12 @@ enum ControlId : int {
   IDC_LINES_B = 270,  // Port B's CTS .. RTS: 270..275
   IDC_BREAK_B = 276,
   IDC_LABEL_LINES_B = 277,
+  IDC_PULSE_A = 280,  // Port A's pulse length, its label, its break length
+  IDC_LABEL_PULSE_A = 281,
+  IDC_BREAK_LENGTH_A = 282,
+  IDC_PULSE_B = 283,
+  IDC_LABEL_PULSE_B = 284,
+  IDC_BREAK_LENGTH_B = 285,
 };
 
 // Timer ids on the main dialog.
@@ -112,4 +123,5 @@ enum TimerId : int {
   TIMER_PULSE_B = 22,
   TIMER_BREAK_A = 23,   // the end of a break sent, Port A
   TIMER_BREAK_B = 24,
+  TIMER_ANSWERS = 32,  // a remote port's server answering settings, 100 ms
 };

@@ -17,8 +17,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libvterm-dev  # the Terminal view's screens
+  libudev-dev  # the Comm Port lists' devices and hot-plug
   libgtest-dev
   socat lrzsz
+  ser2net  # serves a pseudo-terminal as a port on another machine (RFC 2217)
   ncurses-bin ncurses-base
   xvfb xauth
   fonts-dejavu-core

@@ -25,6 +25,16 @@
 // one else meanwhile). Opening, closing and SioSetClock happen while no
 // other thread uses the port (the capture thread is told first), and one
 // thread at a time reads a port. LastWinError is each thread's own.
+//
+// A device name rfc2217://HOST:PORT opens a serial port on another machine
+// through a Telnet COM-PORT-OPTION server (RFC 2217, as ser2net serves one),
+// tcp://HOST:PORT one that passes raw bytes. Every call works on such a port
+// as on a local one, without waiting for the server: the open starts the
+// connection (5 s to make it; a host that refuses at once fails the open,
+// one that fails later fails the next read), settings, DTR, RTS, break and
+// the purges are sent as requests whose answers SioGetAnswers reports, and
+// SioHandle gives the socket. A connection the server ends fails the reads
+// as a device gone does.
 #pragma once
 
 #include <cstdint>
@@ -112,6 +122,10 @@ int VerifyPort(int port);
 // Device path of a port (KESTRELON_COM<n+1> or the default table);
 // nullptr for a bad port number. Does not open anything.
 const char *SioDevicePath(int port);
+
+// 1 when the port's device name is a remote port's (rfc2217:// or tcp://),
+// 0 when not, -1 for a bad port number. Opens nothing.
+int SioRemote(int port);
 
 // Points a port at a device from now on, as KESTRELON_COM<n+1> does (it sets
 // that variable). 0; -1 for a bad port number or an empty path; -103 when
@@ -250,8 +264,10 @@ constexpr int SIO_LINE_RI = 0x40;
 constexpr int SIO_LINE_DCD = 0x80;
 
 // 1 with the SIO_LINE_* bits of the lines up; 0 with *bits 0 when the device
-// reports no modem lines (a pseudo-terminal, a remote port); -1/-3. One
-// ioctl, never waiting.
+// reports no modem lines (a pseudo-terminal, a raw TCP port, a remote port
+// whose server has not notified any); -1/-3. Never waiting: a remote port
+// gives the lines its server last notified (as its reads took the notices
+// in), with DTR and RTS as last set.
 int SioModemLines(int port, int *bits);
 
 // A device whose modem lines and break stand in for the driver's, for every
@@ -266,6 +282,27 @@ struct SioModemDevice {
   int (*brk)(int fd, bool on);
 };
 void SioSetModemDevice(const SioModemDevice *device);
+
+// Settings of a remote port by SIO_SET_* bit: asked for and still awaiting
+// the server's answer, refused (answered with another value), and silent
+// (not answered within 1 s, or on a raw TCP port, which has no one to ask).
+constexpr int SIO_SET_BAUD = 0x01;
+constexpr int SIO_SET_PARITY = 0x02;
+constexpr int SIO_SET_STOP = 0x04;
+constexpr int SIO_SET_DATA = 0x08;
+constexpr int SIO_SET_FLOW = 0x10;
+struct SioLineAnswers {
+  int waiting = 0;
+  int refused = 0;
+  int silent = 0;
+};
+
+// The answers to the settings a remote port's server was asked for, as the
+// reads of the port (SioGets, SioGetc) have taken them in. Each
+// refusal and silence is reported once; a refused value goes into the
+// port's record (SioGetLine gives the server's value). 1 for a remote port;
+// 0 with no bits for a local one, whose settings are known at once; -1/-3.
+int SioGetAnswers(int port, SioLineAnswers *answers);
 
 // 'A' start a break, 'C' end it (non-zero done, 0 failed), 'D' 0;
 // other letters -101; -1/-3.

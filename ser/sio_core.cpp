@@ -87,6 +87,22 @@ bool hungUp(int fd) {
   return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
+// Up to length bytes received: their count, 0 when none are waiting, or
+// minus the errno value (EIO once the device has gone).
+int readSome(int fd, uint8_t *buffer, int length) {
+  if (remotePort(fd)) {
+    int got = 0;
+    const int err = remoteRead(fd, buffer, length, &got);
+    return err != 0 ? -err : got;
+  }
+  ssize_t n = read(fd, buffer, size_t(length));
+  if (n > 0)
+    return int(n);
+  if (n < 0 && errno != EAGAIN && errno != EINTR)
+    return -errno;
+  return hungUp(fd) ? -EIO : 0;
+}
+
 struct WriteOutcome {
   int written = 0;
   int err = 0;  // errno that ended the write early; ETIMEDOUT at the deadline
@@ -97,6 +113,10 @@ struct WriteOutcome {
 WriteOutcome writeWithDeadline(int fd, const uint8_t *bytes, int length, uint32_t baud) {
   WriteOutcome out;
   const uint32_t allowance = SioWriteAllowanceMs(length, baud);
+  if (remotePort(fd)) {
+    out.err = remoteWrite(fd, bytes, length, allowance, true, &out.written);
+    return out;
+  }
   const uint32_t start = SioTimer();
   while (out.written < length) {
     ssize_t n = write(fd, bytes + out.written, size_t(length - out.written));
@@ -210,6 +230,11 @@ const char *SioDevicePath(int port) {
   return ComText[port];
 }
 
+int SioRemote(int port) {
+  const char *path = SioDevicePath(port);
+  return path ? (remoteName(path) ? 1 : 0) : SIO_BAD_PORT;
+}
+
 int SioMapDevice(int port, const char *path) {
   if (VerifyPort(port) != 0 || !path || !*path)
     return SIO_BAD_PORT;
@@ -319,8 +344,14 @@ int SioPuts(int port, const uint8_t *buffer, int length) {
 int SioPutsNow(int port, const uint8_t *buffer, int length) {
   if (int r = bufferPrologue(port, buffer, length))
     return r > 0 ? 0 : r;
+  const int fd = PortData[port].Handle;
+  if (remotePort(fd)) {
+    int taken = 0;
+    const int err = remoteWrite(fd, buffer, length, 0, false, &taken);
+    return taken == 0 && err != 0 ? SioFail(err) : taken;
+  }
   for (;;) {
-    ssize_t n = write(PortData[port].Handle, buffer, size_t(length));
+    ssize_t n = write(fd, buffer, size_t(length));
     if (n >= 0)
       return int(n);
     if (errno == EAGAIN)
@@ -339,20 +370,11 @@ int SioGetc(int port) {
     rec.UnGetByte = 0;
     return b;
   }
-  int waiting = 0;
-  if (int err = devInputCount(rec.Handle, &waiting))
-    return SioFail(err);
-  if (waiting > 0) {
-    uint8_t b = 0;
-    ssize_t n = read(rec.Handle, &b, 1);
-    if (n == 1)
-      return b;
-    if (n < 0 && errno != EAGAIN && errno != EINTR)
-      return SioFail(errno);
-  }
-  if (hungUp(rec.Handle))
-    return SioFail(EIO);
-  return SIO_NO_DATA;
+  uint8_t b = 0;
+  const int n = readSome(rec.Handle, &b, 1);
+  if (n < 0)
+    return SioFail(-n);
+  return n == 1 ? int(b) : int(SIO_NO_DATA);
 }
 
 int SioGets(int port, uint8_t *buffer, int length) {
@@ -364,14 +386,8 @@ int SioGets(int port, uint8_t *buffer, int length) {
     rec.UnGetByte = 0;
     return 1;
   }
-  ssize_t n = read(rec.Handle, buffer, size_t(length));
-  if (n > 0)
-    return int(n);
-  if (n < 0 && errno != EAGAIN && errno != EINTR)
-    return SioFail(errno);
-  if (hungUp(rec.Handle))
-    return SioFail(EIO);
-  return 0;
+  const int n = readSome(rec.Handle, buffer, length);
+  return n < 0 ? SioFail(-n) : n;
 }
 
 int SioHandle(int port) {

@@ -99,6 +99,8 @@ bool rateKept(uint32_t asked, uint32_t got) {
 }  // namespace
 
 int devOpen(const char *path, int *fd) {
+  if (remoteName(path))
+    return remoteOpen(path, fd);
   *fd = -1;
   // Only character devices are opened at all: opening a FIFO or a file by
   // mistake must not have side effects.
@@ -128,6 +130,8 @@ int devOpen(const char *path, int *fd) {
 }
 
 int devClose(int fd, bool discardOutput) {
+  if (remotePort(fd))
+    return remoteClose(fd);
   if (discardOutput)
     ioctl(fd, TCFLSH, TCOFLUSH);
   ioctl(fd, TIOCNXCL);
@@ -135,6 +139,8 @@ int devClose(int fd, bool discardOutput) {
 }
 
 int devReadSettings(int fd, LineSettings *settings) {
+  if (remotePort(fd))
+    return 0;  // nothing of the kind to save on a remote port
   termios2 t{};
   if (ioctl(fd, TCGETS2, &t) != 0)
     return errno;
@@ -143,12 +149,16 @@ int devReadSettings(int fd, LineSettings *settings) {
 }
 
 int devWriteSettings(int fd, const LineSettings &settings) {
+  if (remotePort(fd))
+    return 0;
   termios2 t;
   toKernel(settings, &t);
   return errnoOf(ioctl(fd, TCSETS2, &t));
 }
 
 int devLoadDcb(int fd, PortDCB_t *dcb) {
+  if (remotePort(fd))
+    return 0;  // the record is what was asked for and confirmed
   termios2 t{};
   if (ioctl(fd, TCGETS2, &t) != 0)
     return errno;
@@ -173,6 +183,8 @@ int devLoadDcb(int fd, PortDCB_t *dcb) {
 }
 
 int devApply(int fd, const PortDCB_t &dcb) {
+  if (remotePort(fd))
+    return remoteApply(fd, dcb);
   tcflag_t size = 0, parity = 0;
   if (dcb.BaudRate == 0 || !sizeBits(dcb.ByteSize, &size) || !parityBits(dcb.Parity, &parity) ||
       dcb.StopBits > 2)
@@ -242,17 +254,25 @@ int devApply(int fd, const PortDCB_t &dcb) {
 }
 
 int devInputCount(int fd, int *count) {
+  if (remotePort(fd))
+    return remoteInputCount(fd, count);
   *count = 0;
   return errnoOf(ioctl(fd, FIONREAD, count));
 }
 
 int devOutputCount(int fd, int *count) {
+  if (remotePort(fd))
+    return remoteOutputCount(fd, count);
   *count = 0;
   return errnoOf(ioctl(fd, TIOCOUTQ, count));
 }
 
-int devFlushInput(int fd) { return errnoOf(ioctl(fd, TCFLSH, TCIFLUSH)); }
-int devFlushOutput(int fd) { return errnoOf(ioctl(fd, TCFLSH, TCOFLUSH)); }
+int devFlushInput(int fd) {
+  return remotePort(fd) ? remoteFlushInput(fd) : errnoOf(ioctl(fd, TCFLSH, TCIFLUSH));
+}
+int devFlushOutput(int fd) {
+  return remotePort(fd) ? remoteFlushOutput(fd) : errnoOf(ioctl(fd, TCFLSH, TCOFLUSH));
+}
 
 namespace {
 const SioModemDevice *g_modem = nullptr;  // a stand-in for the modem lines, or none
@@ -269,6 +289,8 @@ void SioSetModemDevice(const SioModemDevice *device) {
 }
 
 int devSetModemLine(int fd, ModemLine line, bool on) {
+  if (remotePort(fd))
+    return remoteSetModemLine(fd, line, on);
   const int bit = line == ModemLine::Dtr ? SIO_LINE_DTR : SIO_LINE_RTS;
   if (g_modem)
     return g_modem->set(fd, bit, on);
@@ -277,6 +299,8 @@ int devSetModemLine(int fd, ModemLine line, bool on) {
 }
 
 int devModemStatus(int fd, int *bits) {
+  if (remotePort(fd))
+    return remoteModemStatus(fd, bits);
   *bits = 0;
   if (g_modem)
     return g_modem->get(fd, bits);
@@ -295,12 +319,16 @@ int devModemStatus(int fd, int *bits) {
 }
 
 int devSetBreak(int fd, bool on) {
+  if (remotePort(fd))
+    return remoteSetBreak(fd, on);
   if (g_modem)
     return g_modem->brk(fd, on);
   return errnoOf(ioctl(fd, on ? TIOCSBRK : TIOCCBRK));
 }
 
 int devErrorCounters(int fd, ErrorCounters *counters) {
+  if (remotePort(fd))
+    return remoteErrorCounters(fd, counters);
   serial_icounter_struct ic{};
   if (ioctl(fd, TIOCGICOUNT, &ic) != 0)
     return errno;

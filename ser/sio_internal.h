@@ -98,3 +98,34 @@ int devModemStatus(int fd, int *bits);
 int devSetBreak(int fd, bool on);
 
 int devErrorCounters(int fd, ErrorCounters *counters);
+
+// --- Remote ports (sio_remote.cpp): each dev* call above hands a remote
+// port's descriptor (a TCP socket) to its remote* counterpart. ------------
+
+// rfc2217://HOST:PORT or tcp://HOST:PORT.
+bool remoteName(const char *path);
+// The descriptor is a remote port's.
+bool remotePort(int fd);
+// Resolves and starts connecting, without waiting for the server (beyond a
+// look of a few milliseconds that catches a refusal on a near network).
+int remoteOpen(const char *url, int *fd);
+int remoteClose(int fd);
+// Decoded data already received, up to length; ECONNRESET once the server
+// ended the connection and everything before the end has been read.
+int remoteRead(int fd, uint8_t *buffer, int length, int *got);
+// Takes bytes to send (escaped), waiting for room up to allowanceMs when
+// `wait`; *taken counts the bytes taken.
+int remoteWrite(int fd, const uint8_t *buffer, int length, uint32_t allowanceMs, bool wait,
+                int *taken);
+// Sends the settings of dcb that changed since last sent; never waits.
+int remoteApply(int fd, const PortDCB_t &dcb);
+// The server's answers so far; a refused value goes into dcb.
+int remoteAnswers(int fd, SioLineAnswers *answers, PortDCB_t *dcb);
+int remoteInputCount(int fd, int *count);
+int remoteOutputCount(int fd, int *count);
+int remoteFlushInput(int fd);
+int remoteFlushOutput(int fd);
+int remoteSetModemLine(int fd, ModemLine line, bool on);
+int remoteModemStatus(int fd, int *bits);
+int remoteSetBreak(int fd, bool on);
+int remoteErrorCounters(int fd, ErrorCounters *counters);

@@ -188,6 +188,17 @@ int SioModemLines(int port, int *bits) {
   return 1;
 }
 
+int SioGetAnswers(int port, SioLineAnswers *answers) {
+  if (int r = SioPrologue(port))
+    return r;
+  *answers = SioLineAnswers{};
+  PortRecord &rec = PortData[port];
+  if (!remotePort(rec.Handle))
+    return 0;
+  const int err = remoteAnswers(rec.Handle, answers, rec.Dcb);
+  return err == 0 ? 1 : SioFail(err);
+}
+
 int SioBrkSig(int port, int command) {
   if (int r = SioPrologue(port))
     return r;

@@ -13,7 +13,11 @@
 // On the wire, one byte damaged anywhere costs a retry, never the transfer.
 // The receiver refuses a packet with a bad check, a damaged header byte or
 // a number that does not match its complement, and sends that NAK only
-// once the rest of the packet has stopped arriving; it writes a packet only
+// once the rest of the packet has stopped arriving; with CRC-16, a packet
+// damaged three times in a row is rebuilt byte by byte from what two of the
+// three copies agree on, and taken when its CRC agrees too (a sender that
+// never shrinks its packets can see each copy of one damaged, until it gives
+// up on it); it writes a packet only
 // when its number is the one expected (the previous one again is
 // acknowledged without being written, any other ends the transfer with
 // -312); it refuses the first EOT and ends on the repeated one; when no
@@ -21,7 +25,9 @@
 // answer) and gives up at the fifth silence of RxNakRate seconds. The sender
 // takes a reply that is neither ACK, NAK nor CAN, followed by silence, as a
 // refusal (rx -c answers an unreadable first packet with 'C'), sends EOT
-// again at once when it is refused, and after three refusals in a file
+// again at once when it is refused and otherwise after 3 s without an
+// answer (a receiver takes an EOT once the line has stayed quiet after it),
+// and after three refusals in a file
 // sends even a refused 1K packet again as 128-byte packets. Two CANs in a
 // row where a header or an answer is due end a transfer ("Cancelled by other
 // end"); one alone counts as a damaged byte.

@@ -34,7 +34,11 @@ constexpr int XY_CTS_BLOCK = 32;                 // CTS is looked at once per 32
 constexpr uint32_t XY_START_WAIT_MS = 60000;  // sender: start character
 constexpr uint32_t XY_FIRST_CHECK_DELAY_MS = 125;
 constexpr uint32_t XY_REPLY_WAIT_MS = 10000;  // sender: ACK/NAK of a packet
-constexpr uint32_t XY_EOT_WAIT_MS = 1000;     // sender: ACK of one EOT
+// Sender: ACK of one EOT, before it goes out again unasked. A receiver takes
+// an EOT only once the line has stayed quiet after it (rx: one second) and
+// refuses a damaged one once the line is quiet; an EOT repeated inside that
+// second reads to it as noise, so the wait leaves it that second and more.
+constexpr uint32_t XY_EOT_WAIT_MS = 3000;
 constexpr uint32_t XY_BYTE_WAIT_MS = 6000;    // receiver: next byte inside a packet
 constexpr uint32_t XY_CTS_WAIT_MS = 10000;    // any wait for CTS
 constexpr uint32_t XY_WRITE_WAIT_MS = 10000;  // the line takes no byte of what was written
@@ -84,6 +88,12 @@ struct XyList {
   uint8_t EotRefused;   // receiving: the first EOT was answered with NAK
   uint8_t CanSeen;      // the last header or answer byte read was CAN
   uint8_t EotAnswered;  // sending: a byte other than NAK came since the first EOT
+  // Receiving with CRC: the last two damaged copies of packet CopyNumber
+  // (data, then the two check bytes), for a vote with the next one.
+  uint8_t CopyCount;
+  uint8_t CopyNumber;
+  int32_t CopySize;
+  uint8_t Copy[2][XY_PACKET_SIZE_1K + 2];
 };
 
 extern XyList xyList;

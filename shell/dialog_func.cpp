@@ -7,8 +7,10 @@
 #include "hex/hex_framing.h"
 #include "hex/hex_init.h"
 #include "hex/hex_keys.h"
+#include "hex/hex_help.h"
 #include "hex/hex_lines.h"
 #include "hex/hex_log.h"
+#include "hex/hex_ports.h"
 #include "hex/hex_reconnect.h"
 #include "hex/hex_screen.h"
 #include "hex/hex_send.h"
@@ -68,9 +70,10 @@ constexpr ListRoute kListRoutes[] = {
 // What text typed into a list's field means once the field is left or
 // Enter is pressed there: the one place where a list gets a rule of its own.
 enum class TypedText {
-  Free,   // it stands as typed (the message field and its history)
-  Entry,  // it names an entry, or it goes
-  Rate,   // it names an entry, or it is a rate (the Speed lists)
+  Free,    // it stands as typed (the message field and its history)
+  Entry,   // it names an entry, or it goes
+  Rate,    // it names an entry, or it is a rate (the Speed lists)
+  Device,  // it names an entry, or a device the chosen entry maps to (Comm Port)
 };
 
 TypedText typed_text_rule(int list) {
@@ -78,6 +81,8 @@ TypedText typed_text_rule(int list) {
     return TypedText::Free;
   if (list == IDC_SPEED_A || list == IDC_SPEED_B)
     return TypedText::Rate;
+  if (list == IDC_PORT_A || list == IDC_PORT_B)
+    return TypedText::Device;
   return TypedText::Entry;
 }
 
@@ -98,7 +103,9 @@ void settle_typed_entry(HWND window, int list) {
   if (found == CB_ERR) {
     if (typed_text_rule(list) == TypedText::Rate)
       hex_speed_typed(window, list);  // a rate, or back to the last one
-    else
+    else if (!(typed_text_rule(list) == TypedText::Device
+                   ? hex_port_typed(window, list)
+                   : hex_lines_length(window, list)))  // a pulse's or a break's length
       dlg_combo_set_sel(window, list, selected);
     return;
   }
@@ -161,6 +168,7 @@ constexpr CommandRoute kCommandRoutes[] = {
      }},
     {IDC_LOCAL_ECHO, [](HWND w) { set_from_button(w, IDC_LOCAL_ECHO, &hex_local_echo, true); }},
     {IDC_TIME, hex_timeChanged},
+    {IDC_PORT_NAMES, hex_portNamesChanged},
     {IDC_XFER_SEND, [](HWND w) { hex_send_file = checked(w, IDC_XFER_SEND) ? 1 : 0; }},
     {IDC_XFER_GET, [](HWND w) { hex_send_file = checked(w, IDC_XFER_GET) ? 0 : 1; }},
     // The Terminal view's focus mark follows the send side.
@@ -213,12 +221,16 @@ int route_command(HWND window, unsigned message, uintptr_t wParam, intptr_t lPar
     history_add_edited(window);
     return 1;
   }
+  if (hex_help_command(window, id))
+    return 1;
   // A macro's button, or its F key (an accelerator).
   if (id >= IDC_MACRO_1 && id <= IDC_MACRO_12) {
     hex_auto_macro(window, id - IDC_MACRO_1);
     return 1;
   }
   if (notification == BN_CLICKED && hex_lines_command(window, id))
+    return 1;
+  if (notification == CBN_SELCHANGE && hex_lines_length(window, id))
     return 1;
   for (const CommandRoute &route : kCommandRoutes) {
     if (route.id == id) {
@@ -282,11 +294,17 @@ int DialogFunc(HWND window, unsigned message, uintptr_t wParam, intptr_t lParam)
     case TIMER_LINES:
       hex_lines_tick(window);
       return 1;
+    case TIMER_ANSWERS:
+      hex_answers_tick(window);
+      return 1;
     default:
       return hex_lines_timer(window, unsigned(wParam)) ? 1 : 0;
     }
   case WM_CONTEXTMENU:
     return hex_lines_pulse(window, int(wParam)) ? 1 : 0;
+  case HEX_PORTS_CHANGED:
+    hex_ports_ready(window, int(wParam));
+    return 1;
   case WM_NOTIFY: {
     auto *notify = reinterpret_cast<DlgNotify *>(lParam);
     if (notify && notify->idFrom == IDC_PANE && notify->code == EN_MSGFILTER) {

@@ -2,6 +2,7 @@
 #include "shell/options.h"
 
 #include "hex/hex_auto.h"
+#include "hex/hex_help.h"
 #include "hex/hex_init.h"
 #include "hex/hex_lines.h"
 #include "hex/hex_log.h"
@@ -10,6 +11,7 @@
 #include "hex/hex_side.h"
 #include "hex/hex_pcap.h"
 #include "hex/hex_settings.h"
+#include "hex/hex_views.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
@@ -40,6 +42,7 @@ enum : int {
   OPT_RTS,
   OPT_PULSE_MS,
   OPT_BREAK_MS,
+  OPT_PORT_NAMES,
 };
 
 const option kLongOptions[] = {
@@ -59,6 +62,7 @@ const option kLongOptions[] = {
     {"rts", required_argument, nullptr, OPT_RTS},
     {"pulse-ms", required_argument, nullptr, OPT_PULSE_MS},
     {"break-ms", required_argument, nullptr, OPT_BREAK_MS},
+    {"port-names", no_argument, nullptr, OPT_PORT_NAMES},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -66,8 +70,7 @@ const option kLongOptions[] = {
 // The leading ':' has a missing value reported apart from an unknown option.
 constexpr char kShortOptions[] = ":a:b:s:hV";
 
-// The longest pulse or break the command line takes, in milliseconds.
-constexpr unsigned long kLineMsMost = 10000;
+constexpr unsigned long kLineMsMost = HEX_LINE_MS_MOST;  // the longest pulse or break
 
 // The short name of the Hexadecimal view on the command line.
 constexpr char kHexViewWord[] = "hex";
@@ -280,8 +283,8 @@ WinParsed win_parse_options(int argc, const char *const argv[]) {
       (value == OPT_LOG ? options.log : value == OPT_PCAP ? options.pcap : options.macros) = optarg;
       continue;
     }
-    if (value == OPT_APPEND) {
-      options.append = true;
+    if (value == OPT_APPEND || value == OPT_PORT_NAMES) {
+      (value == OPT_APPEND ? options.append : options.port_names) = true;
       continue;
     }
     if (value == OPT_PULSE_MS || value == OPT_BREAK_MS) {
@@ -373,12 +376,21 @@ std::string win_usage() {
          "      --rts=on|off       RTS of both ports at every open (default off)\n"
          "      --pulse-ms=MS      how long a DTR or RTS pulse holds the line down (default 100)\n"
          "      --break-ms=MS      how long Break sends a break (default 250)\n"
+         "      --port-names       start with Ports on: a line another port starts is headed\n"
+         "                         by its name (Rx1, Tx2), in the pane and the log\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
          "Without a device on the command line, COM<n> opens the device that the\n"
          "environment variable KESTRELON_COM<n> names, else its own (see kestrelon(1)).\n"
          "A device that cannot be opened shows as a greyed indicator in the window.\n"
+         "A device path or rfc2217://HOST:PORT typed into a Comm Port list maps the\n"
+         "chosen entry to it for the session.\n"
+         "\n"
+         "Keys in the window:\n" +
+         hex_help_shortcuts_text() +
+         "  Ctrl+F                 opens the find bar over the pane\n"
+         "  F3, Shift+F3           the next, the previous match while it is open\n"
          "\n"
          "Exit status: 0, or 2 when the command line is wrong.\n";
 }
@@ -436,6 +448,10 @@ void win_apply_start_options(HWND window) {
     }
   if (g_start.view >= 0)
     win_choose_entry(window, IDC_VIEW, g_start.view);
+  if (g_start.port_names) {
+    dlg_check_button(window, IDC_PORT_NAMES, BST_CHECKED);
+    hex_portNamesChanged(window);
+  }
   if (!g_start.log.empty())
     hex_log_open_file(window, g_start.log.c_str(), g_start.append);
   if (!g_start.pcap.empty())

@@ -44,6 +44,7 @@ struct WinStartOptions {
   int rts = -1;            // RTS the same way
   unsigned pulse_ms = 0;   // a DTR or RTS pulse; 0 the default
   unsigned break_ms = 0;   // a break sent; 0 the default
+  bool port_names = false; // lines of another port headed by its name (Ports)
   bool operator==(const WinStartOptions &) const = default;
 };
 

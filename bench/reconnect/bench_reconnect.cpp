@@ -19,6 +19,7 @@
 // where a good cycle is one whose both sides came back within 2 s with the
 // marker shown, the longest is from a device back to its side open again,
 // and d and r count the log's lines of both sides.
+#include "bench/bench_events.h"
 #include "bench/bench_scratch.h"
 #include "dlg/dlg.h"
 #include "dlg/dlg_window.h"
@@ -48,29 +49,7 @@ namespace {
 constexpr int kBackWithinMs = 2000;
 constexpr int kGiveUpMs = 10000;
 
-// Runs the window's events until `done` holds or `ms` passed; the time it
-// took, or -1.
-qint64 run_until(const std::function<bool()> &done, int ms) {
-  QTimer wake;
-  wake.start(5);
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms)
-      return -1;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return clock.elapsed();
-}
-
 std::string pane_text(HWND window) { return window->pane()->model().text(); }
-
-size_t count_of(const std::string &text, const std::string &needle) {
-  size_t count = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-    ++count;
-  return count;
-}
 
 }  // namespace
 

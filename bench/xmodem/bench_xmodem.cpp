@@ -4,6 +4,9 @@
 //   cmake --build build --target bench_xmodem linesim
 //   ./build/bench/xmodem/bench_xmodem            (offscreen; about 20 minutes)
 //   ./build/bench/xmodem/bench_xmodem --speed    (the speed part alone)
+//   ./build/bench/xmodem/bench_xmodem --noise ONE_IN SEED
+//       (one seed of the noise part; its directories are kept, with rx -vv's
+//       log and the driver's trace in driver.log, for a look at the wire)
 //
 // Speed: a 256 KiB random file at 115200 bit/s (10 bits per byte), sent
 // three ways: the window (Start, "XModem 1K", its timers running as they do
@@ -59,6 +62,8 @@ extern "C" int __wrap__Z8xyDriveri(int port);
 namespace {
 
 double g_longest_call_ms = 0;
+// One seed alone: the driver's trace goes to this file.
+std::FILE *g_trace = nullptr;
 
 double msSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -70,6 +75,9 @@ int __wrap__Z8xyDriveri(int port) {
   const auto start = Clock::now();
   const int result = __real__Z8xyDriveri(port);
   g_longest_call_ms = std::max(g_longest_call_ms, msSince(start));
+  char text[XY_MESSAGE_SIZE];
+  while (g_trace && xyGetMessage(text, sizeof text))
+    std::fprintf(g_trace, "%u %s\n", unsigned(SioTimer()), text);
   return result;
 }
 
@@ -113,6 +121,10 @@ struct Dirs {
     std::filesystem::create_directories(peer);
   }
   ~Dirs() {
+    if (g_trace) {
+      std::printf("kept %s\n", root.c_str());
+      return;
+    }
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
   }
@@ -177,7 +189,8 @@ Run windowTransfer(const xytest::Line &line, bool send, const std::string &path,
 
 // rx -c on end b, through pipes (it exits right after its last ACK).
 bool startRx(xytest::Process &rx, const std::string &end, const std::string &dir) {
-  return rx.start({"socat", "OPEN:" + end + ",raw,echo=0", "EXEC:rx -c received.bin,pipes"}, dir,
+  const std::string command = g_trace ? "rx -vv -c received.bin" : "rx -c received.bin";
+  return rx.start({"socat", "OPEN:" + end + ",raw,echo=0", "EXEC:" + command + ",pipes"}, dir,
                   "", dir + "/../rx.log");
 }
 
@@ -218,7 +231,7 @@ Run oursReceive(const std::vector<uint8_t> &content, int oneIn, int seed, int ti
   xytest::Process sx;
   writeFileBytes(d.peer + "/source.bin", content);
   if (!line.startSim(lineOptions(oneIn, seed)) ||
-      !sx.start({"sx", "-k", "source.bin"}, d.peer, line.b(), d.root + "/sx.log"))
+      !sx.start({"sx", g_trace ? "-vvk" : "-k", "source.bin"}, d.peer, line.b(), d.root + "/sx.log"))
     return {};
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   const std::string target = d.ours + "/received.bin";
@@ -266,6 +279,22 @@ int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   const bool speedOnly = argc > 1 && std::strcmp(argv[1], "--speed") == 0;
+  if (argc == 4 && std::strcmp(argv[1], "--noise") == 0) {
+    const int oneIn = std::atoi(argv[2]), seed = std::atoi(argv[3]);
+    const std::string trace = "/tmp/bench-xmodem-" + std::to_string(getpid()) + "-driver.log";
+    g_trace = std::fopen(trace.c_str(), "w");
+    xyDebug(2);
+    const std::vector<uint8_t> file = xytest::randomBytes(kNoiseSize, uint32_t(seed));
+    std::fprintf(g_trace, "--- send\n");
+    const Run send = oursSend(file, oneIn, seed, 300000);
+    std::fprintf(g_trace, "--- receive\n");
+    const Run receive = oursReceive(file, oneIn, seed, 300000);
+    std::printf("1 in %d, seed %2d: ours send %s, receive %s; driver trace %s\n", oneIn, seed,
+                send.ok() ? "ok" : send.status.c_str(), receive.ok() ? "ok" : receive.status.c_str(),
+                trace.c_str());
+    std::fclose(g_trace);
+    return send.ok() && receive.ok() ? 0 : 1;
+  }
 
   const std::vector<uint8_t> content = xytest::randomBytes(kSpeedSize, 2024);
   std::printf("XMODEM 1K, %zu bytes at %d bit/s: the line alone needs %.2f s\n", kSpeedSize,

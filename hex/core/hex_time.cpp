@@ -85,7 +85,10 @@ int hex_time_head(char *out, uint32_t day_ms, uint32_t delta_ms, int port, HexDi
 
 int hex_time_line(HexTimeLines &lines, int port, HexDirection direction, uint32_t ms, char *out) {
   const uint32_t delta = lines.lines == 0 ? 0 : ms - lines.line_ms;
-  const int length = hex_time_head(out, hex_time_of_day(lines.face, ms), delta, port, direction);
+  const int length =
+      lines.on ? hex_time_head(out, hex_time_of_day(lines.face, ms), delta, port, direction)
+               : clamp_length(std::snprintf(out, HEX_HEAD_MAX, "\n%cx%d ",
+                                            direction == HEX_SENT ? 'T' : 'R', port + 1));
   if (lines.lines < INT32_MAX)
     ++lines.lines;
   lines.line_ms = ms;
@@ -97,7 +100,7 @@ int hex_time_line(HexTimeLines &lines, int port, HexDirection direction, uint32_
 
 int hex_time_chunk(HexTimeLines &lines, int port, HexDirection direction, uint32_t ms, char *out) {
   const bool same_source = lines.last_port == port && lines.last_direction == direction;
-  if (lines.lines > 0 && same_source && ms - lines.last_ms <= lines.gap_ms) {
+  if (lines.lines > 0 && same_source && (!lines.on || ms - lines.last_ms <= lines.gap_ms)) {
     lines.last_ms = ms;
     return 0;
   }
@@ -107,7 +110,8 @@ int hex_time_chunk(HexTimeLines &lines, int port, HexDirection direction, uint32
 void hex_show_chunk(int32_t view, hex_obj_t &record, int port, uint16_t stamp, HexTimeLines &lines,
                     uint32_t ms, char *buffer, int count, HexSink &sink) {
   // A screen is no record of time: the Time view is off while it is shown.
-  if (!lines.on || view == HEX_VIEW_TERMINAL) {
+  // Nor are the frame views' lines headed again by their port.
+  if (!hex_lines_headed(lines) || view == HEX_VIEW_TERMINAL || (is_frame_view(view) && !lines.on)) {
     hex_show_received(view, record, port, stamp, buffer, count, sink);
     return;
   }
@@ -133,6 +137,7 @@ void hex_show_breaks(HexTimeLines &lines, int port, uint32_t ms, uint32_t breaks
     lines.last_port = -1;
   } else {
     length = std::snprintf(text, HEX_HEAD_MAX, "\nRx%d ", port + 1);
+    lines.last_port = -1;  // with Ports on, the text after it is headed anew
   }
   const int room = int(sizeof text) - length;
   length +=
@@ -150,9 +155,9 @@ void hex_show_event_line(HexTimeLines &lines, int port, const char *what, uint32
   text += name;
   text += ' ';
   text += what;
-  // With Time on the next text heads a line of its own; without, it starts
-  // one here.
-  if (lines.on)
+  // With Time or Ports on the next text heads a line of its own; without,
+  // it starts one here.
+  if (hex_lines_headed(lines))
     lines.last_port = -1;
   else
     text += '\n';

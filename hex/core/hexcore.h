@@ -313,9 +313,16 @@ uint32_t hex_time_of_day(const HexClockFace &face, uint32_t ms);
 // the time of day stays right however long the program runs.
 void hex_clock_face_move(HexClockFace &face, uint32_t ms);
 
+// With Ports on (and Time off) text starts a new line whenever it follows
+// text of another port or direction, headed by the port alone: "\nRx1 "
+// (sent text "Tx1 "), in the port's colour, so the ports are told apart
+// without their colours. The Terminal view shows no lines; the frame views'
+// lines name their port already.
+
 // Where the Time view's lines stand.
 struct HexTimeLines {
   int32_t on = 0;                    // the Time check box
+  int32_t names = 0;                 // the Ports check box
   uint32_t gap_ms = HEX_TIME_GAP_MS;
   HexClockFace face;
   int32_t lines = 0;                 // lines headed so far (the first has +0)
@@ -329,19 +336,23 @@ struct HexTimeLines {
 // in `out` (HEX_HEAD_MAX bytes); returns its length.
 int hex_time_head(char *out, uint32_t day_ms, uint32_t delta_ms, int port, HexDirection direction);
 
+// Whether text starts lines of its own with a head: Time or Ports is on.
+inline bool hex_lines_headed(const HexTimeLines &lines) { return lines.on || lines.names; }
+
 // A new line for text of `port` in `direction` whose first byte came at
-// `ms`: its head in `out`, and the lines now stand behind it. Returns the
-// head's length.
+// `ms`: its head in `out` (with Time off the port's: "\nRx1 "), and the
+// lines now stand behind it. Returns the head's length.
 int hex_time_line(HexTimeLines &lines, int port, HexDirection direction, uint32_t ms, char *out);
 
 // Text of `port` in `direction` read (or sent) at `ms`: the head of the new
-// line it starts (see above), or nothing (0) when it goes on the current
-// line.
+// line it starts (see above; with Time off only another source starts
+// one), or nothing (0) when it goes on the current line.
 int hex_time_chunk(HexTimeLines &lines, int port, HexDirection direction, uint32_t ms, char *out);
 
 // A chunk for the current view as hex_show_received shows it, read at
-// `ms`; with Time on, headed by the line it starts, and in the frame views
-// each frame's line headed by the time (`ms`, when its closing flag came).
+// `ms`; with Time or Ports on, headed by the line it starts, and with Time
+// on in the frame views each frame's line headed by the time (`ms`, when its
+// closing flag came).
 void hex_show_chunk(int32_t view, hex_obj_t &record, int port, uint16_t stamp, HexTimeLines &lines,
                     uint32_t ms, char *buffer, int count, HexSink &sink);
 
@@ -1052,3 +1063,29 @@ bool hex_fire_allow(HexFireGuard &guard, uint32_t ms);
 // with Time on (port events, triggers).
 void hex_show_event_line(HexTimeLines &lines, int port, const char *what, uint32_t ms,
                          HexSink &sink);
+
+// --- Comm Port entries ------------------------------------------------------------
+
+// What a Comm Port entry's device is, as the lists show it.
+enum class HexDeviceState { Present, Absent, Remote };
+struct HexDeviceFacts {
+  std::string path;  // the device the entry maps to
+  std::string node;  // where a link leads ("" when path is no link)
+  HexDeviceState state = HexDeviceState::Absent;
+  std::string identity;  // the adapter as udev knows it; "" when unknown
+};
+
+// A network device of the serial library: rfc2217://HOST:PORT, tcp://HOST:PORT.
+bool hex_is_remote_device(std::string_view path);
+
+// The adapter's vendor, model and serial number ("FTDI FT232R USB UART
+// A10K3B7Q") from udev's properties of its device: KEY=VALUE lines as
+// `udevadm info -q property` gives them, or the "E:KEY=VALUE" lines of udev's
+// database (other lines are skipped). Control characters a device may carry
+// in its strings become '?'. "" when udev names none of them.
+std::string hex_udev_identity(std::string_view properties);
+
+// The entry as the open list shows it: "COM5 /dev/ttyUSB0 FTDI FT232R
+// A10K3B7Q", "COM6 /dev/serial/by-id/usb-X-port0 (ttyUSB1) ...",
+// "COM7 /dev/ttyUSB2 (absent)", "COM9 tcp://host:4001 (remote)".
+std::string hex_port_entry_text(int port, const HexDeviceFacts &facts);

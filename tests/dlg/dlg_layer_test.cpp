@@ -114,9 +114,10 @@ TEST_F(DlgLayerTest, EveryTemplateControlIsBuiltAsItsKind) {
       break;
     }
   }
-  // The 60 of the original dialog, Time, the line status, Wireshark, the 12
-  // macro buttons and "Macros...", and each side's six lamps, Break and label.
-  EXPECT_EQ(ids.size(), 92u);
+  // The 60 of the original dialog, Time, Ports, the line status, Wireshark,
+  // the 12 macro buttons and "Macros...", and each side's six lamps, Break,
+  // label and its pulse's and break's lengths with their label.
+  EXPECT_EQ(ids.size(), 99u);
   EXPECT_EQ(window_->windowTitle().toStdString(), "Kestrelon version 4.5, April 2003");
   // Right-aligned labels unless the template says otherwise.
   EXPECT_TRUE(qobject_cast<QLabel *>(window_->control(IDC_LABEL_SPEED_A))->alignment() &

@@ -115,9 +115,10 @@ TEST(TimeView, LinesStartAtAnotherPortOrDirectionAndAfterGapsLongerThanTheGap) {
   }
 }
 
-// The text of a stream in every view with Time on: the same whatever the
-// reads within a line, heads where lines start, and frames headed with the
-// time their closing flag came.
+// The text of a stream in every view with Time on, with Ports on and with
+// neither: the same whatever the reads within a line, heads where lines
+// start (with Ports, where another port's text starts one), and frames
+// headed with the time their closing flag came.
 TEST(TimeView, ChunksOfAViewAreHeadedWhereTheirLinesStart) {
   struct Read {
     int port;
@@ -125,34 +126,41 @@ TEST(TimeView, ChunksOfAViewAreHeadedWhereTheirLinesStart) {
     std::string bytes;
   };
   const std::string ppp_open("\x7E\xFF\x03", 3), ppp_close("\xC0\x21\x7E", 3);
+  // What each view shows with Time on, with Ports on, and with neither.
   struct Row {
     int32_t view;
     std::vector<Read> reads;
-    std::string with_time, without;
+    std::string shown[3];
   } rows[] = {
       {HEX_VIEW_HEXADECIMAL,
        {{0, 1000, "\x01\x02"}, {0, 1005, "\x03"}, {0, 1050, "\x04"}, {1, 1050, "\x05"}},
-       "\n00:00:01.000 +0 Rx1  01 02 03\n00:00:01.050 +50 Rx1  04\n00:00:01.050 +0 Rx2  05",
-       " 01 02 03 04 05"},
+       {"\n00:00:01.000 +0 Rx1  01 02 03\n00:00:01.050 +50 Rx1  04\n00:00:01.050 +0 Rx2  05",
+        "\nRx1  01 02 03 04\nRx2  05", " 01 02 03 04 05"}},
       {HEX_VIEW_ASCII,
        {{1, 0, "ab"}, {1, 20, "c"}, {0, 21, "d"}, {1, 30, "e"}},
-       "\n00:00:00.000 +0 Rx2 abc\n00:00:00.021 +21 Rx1 d\n00:00:00.030 +9 Rx2 e",
-       "abcde"},
+       {"\n00:00:00.000 +0 Rx2 abc\n00:00:00.021 +21 Rx1 d\n00:00:00.030 +9 Rx2 e",
+        "\nRx2 abc\nRx1 d\nRx2 e", "abcde"}},
+      {HEX_VIEW_ANSI,
+       {{0, 0, "ab"}, {1, 5, "c"}, {1, 100, "d"}},
+       {"\n00:00:00.000 +0 Rx1 ab\n00:00:00.005 +5 Rx2 c\n00:00:00.100 +95 Rx2 d",
+        "\nRx1 ab\nRx2 cd", "abcd"}},
       {HEX_VIEW_PPP,
        {{1, 60, ppp_open}, {1, 70, ppp_close}, {0, 75, "\x7E"}},
-       "\n00:00:00.070 +0 Rx2  7E FF 03 C0 21",
-       "\nRx2   123  7E FF 03 C0 21"},
+       {"\n00:00:00.070 +0 Rx2  7E FF 03 C0 21", "\nRx2   123  7E FF 03 C0 21",
+        "\nRx2   123  7E FF 03 C0 21"}},
+      {HEX_VIEW_TERMINAL, {{0, 0, "ab"}, {1, 5, "c"}}, {"", "", ""}},  // screens, no lines
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.view);
-    for (bool on : {true, false}) {
+    for (int mode : {0, 1, 2}) {
       // Each read whole, and each cut in two: a line's text is the same.
       for (bool cut : {false, true}) {
         hex_obj_t records[2] = {};
         for (hex_obj_t &record : records)
           record.icni_len = HEX_ICNI_NO_LENGTH;
         HexTimeLines lines;
-        lines.on = on;
+        lines.on = mode == 0;
+        lines.names = mode == 1;
         TextSink sink;
         for (const Read &read : row.reads) {
           std::vector<std::string> parts{read.bytes};
@@ -165,7 +173,9 @@ TEST(TimeView, ChunksOfAViewAreHeadedWhereTheirLinesStart) {
                            part.data(), count, sink);
           }
         }
-        EXPECT_EQ(sink.all, on ? row.with_time : row.without) << "on " << on << " cut " << cut;
+        for (hex_obj_t &record : records)
+          hex_screen_release(record);
+        EXPECT_EQ(sink.all, row.shown[mode]) << "mode " << mode << " cut " << cut;
       }
     }
   }
@@ -176,8 +186,10 @@ TEST(TimeView, BreaksAreLinesOfTheirOwnNeverBytes) {
     bool on;
     uint32_t breaks;
     const char *text;
+    bool names = false;
   } rows[] = {
       {false, 0, ""},
+      {false, 1, "\nRx2 <BREAK>", true},
       {false, 1, "\nRx2 <BREAK>"},
       {false, 3, "\nRx2 <BREAK x3>"},
       {true, 1, "\n00:00:00.007 +0 Rx2 <BREAK>"},
@@ -186,15 +198,18 @@ TEST(TimeView, BreaksAreLinesOfTheirOwnNeverBytes) {
   for (const Row &row : rows) {
     HexTimeLines lines;
     lines.on = row.on;
+    lines.names = row.names;
+    if (row.names)
+      lines.lines = 1, lines.last_port = 1;  // in a line of this port
     TextSink sink;
     hex_show_breaks(lines, 1, 7, row.breaks, sink);
     EXPECT_EQ(sink.all, row.text);
-    if (!row.on || row.breaks == 0)
+    if (!hex_lines_headed(lines) || row.breaks == 0)
       continue;
     // Bytes right behind the break start a line of their own.
     char bytes[8] = "A";
     hex_show_chunk(HEX_VIEW_ASCII, *std::make_unique<hex_obj_t>(), 1, 0, lines, 8, bytes, 1, sink);
-    EXPECT_EQ(sink.all, std::string(row.text) + "\n00:00:00.008 +1 Rx2 A");
+    EXPECT_EQ(sink.all, std::string(row.text) + (row.on ? "\n00:00:00.008 +1 Rx2 A" : "\nRx2 A"));
     EXPECT_EQ(sink.ports, (std::vector<int>{1, 1, 1}));
   }
 }

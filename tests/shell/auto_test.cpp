@@ -10,12 +10,15 @@
 #include "../hex/log_reading.h"
 
 #include "hex/hex.h"
+#include "dlg/dlg_window.h"
 #include "hex/hex_auto.h"
+#include "pane/pane_find_bar.h"
 #include "pane/pane_view.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
 #include "shell/shell.h"
 
+#include <QApplication>
 #include <QTest>
 #include <QTimer>
 
@@ -193,4 +196,42 @@ TEST_F(AutoTest, ARuleAnsweringItsOwnReplyIsHeldToAHundredFiringsASecond) {
   EXPECT_NE(at, std::string::npos);
   EXPECT_EQ(text.find(held, at + 1), std::string::npos) << "said more than once";
   EXPECT_EQ(controlText(window_, IDC_XFER_STATUS), "COM1 " + held);
+}
+
+// Ctrl+F, F3 and Shift+F3 as typed: the bar finds hex bytes as the
+// Hexadecimal view shows them, marks and shows each match without moving
+// the caret, and takes F3 from macro 3 only while it is open.
+TEST_F(AutoTest, FindBarTakesCtrlFAndF3FromTheMacroWhileOpen) {
+  startWith("macro 3 text=\"3\" to=B\n", HEX_VIEW_HEXADECIMAL);
+  std::string text;
+  for (int i = 0; i < 40000; ++i)
+    text += i % 10000 == 5000 ? " 7E FF" : " 01 02";  // matches at 4 places
+  dlg_pane_set_text(window_, IDC_PANE, text.data(), int(text.size()));
+  const PaneSelection caret = pane()->model().selection();
+  PaneFindBar &bar = *window_->findBar();
+  QTest::keyClick(pane(), Qt::Key_F, Qt::ControlModifier);
+  ASSERT_TRUE(bar.isVisible());
+  QTest::keyClicks(QApplication::focusWidget(), "7eff");
+  auto at = [&](int index) {
+    return processEventsUntil([&] { return bar.finder().matchStart() == (index * 10000 + 5000) * 6; })
+               ? bar.status().toStdString()
+               : "not at " + std::to_string(index);
+  };
+  EXPECT_EQ(at(0), "1 of 4");  // from the top of the view, around the end
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F3);
+  EXPECT_EQ(at(1), "2 of 4");
+  QTest::keyClick(pane(), Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(at(0), "1 of 4");
+  QTest::keyClick(pane(), Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(at(3), "4 of 4");
+  const std::int64_t shown = pane()->firstVisiblePosition();
+  EXPECT_LE(shown, bar.finder().matchStart());
+  EXPECT_GT(shown + pane()->visibleRows() * pane()->visibleColumns(), bar.finder().matchEnd());
+  EXPECT_EQ(pane()->model().selection(), caret);
+  EXPECT_EQ(links_[HEX_SIDE_B]->receive(1, 200), "");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(bar.isVisible());
+  EXPECT_EQ(QApplication::focusWidget(), pane());
+  QTest::keyClick(pane(), Qt::Key_F3);
+  EXPECT_EQ(links_[HEX_SIDE_B]->receive(1, 1000), "3");
 }

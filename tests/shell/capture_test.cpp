@@ -230,6 +230,31 @@ TEST_F(CaptureTest, TimeOfDayStaysRightAfterTwentyFiveDays) {
   EXPECT_EQ(lines(paneText()).back(), "00:00:01.234 +0 Rx1 x");
 }
 
+// With Ports on, a line that another port's text starts is headed by that
+// port in its colour, sent text too, in the pane and in the log alike.
+TEST_F(CaptureTest, PortsHeadTheLinesOfEachPortInThePaneAndTheLog) {
+  startIn(HEX_VIEW_ASCII, false);
+  dlg_user_click(window_, IDC_PORT_NAMES);
+  const std::string logPath = startLogging("ports.htm");
+  sendAndWaitRead(com1_, HEX_SIDE_A, "ab");
+  showAll();
+  sendAndWaitRead(com1_, HEX_SIDE_A, "c");
+  showAll();
+  dlg_set_text(window_, IDC_MESSAGE, "hi");
+  dlg_user_click(window_, IDC_SEND);
+  sendAndWaitRead(com2_, HEX_SIDE_B, "de");
+  showAll();
+  dlg_user_click(window_, IDC_NO_LOG);
+  EXPECT_EQ(paneText(), "\nRx1 abc\nTx1 hi\r\n\nRx2 de");  // the message ends in CR LF
+  const LogReading log = logOf(logPath);
+  EXPECT_EQ(lines(log.text), (std::vector<std::string>{"Rx1 abc", "Tx1 hi", "Rx2 de"}));
+  ASSERT_FALSE(log.records.empty());
+  char colour[8];
+  std::snprintf(colour, sizeof colour, "#%06X", unsigned(hex_port_rgb(1, HEX_RECEIVED)));
+  EXPECT_EQ(log.records.back().colour, colour);
+  EXPECT_EQ(log.records.back().shown, "Rx2de");
+}
+
 // The same on the real clock, sparingly: the lines start where the pauses
 // between the writes, as measured here, were longer than the gap, and the
 // printed deltas are within 2 ms of them. The deltas are between the times

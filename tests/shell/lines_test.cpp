@@ -1,8 +1,9 @@
 // The modem lines through the real window: on pseudo-terminals every lamp is
 // unknown and says why; with a stand-in device behind the serial library's
 // line calls, input changes become lines in their place among the bytes,
-// the switches, the pulse and Break drive the device, and --dtr off keeps
-// DTR down from the open on.
+// the switches, the pulse and Break drive the device, each side's pulse and
+// break last as long as its lists say, and --dtr off keeps DTR down from the
+// open on.
 #include "support/dialog_reads.h"
 #include "support/event_loop.h"
 #include "support/window_fixture.h"
@@ -10,6 +11,10 @@
 #include "hex/hex.h"
 #include "resources/ids.h"
 #include "ser/ser.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
 
 #include <fstream>
 #include <map>
@@ -65,6 +70,7 @@ TEST_F(LinesTest, ChangesAreLinesAmongTheBytesAndTheSwitchesDriveTheDevice) {
   SioSetModemDevice(&kFake);
   start();
   dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+  dlg_user_click(window_, IDC_TIME);
   const std::string log = startLogging("lines.htm");
   const int fd = SioHandle(0);
   ASSERT_TRUE(processEventsUntil([&] { return dlg_button_state(window_, lamp(HEX_LINE_DTR)) == BST_CHECKED; }));
@@ -107,6 +113,56 @@ TEST_F(LinesTest, ChangesAreLinesAmongTheBytesAndTheSwitchesDriveTheDevice) {
   logged << std::ifstream(log).rdbuf();
   for (const char *line : {"COM1 CTS on", "COM1 DTR off", "COM1 break on", "COM1 RTS on"})
     EXPECT_NE(logged.str().find(line), std::string::npos) << line;
+}
+
+TEST_F(LinesTest, PulseAndBreakLastAsLongAsTheSideSays) {
+  SioSetModemDevice(&kFake);
+  start();
+  const struct {
+    int list;
+    const char *typed;  // nullptr: the entry "500 ms" chosen
+    const char *shown;
+    const char *said;
+  } rows[] = {
+      {IDC_PULSE_A, "300", "300 ms", "COM1 pulses DTR or RTS down for 300 ms"},
+      {IDC_PULSE_A, "0", "300 ms", "COM1 refused '0' as a pulse length (1 to 10000 ms)"},
+      {IDC_BREAK_LENGTH_B, " 40 MS ", "40 ms", "COM2 sends breaks of 40 ms"},
+      {IDC_BREAK_LENGTH_B, "10001", "40 ms", "COM2 refused '10001'"},
+      {IDC_BREAK_LENGTH_B, nullptr, "500 ms", "COM2 sends breaks of 500 ms"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.typed ? row.typed : "chosen");
+    if (row.typed) {
+      dlg_user_type(window_, row.list, row.typed);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    } else {
+      dlg_user_choose(window_, row.list, 4);
+    }
+    EXPECT_EQ(controlText(window_, row.list), row.shown);
+    EXPECT_NE(controlText(window_, IDC_XFER_STATUS).find(row.said), std::string::npos)
+        << controlText(window_, IDC_XFER_STATUS);
+  }
+  EXPECT_EQ(controlText(window_, IDC_BREAK_LENGTH_A), "250 ms") << "each side its own";
+  const struct {
+    int id;
+    bool pulse;
+    const char *said;
+    const char *end;
+    int ms;
+  } actions[] = {{lamp(HEX_LINE_DTR), true, "COM1 pulses DTR: down for 300 ms", "dtr 1", 300},
+                 {IDC_BREAK_B, false, "COM2 sends a break of 500 ms", "break 0", 500}};
+  for (const auto &action : actions) {
+    g_did.clear();
+    QElapsedTimer lasted;
+    lasted.start();
+    if (action.pulse)
+      dlg_send_message(window_, WM_CONTEXTMENU, uintptr_t(action.id), 0);
+    else
+      dlg_user_click(window_, action.id);
+    EXPECT_NE(controlText(window_, IDC_XFER_STATUS).find(action.said), std::string::npos);
+    ASSERT_TRUE(processEventsUntil([&] { return !g_did.empty() && g_did.back() == action.end; }));
+    EXPECT_GE(lasted.elapsed(), action.ms) << action.said;
+  }
 }
 
 TEST_F(LinesTest, DtrOffFromTheCommandLineStaysDownFromTheOpenOn) {

@@ -53,6 +53,7 @@ struct Set {
   Set &view(int entry) { return o.view = entry, *this; }
   Set &log(const char *path) { return o.log = path, *this; }
   Set &append() { return o.append = true, *this; }
+  Set &names() { return o.port_names = true, *this; }
   Set &pcap(const char *path) { return o.pcap = path, *this; }
   Set &lines(int dtr, int rts, unsigned pulse, unsigned brk) {
     o.dtr = dtr, o.rts = rts, o.pulse_ms = pulse, o.break_ms = brk;
@@ -106,7 +107,7 @@ const std::vector<RunCase> &runCases() {
       {{"--view", "icni"}, Set().view(5)},
       {{"--view", "terminal"}, Set().view(6)},
       {{"--log", "-"}, Set().log("-")},
-      {{"--app", "--log", "x.htm"}, Set().log("x.htm").append()},
+      {{"--app", "--log", "x.htm", "--port-names"}, Set().log("x.htm").append().names()},
       {{"--pcap", "s.pcapng", "--log=s.htm"}, Set().pcap("s.pcapng").log("s.htm")},
       {{"--dtr", "off", "--rts=ON", "--pulse-ms", "50", "--break-ms=1000"},
        Set().lines(0, 1, 50, 1000)},
