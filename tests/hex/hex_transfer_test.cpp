@@ -453,8 +453,13 @@ TEST_F(HexTransfer, SendingDumpToASlowReaderNeverWaitsAndEndsWhenAllIsOut) {
 
   writeFileBytes(path, xytest::randomBytes(200000, 4));
   startTransfer(kDump, true, path);
-  for (int i = 0; i < 4; ++i)
-    timer(TIMER_DUMP);  // until the far end's side is full
+  // Steps until the far end's side is full: the kernel moves bytes between a
+  // pseudo-terminal's two sides in its own time, so room can come late.
+  for (std::string before; status() != before;) {
+    before = status();
+    for (int i = 0; i < 4; ++i, usleep(5000))
+      timer(TIMER_DUMP);
+  }
   SteppedClock::advance(HEX_DUMP_IDLE_MS - 1);
   timer(TIMER_DUMP);
   timer(TIMER_DUMP_IDLE);
