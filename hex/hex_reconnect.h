@@ -26,15 +26,6 @@ int hex_reconnect_waiting(int side);
 // hex_show_port_event shows it, with the device its port names.
 void hex_show_capture_event(const HexCapturePiece &piece, HexSink &sink);
 
-// The side's port, closed for a moment (a transfer's end), did not open
-// again with `code`: a device no longer there is waited for as one gone;
-// any other reason shows on the indicator.
-void hex_port_reopen_failed(HWND window, int side, int code);
-// The side waits no more (another Comm Port chosen).
-void hex_reconnect_cancel(HWND window, int side);
-// Neither side waits (Exit).
-void hex_reconnect_stop(HWND window);
-
 // The side's device went at `ms` (a read failed with a hang-up, EIO): the
 // capture thread lets go of the port, which is closed at once, its
 // descriptor and lock let go, the indicator turns grey with "device gone",

@@ -35,6 +35,13 @@ void win_periodic(HWND window) {
   const uint64_t arrived = hex_capture_run_begin(window);
   HexCapturePiece piece{};
   bool shown = true;
+  // A side's bytes the pane skipped are marked where the pane takes up again.
+  auto mark_gap = [&](int side, int port) {
+    if (const uint64_t gap = hex_capture_gap(side); gap != 0) {
+      sink.flush();
+      hex_show_gap(window, port, gap);
+    }
+  };
   while (hex_capture_next(arrived, buffer, WIN_RX_CHUNK, &piece, &shown)) {
     // A port gone or back is said even under Stop, where what was read is
     // dropped.
@@ -57,10 +64,8 @@ void win_periodic(HWND window) {
     HexSink &out = shown ? static_cast<HexSink &>(sink) : log_only;
     if (!shown)
       sink.flush();  // the log keeps the order
-    else if (const uint64_t gap = hex_capture_gap(piece.side); gap != 0) {
-      sink.flush();
-      hex_show_gap(window, piece.port, gap);
-    }
+    else
+      mark_gap(piece.side, piece.port);
     hex_show_breaks(hex_time, piece.port, piece.ms, piece.breaks, out);
     if (piece.count <= 0)
       continue;
@@ -78,10 +83,7 @@ void win_periodic(HWND window) {
     hex_auto_answer(window, sink);
   }
   for (int side : {HEX_SIDE_A, HEX_SIDE_B})
-    if (const uint64_t gap = hex_capture_gap(side); gap != 0) {
-      sink.flush();
-      hex_show_gap(window, hex_obj[side].port, gap);
-    }
+    mark_gap(side, hex_obj[side].port);
   sink.flush();
   hex_capture_run_end(window);
   // What this run logged reaches the file now: a crash loses at most one run.
