@@ -4,6 +4,7 @@
 #include "hex/hex_display.h"
 
 #include "hex/hex_msgbox.h"
+#include "hex/hex_transfer.h"
 #include "resources/ids.h"
 
 #include <cerrno>
@@ -29,10 +30,19 @@ constexpr size_t kFileBuffer = 64 * 1024;
 
 HWND g_log_window = nullptr;  // whose controls show the open log
 HexLogState g_log_state;      // where the log's text stands after the last record
+std::string g_log_path;       // the open log's, empty without one
+
+// The name field shows the log's path, but the transferred file's while a
+// transfer runs (the transfer shows the log's again at its end).
+void show_name(HWND window, const char *path) {
+  if (!hex_transfer_running())
+    dlg_set_path_text(window, IDC_FILE_NAME, path);
+}
 
 // The controls and the flag of "No Log".
 void show_no_log(HWND window) {
-  dlg_set_path_text(window, IDC_FILE_NAME, "");
+  g_log_path.clear();
+  show_name(window, "");
   dlg_check_radio(window, IDC_LOG, IDC_NO_LOG, IDC_NO_LOG);
   hex_log = 0;
 }
@@ -90,7 +100,7 @@ void save_record(uint32_t rgb, const char *text, int length) {
 // end), the header first. Only a regular file is written: a FIFO would hang
 // the window, a device would put the log out on a line.
 void start_log(HWND window, const char *path, HexOpen how) {
-  dlg_set_path_text(window, IDC_FILE_NAME, path);
+  show_name(window, path);
   std::string why;
   const int fd = hex_open_user_file(path, how, &why);
   hex_logfile = fd >= 0 ? fdopen(fd, how == HexOpen::Append ? "ab" : "wb") : nullptr;
@@ -105,6 +115,7 @@ void start_log(HWND window, const char *path, HexOpen how) {
   }
   std::setvbuf(hex_logfile, nullptr, _IOFBF, kFileBuffer);
   g_log_window = window;
+  g_log_path = path;
   g_log_state = HexLogState{};
   hex_log = 1;
   dlg_check_radio(window, IDC_LOG, IDC_NO_LOG, IDC_LOG);
@@ -147,6 +158,8 @@ void hex_log_close(HWND window) {
   }
   show_no_log(window);
 }
+
+const char *hex_log_path() { return g_log_path.c_str(); }
 
 void hex_save_rx_log(int port, const char *text, int length) {
   save_record(hex_port_rgb(port, HEX_RECEIVED), text, length);

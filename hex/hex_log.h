@@ -30,10 +30,14 @@ void hex_log_open(HWND window);
 // command line's log), without a question: an existing file is replaced,
 // or written on at its end with `append`.
 void hex_log_open_file(HWND window, const char *path, bool append = false);
-// "No Log", exit, and the start of every file transfer (transfers are never
-// logged): an open log gets its trailer and is closed; in every case the
-// status field 170 is emptied, "No Log" selected and hex_log set to 0.
+// "No Log" and exit: an open log gets its trailer and is closed; in every
+// case the status field 170 is emptied, "No Log" selected and hex_log set
+// to 0. A file transfer leaves the log open: the other side goes on being
+// logged, and the transfer's own bytes never reach the log. While one runs,
+// field 170 keeps the transferred file's path.
 void hex_log_close(HWND window);
+// The open log's path; empty while none is open.
+const char *hex_log_path();
 // One record of `length` bytes of text in the port's received colour: the
 // very text hex_display_msg put into the pane. Nothing while no log is open.
 void hex_save_rx_log(int port, const char *text, int length);

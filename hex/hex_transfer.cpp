@@ -175,6 +175,8 @@ void end_transfer(HWND dialog, const char *status, Output output,
   hex_capture_sync(dialog);  // the capture thread reads the port again
   show_status(dialog, status);
   lock_controls(dialog, false);
+  if (hex_log)
+    dlg_set_path_text(dialog, IDC_FILE_NAME, hex_log_path());
 }
 
 void end_dump_with_error(HWND dialog, const char *what) {
@@ -390,7 +392,8 @@ void hex_file_transfer(HWND dialog, unsigned, uintptr_t, intptr_t) {
   }
   hex_xsend_port = hex_send_port;
   g_side = hex_send_side();
-  hex_log_close(dialog);
+  // The log stays open for the other side; the field names the file until
+  // the end.
   dlg_set_path_text(dialog, IDC_FILE_NAME, path);
   lock_controls(dialog, true);
   if (protocol == kDump)

@@ -16,8 +16,9 @@ int hex_transfer_port();
 // The File Transfer group: a file sent or received on the send port by
 // XMODEM (through the driver, serxydrv/serxydrv.h) or as a raw Dump, with
 // progress and the outcome in the status field 172 and the file's path in
-// 170. While a transfer runs the receive pump stands still, Send and typed
-// keys are refused, and Start, the Send Port buttons and the transfer side's
+// 170. While a transfer runs its port is its own (the capture thread lets go
+// of it; the other side is read, shown and logged on), Send and typed keys
+// are refused, and Start, the Send Port buttons and the transfer side's
 // Comm Port list are disabled; every step works on the port saved at Start.
 
 // Timer 2 comes back after 10 ms, not 50: XMODEM waits for every reply, and
@@ -40,8 +41,8 @@ constexpr int HEX_DUMP_RECEIVE_STEP = HEX_BUF_SIZE;
 // ended but by a failure) and is removed otherwise, so the old file stays as
 // it was. A file that cannot be opened, or is not a regular file
 // (hex_open_user_file), shows "Dump file open error" or "File open error"
-// with its path and the reason. Otherwise the log is closed, the path shown,
-// the pump stopped, and XMODEM begins on the port reopened with the side's
+// with its path and the reason. Otherwise the path is shown (an open log
+// stays open, its path back in 170 at the end), and XMODEM begins on the port reopened with the side's
 // settings, or the dump begins on the port as it is.
 void hex_file_transfer(HWND dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
 

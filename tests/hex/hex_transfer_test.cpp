@@ -104,9 +104,9 @@ protected:
 // --- Start, refusals, and the window's state around a transfer -------------------------
 
 // A cancelled file dialog starts nothing and changes nothing: an open log
-// stays open, the pump runs, no file is made. A transfer that starts
-// finishes the log with its trailer, and its path takes the name field.
-TEST_F(HexTransfer, CancelledDialogChangesNothingAndAStartClosesTheLog) {
+// stays open, the pump runs, no file is made. A transfer that starts keeps
+// the log open; its path takes the name field until the end.
+TEST_F(HexTransfer, CancelledDialogChangesNothingAndAStartKeepsTheLog) {
   start();
   const std::string log = dir_.file("session.htm");
   dlg_set_file_dialog_hook([log](bool, std::string &chosen) {
@@ -131,12 +131,11 @@ TEST_F(HexTransfer, CancelledDialogChangesNothingAndAStartClosesTheLog) {
   EXPECT_TRUE(boxes_.empty());
   const std::string path = dir_.file("in.bin");
   startTransfer(kDump, false, path);
-  EXPECT_EQ(hex_log, 0);
-  EXPECT_EQ(dlg_button_state(window_, IDC_NO_LOG), BST_CHECKED);
+  EXPECT_EQ(hex_log, 1);
+  EXPECT_EQ(dlg_button_state(window_, IDC_LOG), BST_CHECKED);
   EXPECT_EQ(controlText(window_, IDC_FILE_NAME), path);
-  const Bytes written = readFileBytes(log);
-  EXPECT_EQ(std::string(written.begin(), written.end()),
-            std::string(HEX_LOG_HEADER) + HEX_LOG_TRAILER);
+  dlg_user_click(window_, IDC_XFER_ABORT);
+  EXPECT_EQ(controlText(window_, IDC_FILE_NAME), log);
 }
 
 // A file that cannot be used (HexOpenUserFile) is refused before anything
@@ -685,14 +684,15 @@ TEST_F(HexTransferLrzsz, AbortInTheMiddle) {
   }
 }
 
-// While a file goes out on COM1, what comes on COM2 is read and shown as it
-// comes, and the file arrives whole.
+// While a file goes out on COM1, what comes on COM2 is read, shown and
+// logged as it comes, and the file arrives whole.
 TEST_F(HexTransferLrzsz, PortBIsShownWhileAFileGoesOutOnPortA) {
   const Bytes content = xytest::randomBytes(200000, 4);
   const std::string ours = dir_.file("ours.bin");
   writeFileBytes(ours, content);
   startWithLine();
   dlg_user_choose(window_, IDC_VIEW, HEX_VIEW_ASCII);
+  hex_log_open_file(window_, dir_.file("log.htm").c_str());
   startTransfer(kXModem1K, true, ours);
   startReceiver("rx -c received.bin");
   ASSERT_TRUE(processEventsUntil([] { return xyGetParameter(0, XY_PARAM_PACKET) >= 2; }));
@@ -703,6 +703,9 @@ TEST_F(HexTransferLrzsz, PortBIsShownWhileAFileGoesOutOnPortA) {
   expectEnded("X-Modem Completed ");
   peer_.wait(5000);
   EXPECT_TRUE(xytest::equalSaveFill(content, readFileBytes(peerDir_ + "/received.bin")));
+  hex_log_flush();
+  const Bytes log = readFileBytes(dir_.file("log.htm"));
+  EXPECT_NE(std::string(log.begin(), log.end()).find(">during"), std::string::npos);
 }
 
 // The Dump on a null-modem cable: the far end reads what the window sends
