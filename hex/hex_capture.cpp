@@ -171,14 +171,17 @@ void capture_thread() {
 
 // The thread waits on `port` for the side from now on, and on nothing it
 // was given before: it wakes at once, so the window waits microseconds
-// (at most kSettleMs on a machine too busy to run it).
+// (at most kSettleMs on a machine too busy to run it), and only when a
+// descriptor is let go: one given alone is taken up in the thread's time.
 constexpr int kSettleMs = 100;
 void hand_over(int side, Port port) {
+  const bool letting_go = g_hand.get(side).fd >= 0;
   const uint64_t generation = g_hand.set(side, port);
   if (!g_thread.joinable())
     return;
   wake_thread();
-  g_hand.wait_settled(generation, kSettleMs);
+  if (letting_go)
+    g_hand.wait_settled(generation, kSettleMs);
 }
 
 // The port a side reads: the one it holds open, unless a transfer has it. A
