@@ -3,6 +3,7 @@
 #include "hex/hex_pcap.h"
 
 #include "hex/hex_log.h"
+#include "hex/hex_screen.h"
 #include "hex/hex_state.h"
 #include "resources/ids.h"
 
@@ -59,7 +60,10 @@ void HexWindowSink::show(int port, const char *text, int length) {
 }
 
 void HexWindowSink::flush() {
-  if (!gather_ || g_gathered_length == 0)
+  if (!gather_)
+    return;
+  hex_screens_flush(window_);
+  if (g_gathered_length == 0)
     return;
   const int length = g_gathered_length;
   g_gathered_length = 0;

@@ -21,7 +21,8 @@ constexpr uint32_t HEX_ALERT_RGB = 0xFF0000;
 // (the pump's) joins the texts of one port that follow one another and
 // shows them as one piece when another port's text or a terminal action
 // comes, at flush() and at its end: the pane lays out and the log writes
-// once per piece, not once per frame or line. One gathers at a time.
+// once per piece, not once per frame or line; it draws each screen's
+// changed area once, at flush(). One gathers at a time.
 class HexWindowSink final : public HexSink {
 public:
   explicit HexWindowSink(HWND window, bool gather = false) : window_(window), gather_(gather) {}

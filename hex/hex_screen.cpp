@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 static_assert(int(HEX_SCREEN_KEY_F1) == VK_F1 && int(HEX_SCREEN_KEY_PAGE_UP) == VK_PRIOR &&
                   int(HEX_SCREEN_KEY_DELETE) == VK_DELETE && int(HEX_SCREEN_KEY_BACK) == VK_BACK,
@@ -63,6 +64,14 @@ void put_cells(HWND window, HexScreen &screen, int row, int column, int rows, in
     dlg_screen_put(window, side, r, column, cells, columns);
   }
 }
+
+// What the pump's sink gathered of a side's screen in a run, drawn once at
+// its flush: a flood changes the whole screen many times a run.
+struct Changed {
+  int first_row = HEX_SCREEN_MAX, end_row = 0, first_column = HEX_SCREEN_MAX, end_column = 0;
+  bool cursor = false;
+};
+Changed g_changed[2];
 
 void put_cursor(HWND window, HexScreen &screen) {
   int row = 0, column = 0;
@@ -168,10 +177,41 @@ void hex_screens_release() {
 
 void HexWindowSink::screen_changed(HexScreen &screen, int row, int column, int rows,
                                    int columns) {
-  put_cells(window_, screen, row, column, rows, columns);
+  if (!gather_) {
+    put_cells(window_, screen, row, column, rows, columns);
+    return;
+  }
+  Changed &changed = g_changed[side_of(screen)];
+  changed.first_row = std::min(changed.first_row, row);
+  changed.end_row = std::max(changed.end_row, row + rows);
+  changed.first_column = std::min(changed.first_column, column);
+  changed.end_column = std::max(changed.end_column, column + columns);
 }
 
-void HexWindowSink::screen_cursor(HexScreen &screen) { put_cursor(window_, screen); }
+void HexWindowSink::screen_cursor(HexScreen &screen) {
+  if (gather_)
+    g_changed[side_of(screen)].cursor = true;
+  else
+    put_cursor(window_, screen);
+}
+
+void hex_screens_flush(HWND window) {
+  for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
+    const Changed changed = std::exchange(g_changed[side], Changed{});
+    HexScreen *screen = hex_obj[side].screen;  // gone with its side's port
+    if (!screen)
+      continue;
+    int rows = 0, columns = 0;
+    hex_screen_size(*screen, &rows, &columns);
+    const int end_row = std::min(changed.end_row, rows);
+    const int end_column = std::min(changed.end_column, columns);
+    if (changed.first_row < end_row && changed.first_column < end_column)
+      put_cells(window, *screen, changed.first_row, changed.first_column,
+                end_row - changed.first_row, end_column - changed.first_column);
+    if (changed.cursor)
+      put_cursor(window, *screen);
+  }
+}
 
 void HexWindowSink::screen_answer(int port, const char *bytes, int length) {
   send_answer(port, bytes, length);

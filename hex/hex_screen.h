@@ -20,3 +20,6 @@ void hex_screens_reset(HWND window);
 void hex_screens_notify(HWND window, const DlgNotify &notify);
 // Exit: the screens are let go.
 void hex_screens_release();
+// What a gathering sink (HexWindowSink) kept of the screens' changes, into
+// the pane: each side's changed area once. The sink's flush calls it.
+void hex_screens_flush(HWND window);

@@ -92,6 +92,7 @@ TEST_F(TerminalView, ScreenOfARealProgramIsTheOneATerminalShows) {
     for_each_chunk(bytes, cuts, [&](char *chunk, int count) {
       hex_show_received(HEX_VIEW_TERMINAL, hex_obj[HEX_SIDE_B], 1, 0, chunk, count, sink);
     });
+    sink.flush();  // the run's end: its changes drawn
     ASSERT_EQ(screens()->text(1), screen) << ::testing::PrintToString(cuts);
   }
 }
