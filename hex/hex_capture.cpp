@@ -41,6 +41,7 @@ std::atomic<bool> g_keep{true};  // Run: what is read is kept (Stop: dropped)
 bool g_on = false;               // between the pump's start and its stop
 uint64_t g_before = 0;           // a run takes the chunks before this place
 std::chrono::steady_clock::time_point g_run_end;
+bool g_cut = false;  // the run ended at its time with chunks left to show
 std::string g_line_state;  // the status text last shown
 std::atomic<uint64_t> g_read_total[2];  // bytes read from each side, by the thread
 uint64_t g_taken[2];                    // bytes the pump took of each side
@@ -355,6 +356,14 @@ void hex_capture_release(int side) {
   hand_over(side, Port{});
 }
 
+namespace {
+
+// The Terminal view's screen is shown whole; the others may leave bytes to
+// the log alone.
+bool view_skips() { return hex_view_mode != HEX_VIEW_TERMINAL; }
+
+}  // namespace
+
 uint64_t hex_capture_run_begin(HWND window) {
   hex_capture_sync(window);
   hex_clock_face_move(hex_time.face, SioTimer());
@@ -364,25 +373,31 @@ uint64_t hex_capture_run_begin(HWND window) {
   // bytes; the rest goes to the log alone.
   for (int side : {HEX_SIDE_A, HEX_SIDE_B}) {
     const uint32_t waiting = g_capture ? hex_capture_pending(*g_capture, side) : 0;
-    // The Terminal view's screen is shown whole.
-    const bool may_skip = waiting > HEX_RUN_SHARE && hex_view_mode != HEX_VIEW_TERMINAL;
+    const bool may_skip = waiting > HEX_RUN_SHARE && view_skips();
     hex_obj[side].watch.skip = may_skip ? waiting - HEX_RUN_SHARE : 0;
   }
   return g_before;
 }
 
-void hex_capture_run_end(HWND window) {
+bool hex_capture_run_end(HWND window) {
   hex_capture_sync(window);
   show_line_state(window);
+  const bool cut = g_cut;
+  g_cut = false;
+  return cut && !view_skips();
 }
 
 int hex_capture_next(uint64_t before, uint8_t *out, int max, HexCapturePiece *piece,
                      bool *shown) {
-  if (!g_capture || std::chrono::steady_clock::now() > g_run_end)
+  if (!g_capture)
     return 0;
   const int side = hex_capture_oldest_side(*g_capture, before);
   if (side < 0)
     return 0;
+  if (std::chrono::steady_clock::now() > g_run_end) {
+    g_cut = true;
+    return 0;
+  }
   Watch &watch = hex_obj[side].watch;
   *shown = watch.skip == 0;
   if (!*shown)

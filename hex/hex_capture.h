@@ -36,7 +36,10 @@ void hex_capture_release(int side);
 // shows chunks (hex_capture_take); at its end the line state is shown;
 // between, hex_capture_next hands the chunks over.
 uint64_t hex_capture_run_begin(HWND window);
-void hex_capture_run_end(HWND window);
+// hex_capture_run_end is true when the run ended at its time with chunks
+// still to show in a view that shows every byte (the Terminal view): the
+// pump comes back sooner.
+bool hex_capture_run_end(HWND window);
 // The oldest chunk, or its first `max` bytes, read before place `before`:
 // 1 with `piece`, and `shown` false for bytes that go to the log alone; 0
 // when none is left or the run has worked long enough (the rest waits).

@@ -85,11 +85,14 @@ void win_periodic(HWND window) {
   for (int side : {HEX_SIDE_A, HEX_SIDE_B})
     mark_gap(side, hex_obj[side].port);
   sink.flush();
-  hex_capture_run_end(window);
+  // A view that shows every byte and is behind catches up in runs
+  // WIN_PUMP_GAP_MS apart, the window's events between.
+  const bool behind = hex_capture_run_end(window);
   // What this run logged reaches the file now: a crash loses at most one run.
   hex_log_flush();
   hex_pcap_flush();
 
   hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);
-  hex_timer = hex_timer_arm(window, TIMER_PUMP, WIN_PUMP_PERIOD_MS) ? TIMER_PUMP : 0;
+  hex_timer =
+      hex_timer_arm(window, TIMER_PUMP, behind ? WIN_PUMP_GAP_MS : WIN_PUMP_PERIOD_MS) ? TIMER_PUMP : 0;
 }

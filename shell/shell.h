@@ -32,6 +32,9 @@ void win_choose_entry(HWND window, int list, int entry);
 // --- Receive pump -------------------------------------------------------------
 
 constexpr unsigned WIN_PUMP_PERIOD_MS = HEX_PUMP_PERIOD_MS;
+// After a run that ended behind in a view that shows every byte: the
+// window keeps more than half its time.
+constexpr unsigned WIN_PUMP_GAP_MS = 35;
 constexpr int WIN_RX_CHUNK = 8192;    // most bytes handed to a view at once
 constexpr int WIN_RX_BUFFER = 76045;  // longest text a view writes back, plus NUL
 constexpr int WIN_TIME_STEP = 50;     // hex_time_stamp per run

@@ -360,6 +360,23 @@ TEST_F(CaptureTest, ATransferTakesOnlyItsOwnPort) {
   ASSERT_TRUE(runUntil([&] { return paneText() == " 05 01 02"; }));
 }
 
+// A run that ends at its time with bytes left is behind, so that the pump
+// comes back sooner, only where every byte is shown: the Terminal view.
+TEST_F(CaptureTest, ARunEndingAtItsTimeIsBehindOnlyWhereEveryByteIsShown) {
+  startIn(HEX_VIEW_HEXADECIMAL, false);
+  for (int view : {HEX_VIEW_HEXADECIMAL, HEX_VIEW_TERMINAL}) {
+    dlg_user_choose(window_, IDC_VIEW, view);
+    sendAndWaitRead(com1_, HEX_SIDE_A, std::string(512 * 1024, 'x'));
+    const uint64_t before = hex_capture_run_begin(window_);
+    uint8_t chunk[WIN_RX_CHUNK];
+    HexCapturePiece piece{};
+    bool shown = true;
+    while (hex_capture_next(before, chunk, WIN_RX_CHUNK, &piece, &shown))
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // 64 pieces: over 30 ms
+    EXPECT_EQ(hex_capture_run_end(window_), view == HEX_VIEW_TERMINAL) << view;
+  }
+}
+
 // A far end that goes away leaves a descriptor that reports a hang-up for
 // ever: its side stops reading once and says so, and the other side reads
 // on.
