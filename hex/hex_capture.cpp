@@ -41,7 +41,7 @@ std::atomic<bool> g_keep{true};  // Run: what is read is kept (Stop: dropped)
 bool g_on = false;               // between the pump's start and its stop
 uint64_t g_before = 0;           // a run takes the chunks before this place
 std::chrono::steady_clock::time_point g_run_end;
-bool g_cut = false;  // the run ended at its time with chunks left to show
+bool g_cut = false;        // the run ended at its time with chunks left to show
 std::string g_line_state;  // the status text last shown
 std::atomic<uint64_t> g_read_total[2];  // bytes read from each side, by the thread
 uint64_t g_taken[2];                    // bytes the pump took of each side
@@ -184,6 +184,10 @@ void hand_over(int side, Port port) {
   if (letting_go)
     g_hand.wait_settled(generation, kSettleMs);
 }
+
+// The Terminal view's screen is shown whole; the others may leave bytes to
+// the log alone.
+bool view_skips() { return hex_view_mode != HEX_VIEW_TERMINAL; }
 
 // The port a side reads: the one it holds open, unless a transfer has it. A
 // side whose open failed reads nothing, even when it names the port the
@@ -355,14 +359,6 @@ void hex_capture_release(int side) {
   watch.port = watch.fd = kNoPort;
   hand_over(side, Port{});
 }
-
-namespace {
-
-// The Terminal view's screen is shown whole; the others may leave bytes to
-// the log alone.
-bool view_skips() { return hex_view_mode != HEX_VIEW_TERMINAL; }
-
-}  // namespace
 
 uint64_t hex_capture_run_begin(HWND window) {
   hex_capture_sync(window);

@@ -42,8 +42,9 @@ constexpr int HEX_DUMP_RECEIVE_STEP = HEX_BUF_SIZE;
 // it was. A file that cannot be opened, or is not a regular file
 // (hex_open_user_file), shows "Dump file open error" or "File open error"
 // with its path and the reason. Otherwise the path is shown (an open log
-// stays open, its path back in 170 at the end), and XMODEM begins on the port reopened with the side's
-// settings, or the dump begins on the port as it is.
+// stays open, its path back in 170 at the end), and XMODEM begins on the
+// port reopened with the side's settings, or the dump begins on the port as
+// it is.
 void hex_file_transfer(HWND dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
 
 // Abort (command 168), timer 4 and the common end of every transfer: the

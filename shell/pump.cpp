@@ -93,6 +93,7 @@ void win_periodic(HWND window) {
   hex_pcap_flush();
 
   hex_time_stamp = uint16_t(hex_time_stamp + WIN_TIME_STEP);
-  hex_timer =
-      hex_timer_arm(window, TIMER_PUMP, behind ? WIN_PUMP_GAP_MS : WIN_PUMP_PERIOD_MS) ? TIMER_PUMP : 0;
+  hex_timer = hex_timer_arm(window, TIMER_PUMP, behind ? WIN_PUMP_GAP_MS : WIN_PUMP_PERIOD_MS)
+                  ? TIMER_PUMP
+                  : 0;
 }
