@@ -102,7 +102,11 @@ void save_record(uint32_t rgb, const char *text, int length) {
 void start_log(HWND window, const char *path, HexOpen how) {
   show_name(window, path);
   std::string why;
-  const int fd = hex_open_user_file(path, how, &why);
+  // A file being received takes that place at its end: the log would go.
+  const bool received = hex_same_file(path, hex_transfer_target());
+  const int fd = received ? -1 : hex_open_user_file(path, how, &why);
+  if (received)
+    why = "is the file being received";
   hex_logfile = fd >= 0 ? fdopen(fd, how == HexOpen::Append ? "ab" : "wb") : nullptr;
   if (!hex_logfile) {
     if (fd >= 0) {

@@ -94,9 +94,17 @@ int open_transfer_file(const char *path, bool sending, const char *what) {
   std::string why;
   int fd = hex_open_user_file(path, HexOpen::Read, &why);
   if (!sending) {
+    const bool usable = fd >= 0 || errno == ENOENT;
     if (fd >= 0)
       close(fd);
-    fd = fd >= 0 || errno == ENOENT ? hex_open_part_file(path, &g_part, &why) : -1;
+    // The received file would take the open log's place, the log writing
+    // on into a file no longer there.
+    if (usable && hex_same_file(path, hex_log_path())) {
+      fd = -1;
+      why = "is the open log";
+    } else {
+      fd = usable ? hex_open_part_file(path, &g_part, &why) : -1;
+    }
   }
   if (fd < 0) {
     g_part.clear();
@@ -474,3 +482,7 @@ void hex_transfer_stop(HWND dialog) {
 }
 
 int hex_transfer_port() { return hex_transfer_running() ? hex_xsend_port : -1; }
+
+const char *hex_transfer_target() {
+  return hex_transfer_running() && !g_part.empty() ? g_path.c_str() : "";
+}

@@ -12,6 +12,9 @@ int hex_transfer_running();
 // The port the running transfer holds, taken from the capture thread; -1
 // while none runs.
 int hex_transfer_port();
+// The path a running transfer receives into (its file takes it at the
+// end); empty while none receives.
+const char *hex_transfer_target();
 
 // The File Transfer group: a file sent or received on the send port by
 // XMODEM (through the driver, serxydrv/serxydrv.h) or as a raw Dump, with

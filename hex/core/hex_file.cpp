@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -120,4 +121,16 @@ int hex_open_part_file(const char *path, std::string *part, std::string *why) {
       return fd;
   }
   return -1;  // a hundred left behind: `why` says the last one exists
+}
+
+bool hex_same_file(const char *a, const char *b) {
+  if (!*a || !*b)
+    return false;
+  struct stat sa {}, sb {};
+  if (stat(a, &sa) == 0 && stat(b, &sb) == 0)
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  std::error_code error;
+  const auto ca = std::filesystem::weakly_canonical(a, error);
+  const auto cb = std::filesystem::weakly_canonical(b, error);
+  return !error && ca == cb;
 }

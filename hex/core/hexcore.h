@@ -200,6 +200,10 @@ int hex_open_user_file(const char *path, HexOpen how, std::string *why);
 // hex_open_user_file.
 int hex_open_part_file(const char *path, std::string *part, std::string *why);
 
+// Whether two paths name one file: the same file where both exist, else the
+// same place once links in their folders are followed. Empty names none.
+bool hex_same_file(const char *a, const char *b);
+
 // --- Configuration file content ------------------------------------------------------
 
 // Reading keeps the entries of the first ten lines: a line ends at LF, a CR

@@ -157,6 +157,23 @@ TEST_F(HexTransfer, FilesThatCannotBeUsedAreRefusedBeforeAnythingStarts) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
 }
 
+// The open log is never received into, and a file being received never
+// becomes the log: the received file would take the log's place on disk.
+TEST_F(HexTransfer, TheOpenLogAndAFileBeingReceivedAreNeverOneFile) {
+  start();
+  const std::string log = dir_.file("session.htm"), in = dir_.file("in.bin");
+  hex_log_open_file(window_, log.c_str());
+  startTransfer(kDump, false, log);
+  EXPECT_TRUE(idle());
+  ASSERT_FALSE(boxes_.empty());
+  EXPECT_TRUE(boxes_.back().text.ends_with("session.htm: is the open log")) << boxes_.back().text;
+  startTransfer(kDump, false, in);
+  ASSERT_FALSE(idle());
+  hex_log_open_file(window_, in.c_str());
+  EXPECT_EQ(hex_log, 0);
+  EXPECT_TRUE(boxes_.back().text.ends_with("in.bin: is the file being received"));
+}
+
 // The device goes while the file dialog is up: nothing starts, and the file
 // chosen to receive into stays as it was.
 TEST_F(HexTransfer, ADeviceGoneWhileTheDialogIsUpStartsNothing) {
